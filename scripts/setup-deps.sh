@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the program needs to build, run and test, and prepares the
+# machine-wide settings folder. Safe to run again: it installs only what is missing.
+set -euo pipefail
+
+PKGS=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql
+  libsqlite3-dev sqlite3 libjpeg-dev
+  xvfb xauth xdotool imagemagick python3-xlib
+  fonts-arphic-uming fonts-arphic-ukai
+  libwmf-dev
+)
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+missing=()
+for p in "${PKGS[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  $SUDO apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# One settings file per machine, shared by every user of it.
+if [ ! -d /var/lib/belcara ]; then
+  $SUDO mkdir -p /var/lib/belcara
+fi
+$SUDO chmod 1777 /var/lib/belcara 2>/dev/null || true

@@ -1,0 +1,197 @@
+#pragma once
+// Data sets: a table or a statement's rows on the program's one connection, with a current
+// record, the states browse/edit/insert, hooks that may refuse an operation, and master-detail
+// links on a key column. Statements are written in the Jet dialect and translated for the engine.
+//
+// Two kinds share this interface:
+//  - QueryDataSet: the rows of a SELECT, read only, counted in SQL and fetched page by page as
+//    they are asked for, so a list of 100,000 cases opens without reading them all.
+//  - TableDataSet: a whole table (or the rows of it that belong to a master row), editable.
+//
+// Errors raise AppError with the engine's text. A hook refuses by throwing Abort; the operation
+// then stops and the data set keeps its state.
+
+#include <QObject>
+#include <QPointer>
+#include <QSqlDatabase>
+#include <QStringList>
+#include <QVariant>
+#include <QVector>
+#include <functional>
+
+class DataSet : public QObject {
+    Q_OBJECT
+public:
+    enum State { Inactive, Browse, Edit, Insert };
+    using Hook = std::function<void(DataSet &)>;
+
+    explicit DataSet(const QString &connectionName, QObject *parent = nullptr);
+    ~DataSet() override;
+
+    QString connectionName() const { return m_connection; }
+
+    // Opening and closing.
+    void open();
+    void close();
+    void refresh();                 // re-runs the statement; positioned on the first row
+    bool isActive() const { return m_state != Inactive; }
+    State state() const { return m_state; }
+    bool isEditing() const { return m_state == Edit || m_state == Insert; }
+    virtual bool isReadOnly() const = 0;
+
+    // Rows and the current record.
+    int recordCount() const;        // rows, a row being inserted included
+    bool isEmpty() const { return recordCount() == 0; }
+    int recNo() const { return m_current; }   // 0-based; -1 when empty or closed
+    bool bof() const { return m_bof; }
+    bool eof() const { return m_eof; }
+    QStringList fieldNames() const { return m_fields; }
+    int fieldIndex(const QString &field) const;   // without regard to case; -1 when unknown
+    bool hasField(const QString &field) const { return fieldIndex(field) >= 0; }
+
+    // Navigation. Each first settles the details and this data set (checkBrowseMode).
+    void first();
+    void prior();
+    void next();
+    void last();
+    int moveBy(int distance);       // the distance actually moved
+    void moveTo(int row);           // a grid's click
+    // Moves to the first row whose field equals the value (partial: begins with the text).
+    bool locate(const QString &field, const QVariant &value, bool partial = false);
+
+    // Field values of the current record (the edit buffer while editing).
+    QVariant value(const QString &field) const;
+    QString asString(const QString &field) const;
+    bool asBool(const QString &field) const;
+    QVariant valueAt(int row, const QString &field) const;   // any row, for grids
+    void setValue(const QString &field, const QVariant &value);   // needs edit or insert
+    bool modified() const { return m_modified; }
+
+    // Changing rows.
+    void edit();
+    void insert();                  // a new row before the current one
+    void append();                  // a new row at the end
+    void post();
+    void cancel();
+    void remove();                  // deletes the current row
+    void checkBrowseMode();         // while editing: post when modified, else cancel
+
+    // Hooks.
+    void setOnNewRecord(Hook h) { m_onNewRecord = std::move(h); }
+    void setBeforePost(Hook h) { m_beforePost = std::move(h); }
+    void setBeforeDelete(Hook h) { m_beforeDelete = std::move(h); }
+
+    // Master-detail: this data set shows the rows whose keyField equals the master's
+    // current keyField. Moving the master settles this one first, then follows.
+    void setMaster(DataSet *master, const QString &keyField);
+    DataSet *master() const { return m_master; }
+
+signals:
+    void stateChanged();
+    void recordChanged();                       // another current row, or its values replaced
+    void fieldChanged(const QString &field);    // a field of the current record was set
+    void rowsReset();                           // the set of rows changed
+    void rowUpdated(int row);                   // one row's stored values changed
+
+protected:
+    // Implemented by the two kinds.
+    virtual void doOpen() = 0;                  // fills m_fields and the row source
+    virtual void doClose() = 0;
+    virtual int storedCount() const = 0;
+    virtual QVariantList storedRow(int row) const = 0;
+    virtual void writeRow(bool inserting, const QVariantList &values, int row) = 0;
+    virtual void deleteRow(int row) = 0;
+    virtual void insertStoredRow(int row, const QVariantList &values);
+    virtual void masterChanged();               // re-reads for the master's new key
+
+    QVariant masterKey() const;
+    void setFields(const QStringList &f) { m_fields = f; }
+    QSqlDatabase database() const;
+    void afterReopen();
+
+private:
+    void setState(State s);
+    void settleDetails();
+    void syncDetails();
+    void startInsert(int row);
+    void moveCurrent(int row, bool announce = true);
+    int storageRow(int row) const;
+    bool isInsertRow(int row) const { return m_state == Insert && row == m_insertRow; }
+
+    QString m_connection;
+    QStringList m_fields;
+    State m_state = Inactive;
+    int m_current = -1;
+    bool m_bof = true;
+    bool m_eof = true;
+    bool m_modified = false;
+    QVariantList m_buffer;
+    int m_insertRow = -1;
+    Hook m_onNewRecord, m_beforePost, m_beforeDelete;
+    QPointer<DataSet> m_master;
+    QString m_masterField;
+    QVariant m_openedKey;
+    QVector<QPointer<DataSet>> m_details;
+};
+
+// The rows of one SELECT statement (Jet dialect), read only.
+class QueryDataSet : public DataSet {
+    Q_OBJECT
+public:
+    explicit QueryDataSet(const QString &connectionName, QObject *parent = nullptr);
+    void setSql(const QString &jetSelect) { m_sql = jetSelect; }
+    QString sql() const { return m_sql; }
+    bool isReadOnly() const override { return true; }
+
+protected:
+    void doOpen() override;
+    void doClose() override;
+    int storedCount() const override { return m_count; }
+    QVariantList storedRow(int row) const override;
+    void writeRow(bool, const QVariantList &, int) override;
+    void deleteRow(int) override;
+    void masterChanged() override {}
+
+private:
+    void loadPage(int page) const;
+    QString m_sql;
+    QString m_translated;
+    int m_count = 0;
+    static constexpr int PageSize = 256;
+    static constexpr int MaxPages = 32;
+    mutable QHash<int, QVector<QVariantList>> m_pages;
+    mutable QList<int> m_pageOrder;   // least recently used first
+};
+
+// One table, whole or restricted to a master's rows; editable.
+class TableDataSet : public DataSet {
+    Q_OBJECT
+public:
+    TableDataSet(const QString &connectionName, const QString &table, QObject *parent = nullptr);
+    QString tableName() const { return m_table; }
+    // Columns stored as dates ("YYYY-MM-DD"): typed text is checked and normalised on save.
+    void setDateFields(const QStringList &fields) { m_dateFields = fields; }
+    void setOrderBy(const QString &field) { m_orderBy = field; }
+    void setReadOnly(bool ro) { m_readOnly = ro; }
+    bool isReadOnly() const override { return m_readOnly; }
+    QVariant rowId(int row) const;
+
+protected:
+    void doOpen() override;
+    void doClose() override;
+    int storedCount() const override { return m_rows.size(); }
+    QVariantList storedRow(int row) const override { return m_rows.value(row); }
+    void writeRow(bool inserting, const QVariantList &values, int row) override;
+    void deleteRow(int row) override;
+    void insertStoredRow(int row, const QVariantList &values) override;
+    void masterChanged() override;
+
+private:
+    QString selectStatement() const;
+    QString m_table;
+    QString m_orderBy;
+    QStringList m_dateFields;
+    bool m_readOnly = false;
+    QVector<QVariantList> m_rows;
+    int m_idColumn = -1;
+};
