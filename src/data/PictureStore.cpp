@@ -1,0 +1,216 @@
+#include "PictureStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace PictureStore {
+
+namespace {
+
+QString systemReason(int err)
+{
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+void setReason(QString *whyNot, const QString &text)
+{
+    if (whyNot)
+        *whyNot = text;
+}
+
+long long plainWrite(int fd, const char *data, long long len)
+{
+    return ::write(fd, data, size_t(len));
+}
+
+// A customer number names exactly one folder below the store root: it may not be empty, climb
+// out of the store or name a deeper folder.
+bool validFolderName(const QString &name)
+{
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        return false;
+    for (const QChar c : name) {
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.unicode() < 0x20)
+            return false;
+    }
+    return true;
+}
+
+// Opens a new, uniquely named file beside destination. Permissions follow the umask like any
+// newly created file, not the private mode a temporary file usually gets.
+int openTemporaryBeside(const QString &destination, QString *tempPath)
+{
+    const QFileInfo info(destination);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString candidate = info.absolutePath() + QLatin1String("/.") + info.fileName()
+            + QLatin1String(".part-") + QString::number(QRandomGenerator::global()->generate(), 16);
+        const int fd = ::open(QFile::encodeName(candidate).constData(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) {
+            *tempPath = candidate;
+            return fd;
+        }
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+} // namespace
+
+QString storeRoot(const QString &programFolder)
+{
+    QString folder = programFolder;
+    if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/')) && !folder.endsWith(QLatin1Char('\\')))
+        folder += QLatin1Char('/');
+    return folder + QLatin1String("pic/");
+}
+
+QString referenceToPath(const QString &programFolder, const QString &columnValue)
+{
+    QString relative = columnValue;
+    relative.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return storeRoot(programFolder) + relative;
+}
+
+bool isPictureFile(const QString &path)
+{
+    return !path.isEmpty() && QFileInfo(path).isFile();
+}
+
+QString resolveColumn(const QString &programFolder, const QString &columnValue)
+{
+    if (columnValue.isEmpty())
+        return QString();
+    const QString path = referenceToPath(programFolder, columnValue);
+    return isPictureFile(path) ? path : QString();
+}
+
+QString fileNamePart(const QString &sourcePath)
+{
+    int cut = -1;
+    for (int i = sourcePath.size() - 1; i >= 0; --i) {
+        const QChar c = sourcePath.at(i);
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':')) {
+            cut = i;
+            break;
+        }
+    }
+    return sourcePath.mid(cut + 1);
+}
+
+bool copyFileAtomically(const QString &source, const QString &destination, QString *whyNot,
+                        const Writer &writer)
+{
+    const Writer write = writer ? writer : Writer(plainWrite);
+
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly)) {
+        setReason(whyNot, QStringLiteral("无法读取文件 %1：%2").arg(source, in.errorString()));
+        return false;
+    }
+
+    QString tempPath;
+    const int fd = openTemporaryBeside(destination, &tempPath);
+    if (fd < 0) {
+        setReason(whyNot, QStringLiteral("无法写入文件夹 %1：%2")
+                              .arg(QFileInfo(destination).absolutePath(), systemReason(errno)));
+        return false;
+    }
+    const QByteArray tempName = QFile::encodeName(tempPath);
+
+    auto fail = [&](const QString &reason) {
+        ::close(fd);
+        ::unlink(tempName.constData());
+        setReason(whyNot, QStringLiteral("复制图片 %1 失败：%2").arg(source, reason));
+        return false;
+    };
+
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    for (;;) {
+        const qint64 got = in.read(buffer.data(), buffer.size());
+        if (got < 0)
+            return fail(in.errorString());
+        if (got == 0)
+            break;
+        const char *p = buffer.constData();
+        qint64 left = got;
+        while (left > 0) {
+            errno = 0;
+            const long long put = write(fd, p, left);
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0)
+                return fail(systemReason(put < 0 && errno ? errno : ENOSPC));
+            p += put;
+            left -= put;
+        }
+    }
+    if (::fsync(fd) != 0)
+        return fail(systemReason(errno));
+    if (::close(fd) != 0) {
+        const int err = errno;
+        ::unlink(tempName.constData());
+        setReason(whyNot, QStringLiteral("复制图片 %1 失败：%2").arg(source, systemReason(err)));
+        return false;
+    }
+    if (std::rename(tempName.constData(), QFile::encodeName(destination).constData()) != 0) {
+        const int err = errno;
+        ::unlink(tempName.constData());
+        setReason(whyNot, QStringLiteral("复制图片 %1 失败：%2").arg(source, systemReason(err)));
+        return false;
+    }
+    return true;
+}
+
+QString ImportPicture(const QString &storeRoot, const QString &sourcePath, const QString &customerNo,
+                      QString *whyNot, const Writer &writer)
+{
+    QString root = storeRoot;
+    root.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    if (!root.isEmpty() && !root.endsWith(QLatin1Char('/')))
+        root += QLatin1Char('/');
+    const QString folder = root + customerNo;
+
+    if (!isPictureFile(sourcePath)) {
+        setReason(whyNot, QStringLiteral("文件不存在：%1").arg(sourcePath));
+        return QString();
+    }
+
+    if (!validFolderName(customerNo)) {
+        setReason(whyNot, QStringLiteral("客户编号“%1”不能用作文件夹名").arg(customerNo));
+        return QString();
+    }
+    const QFileInfo folderInfo(folder);
+    if (!folderInfo.isDir()) {
+        // One level only: when the store root is missing this fails and nothing is created.
+        if (folderInfo.exists() || !QDir().mkdir(folder)) {
+            setReason(whyNot, QStringLiteral("无法创建文件夹：%1").arg(folder));
+            return QString();
+        }
+    }
+
+    const QString name = fileNamePart(sourcePath);
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")) {
+        setReason(whyNot, QStringLiteral("文件名无效：%1").arg(sourcePath));
+        return QString();
+    }
+    const QString destination = folder + QLatin1Char('/') + name;
+    if (QFileInfo(destination).isDir()) {
+        setReason(whyNot, QStringLiteral("无法替换文件夹：%1").arg(destination));
+        return QString();
+    }
+    if (!copyFileAtomically(sourcePath, destination, whyNot, writer))
+        return QString();
+    return customerNo + QLatin1Char('\\') + name;
+}
+
+} // namespace PictureStore

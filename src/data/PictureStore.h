@@ -1,0 +1,52 @@
+#pragma once
+// The picture file store: a folder "pic/" beside the program with one folder per customer number.
+// Picture columns hold references in the Windows form "A1200612070001\1.jpg", relative to the
+// store root; the separator becomes "/" only where the file system is touched.
+//
+// The store only ever adds or replaces files: nothing here deletes or renames a stored picture
+// other than the atomic replacement of a destination by its new copy.
+
+#include <QString>
+
+#include <functional>
+
+namespace PictureStore {
+
+// The store root: programFolder (which ends in a separator) followed by "pic/".
+QString storeRoot(const QString &programFolder);
+
+// The full path a column value names: store root + value with every "\" turned into "/".
+QString referenceToPath(const QString &programFolder, const QString &columnValue);
+
+// Whether path names an existing regular file (a folder never counts).
+bool isPictureFile(const QString &path);
+
+// The full path of the picture a column names, or an empty string when the column names no
+// existing file. An empty column never names a picture (it would name the store root itself).
+QString resolveColumn(const QString &programFolder, const QString &columnValue);
+
+// The file-name part of a source path: everything after the last "/", "\" or ":".
+QString fileNamePart(const QString &sourcePath);
+
+// Writes len bytes at data to the open file descriptor fd; returns the number of bytes written
+// (possibly fewer than len) or -1 with errno set. The copy routine loops until all is written.
+using Writer = std::function<long long(int fd, const char *data, long long len)>;
+
+// Brings the file at sourcePath (taken unchanged as a path) into the folder of customerNo under
+// storeRoot (as returned by storeRoot()) and returns the stored reference customerNo + "\" + file
+// name, or an empty string when nothing was imported. The customer folder is created as one
+// level; the store root itself is never created. A file of the same name in that folder is
+// replaced as a whole: the copy is written to a temporary file beside it and renamed into place
+// only when every byte has been written and flushed. whyNot, when given, receives a short
+// reason for the user on failure. writer is for tests (see copyFileAtomically).
+QString ImportPicture(const QString &storeRoot, const QString &sourcePath, const QString &customerNo,
+                      QString *whyNot = nullptr, const Writer &writer = Writer());
+
+// Copies source to destination through a temporary file in the destination's folder, checking
+// every write, flushing to disk and renaming over the destination. On failure the destination is
+// left as it was, the temporary file is removed and whyNot gets the reason. The writer defaults
+// to the plain system call; tests inject one that fails part-way.
+bool copyFileAtomically(const QString &source, const QString &destination, QString *whyNot = nullptr,
+                        const Writer &writer = Writer());
+
+} // namespace PictureStore

@@ -1,0 +1,269 @@
+#include "PictureStore.h"
+
+#include <QtTest>
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+class TestPictureStore : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void fileNamePart_data();
+    void fileNamePart();
+    void importCopiesIntoCustomerFolder();
+    void sameNameFromTwoFoldersKeepsLastCopy();
+    void sameSourceTwiceGivesSameReference();
+    void refusedImports_data();
+    void refusedImports();
+    void missingStoreRootCreatesNothing();
+    void storedReferenceIsNotImportedAgain();
+    void failedCopyLeavesOldFile_data();
+    void failedCopyLeavesOldFile();
+    void shortWritesStillCopyEverything();
+    void resolveColumn_data();
+    void resolveColumn();
+
+private:
+    QString writeFile(const QString &relative, const QByteArray &content);
+    static QByteArray readAll(const QString &path);
+    QStringList customerFolderEntries() const;
+
+    QScopedPointer<QTemporaryDir> m_dir;
+    QString m_program; // the program folder, ending in "/"
+    QString m_root;
+};
+
+static const QString Customer = QStringLiteral("A1200612070001");
+
+QString TestPictureStore::writeFile(const QString &relative, const QByteArray &content)
+{
+    const QString path = m_dir->path() + QLatin1Char('/') + relative;
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+QByteArray TestPictureStore::readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QStringList TestPictureStore::customerFolderEntries() const
+{
+    return QDir(m_root + Customer).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+void TestPictureStore::init()
+{
+    m_dir.reset(new QTemporaryDir);
+    QVERIFY(m_dir->isValid());
+    m_program = m_dir->path() + QStringLiteral("/prog/");
+    m_root = PictureStore::storeRoot(m_program);
+    QCOMPARE(m_root, m_program + QStringLiteral("pic/"));
+    QVERIFY(QDir().mkpath(m_root));
+}
+
+void TestPictureStore::fileNamePart_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("windows path") << "D:\\Photos\\1.jpg" << "1.jpg";
+    QTest::newRow("unix path") << "/home/x/Face Front.JPG" << "Face Front.JPG";
+    QTest::newRow("drive only") << "C:1.jpg" << "1.jpg";
+    QTest::newRow("mixed separators") << "/a\\b/c\\d.jpeg" << "d.jpeg";
+    QTest::newRow("no folder") << "1.bmp" << "1.bmp";
+    QTest::newRow("chinese name") << "/照片/术前.jpg" << "术前.jpg";
+    QTest::newRow("ends in separator") << "/home/x/" << "";
+}
+
+void TestPictureStore::fileNamePart()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, name);
+    QCOMPARE(PictureStore::fileNamePart(source), name);
+}
+
+void TestPictureStore::importCopiesIntoCustomerFolder()
+{
+    const QByteArray content = "picture bytes \0\x01\x02" + QByteArray(300000, 'x');
+    const QString source = writeFile(QStringLiteral("Photos/1.jpg"), content);
+    const QString ref = PictureStore::ImportPicture(m_root, source, Customer);
+    QCOMPARE(ref, Customer + QStringLiteral("\\1.jpg"));
+    QCOMPARE(readAll(m_root + Customer + QStringLiteral("/1.jpg")), content);
+    QCOMPARE(PictureStore::resolveColumn(m_program, ref), m_root + Customer + QStringLiteral("/1.jpg"));
+    // No temporary file is left behind, and the source is untouched.
+    QCOMPARE(customerFolderEntries(), QStringList{QStringLiteral("1.jpg")});
+    QCOMPARE(readAll(source), content);
+    // The picture gets the ordinary permissions of a new file, not a temporary file's private ones.
+    const mode_t old = ::umask(022);
+    const QString other = writeFile(QStringLiteral("Photos/2.jpg"), "two");
+    QVERIFY(!PictureStore::ImportPicture(m_root, other, Customer).isEmpty());
+    ::umask(old);
+    QVERIFY(QFileInfo(m_root + Customer + QStringLiteral("/2.jpg")).permissions() & QFileDevice::ReadOther);
+}
+
+void TestPictureStore::sameNameFromTwoFoldersKeepsLastCopy()
+{
+    const QString first = writeFile(QStringLiteral("a/face.jpg"), "first");
+    const QString second = writeFile(QStringLiteral("b/face.jpg"), "second, longer");
+    const QString r1 = PictureStore::ImportPicture(m_root, first, Customer);
+    const QString r2 = PictureStore::ImportPicture(m_root, second, Customer);
+    QCOMPARE(r1, r2);
+    QCOMPARE(readAll(PictureStore::resolveColumn(m_program, r1)), QByteArray("second, longer"));
+    QCOMPARE(customerFolderEntries().size(), 1);
+}
+
+void TestPictureStore::sameSourceTwiceGivesSameReference()
+{
+    const QString source = writeFile(QStringLiteral("a/1.jpg"), "one");
+    const QString r1 = PictureStore::ImportPicture(m_root, source, Customer);
+    QVERIFY(!r1.isEmpty());
+    QCOMPARE(PictureStore::ImportPicture(m_root, source, Customer), r1);
+    // Importing the stored file itself (by its full path) keeps its content.
+    const QString stored = PictureStore::resolveColumn(m_program, r1);
+    QCOMPARE(PictureStore::ImportPicture(m_root, stored, Customer), r1);
+    QCOMPARE(readAll(stored), QByteArray("one"));
+}
+
+void TestPictureStore::refusedImports_data()
+{
+    QTest::addColumn<QString>("source"); // relative to the temporary folder; "" = not created
+    QTest::addColumn<QString>("customer");
+    QTest::newRow("missing source") << "" << Customer;
+    QTest::newRow("source is a folder") << "adir" << Customer;
+    QTest::newRow("empty customer number") << "a/1.jpg" << "";
+    QTest::newRow("customer climbs out") << "a/1.jpg" << "..";
+    QTest::newRow("customer names a deeper folder") << "a/1.jpg" << "A1/x";
+    QTest::newRow("customer with backslash") << "a/1.jpg" << "A1\\x";
+}
+
+void TestPictureStore::refusedImports()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, customer);
+    QString path = m_dir->path() + QStringLiteral("/missing.jpg");
+    if (source == QLatin1String("adir")) {
+        path = m_dir->path() + QStringLiteral("/adir");
+        QVERIFY(QDir().mkpath(path));
+    } else if (!source.isEmpty()) {
+        path = writeFile(source, "data");
+    }
+    QString why;
+    QCOMPARE(PictureStore::ImportPicture(m_root, path, customer, &why), QString());
+    QVERIFY(!why.isEmpty());
+    // Nothing was created in or beside the store.
+    QCOMPARE(QDir(m_root).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    QCOMPARE(QDir(m_program).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"pic"});
+}
+
+void TestPictureStore::missingStoreRootCreatesNothing()
+{
+    const QString source = writeFile(QStringLiteral("a/1.jpg"), "one");
+    QVERIFY(QDir(m_root).removeRecursively());
+    QString why;
+    QCOMPARE(PictureStore::ImportPicture(m_root, source, Customer, &why), QString());
+    QVERIFY(!why.isEmpty());
+    QVERIFY(!QFileInfo::exists(m_root));
+}
+
+void TestPictureStore::storedReferenceIsNotImportedAgain()
+{
+    const QString source = writeFile(QStringLiteral("a/1.jpg"), "one");
+    const QString ref = PictureStore::ImportPicture(m_root, source, Customer);
+    QVERIFY(!ref.isEmpty());
+    // A stored reference taken as a path names no file, so a second save leaves it alone.
+    const QString old = QDir::currentPath();
+    QDir::setCurrent(m_root);
+    const QString again = PictureStore::ImportPicture(m_root, ref, Customer);
+    QDir::setCurrent(old);
+    QCOMPARE(again, QString());
+    QCOMPARE(readAll(PictureStore::resolveColumn(m_program, ref)), QByteArray("one"));
+}
+
+void TestPictureStore::failedCopyLeavesOldFile_data()
+{
+    QTest::addColumn<int>("failAfter"); // bytes accepted before the writer fails
+    QTest::addColumn<bool>("zeroWrite"); // fail by writing nothing instead of with an error
+    QTest::newRow("disk full half-way") << 1500000 << false;
+    QTest::newRow("disk full at once") << 0 << false;
+    QTest::newRow("writer stalls") << 4096 << true;
+}
+
+void TestPictureStore::failedCopyLeavesOldFile()
+{
+    QFETCH(int, failAfter);
+    QFETCH(bool, zeroWrite);
+    const QByteArray good = "the good old picture";
+    const QString first = writeFile(QStringLiteral("a/face.jpg"), good);
+    const QString ref = PictureStore::ImportPicture(m_root, first, Customer);
+    QVERIFY(!ref.isEmpty());
+
+    const QString second = writeFile(QStringLiteral("b/face.jpg"), QByteArray(3000000, 'n'));
+    long long accepted = 0;
+    PictureStore::Writer failing = [&](int fd, const char *data, long long len) -> long long {
+        if (accepted >= failAfter) {
+            if (zeroWrite)
+                return 0;
+            errno = ENOSPC;
+            return -1;
+        }
+        const long long n = std::min<long long>(len, failAfter - accepted);
+        const long long put = ::write(fd, data, size_t(n));
+        accepted += put;
+        return put;
+    };
+    QString why;
+    QCOMPARE(PictureStore::ImportPicture(m_root, second, Customer, &why, failing), QString());
+    QVERIFY2(why.contains(second), qPrintable(why));
+    QCOMPARE(readAll(PictureStore::resolveColumn(m_program, ref)), good);
+    QCOMPARE(customerFolderEntries(), QStringList{QStringLiteral("face.jpg")});
+}
+
+void TestPictureStore::shortWritesStillCopyEverything()
+{
+    QByteArray content(100003, Qt::Uninitialized);
+    for (int i = 0; i < content.size(); ++i)
+        content[i] = char(i * 7);
+    const QString source = writeFile(QStringLiteral("a/big.bmp"), content);
+    PictureStore::Writer dribble = [](int fd, const char *data, long long len) -> long long {
+        return ::write(fd, data, size_t(std::min<long long>(len, 4097)));
+    };
+    const QString ref = PictureStore::ImportPicture(m_root, source, Customer, nullptr, dribble);
+    QCOMPARE(ref, Customer + QStringLiteral("\\big.bmp"));
+    QCOMPARE(readAll(PictureStore::resolveColumn(m_program, ref)), content);
+}
+
+void TestPictureStore::resolveColumn_data()
+{
+    QTest::addColumn<QString>("column");
+    QTest::addColumn<bool>("resolves");
+    QTest::newRow("stored reference") << Customer + "\\1.jpg" << true;
+    QTest::newRow("forward slash works too") << Customer + "/1.jpg" << true;
+    QTest::newRow("empty column (the store root)") << "" << false;
+    QTest::newRow("customer folder") << Customer << false;
+    QTest::newRow("subfolder named like a picture") << Customer + "\\dir.jpg" << false;
+    QTest::newRow("file not in the store") << Customer + "\\2.jpg" << false;
+    QTest::newRow("transitional full path") << "/home/x/1.jpg" << false;
+}
+
+void TestPictureStore::resolveColumn()
+{
+    QFETCH(QString, column);
+    QFETCH(bool, resolves);
+    const QString source = writeFile(QStringLiteral("a/1.jpg"), "one");
+    QVERIFY(!PictureStore::ImportPicture(m_root, source, Customer).isEmpty());
+    QVERIFY(QDir().mkpath(m_root + Customer + QStringLiteral("/dir.jpg")));
+    const QString path = PictureStore::resolveColumn(m_program, column);
+    QCOMPARE(!path.isEmpty(), resolves);
+    if (resolves)
+        QCOMPARE(readAll(path), QByteArray("one"));
+}
+
+QTEST_GUILESS_MAIN(TestPictureStore)
+#include "tst_picturestore.moc"
