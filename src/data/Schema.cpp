@@ -11,11 +11,18 @@
 #include <QStringList>
 #include <QUuid>
 
+// Q_INIT_RESOURCE declares the resource's init function where it is used, so it has to be
+// used outside any namespace.
+static void initCoreResources()
+{
+    Q_INIT_RESOURCE(core);
+}
+
 namespace Schema {
 
 QStringList statements()
 {
-    Q_INIT_RESOURCE(core);
+    initCoreResources();
     QFile f(QStringLiteral(":/schema.sql"));
     if (!f.open(QIODevice::ReadOnly))
         throw AppError(QStringLiteral("The database schema is missing from the program"));
