@@ -92,6 +92,7 @@ signals:
     void fieldChanged(const QString &field);    // a field of the current record was set
     void rowsReset();                           // the set of rows changed
     void rowUpdated(int row);                   // one row's stored values changed
+    void positionChanged();                     // after every move (BOF/EOF may change)
 
 protected:
     // Implemented by the two kinds.
@@ -99,22 +100,25 @@ protected:
     virtual void doClose() = 0;
     virtual int storedCount() const = 0;
     virtual QVariantList storedRow(int row) const = 0;
-    virtual void writeRow(bool inserting, const QVariantList &values, int row) = 0;
-    virtual void deleteRow(int row) = 0;
-    virtual void insertStoredRow(int row, const QVariantList &values);
-    virtual void masterChanged();               // re-reads for the master's new key
+    // Writes the row to the database and to the stored rows; values may be normalised.
+    virtual void writeRow(bool inserting, QVariantList &values, int storageRow) = 0;
+    virtual void deleteRow(int storageRow) = 0;
+    virtual void masterChanged() = 0;           // re-reads for the master's new key
 
     QVariant masterKey() const;
+    QString masterField() const { return m_masterField; }
     void setFields(const QStringList &f) { m_fields = f; }
     QSqlDatabase database() const;
-    void afterReopen();
+    void resetAfterRead();                      // first row, BOF, details follow, signals
 
 private:
     void setState(State s);
     void settleDetails();
     void syncDetails();
     void startInsert(int row);
-    void moveCurrent(int row, bool announce = true);
+    void moveCurrent(int row);
+    void requireActive() const;
+    void requireWritable() const;
     int storageRow(int row) const;
     bool isInsertRow(int row) const { return m_state == Insert && row == m_insertRow; }
 
@@ -127,6 +131,7 @@ private:
     bool m_modified = false;
     QVariantList m_buffer;
     int m_insertRow = -1;
+    int m_rowBeforeInsert = -1;
     Hook m_onNewRecord, m_beforePost, m_beforeDelete;
     QPointer<DataSet> m_master;
     QString m_masterField;
@@ -148,9 +153,9 @@ protected:
     void doClose() override;
     int storedCount() const override { return m_count; }
     QVariantList storedRow(int row) const override;
-    void writeRow(bool, const QVariantList &, int) override;
+    void writeRow(bool, QVariantList &, int) override;
     void deleteRow(int) override;
-    void masterChanged() override {}
+    void masterChanged() override;
 
 private:
     void loadPage(int page) const;
@@ -181,13 +186,13 @@ protected:
     void doClose() override;
     int storedCount() const override { return m_rows.size(); }
     QVariantList storedRow(int row) const override { return m_rows.value(row); }
-    void writeRow(bool inserting, const QVariantList &values, int row) override;
-    void deleteRow(int row) override;
-    void insertStoredRow(int row, const QVariantList &values) override;
+    void writeRow(bool inserting, QVariantList &values, int storageRow) override;
+    void deleteRow(int storageRow) override;
     void masterChanged() override;
 
 private:
-    QString selectStatement() const;
+    void readRows();
+    QString quotedName(const QString &name) const;
     QString m_table;
     QString m_orderBy;
     QStringList m_dateFields;

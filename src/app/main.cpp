@@ -1,0 +1,7 @@
+// The program entry: everything happens in the start-up sequence.
+#include "Belcara.h"
+
+int main(int argc, char **argv)
+{
+    return runBelcara(argc, argv);
+}

@@ -1,0 +1,504 @@
+#include "DataSet.h"
+
+#include "AppError.h"
+
+// Error texts of the data set layer, as the platform's data access layer words them.
+static const char kNotEditing[] = "Dataset not in edit or insert mode";
+static const char kReadOnly[] = "Cannot modify a read-only dataset";
+static const char kClosed[] = "Cannot perform this operation on a closed dataset";
+static const char kEmpty[] = "Cannot perform this operation on an empty dataset";
+
+DataSet::DataSet(const QString &connectionName, QObject *parent)
+    : QObject(parent), m_connection(connectionName)
+{
+}
+
+DataSet::~DataSet() = default;
+
+QSqlDatabase DataSet::database() const
+{
+    return QSqlDatabase::database(m_connection, false);
+}
+
+void DataSet::requireActive() const
+{
+    if (m_state == Inactive)
+        throw AppError(QString::fromLatin1(kClosed));
+}
+
+void DataSet::requireWritable() const
+{
+    requireActive();
+    if (isReadOnly())
+        throw AppError(QString::fromLatin1(kReadOnly));
+}
+
+void DataSet::setState(State s)
+{
+    if (m_state == s)
+        return;
+    m_state = s;
+    emit stateChanged();
+}
+
+int DataSet::fieldIndex(const QString &field) const
+{
+    for (int i = 0; i < m_fields.size(); ++i)
+        if (m_fields.at(i).compare(field, Qt::CaseInsensitive) == 0)
+            return i;
+    return -1;
+}
+
+// ---- opening -------------------------------------------------------------------------------
+
+void DataSet::open()
+{
+    if (isActive())
+        return;
+    m_openedKey = masterKey();
+    doOpen();               // raises on a rejected statement; the data set then stays closed
+    m_state = Browse;
+    emit stateChanged();
+    resetAfterRead();
+}
+
+void DataSet::resetAfterRead()
+{
+    if (isEditing()) {
+        m_state = Browse;
+        emit stateChanged();
+    }
+    m_modified = false;
+    m_insertRow = -1;
+    m_buffer.clear();
+    m_current = storedCount() > 0 ? 0 : -1;
+    m_bof = true;
+    m_eof = storedCount() == 0;
+    emit rowsReset();
+    emit recordChanged();
+    emit positionChanged();
+    syncDetails();
+}
+
+void DataSet::close()
+{
+    if (!isActive())
+        return;
+    m_buffer.clear();
+    m_insertRow = -1;
+    m_modified = false;
+    doClose();
+    m_current = -1;
+    m_bof = m_eof = true;
+    m_state = Inactive;
+    emit stateChanged();
+    emit rowsReset();
+    emit recordChanged();
+    emit positionChanged();
+    syncDetails();
+}
+
+void DataSet::refresh()
+{
+    requireActive();
+    checkBrowseMode();
+    m_openedKey = masterKey();
+    doClose();
+    try {
+        doOpen();
+    } catch (...) {
+        m_state = Inactive;
+        m_current = -1;
+        emit stateChanged();
+        emit rowsReset();
+        emit recordChanged();
+        throw;
+    }
+    resetAfterRead();
+}
+
+// ---- rows ----------------------------------------------------------------------------------
+
+int DataSet::recordCount() const
+{
+    if (!isActive())
+        return 0;
+    return storedCount() + (m_state == Insert ? 1 : 0);
+}
+
+int DataSet::storageRow(int row) const
+{
+    if (m_state == Insert && row > m_insertRow)
+        return row - 1;
+    return row;
+}
+
+QVariant DataSet::value(const QString &field) const
+{
+    const int idx = fieldIndex(field);
+    if (idx < 0) {
+        if (!isActive())
+            return QVariant();
+        throw AppError(QStringLiteral("Field '%1' not found").arg(field));
+    }
+    if (isEditing())
+        return m_buffer.value(idx);
+    if (m_current < 0)
+        return QVariant();
+    return storedRow(m_current).value(idx);
+}
+
+QString DataSet::asString(const QString &field) const
+{
+    const QVariant v = value(field);
+    return v.isNull() ? QString() : v.toString();
+}
+
+bool DataSet::asBool(const QString &field) const
+{
+    const QVariant v = value(field);
+    if (v.isNull())
+        return false;
+    if (v.typeId() == QMetaType::QString) {
+        const QString s = v.toString().trimmed();
+        if (s.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
+            return true;
+        if (s.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0)
+            return false;
+        bool ok = false;
+        const qlonglong n = s.toLongLong(&ok);
+        return ok && n != 0;
+    }
+    return v.toLongLong() != 0 || v.toBool();
+}
+
+QVariant DataSet::valueAt(int row, const QString &field) const
+{
+    const int idx = fieldIndex(field);
+    if (idx < 0 || row < 0 || row >= recordCount())
+        return QVariant();
+    if (isInsertRow(row) || (m_state == Edit && row == m_current))
+        return m_buffer.value(idx);
+    return storedRow(storageRow(row)).value(idx);
+}
+
+// ---- navigation ----------------------------------------------------------------------------
+
+void DataSet::moveCurrent(int row)
+{
+    const bool moved = row != m_current;
+    m_current = row;
+    if (moved) {
+        emit recordChanged();
+        syncDetails();
+    }
+    emit positionChanged();
+}
+
+void DataSet::first()
+{
+    requireActive();
+    settleDetails();
+    checkBrowseMode();
+    const int n = recordCount();
+    m_bof = true;
+    m_eof = n == 0;
+    moveCurrent(n > 0 ? 0 : -1);
+}
+
+void DataSet::last()
+{
+    requireActive();
+    settleDetails();
+    checkBrowseMode();
+    const int n = recordCount();
+    m_eof = true;
+    m_bof = n == 0;
+    moveCurrent(n - 1);
+}
+
+int DataSet::moveBy(int distance)
+{
+    requireActive();
+    settleDetails();
+    checkBrowseMode();
+    const int n = recordCount();
+    if (n == 0) {
+        m_bof = m_eof = true;
+        moveCurrent(-1);
+        return 0;
+    }
+    if (distance == 0)
+        return 0;
+    m_bof = m_eof = false;
+    int target = m_current + distance;
+    if (target < 0) {
+        target = 0;
+        m_bof = true;
+    } else if (target >= n) {
+        target = n - 1;
+        m_eof = true;
+    }
+    const int moved = target - m_current;
+    moveCurrent(target);
+    return moved;
+}
+
+void DataSet::next() { moveBy(1); }
+void DataSet::prior() { moveBy(-1); }
+
+void DataSet::moveTo(int row)
+{
+    requireActive();
+    if (row == m_current)
+        return;
+    moveBy(row - m_current);
+}
+
+bool DataSet::locate(const QString &field, const QVariant &value, bool partial)
+{
+    requireActive();
+    settleDetails();
+    checkBrowseMode();
+    const int idx = fieldIndex(field);
+    if (idx < 0)
+        throw AppError(QStringLiteral("Field '%1' not found").arg(field));
+    const QString wanted = value.toString();
+    const int n = recordCount();
+    for (int row = 0; row < n; ++row) {
+        const QVariant v = storedRow(row).value(idx);
+        if (v.isNull() != value.isNull() && !partial)
+            continue;
+        const QString s = v.toString();
+        if (partial ? (!v.isNull() && s.startsWith(wanted)) : s == wanted) {
+            m_bof = m_eof = false;
+            moveCurrent(row);
+            return true;
+        }
+    }
+    return false;
+}
+
+// ---- editing -------------------------------------------------------------------------------
+
+void DataSet::edit()
+{
+    requireWritable();
+    if (isEditing())
+        return;
+    if (recordCount() == 0) {
+        insert();
+        return;
+    }
+    m_buffer = storedRow(m_current);
+    m_modified = false;
+    setState(Edit);
+}
+
+void DataSet::insert()
+{
+    requireWritable();
+    settleDetails();
+    checkBrowseMode();
+    startInsert(m_current < 0 ? 0 : m_current);
+}
+
+void DataSet::append()
+{
+    requireWritable();
+    settleDetails();
+    checkBrowseMode();
+    startInsert(storedCount());
+}
+
+void DataSet::startInsert(int row)
+{
+    m_rowBeforeInsert = m_current;
+    const int oldCurrent = m_current;
+    const bool oldBof = m_bof, oldEof = m_eof;
+    m_buffer = QVariantList();
+    for (int i = 0; i < m_fields.size(); ++i)
+        m_buffer << QVariant();
+    m_insertRow = row;
+    m_current = row;
+    m_bof = m_eof = false;
+    m_state = Insert;
+    // A detail's new row belongs to the master's current row.
+    if (m_master) {
+        const int k = fieldIndex(m_masterField);
+        if (k >= 0)
+            m_buffer[k] = masterKey();
+    }
+    try {
+        if (m_onNewRecord)
+            m_onNewRecord(*this);
+    } catch (...) {
+        m_state = Browse;
+        m_insertRow = -1;
+        m_buffer.clear();
+        m_current = oldCurrent;
+        m_bof = oldBof;
+        m_eof = oldEof;
+        throw;
+    }
+    // Values filled in by the new-record hook do not count as a change by the user.
+    m_modified = false;
+    emit stateChanged();
+    emit rowsReset();
+    emit recordChanged();
+    emit positionChanged();
+    syncDetails();
+}
+
+void DataSet::setValue(const QString &field, const QVariant &value)
+{
+    if (!isEditing())
+        throw AppError(QString::fromLatin1(kNotEditing));
+    const int idx = fieldIndex(field);
+    if (idx < 0)
+        throw AppError(QStringLiteral("Field '%1' not found").arg(field));
+    bool isMasterKey = false;
+    for (const auto &d : m_details)
+        if (d && d->m_masterField.compare(field, Qt::CaseInsensitive) == 0)
+            isMasterKey = true;
+    if (isMasterKey)
+        settleDetails();
+    m_buffer[idx] = value;
+    m_modified = true;
+    emit fieldChanged(m_fields.at(idx));
+    if (isMasterKey)
+        syncDetails();
+}
+
+void DataSet::post()
+{
+    requireActive();
+    if (!isEditing())
+        return;
+    settleDetails();
+    if (m_beforePost)
+        m_beforePost(*this);
+    const bool inserting = m_state == Insert;
+    QVariantList values = m_buffer;
+    writeRow(inserting, values, inserting ? m_insertRow : m_current);
+    m_buffer.clear();
+    m_insertRow = -1;
+    m_modified = false;
+    m_state = Browse;
+    emit stateChanged();
+    if (inserting)
+        emit rowsReset();
+    else
+        emit rowUpdated(m_current);
+    emit recordChanged();
+    syncDetails();
+}
+
+void DataSet::cancel()
+{
+    if (!isEditing())
+        return;
+    settleDetails();
+    const bool inserting = m_state == Insert;
+    m_buffer.clear();
+    m_modified = false;
+    m_insertRow = -1;
+    m_state = Browse;
+    if (inserting) {
+        const int n = storedCount();
+        int row = m_rowBeforeInsert;
+        if (row >= n)
+            row = n - 1;
+        if (n > 0 && row < 0)
+            row = 0;
+        m_current = row;
+        m_bof = n == 0;
+        m_eof = n == 0;
+    }
+    emit stateChanged();
+    if (inserting)
+        emit rowsReset();
+    emit recordChanged();
+    emit positionChanged();
+    syncDetails();
+}
+
+void DataSet::remove()
+{
+    requireWritable();
+    if (m_state == Insert) {
+        cancel();
+        return;
+    }
+    if (recordCount() == 0)
+        throw AppError(QString::fromLatin1(kEmpty));
+    settleDetails();
+    if (m_state == Edit) {
+        m_buffer.clear();
+        m_modified = false;
+        setState(Browse);
+        emit recordChanged();
+    }
+    if (m_beforeDelete)
+        m_beforeDelete(*this);
+    deleteRow(m_current);
+    const int n = storedCount();
+    if (m_current >= n)
+        m_current = n - 1;
+    m_bof = n == 0;
+    m_eof = n == 0;
+    emit rowsReset();
+    emit recordChanged();
+    emit positionChanged();
+    syncDetails();
+}
+
+void DataSet::checkBrowseMode()
+{
+    if (!isEditing())
+        return;
+    if (m_modified)
+        post();
+    else
+        cancel();
+}
+
+// ---- master and details --------------------------------------------------------------------
+
+void DataSet::setMaster(DataSet *master, const QString &keyField)
+{
+    if (m_master)
+        m_master->m_details.removeAll(this);
+    m_master = master;
+    m_masterField = keyField;
+    if (master)
+        master->m_details.append(this);
+}
+
+QVariant DataSet::masterKey() const
+{
+    if (!m_master || !m_master->isActive() || m_master->recordCount() == 0
+        || m_master->fieldIndex(m_masterField) < 0)
+        return QVariant();
+    return m_master->value(m_masterField);
+}
+
+void DataSet::settleDetails()
+{
+    for (const auto &d : m_details)
+        if (d && d->isActive())
+            d->checkBrowseMode();
+}
+
+void DataSet::syncDetails()
+{
+    for (const auto &d : m_details) {
+        if (!d || !d->isActive())
+            continue;
+        const QVariant key = d->masterKey();
+        if (key == d->m_openedKey && key.isNull() == d->m_openedKey.isNull())
+            continue;
+        d->m_openedKey = key;
+        d->masterChanged();
+    }
+}

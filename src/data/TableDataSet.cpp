@@ -1,0 +1,131 @@
+#include "DataSet.h"
+
+#include "AppError.h"
+#include "Db.h"
+#include "JetSql.h"
+
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+// A table's rows (or a master's share of them) are read whole; each row carries the table's own
+// integer key "id", by which single rows are saved and deleted.
+
+TableDataSet::TableDataSet(const QString &connectionName, const QString &table, QObject *parent)
+    : DataSet(connectionName, parent), m_table(table)
+{
+}
+
+QString TableDataSet::quotedName(const QString &name) const
+{
+    QString n = name;
+    n.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + n + QLatin1Char('"');
+}
+
+void TableDataSet::readRows()
+{
+    const QSqlDatabase db = database();
+    QString sql = QStringLiteral("SELECT * FROM ") + quotedName(m_table);
+    QVariantList binds;
+    if (master()) {
+        sql += QStringLiteral(" WHERE ") + quotedName(masterField()) + QStringLiteral(" = ?");
+        binds << masterKey();
+    }
+    if (!m_orderBy.isEmpty())
+        sql += QStringLiteral(" ORDER BY ") + quotedName(m_orderBy) + QStringLiteral(", id");
+    QSqlQuery q = Db::runPrepared(db, sql, binds);
+    const QSqlRecord rec = q.record();
+    QStringList names;
+    for (int i = 0; i < rec.count(); ++i)
+        names << rec.fieldName(i);
+    setFields(names);
+    m_idColumn = fieldIndex(QStringLiteral("id"));
+    QVector<QVariantList> rows;
+    while (q.next()) {
+        QVariantList row;
+        row.reserve(names.size());
+        for (int i = 0; i < names.size(); ++i)
+            row << q.value(i);
+        rows << row;
+    }
+    m_rows = rows;
+}
+
+void TableDataSet::doOpen()
+{
+    readRows();
+}
+
+void TableDataSet::doClose()
+{
+    m_rows.clear();
+}
+
+void TableDataSet::masterChanged()
+{
+    readRows();
+    resetAfterRead();
+}
+
+QVariant TableDataSet::rowId(int row) const
+{
+    if (m_idColumn < 0 || row < 0 || row >= m_rows.size())
+        return QVariant();
+    return m_rows.at(row).value(m_idColumn);
+}
+
+void TableDataSet::writeRow(bool inserting, QVariantList &values, int storageRow)
+{
+    for (const QString &f : m_dateFields) {
+        const int i = fieldIndex(f);
+        if (i < 0 || values.at(i).isNull())
+            continue;
+        const QString text = values.at(i).toString().trimmed();
+        if (text.isEmpty()) {
+            values[i] = QVariant();
+            continue;
+        }
+        const QString iso = JetSql::dateLiteralToIso(text);
+        if (iso.isEmpty())
+            throw AppError(QStringLiteral("'%1' is not a valid date").arg(text));
+        values[i] = iso;
+    }
+
+    const QSqlDatabase db = database();
+    const QStringList names = fieldNames();
+    QStringList cols, marks;
+    QVariantList binds;
+    for (int i = 0; i < names.size(); ++i) {
+        if (i == m_idColumn)
+            continue;
+        cols << quotedName(names.at(i));
+        marks << QStringLiteral("?");
+        binds << values.at(i);
+    }
+    if (inserting) {
+        const QString sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                .arg(quotedName(m_table), cols.join(QLatin1String(", ")),
+                                     marks.join(QLatin1String(", ")));
+        QSqlQuery q = Db::runPrepared(db, sql, binds);
+        if (m_idColumn >= 0)
+            values[m_idColumn] = q.lastInsertId();
+        m_rows.insert(storageRow, values);
+    } else {
+        QStringList sets;
+        for (const QString &c : cols)
+            sets << c + QStringLiteral(" = ?");
+        binds << rowId(storageRow);
+        const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE id = ?")
+                                .arg(quotedName(m_table), sets.join(QLatin1String(", ")));
+        Db::runPrepared(db, sql, binds);
+        m_rows[storageRow] = values;
+    }
+}
+
+void TableDataSet::deleteRow(int storageRow)
+{
+    Db::runPrepared(database(),
+                    QStringLiteral("DELETE FROM %1 WHERE id = ?").arg(quotedName(m_table)),
+                    {rowId(storageRow)});
+    m_rows.remove(storageRow);
+}

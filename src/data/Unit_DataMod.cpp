@@ -1,0 +1,166 @@
+#include "Unit_DataMod.h"
+
+#include "AppError.h"
+#include "Db.h"
+#include "Statements.h"
+
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QUuid>
+
+TDataMod *DataMod = nullptr;
+
+// ---- shared query --------------------------------------------------------------------------
+
+void SharedQuery::close()
+{
+    m_active = false;
+    m_rows.clear();
+    m_fields.clear();
+}
+
+void SharedQuery::open()
+{
+    close();
+    QSqlQuery q = Db::run(QSqlDatabase::database(m_connection, false), m_sql);
+    const QSqlRecord rec = q.record();
+    for (int i = 0; i < rec.count(); ++i)
+        m_fields << rec.fieldName(i);
+    while (q.next()) {
+        QVariantList row;
+        for (int i = 0; i < m_fields.size(); ++i)
+            row << q.value(i);
+        m_rows << row;
+    }
+    m_active = true;
+}
+
+void SharedQuery::execSql()
+{
+    close();
+    Db::run(QSqlDatabase::database(m_connection, false), m_sql);
+}
+
+QVariant SharedQuery::value(int row, const QString &field) const
+{
+    for (int i = 0; i < m_fields.size(); ++i)
+        if (m_fields.at(i).compare(field, Qt::CaseInsensitive) == 0)
+            return value(row, i);
+    throw AppError(QStringLiteral("Field '%1' not found").arg(field));
+}
+
+QVariant SharedQuery::value(int row, int column) const
+{
+    if (row < 0 || row >= m_rows.size())
+        return QVariant();
+    return m_rows.at(row).value(column);
+}
+
+// ---- data module ---------------------------------------------------------------------------
+
+static QString newConnectionName()
+{
+    return QStringLiteral("ADOConn-") + QUuid::createUuid().toString(QUuid::Id128);
+}
+
+TDataMod::TDataMod(const QString &programFolder, QObject *parent)
+    : QObject(parent), ADOConn(newConnectionName()), ADOQuery(ADOConn), m_folder(programFolder)
+{
+    if (!m_folder.endsWith(QLatin1Char('/')))
+        m_folder += QLatin1Char('/');
+    QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), ADOConn);
+}
+
+TDataMod::~TDataMod()
+{
+    {
+        QSqlDatabase db = QSqlDatabase::database(ADOConn, false);
+        if (db.isOpen())
+            db.close();
+    }
+    QSqlDatabase::removeDatabase(ADOConn);
+    if (DataMod == this)
+        DataMod = nullptr;
+}
+
+void TDataMod::DataModuleCreate()
+{
+    OpenDatabase();
+}
+
+QString TDataMod::databasePath() const
+{
+    return m_folder + QStringLiteral("Data/Data.mdb");
+}
+
+bool TDataMod::isConnected() const
+{
+    return QSqlDatabase::database(ADOConn, false).isOpen();
+}
+
+void TDataMod::OpenDatabase()
+{
+    // The connection string keeps the form the installation has always used; the data source
+    // is the program folder's Data/Data.mdb, written unchanged (blanks and all, no quotes).
+    m_connectionString = QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;Data Source=")
+                         + databasePath() + QStringLiteral(";Persist Security Info=false;");
+    QSqlDatabase db = QSqlDatabase::database(ADOConn, false);
+    if (db.isOpen())
+        db.close();
+    const QString path = databasePath();
+    // SQLite would make a new empty file where none is: the program never creates its database.
+    const QFileInfo info(path);
+    if (!info.exists())
+        throw AppError(QStringLiteral("Could not find file '%1'.").arg(path));
+    if (!info.isFile())
+        throw AppError(QStringLiteral("'%1' is not a database file.").arg(path));
+    db.setDatabaseName(path);
+    // Another copy of the program writing at the same moment makes this one wait, not fail.
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+    if (!db.open())
+        throw AppError(Db::errorText(db.lastError()));
+    QSqlQuery q(db);
+    // Reading the catalogue makes a file that is not a database fail now, not later.
+    if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))
+        || !q.exec(QStringLiteral("PRAGMA journal_mode=WAL"))
+        || !q.exec(QStringLiteral("PRAGMA synchronous=FULL"))) {
+        const QString text = Db::errorText(q.lastError());
+        q.finish();
+        db.close();
+        throw AppError(text);
+    }
+}
+
+bool TDataMod::ReadMustLogin()
+{
+    ADOQuery.close();
+    ADOQuery.setSql(Statements::readParam());
+    ADOQuery.open();
+    bool result = false;
+    if (!ADOQuery.isEmpty()) {
+        const QVariant v = ADOQuery.value(0, QStringLiteral("MustLogin"));
+        result = v.typeId() == QMetaType::QString
+                     ? (v.toString().compare(QLatin1String("true"), Qt::CaseInsensitive) == 0
+                        || v.toString().toLongLong() != 0)
+                     : v.toLongLong() != 0;
+    }
+    m_mustLogin = result;
+    return result;
+}
+
+void TDataMod::WriteMustLogin(bool value)
+{
+    if (value == m_mustLogin)
+        return;
+    ADOQuery.close();
+    ADOQuery.setSql(Statements::writeMustLogin(value));
+    ADOQuery.execSql();
+}
+
+void TDataMod::SetCurrentUser(const TUserInfo &user)
+{
+    CurrentUser = user;
+}

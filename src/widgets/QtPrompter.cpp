@@ -1,0 +1,124 @@
+#include "QtPrompter.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QUrl>
+
+QString applicationTitle()
+{
+    return QStringLiteral("Orvane美容管理软件1.2");
+}
+
+QString qtFileFilter(const QString &filter, QStringList *entries)
+{
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList out;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList pats = parts.at(i + 1).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        out << QStringLiteral("%1 (%2)").arg(parts.at(i), pats.join(QLatin1Char(' ')));
+    }
+    if (entries)
+        *entries = out;
+    return out.join(QLatin1String(";;"));
+}
+
+namespace {
+Prompter *&installed()
+{
+    static Prompter *p = nullptr;
+    return p;
+}
+
+QMessageBox::Icon qtIcon(Prompt::Icon icon)
+{
+    switch (icon) {
+    case Prompt::Question: return QMessageBox::Question;
+    case Prompt::Information: return QMessageBox::Information;
+    case Prompt::Warning: return QMessageBox::Warning;
+    case Prompt::Error: return QMessageBox::Critical;
+    default: return QMessageBox::NoIcon;
+    }
+}
+} // namespace
+
+Prompter &Prompter::instance()
+{
+    static QtPrompter qt;
+    return installed() ? *installed() : qt;
+}
+
+void Prompter::install(Prompter *p)
+{
+    installed() = p;
+}
+
+Prompt::Button QtPrompter::messageBox(QWidget *owner, const QString &text, const QString &caption,
+                                      Prompt::Buttons buttons, Prompt::Icon icon,
+                                      Prompt::Button defaultButton)
+{
+    QMessageBox box(qtIcon(icon), caption, text, QMessageBox::NoButton, owner);
+    struct Pair { Prompt::Button ours; QMessageBox::StandardButton qt; QString label; };
+    // Buttons carry the platform's own captions; Escape answers the box's cancel or no.
+    const Pair pairs[] = {{Prompt::Yes, QMessageBox::Yes, QStringLiteral("是(&Y)")},
+                          {Prompt::No, QMessageBox::No, QStringLiteral("否(&N)")},
+                          {Prompt::Ok, QMessageBox::Ok, QStringLiteral("确定")},
+                          {Prompt::Cancel, QMessageBox::Cancel, QStringLiteral("取消")}};
+    for (const Pair &p : pairs) {
+        if (!(buttons & p.ours))
+            continue;
+        QPushButton *b = box.addButton(p.qt);
+        b->setText(p.label);
+        if (p.ours == defaultButton)
+            box.setDefaultButton(b);
+    }
+    const int r = box.exec();
+    for (const Pair &p : pairs)
+        if (r == p.qt)
+            return p.ours;
+    return (buttons & Prompt::Cancel) ? Prompt::Cancel : (buttons & Prompt::No) ? Prompt::No : Prompt::Ok;
+}
+
+void QtPrompter::showMessage(QWidget *owner, const QString &text)
+{
+    messageBox(owner, text, applicationTitle(), Prompt::Ok, Prompt::NoIcon, Prompt::Ok);
+}
+
+void QtPrompter::showError(QWidget *owner, const QString &text)
+{
+    messageBox(owner, text, applicationTitle(), Prompt::Ok, Prompt::Error, Prompt::Ok);
+}
+
+QString QtPrompter::openFile(QWidget *owner, const QString &filter, int filterIndex)
+{
+    QStringList entries;
+    const QString qtFilter = qtFileFilter(filter, &entries);
+    QFileDialog dialog(owner, QString(), QString(), qtFilter);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // Patterns are written in capitals; files on this system rarely are.
+    dialog.setOption(QFileDialog::DontUseNativeDialog, false);
+    if (filterIndex >= 0 && filterIndex < entries.size())
+        dialog.selectNameFilter(entries.at(filterIndex));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return QFileInfo(dialog.selectedFiles().first()).absoluteFilePath();
+}
+
+int QtPrompter::execModal(QDialog *dialog)
+{
+    return dialog->exec();
+}
+
+void QtPrompter::openExternal(QWidget *, const QString &fileOrUrl)
+{
+    const QUrl url = fileOrUrl.contains(QLatin1String("://")) || fileOrUrl.startsWith(QLatin1String("mailto:"))
+                         ? QUrl(fileOrUrl)
+                         : QUrl::fromLocalFile(fileOrUrl);
+    // The result is not examined: with no program for it, nothing happens.
+    QDesktopServices::openUrl(url);
+}

@@ -1,0 +1,16 @@
+#pragma once
+// The Prompter that shows real Qt boxes and dialogs.
+
+#include "Prompter.h"
+
+class QtPrompter : public Prompter {
+public:
+    Prompt::Button messageBox(QWidget *owner, const QString &text, const QString &caption,
+                              Prompt::Buttons buttons, Prompt::Icon icon,
+                              Prompt::Button defaultButton) override;
+    void showMessage(QWidget *owner, const QString &text) override;
+    void showError(QWidget *owner, const QString &text) override;
+    QString openFile(QWidget *owner, const QString &filter, int filterIndex) override;
+    int execModal(QDialog *dialog) override;
+    void openExternal(QWidget *owner, const QString &fileOrUrl) override;
+};
