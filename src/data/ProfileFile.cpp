@@ -176,13 +176,17 @@ struct Document {
             line.text = line.text.left(cut) + encode(storedValue);
             return;
         }
-        if (!lines.isEmpty() && lines.last().end.isEmpty())
-            lines.last().end = lineEnd;
         const QString keyLine = key + u'=' + storedValue;
         if (place.section >= 0) {
+            // Only the file's last line can lack a line end; it needs one before a line follows.
+            Line &previous = lines[place.insertAfter];
+            if (previous.end.isEmpty())
+                previous.end = lineEnd;
             lines.insert(place.insertAfter + 1, newLine(keyLine));
             return;
         }
+        if (!lines.isEmpty() && lines.last().end.isEmpty())
+            lines.last().end = lineEnd;
         if (!lines.isEmpty() && !trimmedBlanks(decode(lines.last().text)).isEmpty())
             lines.append(newLine(QString()));
         lines.append(newLine(u'[' + section + u']'));

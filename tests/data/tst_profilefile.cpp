@@ -183,6 +183,8 @@ private slots:
                                                 << QByteArray("[KZ]\nOpen=1\nNO=B2\n; about X\n[X]\na=1\n");
         QTest::newRow("section without keys, no line end") << QByteArray("[KZ]") << "B2"
                                                            << QByteArray("[KZ]\nNO=B2\n");
+        QTest::newRow("appends mid-file, last line end kept") << QByteArray("[KZ]\nOpen=1\n[X]\na=1") << "B2"
+                                                              << QByteArray("[KZ]\nOpen=1\nNO=B2\n[X]\na=1");
         QTest::newRow("appends the section, no line end") << QByteArray("[X]\na=1") << "B2"
                                                           << QByteArray("[X]\na=1\n\n[KZ]\nNO=B2\n");
         QTest::newRow("appends the section, CRLF") << QByteArray("[X]\r\na=1\r\n") << "B2"
