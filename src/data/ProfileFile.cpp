@@ -316,7 +316,8 @@ void ProfileFile::writeString(const QString &section, const QString &key, const 
         stored = u'"' + value + u'"';
     doc.set(sectionName, keyName, stored);
 
-    if (!SafeFile::replaceContents(m_fileName, doc.bytes()))
+    // The file is shared by every user of the machine, so one it creates is writable for all.
+    if (!SafeFile::replaceContents(m_fileName, doc.bytes(), nullptr, 0666))
         writeFailed(m_fileName);
 }
 

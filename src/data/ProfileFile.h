@@ -8,7 +8,8 @@
 //
 // Every read and every write opens the file afresh; nothing is cached and the file is never held
 // open between calls. A missing or unreadable file, section or key reads as the default; the
-// file is created by the first write.
+// file is created by the first write, readable and writable for every user (one settings file
+// serves every user of the machine).
 //
 // The file is kept in code page 936 (GBK), or in UTF-8 when it begins with a UTF-8 byte-order
 // mark. A write changes only the one line it concerns (or appends the key at the end of its

@@ -91,7 +91,7 @@ bool rewriteInPlace(const QByteArray &target, const QByteArray &bytes, Failure &
 
 namespace SafeFile {
 
-bool replaceContents(const QString &path, const QByteArray &bytes, QString *error)
+bool replaceContents(const QString &path, const QByteArray &bytes, QString *error, int newFileMode)
 {
     Failure fail{error};
     const QString targetPath = resolveLinks(path);
@@ -135,6 +135,9 @@ bool replaceContents(const QString &path, const QByteArray &bytes, QString *erro
             err = errno;
             ok = false;
         }
+    } else if (ok && newFileMode >= 0 && ::fchmod(fd, mode_t(newFileMode) & 07777) != 0) {
+        err = errno;
+        ok = false;
     }
     if (ok && ::fsync(fd) != 0) {
         err = errno;

@@ -227,6 +227,8 @@ private slots:
         file.writeBool(QStringLiteral("kz"), QStringLiteral("OPEN"), false);
         QCOMPARE(bytesOf(path()), QByteArray("[KZ]\nOpen=0\n"));
         QCOMPARE(file.readBool(QStringLiteral("KZ"), QStringLiteral("Open"), true), false);
+        // Created for every user of the machine, whatever the umask.
+        QCOMPARE(QFileInfo(path()).permissions() & QFileDevice::Permissions(0x7077), QFileDevice::Permissions(0x6066));
     }
 
     void replacingKeepsLinkAndMode()
@@ -286,21 +288,33 @@ private slots:
         QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("Belcara.ini")});
     }
 
+    void lockedFolderRewritesInPlace_data()
+    {
+        QTest::addColumn<int>("folderMode");
+        QTest::newRow("read-only folder") << 0555;
+        // Everyone may add files but only the owner may replace the file (the shared folder).
+        QTest::newRow("sticky shared folder") << 01777;
+    }
+
     void lockedFolderRewritesInPlace()
     {
-        // A folder we may not change, holding a file we may write: rewritten in place.
+        // A folder in which we may not replace the file, holding a file we may write: rewritten in
+        // place. As root the check runs as an unprivileged user on root's file.
+        QFETCH(int, folderMode);
         const QString file = path();
         putBytes(file, "[KZ]\nNo=A1\n; a long comment that the shorter new content must not leave behind\n");
         const QByteArray expected("[KZ]\nNo=B2\n; a long comment that the shorter new content must not leave behind\n");
         QVERIFY(QFile::setPermissions(file, QFileDevice::Permissions(0x6666)));
-        QVERIFY(QFile::setPermissions(m_dir.path(), QFileDevice::Permissions(0x5555)));
+        QCOMPARE(::chmod(QFile::encodeName(m_dir.path()).constData(), mode_t(folderMode)), 0);
         const int code = asUnprivileged([&] {
             try {
                 ProfileFile(file).writeString(QStringLiteral("KZ"), QStringLiteral("NO"), QStringLiteral("B2"));
             } catch (const AppError &) {
                 return 1;
             }
-            return bytesOf(file) == expected ? 0 : 2;
+            if (bytesOf(file) != expected)
+                return 2;
+            return QDir(QFileInfo(file).path()).entryList(QDir::Files | QDir::Hidden).size() == 1 ? 0 : 3;
         });
         QFile::setPermissions(m_dir.path(), QFileDevice::Permissions(0x7700));
         if (code < 0)
