@@ -1,0 +1,36 @@
+#include "Metafile.h"
+
+#include "AppError.h"
+#include "GdiCanvas.h"
+
+namespace Metafile {
+
+namespace {
+
+Bytes bytesOf(const QByteArray &data)
+{
+    return Bytes{reinterpret_cast<const unsigned char *>(data.constData()), std::size_t(data.size())};
+}
+
+} // namespace
+
+QSize naturalSize(const QByteArray &data, bool emf)
+{
+    return emf ? emfNaturalSize(bytesOf(data)) : wmfNaturalSize(bytesOf(data));
+}
+
+QImage render(const QByteArray &data, bool emf)
+{
+    const QSize size = naturalSize(data, emf);
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull())
+        throw AppError(QStringLiteral("Out of memory"));
+    image.fill(Qt::transparent);
+    if (emf)
+        playEmf(bytesOf(data), &image);
+    else
+        playWmf(bytesOf(data), &image);
+    return image;
+}
+
+} // namespace Metafile
