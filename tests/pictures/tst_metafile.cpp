@@ -1,0 +1,277 @@
+#include "AppError.h"
+#include "PictureLoader.h"
+
+#include <QtEndian>
+#include <QtTest>
+
+namespace {
+
+// Little-endian record writer.
+struct Out {
+    QByteArray d;
+    Out &w16(int v) { d += char(v & 0xFF); d += char((v >> 8) & 0xFF); return *this; }
+    Out &w32(quint32 v) { w16(int(v & 0xFFFF)); return w16(int(v >> 16)); }
+    Out &bytes(const QByteArray &b) { d += b; return *this; }
+};
+
+quint32 rgb(int r, int g, int b) { return quint32(r) | quint32(g) << 8 | quint32(b) << 16; }
+
+// --- WMF -------------------------------------------------------------------------------------
+
+struct Wmf {
+    Out records;
+    void rec(int function, const QVector<int> &params, const QByteArray &tail = QByteArray())
+    {
+        const int words = 3 + params.size() + (tail.size() + 1) / 2;
+        records.w32(quint32(words)).w16(function);
+        for (int p : params)
+            records.w16(p);
+        QByteArray t = tail;
+        if (t.size() % 2)
+            t += '\0';
+        records.bytes(t);
+    }
+    void brush(int style, quint32 colour, int hatch = 0)
+    {
+        rec(0x02FC, {style, int(colour & 0xFFFF), int(colour >> 16), hatch});
+    }
+    void pen(int style, int width, quint32 colour)
+    {
+        rec(0x02FA, {style, width, 0, int(colour & 0xFFFF), int(colour >> 16)});
+    }
+    void select(int i) { rec(0x012D, {i}); }
+    void rect(int l, int t, int r, int b) { rec(0x041B, {b, r, t, l}); }
+    void polygon(const QVector<QPoint> &pts)
+    {
+        QVector<int> p{int(pts.size())};
+        for (const QPoint &pt : pts)
+            p << pt.x() << pt.y();
+        rec(0x0324, p);
+    }
+    // Placeable when inch > 0.
+    QByteArray bytes(int inch, QRect bounds, int objects)
+    {
+        rec(0, {});
+        Out o;
+        if (inch > 0) {
+            Out h;
+            h.w32(0x9AC6CDD7).w16(0).w16(bounds.left()).w16(bounds.top()).w16(bounds.right()).w16(bounds.bottom())
+                .w16(inch).w32(0);
+            quint16 sum = 0;
+            for (int i = 0; i < 20; i += 2)
+                sum ^= qFromLittleEndian<quint16>(h.d.constData() + i);
+            h.w16(sum);
+            o.bytes(h.d);
+        }
+        o.w16(1).w16(9).w16(0x300).w32(quint32(9 + records.d.size() / 2)).w16(objects).w32(0).w16(0);
+        return o.d + records.d;
+    }
+};
+
+// A packed 2 x 2 24-bit DIB, stored bottom-up: blue, white below red, green.
+QByteArray dib2x2()
+{
+    Out o;
+    o.w32(40).w32(2).w32(2).w16(1).w16(24).w32(0).w32(16).w32(0).w32(0).w32(0).w32(0);
+    auto px = [&](int r, int g, int b) { o.d += char(b); o.d += char(g); o.d += char(r); };
+    px(0, 0, 255); px(255, 255, 255); o.w16(0); // bottom row, padded to 4 bytes
+    px(255, 0, 0); px(0, 255, 0); o.w16(0);     // top row
+    return o.d;
+}
+
+// --- EMF -------------------------------------------------------------------------------------
+
+struct Emf {
+    Out records;
+    int count = 1;
+    void rec(quint32 type, const QVector<quint32> &params)
+    {
+        records.w32(type).w32(quint32(8 + params.size() * 4));
+        for (quint32 p : params)
+            records.w32(p);
+        ++count;
+    }
+    void poly16(quint32 type, const QVector<QPoint> &pts)
+    {
+        Out o;
+        o.w32(type).w32(quint32(28 + pts.size() * 4)).w32(0).w32(0).w32(0).w32(0).w32(quint32(pts.size()));
+        for (const QPoint &p : pts)
+            o.w16(p.x()).w16(p.y());
+        records.bytes(o.d);
+        ++count;
+    }
+    // Frame in 0.01 mm; the reference device is 96 dpi.
+    QByteArray bytes(QRect frame)
+    {
+        rec(14, {0, 16, 20});
+        Out h;
+        h.w32(1).w32(88).w32(0).w32(0).w32(99).w32(49);
+        h.w32(quint32(frame.left())).w32(quint32(frame.top())).w32(quint32(frame.right())).w32(quint32(frame.bottom()));
+        h.w32(0x464D4520).w32(0x10000).w32(quint32(88 + records.d.size())).w32(quint32(count)).w16(8).w16(0);
+        h.w32(0).w32(0).w32(0).w32(1920).w32(1080).w32(508).w32(286);
+        return h.d + records.d;
+    }
+};
+
+bool near(QRgb a, QColor b, int alpha = 255)
+{
+    return qAbs(qRed(a) - b.red()) < 40 && qAbs(qGreen(a) - b.green()) < 40 && qAbs(qBlue(a) - b.blue()) < 40
+        && qAbs(qAlpha(a) - alpha) < 40;
+}
+
+} // namespace
+
+class TestMetafile : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+    void placeableWmf();
+    void wmfWithoutPlaceableHeaderUsesWindow();
+    void wmfYAxisUp();
+    void wmfBitmap();
+    void wmfText();
+    void emfShapesAndMapping();
+    void truncatedRecordsDoNotCrash();
+
+private:
+    QString write(const QString &name, const QByteArray &data)
+    {
+        const QString path = m_dir.filePath(name);
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size())
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
+    QTemporaryDir m_dir;
+};
+
+void TestMetafile::placeableWmf()
+{
+    Wmf w;
+    w.rec(0x020B, {0, 0});
+    w.rec(0x020C, {720, 1440});
+    w.brush(0, rgb(255, 0, 0));         // slot 0
+    w.pen(5, 0, 0);                     // slot 1: null pen
+    w.select(0);
+    w.select(1);
+    w.rect(0, 0, 720, 720);             // left half red
+    w.rec(0x01F0, {0});                 // delete the red brush: slot 0 is free again
+    w.brush(0, rgb(0, 0, 255));         // goes into slot 0
+    w.select(0);
+    w.polygon({{720, 720}, {1440, 720}, {1440, 0}}); // lower right triangle blue
+    const QString path = write("shapes.wmf", w.bytes(1440, QRect(QPoint(0, 0), QPoint(1440, 720)), 2));
+
+    QCOMPARE(PictureLoader::readNaturalSize(path), QSize(96, 48));
+    const QImage img = PictureLoader::loadPicture(path);
+    QCOMPARE(img.size(), QSize(96, 48));
+    QVERIFY(near(img.pixel(20, 24), Qt::red));
+    QVERIFY(near(img.pixel(90, 40), Qt::blue));
+    QCOMPARE(qAlpha(img.pixel(56, 4)), 0); // outside every shape the picture stays transparent
+}
+
+void TestMetafile::wmfWithoutPlaceableHeaderUsesWindow()
+{
+    Wmf w;
+    w.rec(0x020B, {0, 0});
+    w.rec(0x020C, {50, 100});
+    w.brush(0, rgb(0, 255, 0));
+    w.select(0);
+    w.rect(50, 0, 100, 50);
+    const QString path = write("plain.wmf", w.bytes(0, QRect(), 1));
+    QCOMPARE(PictureLoader::readNaturalSize(path), QSize(100, 50));
+    const QImage img = PictureLoader::loadPicture(path);
+    QVERIFY(near(img.pixel(75, 25), Qt::green));
+    QCOMPARE(qAlpha(img.pixel(25, 25)), 0);
+}
+
+void TestMetafile::wmfYAxisUp()
+{
+    // Window origin at the bottom, extent upwards: logical (0,0)-(50,25) is the lower left.
+    Wmf w;
+    w.rec(0x020B, {50, 0});
+    w.rec(0x020C, {-50, 100});
+    w.brush(0, rgb(255, 0, 0));
+    w.select(0);
+    w.rect(0, 0, 50, 25);
+    const QString path = write("up.wmf", w.bytes(96, QRect(QPoint(0, 0), QPoint(100, 50)), 1));
+    const QImage img = PictureLoader::loadPicture(path);
+    QCOMPARE(img.size(), QSize(100, 50));
+    QVERIFY(near(img.pixel(25, 40), Qt::red));
+    QCOMPARE(qAlpha(img.pixel(25, 10)), 0);
+}
+
+void TestMetafile::wmfBitmap()
+{
+    Wmf w;
+    // STRETCHDIB: rop, usage, srcH, srcW, srcY, srcX, destH, destW, destY, destX, DIB
+    w.rec(0x0F43, {0x0020, 0x00CC, 0, 2, 2, 0, 0, 48, 48, 0, 0}, dib2x2());
+    const QString path = write("dib.wmf", w.bytes(96, QRect(QPoint(0, 0), QPoint(48, 48)), 0));
+    const QImage img = PictureLoader::loadPicture(path);
+    QVERIFY(near(img.pixel(6, 6), Qt::red));
+    QVERIFY(near(img.pixel(42, 6), Qt::green));
+    QVERIFY(near(img.pixel(6, 42), Qt::blue));
+    QVERIFY(near(img.pixel(42, 42), Qt::white));
+}
+
+void TestMetafile::wmfText()
+{
+    Wmf w;
+    w.rec(0x0209, {0x0000, 0x00FF} /* text colour: blue */);
+    w.rec(0x0102, {1});                 // transparent background
+    // CREATEFONTINDIRECT: height -30, bold
+    QVector<int> font{-30, 0, 0, 0, 700, 0, 0, 0, 0};
+    w.rec(0x02FB, font, QByteArray("Sans\0", 5));
+    w.select(0);
+    const QByteArray text("WWWW");
+    QVector<int> params{int(text.size())};
+    w.rec(0x0521, params, text + QByteArray("\x0A\0\x0A\0", 4)); // y 10, x 10
+    const QString path = write("text.wmf", w.bytes(96, QRect(QPoint(0, 0), QPoint(120, 60)), 1));
+    const QImage img = PictureLoader::loadPicture(path);
+    int inked = 0;
+    for (int y = 10; y < 45; ++y)
+        for (int x = 10; x < 110; ++x)
+            inked += qAlpha(img.pixel(x, y)) > 128 && qBlue(img.pixel(x, y)) > 128 && qRed(img.pixel(x, y)) < 100;
+    QVERIFY2(inked > 100, qPrintable(QString::number(inked)));
+    // Nothing above the reference point (the text hangs below it).
+    for (int x = 0; x < 120; ++x)
+        QCOMPARE(qAlpha(img.pixel(x, 5)), 0);
+}
+
+void TestMetafile::emfShapesAndMapping()
+{
+    Emf e;
+    e.rec(39, {1, 0, rgb(255, 0, 0), 0});       // brush 1: red
+    e.rec(37, {1});
+    e.rec(37, {0x80000008});                    // stock null pen
+    e.rec(43, {0, 0, 48, 48});                  // left half (device units = pixels here)
+    e.rec(17, {8});                             // anisotropic
+    e.rec(9, {200, 100});                       // window extent
+    e.rec(11, {96, 48});                        // viewport extent
+    e.rec(39, {2, 0, rgb(0, 0, 255), 0});       // brush 2: blue
+    e.rec(37, {2});
+    e.poly16(86, {{100, 50}, {200, 50}, {200, 100}, {100, 100}}); // lower right quarter
+    const QString path = write("shapes.emf", e.bytes(QRect(QPoint(0, 0), QPoint(2540, 1270))));
+    QCOMPARE(PictureLoader::readNaturalSize(path), QSize(96, 48));
+    const QImage img = PictureLoader::loadPicture(path);
+    QCOMPARE(img.size(), QSize(96, 48));
+    QVERIFY(near(img.pixel(24, 24), Qt::red));
+    QVERIFY(near(img.pixel(72, 36), Qt::blue));
+    QCOMPARE(qAlpha(img.pixel(72, 12)), 0);
+}
+
+void TestMetafile::truncatedRecordsDoNotCrash()
+{
+    Wmf w;
+    w.rec(0x020C, {100, 100});
+    w.polygon({{0, 0}, {100, 0}, {100, 100}});
+    QByteArray data = w.bytes(96, QRect(QPoint(0, 0), QPoint(100, 100)), 0);
+    // A polygon claiming far more points than its record holds, then a cut-off record.
+    data[22 + 18 + 10 + 6] = char(0xFF);
+    data.chop(7);
+    const QString path = write("cut.wmf", data);
+    QCOMPARE(PictureLoader::loadPicture(path).size(), QSize(100, 100));
+}
+
+QTEST_MAIN(TestMetafile)
+#include "tst_metafile.moc"
