@@ -1,6 +1,7 @@
 #include "DBNavigator.h"
 
 #include "DataSet.h"
+#include "AppError.h"
 #include "Guard.h"
 #include "Prompter.h"
 

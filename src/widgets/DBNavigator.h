@@ -9,7 +9,7 @@
 #include <QStringList>
 #include <QWidget>
 
-class DataSet;
+#include "DataSet.h"
 class QToolButton;
 
 class DBNavigator : public QWidget {

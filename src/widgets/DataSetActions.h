@@ -10,7 +10,7 @@
 #include <QPointer>
 #include <functional>
 
-class DataSet;
+#include "DataSet.h"
 class QAction;
 class QWidget;
 

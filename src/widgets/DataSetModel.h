@@ -3,6 +3,7 @@
 // long query list is read only where it is seen.
 
 #include "DataBinding.h"
+#include "DataSet.h"
 
 #include <QAbstractTableModel>
 #include <QPointer>
