@@ -105,7 +105,7 @@ Case makeCase(Random &random, int customer, const QDate &date)
 
 // Assigns the picture columns of a case: up to three before and three after, now and then with a
 // gap; the first picture carries the case's caption, the rest link the subject's pool pictures.
-void addPictures(Random &random, Case &c, int subject, int &photoCounter, int picturedIndex)
+void addPictures(Random &random, Case &c, int subject, int &photoCounter)
 {
     static const int countWeights[] = {8, 35, 32, 25};
     int before = random.weighted(countWeights);
@@ -141,11 +141,22 @@ void addPictures(Random &random, Case &c, int subject, int &photoCounter, int pi
             first = false;
         }
     }
+}
 
-    // A real clinic database has references to files that are gone, and full paths left behind
-    // by an import that failed.
-    const bool missing = picturedIndex % 30 == 7;
-    const bool foreign = picturedIndex % 97 == 50;
+bool hasUnfilled(const Case &c)
+{
+    for (const Slot &s : c.pictures)
+        if (s.kind == Slot::Null || s.kind == Slot::Empty)
+            return true;
+    return false;
+}
+
+// A real clinic database has references to files that are gone, and full paths left behind by an
+// import that failed: some cases with a free column get one of each.
+void addBrokenReferences(Random &random, Case &c, int eligibleIndex, int &photoCounter)
+{
+    const bool missing = eligibleIndex % 30 == 3;
+    const bool foreign = eligibleIndex % 97 == 40;
     if (!missing && !foreign)
         return;
     for (Slot &s : c.pictures) {
@@ -153,7 +164,7 @@ void addPictures(Random &random, Case &c, int subject, int &photoCounter, int pi
             continue;
         if (missing) {
             s.kind = Slot::Missing;
-            s.fileName = nextName();
+            s.fileName = QStringLiteral("IMG_%1.jpg").arg(photoCounter++, 4, 10, QLatin1Char('0'));
         } else {
             s.kind = Slot::Foreign;
             s.value = QStringLiteral("D:\\照片\\%1\\DSC%2.JPG").arg(c.date.left(4)).arg(random.between(1000, 9999));
@@ -246,11 +257,13 @@ Plan makePlan(const Options &options, int poolSize)
     std::vector<int> pictured = shuffled(random, int(plan.cases.size()));
     pictured.resize(size_t(std::min(picturedCases(options), int(plan.cases.size()))));
     std::sort(pictured.begin(), pictured.end());
-    int index = 0;
+    int eligible = 0;
     for (int caseIndex : pictured) {
         Case &c = plan.cases[caseIndex];
         const Customer &customer = plan.customers.at(c.customer);
-        addPictures(random, c, customer.subject, photoCounter[size_t(c.customer)], index++);
+        addPictures(random, c, customer.subject, photoCounter[size_t(c.customer)]);
+        if (hasUnfilled(c))
+            addBrokenReferences(random, c, eligible++, photoCounter[size_t(c.customer)]);
         c.caption = QStringLiteral("%1 · 病例 %2").arg(customer.number).arg(c.id);
     }
     return plan;
