@@ -139,7 +139,7 @@ QImage loadPicture(const QString &path)
 QImage loadPreview(const QString &path, const QSize &atLeast)
 {
     if (kindOf(path) == Kind::Jpeg)
-        return JpegDecoder::decode(path, atLeast.isValid() ? atLeast : QSize(0, 0));
+        return JpegDecoder::decode(path, atLeast);
     return loadPicture(path);
 }
 

@@ -32,7 +32,8 @@ QImage loadPicture(const QString &path);
 // A picture for showing at (at most) about atLeast: JPEGs are decoded at the smallest DCT scale
 // whose result covers atLeast in both dimensions (never above natural size), so the caller
 // scales down only a little; other kinds are loaded whole. Pass the size the picture will be
-// drawn at (PictureGeometry::fitPicture), not the natural size.
+// drawn at (PictureGeometry::fitPicture), not the natural size. An invalid atLeast (QSize())
+// asks for the natural size.
 QImage loadPreview(const QString &path, const QSize &atLeast);
 
 } // namespace PictureLoader
