@@ -60,7 +60,13 @@ TfrmMain::TfrmMain(const QString &programFolder, QWidget *parent)
     setTabOrder(m_ui->bbtn_Show, m_ui->BitBtn1);
 }
 
-TfrmMain::~TfrmMain() = default;
+TfrmMain::~TfrmMain()
+{
+    // The actions look for their target among this window's controls on every focus change;
+    // while the window is being taken apart there is nothing to look at.
+    delete dataSetActions;
+    dataSetActions = nullptr;
+}
 
 // ---- actions, menus and bars ---------------------------------------------------------------
 
