@@ -1,8 +1,30 @@
 #pragma once
-// Being written: replaced by the real window.
-#include <QDialog>
-class Tfrm_SetNo : public QDialog {
+// The hospital number dialog: shows the current number, refuses anything but exactly 2 bytes of
+// code page 936 (two letters or digits, or one Chinese character) and ends with OK or cancel.
+// It reads and writes nothing itself; on OK the caller takes number().
+
+#include "FixedDialog.h"
+
+#include <memory>
+
+namespace Ui {
+class Tfrm_SetNo;
+}
+
+class Tfrm_SetNo : public FixedDialog {
     Q_OBJECT
 public:
-    Tfrm_SetNo(QWidget *owner, const QString &n) : QDialog(owner), m_n(n) {} QString number() const { return m_n; } QString m_n;
+    Tfrm_SetNo(QWidget *owner, const QString &number);
+    ~Tfrm_SetNo() override;
+
+    Ui::Tfrm_SetNo *ui() const { return m_ui.get(); }
+    QString number() const;     // the text of Edit1
+
+    // Handlers.
+    void Button1Click();
+
+    static constexpr int TypingLimit = 2;
+
+private:
+    std::unique_ptr<Ui::Tfrm_SetNo> m_ui;
 };
