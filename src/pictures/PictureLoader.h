@@ -4,7 +4,8 @@
 // "Unknown picture file extension (.%s)"; a damaged file fails with the decoder's text
 // ("JPEG error #%d", "Bitmap image is not valid", "Icon image is not valid",
 // "Metafile is not valid"). Failures are raised as AppError. All functions are pure and may run
-// on any thread. Pictures are returned upright (JPEG EXIF orientation applied).
+// on any thread (metafiles that draw text need the QGuiApplication to exist, for its fonts).
+// Pictures are returned upright (JPEG EXIF orientation applied).
 
 #include <QImage>
 #include <QSize>
