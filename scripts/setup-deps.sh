@@ -9,7 +9,6 @@ PKGS=(
   libsqlite3-dev sqlite3 libjpeg-dev
   xvfb xauth xdotool imagemagick python3-xlib
   fonts-arphic-uming fonts-arphic-ukai
-  libwmf-dev
 )
 
 SUDO=""
