@@ -1,8 +1,113 @@
 #pragma once
-// Being written: replaced by the real window.
-#include <QDialog>
-class Tfrm_Manager : public QDialog {
+// The records window: customers, each customer's surgery cases with their pictures, and the
+// two-level category tree. Opened modally by the main window, with or without a starting
+// customer, and destroyed after it closes.
+//
+// The case data set is the detail of the customer data set: whatever is done to the current
+// customer (moving, finding, saving, cancelling, deleting, starting a new one) first saves the
+// case being edited if it was changed, or drops it if not; a refused case save stops the
+// customer operation (DataSet's settle rule). Closing asks about unsaved rows and stays open
+// when a save fails.
+//
+// Handlers and operations are public so that tests can drive them as the controls do.
+
+#include "DBNavigator.h"
+#include "FixedDialog.h"
+
+#include <QStringList>
+#include <memory>
+
+class DataSet;
+class QLineEdit;
+class TableDataSet;
+
+namespace Ui {
+class Tfrm_Manager;
+}
+
+class Tfrm_Manager : public FixedDialog {
     Q_OBJECT
 public:
-    Tfrm_Manager(QWidget *owner, const QString &) : QDialog(owner) {}
+    // Runs the opening steps; startCustomerNo (may be empty) picks the first customer whose
+    // number begins with it.
+    Tfrm_Manager(QWidget *owner, const QString &startCustomerNo);
+    ~Tfrm_Manager() override;
+
+    Ui::Tfrm_Manager *ui() const { return m_ui.get(); }
+
+    TableDataSet *adt_UserInfo = nullptr;
+    TableDataSet *adt_Surgery = nullptr;
+    TableDataSet *adt_Class = nullptr;
+    QString PicPath;            // the picture store root, with a trailing "/"
+
+    // ---- window and customers (Unit_Manager.cpp) ----
+    void FormCreate(const QString &startCustomerNo);
+    bool FormClose();           // true when the window may close; raises when a save failed
+    void adt_UserInfoNewRecord(DataSet &ds);
+    void adt_UserInfoBeforeDelete(DataSet &ds);
+    void BitBtn1Click();
+    void BitBtn6Click();
+    void FindByName(const QString &name);
+    void FindByNumber(const QString &number);
+    QString MakeCustomerNo();
+    void DeleteCustomerCases(const QString &customerNo);
+    // Enter moves the focus on as Tab does; returns true when the key was taken.
+    bool DBEdit1KeyDown(QWidget *box, int key);
+
+    // ---- cases and pictures (Unit_ManagerCases.cpp) ----
+    void adt_SurgeryNewRecord(DataSet &ds);
+    void adt_SurgeryBeforePost(DataSet &ds);
+    void SpeedButton1Click();   // 手术前
+    void SpeedButton3Click();   // 手术前1
+    void SpeedButton4Click();   // 手术前2
+    void SpeedButton2Click();   // 手术后
+    void SpeedButton7Click();   // 手术后1
+    void SpeedButton8Click();   // 手术后2
+    void PickPicture(const QString &column);
+    QString ChoosePictureFile();
+    void DBEdit12DblClick(QLineEdit *box);
+    void ShowPictureFile(const QString &fullPath);
+    void cbox_StairChange();
+    void DBNavigator2Click(DBNavigator::Btn button);
+    void FillCaseMinorList(const QString &major);
+
+    // ---- categories (Unit_ManagerCategories.cpp) ----
+    void FillMajorLists();
+    void FillDeleteMinorList(const QString &major);
+    void BitBtn2Click();
+    void BitBtn3Click();
+    void BitBtn4Click();
+    void BitBtn5Click();
+    void dbcombox_typeChange();
+    void AddMajorCategory(const QString &name);
+    void AddMinorCategory(const QString &major, const QString &name);
+    void DeleteCategory(const QString &name);
+
+    // The picture columns of a case, in the order they are imported.
+    static const QStringList &pictureColumns();
+    // The open-file dialog's filter.
+    static QString pictureFilter();
+
+public slots:
+    // Every way of closing (the exit button, the close box, reject) runs FormClose first.
+    void done(int result) override;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void setupLook();
+    void setupNavigators();
+    void bindControls();
+    void connectHandlers();
+    void connectCaseHandlers();
+    void connectCategoryHandlers();
+    void reportPicturesNotStored();
+    void showBoundValue(class QComboBox *combo, const QString &field);
+    QList<QWidget *> enterKeyBoxes() const;
+    QList<QLineEdit *> pictureBoxes() const;
+
+    std::unique_ptr<Ui::Tfrm_Manager> m_ui;
+    QStringList m_notStored;    // pictures the last case save could not bring into the store
+    bool m_reportNotStored = false;
 };
