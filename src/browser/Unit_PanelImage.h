@@ -1,0 +1,76 @@
+#pragma once
+// One picture frame of the main window's before/after columns. The TPanelImage object itself is
+// never on screen: it owns a raised frame (Panel) placed in its host and the picture control
+// (Image) inside that frame, fits the picture whenever the frame changes size and opens the
+// picture large when it is clicked.
+
+#include <QImage>
+#include <QObject>
+#include <QPointer>
+#include <QSize>
+#include <QString>
+#include <QWidget>
+
+class QFrame;
+class QTimer;
+
+// The picture control: draws its picture scaled to its own size, shows a hand pointer and
+// reports a click made with the left button.
+class TPictureControl : public QWidget {
+    Q_OBJECT
+public:
+    explicit TPictureControl(QWidget *parent);
+    void setPicture(const QImage &picture);
+    const QImage &picture() const { return m_picture; }
+    bool hasPicture() const { return !m_picture.isNull(); }
+
+signals:
+    void clicked();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+
+private:
+    QImage m_picture;
+    bool m_pressed = false;
+};
+
+class TPanelImage : public QObject {
+    Q_OBJECT
+public:
+    // Creates the frame at 0,0 with no size inside host; host owns this object, the frame and
+    // the picture control.
+    explicit TPanelImage(QWidget *host);
+    ~TPanelImage() override;
+
+    TPictureControl *Image = nullptr;
+    QFrame *Panel = nullptr;
+    QString FileName;
+
+    void SetFrameLeft(int left);
+    // Loads the picture if a file exists under fileName (nothing otherwise) and remembers the
+    // name. Raises AppError with the decoder's text for a damaged or unknown file.
+    void LoadPicture(const QString &fileName);
+    // Fits the picture into the frame: natural size when it fits, otherwise shrunk keeping its
+    // proportions, centred. Runs on every size change of the frame.
+    void FitPicture();
+    // A click on the picture: reads the Open setting; true hands the file to the system's
+    // program for it, false shows it in the large-picture window.
+    void ImageClick();
+    bool ReadOpenSetting() const;
+
+    // The picture's natural size (upright), as the fitting uses it.
+    QSize naturalSize() const { return m_natural; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void decodeForShownSize();
+
+    QSize m_natural;
+    QPointer<QFrame> m_frame;       // Panel, while it exists
+    QTimer *m_sharpen = nullptr;    // re-decodes a preview that became too small for the frame
+};
