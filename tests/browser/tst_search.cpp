@@ -67,21 +67,6 @@ private slots:
         QCOMPARE(ui->ed_No->text(), QStringLiteral("A1"));
     }
 
-    void enterAndEscapeDoNotClose()
-    {
-        TfrmSearch dialog(nullptr);
-        dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        auto *ui = dialog.ui();
-        ui->CheckBox1->setChecked(true);
-        ui->ed_No->setFocus();
-        QTest::keyClick(ui->ed_No, Qt::Key_Return);
-        QTest::keyClick(ui->ed_No, Qt::Key_Escape);
-        QTest::keyClick(&dialog, Qt::Key_Escape);
-        QVERIFY(dialog.isVisible());
-        QVERIFY(!ui->BitBtn1->isDefault() && !ui->BitBtn2->isDefault());
-    }
-
     void mainWindowRunsTheClauseOnlyAfterOk()
     {
         TestInstall install;
