@@ -63,6 +63,10 @@ void TfrmMain::setupPictures()
     workspace.setColor(QPalette::Window, QColor(128, 128, 128));
     ui->PlPicSpace->setPalette(workspace);
     ui->PlPicSpace->setAutoFillBackground(true);
+    // The inner area (seen only as the splitter between the columns) keeps the window's colour.
+    QPalette inner = ui->PlSpace->palette();
+    inner.setColor(QPalette::Window, palette().color(QPalette::Window));
+    ui->PlSpace->setPalette(inner);
     ui->PlSpace->setAutoFillBackground(true);
     // The inner area keeps 8 pixels to the outer edges at left and top and 7 at right and bottom,
     // measured from the outside of the bevel.
