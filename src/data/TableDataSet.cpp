@@ -96,16 +96,19 @@ void TableDataSet::writeRow(bool inserting, QVariantList &values, int storageRow
     QStringList cols, marks;
     QVariantList binds;
     for (int i = 0; i < names.size(); ++i) {
-        if (i == m_idColumn)
+        // A new row leaves the columns nobody filled to the table's defaults.
+        if (i == m_idColumn || (inserting && values.at(i).isNull()))
             continue;
         cols << quotedName(names.at(i));
         marks << QStringLiteral("?");
         binds << values.at(i);
     }
     if (inserting) {
-        const QString sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                .arg(quotedName(m_table), cols.join(QLatin1String(", ")),
-                                     marks.join(QLatin1String(", ")));
+        const QString sql = cols.isEmpty()
+                                ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(quotedName(m_table))
+                                : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                      .arg(quotedName(m_table), cols.join(QLatin1String(", ")),
+                                           marks.join(QLatin1String(", ")));
         QSqlQuery q = Db::runPrepared(db, sql, binds);
         if (m_idColumn >= 0)
             values[m_idColumn] = q.lastInsertId();

@@ -65,9 +65,11 @@ void bindLineEdit(QLineEdit *edit, DataSet *ds, const QString &field, bool readO
     auto show = [edit, ds, field] {
         const QString t = textOf(ds, field);
         if (edit->text() != t) {
-            const QSignalBlocker block(edit);
-            edit->setText(t);
-            edit->setCursorPosition(0);
+            {
+                const QSignalBlocker block(edit);
+                edit->setText(t);
+                edit->setCursorPosition(0);
+            }
             emit edit->textChanged(t);   // handlers of the shown text (tooltips) still run
         }
     };
