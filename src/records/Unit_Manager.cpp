@@ -288,11 +288,8 @@ bool Tfrm_Manager::DBEdit1KeyDown(QWidget *box, int key)
 bool Tfrm_Manager::eventFilter(QObject *watched, QEvent *event)
 {
     if (auto *w = qobject_cast<QWidget *>(watched)) {
-        if (event->type() == QEvent::KeyPress && enterKeyBoxes().contains(w)) {
-            auto *key = static_cast<QKeyEvent *>(event);
-            if (key->modifiers() == Qt::NoModifier || key->modifiers() == Qt::KeypadModifier)
-                return DBEdit1KeyDown(w, key->key());
-        }
+        if (event->type() == QEvent::KeyPress && enterKeyBoxes().contains(w))
+            return DBEdit1KeyDown(w, static_cast<QKeyEvent *>(event)->key());
         if (event->type() == QEvent::MouseButtonDblClick) {
             if (auto *box = qobject_cast<QLineEdit *>(w); box && pictureBoxes().contains(box))
                 guarded(this, [&] { DBEdit12DblClick(box); });

@@ -62,6 +62,8 @@ private slots:
         QVERIFY(!(ui->BitBtn1->focusPolicy() & Qt::TabFocus));
         QVERIFY(!(ui->BitBtn6->focusPolicy() & Qt::TabFocus));
         QVERIFY(ui->ed_Text->focusPolicy() & Qt::TabFocus);
+        for (QLineEdit *box : {ui->dbed_Before, ui->DBEdit7, ui->DBEdit8, ui->dbed_After, ui->DBEdit12, ui->DBEdit13})
+            QCOMPARE(box->toolTip(), QStringLiteral("双击可查看图片"));
 
         const QList<DBNavigator::Btn> shown{DBNavigator::Prior, DBNavigator::Next, DBNavigator::Insert,
                                             DBNavigator::Delete, DBNavigator::Post, DBNavigator::Cancel};
