@@ -1,6 +1,9 @@
 # Shared steps of the end-to-end tests: a throw-away installation and waiting for windows.
 # Sourced by the tests, which run inside xvfb-run.
 
+# The real program shows real windows on the Xvfb display, whatever the caller set.
+export QT_QPA_PLATFORM=xcb
+
 E2E_LIB=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
