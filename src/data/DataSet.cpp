@@ -433,14 +433,14 @@ void DataSet::remove()
     if (recordCount() == 0)
         throw AppError(QString::fromLatin1(kEmpty));
     settleDetails();
+    // The hook may refuse; unsaved edits of the row are kept until the delete goes ahead.
+    if (m_beforeDelete)
+        m_beforeDelete(*this);
     if (m_state == Edit) {
         m_buffer.clear();
         m_modified = false;
         setState(Browse);
-        emit recordChanged();
     }
-    if (m_beforeDelete)
-        m_beforeDelete(*this);
     deleteRow(m_current);
     const int n = storedCount();
     if (m_current >= n)

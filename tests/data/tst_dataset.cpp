@@ -162,8 +162,13 @@ private slots:
         t.cancel();
         QCOMPARE(t.asString(QStringLiteral("用户姓名")), QStringLiteral("甲"));
         t.setBeforeDelete([](DataSet &) { throw Abort(); });
+        t.edit();
+        t.setValue(QStringLiteral("用户姓名"), QStringLiteral("未存"));
         QVERIFY_THROWS_EXCEPTION(Abort, t.remove());
         QCOMPARE(t.recordCount(), 4);
+        QCOMPARE(t.state(), DataSet::Edit);     // a refused delete keeps what was typed
+        QCOMPARE(t.asString(QStringLiteral("用户姓名")), QStringLiteral("未存"));
+        t.cancel();
         t.setBeforeDelete(nullptr);
         t.remove();
         QCOMPARE(t.recordCount(), 3);
