@@ -24,7 +24,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     "$1/Belcara" & pid=$!
     sleep 9
     import -window root "$2"
-    xdotool search --name "Orvane美容效果演示1.2" windowkill >/dev/null 2>&1 || kill $pid
+    kill $pid
     wait $pid 2>/dev/null || true' _ "$DEMO" "$shot"
   echo "Screenshot: $shot"
 else
