@@ -46,6 +46,21 @@ bool writeAll(int fd, const QByteArray &bytes, int *err)
     return true;
 }
 
+// Makes what was written durable and closes the file; ok says whether the writes before went
+// well, and the first failure's errno lands in err.
+bool syncAndClose(int fd, bool ok, int *err)
+{
+    if (ok && ::fsync(fd) != 0) {
+        *err = errno;
+        ok = false;
+    }
+    if (::close(fd) != 0 && ok) {
+        *err = errno;
+        ok = false;
+    }
+    return ok;
+}
+
 // Follows symbolic links to the file that really holds the content (a dangling link names the
 // file to create).
 QString resolveLinks(const QString &path)
@@ -76,14 +91,7 @@ bool rewriteInPlace(const QByteArray &target, const QByteArray &bytes, Failure &
         err = errno;
         ok = false;
     }
-    if (ok && ::fsync(fd) != 0) {
-        err = errno;
-        ok = false;
-    }
-    if (::close(fd) != 0 && ok) {
-        err = errno;
-        ok = false;
-    }
+    ok = syncAndClose(fd, ok, &err);
     return ok ? true : fail.set(QStringLiteral("write"), err);
 }
 
@@ -139,14 +147,7 @@ bool replaceContents(const QString &path, const QByteArray &bytes, QString *erro
         err = errno;
         ok = false;
     }
-    if (ok && ::fsync(fd) != 0) {
-        err = errno;
-        ok = false;
-    }
-    if (::close(fd) != 0 && ok) {
-        err = errno;
-        ok = false;
-    }
+    ok = syncAndClose(fd, ok, &err);
     if (!ok) {
         ::unlink(temp.constData());
         return fail.set(QStringLiteral("write"), err);
