@@ -19,7 +19,14 @@ QString qtFileFilter(const QString &filter, QStringList *entries)
     const QStringList parts = filter.split(QLatin1Char('|'));
     QStringList out;
     for (int i = 0; i + 1 < parts.size(); i += 2) {
-        QStringList pats = parts.at(i + 1).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        // Patterns are written in capitals, and names on this system keep their case: each
+        // pattern also matches its small-letter spelling.
+        QStringList pats;
+        for (const QString &p : parts.at(i + 1).split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            pats << p;
+            if (p.toLower() != p)
+                pats << p.toLower();
+        }
         out << QStringLiteral("%1 (%2)").arg(parts.at(i), pats.join(QLatin1Char(' ')));
     }
     if (entries)
@@ -100,8 +107,6 @@ QString QtPrompter::openFile(QWidget *owner, const QString &filter, int filterIn
     QFileDialog dialog(owner, QString(), QString(), qtFilter);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    // Patterns are written in capitals; files on this system rarely are.
-    dialog.setOption(QFileDialog::DontUseNativeDialog, false);
     if (filterIndex >= 0 && filterIndex < entries.size())
         dialog.selectNameFilter(entries.at(filterIndex));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
