@@ -5,6 +5,8 @@
 
 // The program's own icon: a rose blossom on a round plum badge (the About box).
 QPixmap programIcon();
+// The same drawing at size x size pixels (the desktop's icon sizes).
+QPixmap programIcon(int size);
 
 // A key before a padlock (the login dialog's top band).
 QPixmap loginIcon();

@@ -1,0 +1,175 @@
+#include "Shots.h"
+
+#include "Unit_About.h"
+#include "Unit_LoginCheck.h"
+#include "Unit_Main.h"
+#include "Unit_Manager.h"
+#include "Unit_Search.h"
+#include "Unit_SetNo.h"
+#include "Unit_ShowLarImage.h"
+#include "UnitUserManager.h"
+#include "DataSet.h"
+#include "ui_Unit_Main.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QTabWidget>
+#include <QWidget>
+#include <stdexcept>
+
+namespace {
+
+const QStringList PictureColumns = {QStringLiteral("手术前"), QStringLiteral("手术前1"), QStringLiteral("手术前2"),
+                                    QStringLiteral("手术后"), QStringLiteral("手术后1"), QStringLiteral("手术后2")};
+
+// Lets layouts, timers (the picture frames' re-decode) and paint events run.
+void settle(int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    do {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    } while (t.elapsed() < ms);
+}
+
+QString pictureFile(const QString &programFolder, const QString &reference)
+{
+    if (reference.isEmpty())
+        return {};
+    QString path = programFolder + QStringLiteral("pic/") + reference;
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return QFileInfo(path).isFile() ? path : QString();
+}
+
+// The case with the most existing pictures, before and after both present; -1 when none has.
+int richestCase(const DataSet &cases, const QString &programFolder)
+{
+    int best = -1, bestCount = 0;
+    for (int row = 0; row < cases.recordCount(); ++row) {
+        int before = 0, after = 0;
+        for (int i = 0; i < PictureColumns.size(); ++i) {
+            const bool has = !pictureFile(programFolder, cases.valueAt(row, PictureColumns[i]).toString()).isEmpty();
+            (i < 3 ? before : after) += has ? 1 : 0;
+        }
+        if (before > 0 && after > 0 && before + after > bestCount) {
+            best = row;
+            bestCount = before + after;
+        }
+    }
+    return best;
+}
+
+// A photo reduced to fit maxSize, upright as its EXIF orientation says.
+QImage reducedPhoto(const QString &path, QSize maxSize)
+{
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    QSize shown = reader.size();
+    if (reader.transformation() & QImageIOHandler::TransformationRotate90)
+        shown.transpose();
+    shown.scale(maxSize, Qt::KeepAspectRatio);
+    QSize stored = shown;
+    if (reader.transformation() & QImageIOHandler::TransformationRotate90)
+        stored.transpose();     // the scaled size applies before the rotation
+    reader.setScaledSize(stored);
+    QImage image = reader.read();
+    if (image.isNull())
+        throw std::runtime_error(("cannot read " + path + ": " + reader.errorString()).toStdString());
+    return image;
+}
+
+class Writer {
+public:
+    explicit Writer(const QString &folder) : m_folder(folder) {}
+    QStringList written;
+
+    void shoot(QWidget &w, const QString &name, int settleMs = 300)
+    {
+        w.show();
+        settle(settleMs);
+        const QImage image = w.grab().toImage();
+        if (image.isNull() || isUniform(image))
+            throw std::runtime_error(("the window for " + name + " drew nothing").toStdString());
+        const QString path = m_folder + QLatin1Char('/') + name + QStringLiteral(".png");
+        // Shallow colour depth keeps the files small; the windows are mostly flat colours.
+        const QImage small = image.convertToFormat(QImage::Format_Indexed8, Qt::DiffuseDither);
+        if (!small.save(path, "PNG", 0))
+            throw std::runtime_error(("cannot write " + path).toStdString());
+        written << path;
+        w.hide();
+    }
+
+private:
+    QString m_folder;
+};
+
+} // namespace
+
+bool isUniform(const QImage &image)
+{
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    if (rgb.isNull())
+        return true;
+    const QRgb first = rgb.pixel(0, 0);
+    for (int y = 0; y < rgb.height(); ++y) {
+        const QRgb *line = reinterpret_cast<const QRgb *>(rgb.constScanLine(y));
+        for (int x = 0; x < rgb.width(); ++x) {
+            if (line[x] != first)
+                return false;
+        }
+    }
+    return true;
+}
+
+QStringList renderAllWindows(const QString &programFolder, const QString &outputFolder)
+{
+    Writer out(outputFolder);
+    TfrmMain main(programFolder);
+    main.resize(960, 660);
+    const int row = richestCase(*main.adq_Surgery, programFolder);
+    if (row < 0)
+        throw std::runtime_error("no case of the installation has before and after pictures");
+    main.adq_Surgery->moveTo(row);
+    const QString customerNo = main.adq_Surgery->asString(QStringLiteral("客户编号"));
+    out.shoot(main, QStringLiteral("main"), 1200);
+    main.ui()->PageControl->setCurrentIndex(1);
+    out.shoot(main, QStringLiteral("details"), 600);
+    main.ui()->PageControl->setCurrentIndex(0);
+    main.show();
+
+    {
+        Tfrm_Manager records(&main, customerNo);
+        out.shoot(records, QStringLiteral("records"), 600);
+    }
+    {
+        TfrmSearch search(&main);
+        out.shoot(search, QStringLiteral("search"));
+    }
+    {
+        TfrmLogin login(&main);
+        out.shoot(login, QStringLiteral("login"));
+    }
+    {
+        TfrmUserManager users(&main);
+        out.shoot(users, QStringLiteral("users"));
+    }
+    {
+        Tfrm_SetNo number(&main, QStringLiteral("A1"));
+        out.shoot(number, QStringLiteral("hospital-number"));
+    }
+    {
+        TfrmAbout about(&main);
+        out.shoot(about, QStringLiteral("about"));
+    }
+    {
+        QString photo;
+        for (int i = 3; i < PictureColumns.size() && photo.isEmpty(); ++i)
+            photo = pictureFile(programFolder, main.adq_Surgery->asString(PictureColumns[i]));
+        TfrmLarImage large(reducedPhoto(photo, QSize(640, 480)));
+        out.shoot(large, QStringLiteral("large-picture"));
+    }
+    main.hide();
+    return out.written;
+}
