@@ -199,4 +199,5 @@ private:
     bool m_readOnly = false;
     QVector<QVariantList> m_rows;
     int m_idColumn = -1;
+    QVector<int> m_boolColumns;     // columns the engine reports as Boolean
 };

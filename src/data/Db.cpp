@@ -32,6 +32,26 @@ QString errorText(const QSqlError &error)
     return t;
 }
 
+bool isDuplicateKey(const QSqlError &error)
+{
+    // PostgreSQL: SQLSTATE unique_violation. SQLite reports every constraint as code 19; its
+    // text names the kind.
+    const QString code = error.nativeErrorCode();
+    if (code == QLatin1String("23505"))
+        return true;
+    return (code == QLatin1String("19") || code == QLatin1String("2067"))
+        && error.databaseText().contains(QLatin1String("UNIQUE"), Qt::CaseInsensitive);
+}
+
+namespace {
+[[noreturn]] void raise(const QSqlError &error)
+{
+    if (isDuplicateKey(error))
+        throw DuplicateKey(errorText(error));
+    throw AppError(errorText(error));
+}
+} // namespace
+
 QSqlQuery run(const QSqlDatabase &db, const QString &jet)
 {
     if (observer())
@@ -40,7 +60,7 @@ QSqlQuery run(const QSqlDatabase &db, const QString &jet)
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!q.exec(sql))
-        throw AppError(errorText(q.lastError()));
+        raise(q.lastError());
     return q;
 }
 
@@ -53,7 +73,7 @@ QSqlQuery runPrepared(const QSqlDatabase &db, const QString &sql, const QVariant
     for (const QVariant &v : values)
         q.addBindValue(v);
     if (!q.exec())
-        throw AppError(errorText(q.lastError()));
+        raise(q.lastError());
     return q;
 }
 

@@ -3,17 +3,29 @@
 // with the engine's text. Every statement sent is offered to an optional observer (tests count
 // the statements a window sends).
 
+#include "AppError.h"
 #include "JetSql.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <functional>
 
+// A statement refused because it would repeat a value of a unique index (another workstation or
+// copy of the program saved the same key first). The text is the engine's.
+class DuplicateKey : public AppError {
+public:
+    using AppError::AppError;
+};
+
 namespace Db {
+
+// True when the engine refused a statement for a repeated unique key.
+bool isDuplicateKey(const QSqlError &error);
 
 JetSql::Dialect dialect(const QSqlDatabase &db);
 
-// Translates and runs a statement; raises AppError with the engine's text when it fails.
+// Translates and runs a statement; raises AppError with the engine's text when it fails
+// (DuplicateKey for a repeated unique key).
 QSqlQuery run(const QSqlDatabase &db, const QString &jet);
 
 // Runs an already translated statement with bound values (used by table data sets).

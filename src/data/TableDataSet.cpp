@@ -5,21 +5,54 @@
 #include "JetSql.h"
 
 #include <QSqlQuery>
+#include <QSqlField>
 #include <QSqlRecord>
 
 // A table's rows (or a master's share of them) are read whole; each row carries the table's own
 // integer key "id", by which single rows are saved and deleted.
+//
+// Names given by the window (the table, the master and order columns) are written as the
+// engine's catalogue holds them: on PostgreSQL the tables were created with unquoted names, so
+// tUserInfo is tuserinfo there. Column names read back from a row are quoted exactly as read.
 
 TableDataSet::TableDataSet(const QString &connectionName, const QString &table, QObject *parent)
     : DataSet(connectionName, parent), m_table(table)
 {
 }
 
-QString TableDataSet::quotedName(const QString &name) const
+static QString quotedExactly(const QString &name)
 {
     QString n = name;
     n.replace(QLatin1Char('"'), QLatin1String("\"\""));
     return QLatin1Char('"') + n + QLatin1Char('"');
+}
+
+QString TableDataSet::quotedName(const QString &name) const
+{
+    if (Db::dialect(database()) == JetSql::Dialect::PostgreSQL)
+        return JetSql::translate(QLatin1Char('[') + name + QLatin1Char(']'), JetSql::Dialect::PostgreSQL);
+    return quotedExactly(name);
+}
+
+// A value for a Boolean column of PostgreSQL, which takes no numbers: what a check box or a
+// text box holds, read as DataSet::asBool reads it.
+static QVariant asBoolean(const QVariant &v)
+{
+    if (v.isNull() || v.typeId() == QMetaType::Bool)
+        return v;
+    if (v.typeId() == QMetaType::QString) {
+        const QString t = v.toString().trimmed();
+        if (t.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
+            return true;
+        if (t.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0 || t.isEmpty())
+            return false;
+        bool ok = false;
+        const qlonglong n = t.toLongLong(&ok);
+        if (!ok)
+            throw AppError(QStringLiteral("'%1' is not a valid Boolean value").arg(t));
+        return n != 0;
+    }
+    return v.toLongLong() != 0;
 }
 
 void TableDataSet::readRows()
@@ -40,6 +73,10 @@ void TableDataSet::readRows()
         names << rec.fieldName(i);
     setFields(names);
     m_idColumn = fieldIndex(QStringLiteral("id"));
+    m_boolColumns.clear();
+    for (int i = 0; i < rec.count(); ++i)
+        if (rec.field(i).metaType().id() == QMetaType::Bool)
+            m_boolColumns << i;
     QVector<QVariantList> rows;
     while (q.next()) {
         QVariantList row;
@@ -91,7 +128,11 @@ void TableDataSet::writeRow(bool inserting, QVariantList &values, int storageRow
         values[i] = iso;
     }
 
+    for (int i : m_boolColumns)
+        values[i] = asBoolean(values.at(i));
+
     const QSqlDatabase db = database();
+    const bool postgres = Db::dialect(db) == JetSql::Dialect::PostgreSQL;
     const QStringList names = fieldNames();
     QStringList cols, marks;
     QVariantList binds;
@@ -99,7 +140,7 @@ void TableDataSet::writeRow(bool inserting, QVariantList &values, int storageRow
         // A new row leaves the columns nobody filled to the table's defaults.
         if (i == m_idColumn || (inserting && values.at(i).isNull()))
             continue;
-        cols << quotedName(names.at(i));
+        cols << quotedExactly(names.at(i));
         marks << QStringLiteral("?");
         binds << values.at(i);
     }
@@ -109,9 +150,15 @@ void TableDataSet::writeRow(bool inserting, QVariantList &values, int storageRow
                                 : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                                       .arg(quotedName(m_table), cols.join(QLatin1String(", ")),
                                            marks.join(QLatin1String(", ")));
-        QSqlQuery q = Db::runPrepared(db, sql, binds);
-        if (m_idColumn >= 0)
-            values[m_idColumn] = q.lastInsertId();
+        if (postgres && m_idColumn >= 0) {
+            // The server's driver has no last insert id: the statement hands the key back.
+            QSqlQuery q = Db::runPrepared(db, sql + QStringLiteral(" RETURNING id"), binds);
+            values[m_idColumn] = q.next() ? q.value(0) : QVariant();
+        } else {
+            QSqlQuery q = Db::runPrepared(db, sql, binds);
+            if (m_idColumn >= 0)
+                values[m_idColumn] = q.lastInsertId();
+        }
         m_rows.insert(storageRow, values);
     } else {
         QStringList sets;

@@ -2,6 +2,7 @@
 
 #include "AppError.h"
 #include "Db.h"
+#include "DbEngine.h"
 #include "Statements.h"
 
 #include <QFileInfo>
@@ -101,8 +102,27 @@ bool TDataMod::isConnected() const
     return QSqlDatabase::database(ADOConn, false).isOpen();
 }
 
+// Replaces the connection's driver when the engine chosen differs from the one it was made with.
+static void useDriver(const QString &connection, const QString &driver)
+{
+    if (QSqlDatabase::database(connection, false).driverName() == driver)
+        return;
+    QSqlDatabase::removeDatabase(connection);
+    QSqlDatabase::addDatabase(driver, connection);
+}
+
 void TDataMod::OpenDatabase()
 {
+    const DbEngine::Choice engine = DbEngine::fromSettings();
+    if (engine.engine == DbEngine::Engine::PostgreSQL) {
+        // A server named by the settings file; libpq supplies what the file leaves out
+        // (service file, .pgpass, PG* environment). Nothing is created on the server.
+        m_connectionString = DbEngine::conninfo(engine.server);
+        useDriver(ADOConn, QStringLiteral("QPSQL"));
+        DbEngine::openServer(ADOConn, m_connectionString);
+        return;
+    }
+    useDriver(ADOConn, QStringLiteral("QSQLITE"));
     // The connection string keeps the form the installation has always used; the data source
     // is the program folder's Data/Data.mdb, written unchanged (blanks and all, no quotes).
     m_connectionString = QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;Data Source=")

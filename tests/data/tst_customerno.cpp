@@ -4,6 +4,9 @@
 #include "CustomerNo.h"
 #include "Schema.h"
 #include "Unit_DataMod.h"
+#include "../support/TestDatabase.h"
+
+#include <memory>
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -13,6 +16,7 @@
 class TestCustomerNo : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
+    std::unique_ptr<TestDatabase> m_database;
     TDataMod *m_mod = nullptr;
 
     void exec(const QString &sql)
@@ -27,10 +31,11 @@ class TestCustomerNo : public QObject {
     }
 
 private slots:
+    void initTestCase() { BELCARA_SKIP_WITHOUT_ENGINE(); }
     void init()
     {
         QFile::remove(m_dir.filePath(QStringLiteral("Data/Data.mdb")));
-        Schema::createDatabase(m_dir.filePath(QStringLiteral("Data/Data.mdb")));
+        m_database = std::make_unique<TestDatabase>(m_dir.path() + QLatin1Char('/'));
         m_mod = new TDataMod(m_dir.path());
         m_mod->DataModuleCreate();
     }
@@ -38,6 +43,7 @@ private slots:
     {
         delete m_mod;
         m_mod = nullptr;
+        m_database.reset();
     }
 
     void dateStamp_data()

@@ -4,6 +4,43 @@
 #include "Db.h"
 #include "Schema.h"
 #include "Unit_DataMod.h"
+#include "DbEngine.h"
+#include "Settings.h"
+#include "../support/TestDatabase.h"
+
+#include <QElapsedTimer>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+// A TCP socket on 127.0.0.1 that listens (the kernel completes connections) but never answers.
+struct SilentPort {
+    int fd = -1;
+    quint16 port = 0;
+    explicit SilentPort(bool listening)
+    {
+        fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        ::bind(fd, reinterpret_cast<sockaddr *>(&a), len);
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
+        port = ntohs(a.sin_port);
+        if (listening)
+            ::listen(fd, 4);
+        else
+            close();
+    }
+    void close()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+    ~SilentPort() { close(); }
+};
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -13,8 +50,15 @@
 class TestDataMod : public QObject {
     Q_OBJECT
     QStringList m_sent;
+    QTemporaryDir m_settingsDir;
 
 private slots:
+    void initTestCase()
+    {
+        BELCARA_SKIP_WITHOUT_ENGINE();
+        // The machine's own settings file must not choose the engine of these tests.
+        Settings::setPath(m_settingsDir.filePath(QStringLiteral("Belcara.ini")));
+    }
     void init()
     {
         m_sent.clear();
@@ -24,6 +68,8 @@ private slots:
 
     void connectionStringKeepsTheFolderUnchanged()
     {
+        if (TestDatabase::postgres())
+            QSKIP("the SQLite file only");
         QTemporaryDir dir;
         const QString folder = dir.filePath(QStringLiteral("诊所 程序/"));
         Schema::createDatabase(folder + QStringLiteral("Data/Data.mdb"));
@@ -37,6 +83,8 @@ private slots:
 
     void missingOrBrokenDatabaseIsReportedAndNeverCreated()
     {
+        if (TestDatabase::postgres())
+            QSKIP("the SQLite file only");
         QTemporaryDir dir;
         TDataMod mod(dir.path());
         try {
@@ -59,7 +107,7 @@ private slots:
     void mustLoginIsWrittenOnlyWhenChanged()
     {
         QTemporaryDir dir;
-        Schema::createDatabase(dir.filePath(QStringLiteral("Data/Data.mdb")));
+        TestDatabase database(dir.path() + QLatin1Char('/'));
         TDataMod mod(dir.path());
         mod.OpenDatabase();
         QCOMPARE(mod.ReadMustLogin(), false);
@@ -77,7 +125,7 @@ private slots:
     void emptyParamTableMeansNoLogin()
     {
         QTemporaryDir dir;
-        Schema::createDatabase(dir.filePath(QStringLiteral("Data/Data.mdb")));
+        TestDatabase database(dir.path() + QLatin1Char('/'));
         TDataMod mod(dir.path());
         mod.OpenDatabase();
         QSqlQuery(QSqlDatabase::database(mod.ADOConn)).exec(QStringLiteral("DELETE FROM Param"));
@@ -89,15 +137,116 @@ private slots:
     void suppliedDatabaseHasAdminAndNoLogin()
     {
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("Data/Data.mdb"));
-        Schema::createDatabase(path);
-        QVERIFY_THROWS_EXCEPTION(AppError, Schema::createDatabase(path));   // never overwritten
+        TestDatabase database(dir.path() + QLatin1Char('/'));
+        if (!database.isPostgres()) {
+            const QString path = dir.filePath(QStringLiteral("Data/Data.mdb"));
+            QVERIFY_THROWS_EXCEPTION(AppError, Schema::createDatabase(path));   // never overwritten
+        }
         TDataMod mod(dir.path());
         mod.OpenDatabase();
         mod.ADOQuery.setSql(QStringLiteral("SELECT * FROM SysManager WHERE UserName='Admin'"));
         mod.ADOQuery.open();
         QCOMPARE(mod.ADOQuery.recordCount(), 1);
         QVERIFY(mod.ADOQuery.value(0, QStringLiteral("IsSYS")).toInt() != 0);
+        QCOMPARE(mod.ADOQuery.value(0, QStringLiteral("Pwd")).toString(), QStringLiteral("admin"));
+    }
+
+    // ---- the engine chosen by the settings file ----
+
+    void serverConnectionString_data()
+    {
+        QTest::addColumn<QStringList>("lines");     // key=value of section Database
+        QTest::addColumn<QString>("conninfo");
+        QTest::newRow("service only") << QStringList{"Engine=PostgreSQL", "Service=clinic"}
+                                      << "connect_timeout=5 service=clinic";
+        QTest::newRow("single keys and timeout")
+            << QStringList{"Engine=postgresql", "Host=db.clinic", "Port=5433", "Database=belcara", "User=desk1",
+                           "ConnectTimeout=3"}
+            << "connect_timeout=3 host=db.clinic port=5433 dbname=belcara user=desk1";
+        QTest::newRow("blank and quote quoted") << QStringList{"Engine=PostgreSQL", "Database=诊所 o'k"}
+                                                << "connect_timeout=5 dbname='诊所 o\\'k'";
+        QTest::newRow("options last, bad timeout ignored")
+            << QStringList{"Engine=PostgreSQL", "Service=a", "Options=sslmode=require", "ConnectTimeout=x"}
+            << "connect_timeout=5 service=a sslmode=require";
+        QTest::newRow("a password in the file is not passed on")
+            << QStringList{"Engine=PostgreSQL", "Service=a", "Password=secret"} << "connect_timeout=5 service=a";
+    }
+    void serverConnectionString()
+    {
+        QFETCH(QStringList, lines);
+        QFETCH(QString, conninfo);
+        QTemporaryDir dir;
+        const QString old = Settings::path();
+        Settings::setPath(dir.filePath(QStringLiteral("Belcara.ini")));
+        for (const QString &l : lines)
+            Settings::writeString(QStringLiteral("Database"), l.section('=', 0, 0), l.section('=', 1));
+        const DbEngine::Choice c = DbEngine::fromSettings();
+        Settings::setPath(old);
+        QCOMPARE(c.engine, DbEngine::Engine::PostgreSQL);
+        QCOMPARE(DbEngine::conninfo(c.server), conninfo);
+    }
+
+    void unknownEngineIsNamed()
+    {
+        QTemporaryDir dir;
+        const QString old = Settings::path();
+        Settings::setPath(dir.filePath(QStringLiteral("Belcara.ini")));
+        Settings::writeString(QStringLiteral("Database"), QStringLiteral("Engine"), QStringLiteral("Oracle"));
+        TDataMod mod(dir.path());
+        try {
+            mod.OpenDatabase();
+            QFAIL("opened");
+        } catch (const AppError &e) {
+            QVERIFY2(e.text().contains(QStringLiteral("'Oracle'")), qPrintable(e.text()));
+        }
+        Settings::setPath(old);
+        QVERIFY(!mod.isConnected());
+    }
+
+    // A server that takes the connection but never answers: the connect timeout ends the wait
+    // with libpq's text, as a missing database file ends start-up.
+    void silentServerFailsWithinTheTimeout()
+    {
+        SilentPort silent(true);
+        QTemporaryDir dir;
+        const QString old = Settings::path();
+        Settings::setPath(dir.filePath(QStringLiteral("Belcara.ini")));
+        Settings::writeString(QStringLiteral("Database"), QStringLiteral("Engine"), QStringLiteral("PostgreSQL"));
+        Settings::writeString(QStringLiteral("Database"), QStringLiteral("Host"), QStringLiteral("127.0.0.1"));
+        Settings::writeString(QStringLiteral("Database"), QStringLiteral("Port"), QString::number(silent.port));
+        Settings::writeString(QStringLiteral("Database"), QStringLiteral("ConnectTimeout"), QStringLiteral("2"));
+        TDataMod mod(dir.path());
+        QElapsedTimer t;
+        t.start();
+        try {
+            mod.DataModuleCreate();
+            QFAIL("connected to a silent server");
+        } catch (const AppError &e) {
+            QVERIFY2(e.text().contains(QStringLiteral("timeout"), Qt::CaseInsensitive), qPrintable(e.text()));
+        }
+        QVERIFY2(t.elapsed() < 6000, qPrintable(QString::number(t.elapsed())));
+        Settings::setPath(old);
+        QVERIFY(!mod.isConnected());
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("Data/Data.mdb"))));
+    }
+
+    void refusedConnectionGivesTheServerText()
+    {
+        const quint16 port = SilentPort(false).port;   // free again: nobody listens there
+        QTemporaryDir dir;
+        const QString old = Settings::path();
+        Settings::setPath(dir.filePath(QStringLiteral("Belcara.ini")));
+        Settings::writeString(QStringLiteral("Database"), QStringLiteral("Engine"), QStringLiteral("PostgreSQL"));
+        Settings::writeString(QStringLiteral("Database"), QStringLiteral("Options"),
+                              QStringLiteral("host=127.0.0.1 port=%1").arg(port));
+        TDataMod mod(dir.path());
+        try {
+            mod.DataModuleCreate();
+            QFAIL("connected");
+        } catch (const AppError &e) {
+            QVERIFY2(e.text().contains(QString::number(port)), qPrintable(e.text()));
+        }
+        Settings::setPath(old);
     }
 };
 

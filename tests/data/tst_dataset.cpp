@@ -4,6 +4,9 @@
 #include "DataSet.h"
 #include "Schema.h"
 #include "Unit_DataMod.h"
+#include "../support/TestDatabase.h"
+
+#include <memory>
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -13,6 +16,7 @@
 class TestDataSet : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
+    std::unique_ptr<TestDatabase> m_database;
     TDataMod *m_mod = nullptr;
 
     void exec(const QString &sql)
@@ -29,11 +33,12 @@ class TestDataSet : public QObject {
     }
 
 private slots:
+    void initTestCase() { BELCARA_SKIP_WITHOUT_ENGINE(); }
     void init()
     {
         QVERIFY(m_dir.isValid());
         QFile::remove(m_dir.filePath(QStringLiteral("Data/Data.mdb")));
-        Schema::createDatabase(m_dir.filePath(QStringLiteral("Data/Data.mdb")));
+        m_database = std::make_unique<TestDatabase>(m_dir.path() + QLatin1Char('/'));
         m_mod = new TDataMod(m_dir.path());
         m_mod->OpenDatabase();
         exec(QStringLiteral("INSERT INTO tUserInfo (客户编号, 用户姓名) VALUES ('A1200612070001','甲'),('A1200612070002','乙'),('A1200612070003','丙')"));
@@ -43,6 +48,7 @@ private slots:
     {
         delete m_mod;
         m_mod = nullptr;
+        m_database.reset();
     }
 
     void queryPagesThroughLongLists()

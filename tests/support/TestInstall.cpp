@@ -1,7 +1,6 @@
 #include "TestInstall.h"
 
-#include "Schema.h"
-#include "Settings.h"
+#include "TestDatabase.h"
 #include "Unit_DataMod.h"
 
 #include <QDir>
@@ -14,9 +13,7 @@
 TestInstall::TestInstall()
 {
     QDir(m_dir.path()).mkpath(QStringLiteral("pic"));
-    Schema::createDatabase(folder() + QStringLiteral("Data/Data.mdb"));
-    m_oldSettings = Settings::path();
-    Settings::setPath(settingsPath());
+    m_db = std::make_unique<TestDatabase>(folder());
     m_mod = new TDataMod(folder());
     m_mod->DataModuleCreate();
     DataMod = m_mod;
@@ -26,7 +23,7 @@ TestInstall::~TestInstall()
 {
     delete m_mod;
     DataMod = nullptr;
-    Settings::setPath(m_oldSettings);
+    m_db.reset();
 }
 
 QString TestInstall::folder() const { return m_dir.path() + QLatin1Char('/'); }

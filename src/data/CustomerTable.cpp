@@ -1,0 +1,59 @@
+#include "CustomerTable.h"
+
+#include "Db.h"
+#include "JetSql.h"
+
+namespace {
+const QString kCustomerNo = QStringLiteral("客户编号");
+}
+
+CustomerTable::CustomerTable(const QString &connectionName, MakeNumber makeNumber, QObject *parent)
+    : TableDataSet(connectionName, QStringLiteral("tUserInfo"), parent), m_makeNumber(std::move(makeNumber))
+{
+}
+
+void CustomerTable::writeRow(bool inserting, QVariantList &values, int storageRow)
+{
+    const int k = fieldIndex(kCustomerNo);
+    const QString first = k >= 0 ? values.value(k).toString() : QString();
+    for (int tries = 1;; ++tries) {
+        try {
+            TableDataSet::writeRow(inserting, values, storageRow);
+            break;
+        } catch (const DuplicateKey &) {
+            const QString taken = values.value(k).toString();
+            if (!inserting || k < 0 || m_generated.isEmpty() || taken != m_generated || tries >= MaxTries
+                || !m_makeNumber)
+                throw;
+            // Another workstation saved this number first: the saved rows now give the next.
+            const QString next = m_makeNumber();
+            if (next == taken)
+                throw;
+            m_generated = next;
+            values[k] = next;
+        }
+    }
+    if (inserting && k >= 0) {
+        const QString saved = values.value(k).toString();
+        m_generated.clear();
+        if (saved != first && m_onRenumbered)
+            m_onRenumbered(first, saved);
+    }
+}
+
+namespace CustomerCases {
+
+void moveCases(const QString &connectionName, const QVariantList &caseIds, const QString &customerNo)
+{
+    QStringList ids;
+    for (const QVariant &id : caseIds)
+        if (!id.isNull())
+            ids << QString::number(id.toLongLong());
+    if (ids.isEmpty())
+        return;
+    Db::run(QSqlDatabase::database(connectionName, false),
+            QStringLiteral("UPDATE Surgery SET 客户编号='%1' WHERE id IN (%2)")
+                .arg(JetSql::quoted(customerNo), ids.join(QLatin1Char(','))));
+}
+
+} // namespace CustomerCases

@@ -1,0 +1,252 @@
+#include "ServerDb.h"
+
+#include "AppError.h"
+#include "Db.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlField>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QUuid>
+
+static void initCoreResources()
+{
+    Q_INIT_RESOURCE(core);
+}
+
+namespace ServerDb {
+
+namespace {
+
+QSqlQuery exec(const QSqlDatabase &db, const QString &sql)
+{
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.exec(sql))
+        throw AppError(Db::errorText(q.lastError()));
+    return q;
+}
+
+qint64 count(const QSqlDatabase &db, const QString &table)
+{
+    QSqlQuery q = exec(db, QStringLiteral("SELECT count(*) FROM \"%1\"").arg(table));
+    return q.next() ? q.value(0).toLongLong() : 0;
+}
+
+// Runs body inside one transaction; rolls back when it raises.
+template <typename F>
+void inTransaction(QSqlDatabase db, F body)
+{
+    if (!db.transaction())
+        throw AppError(Db::errorText(db.lastError()));
+    try {
+        body();
+    } catch (...) {
+        db.rollback();
+        throw;
+    }
+    if (!db.commit())
+        throw AppError(Db::errorText(db.lastError()));
+}
+
+} // namespace
+QStringList existingTables(const QSqlDatabase &db);
+namespace {
+void dropTables(const QSqlDatabase &db)
+{
+    for (const QString &t : existingTables(db))
+        exec(db, QStringLiteral("DROP TABLE %1").arg(t));
+}
+
+void create(const QSqlDatabase &db, bool withInitialRows)
+{
+    for (const QString &s : schemaStatements(withInitialRows))
+        exec(db, s);
+}
+
+QVariant boolean(const QVariant &v)
+{
+    if (v.isNull())
+        return v;
+    if (v.typeId() == QMetaType::QString) {
+        const QString t = v.toString().trimmed();
+        if (t.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
+            return true;
+        return t.toLongLong() != 0;
+    }
+    return v.toLongLong() != 0;
+}
+
+qint64 copyTable(const QSqlDatabase &from, const QSqlDatabase &to, const QString &table)
+{
+    const QString target = table.toLower();
+    const QSqlRecord targetRecord = to.record(target);
+    QSqlQuery src(from);
+    src.setForwardOnly(true);
+    if (!src.exec(QStringLiteral("SELECT * FROM \"%1\"").arg(table)))
+        throw AppError(QStringLiteral("%1: %2").arg(table, Db::errorText(src.lastError())));
+    const QSqlRecord rec = src.record();
+    QStringList cols, marks;
+    QVector<bool> isBool;
+    for (int i = 0; i < rec.count(); ++i) {
+        const int t = targetRecord.indexOf(rec.fieldName(i).toLower());
+        if (t < 0)
+            throw AppError(QStringLiteral("The server's table %1 has no column %2").arg(target, rec.fieldName(i)));
+        cols << QLatin1Char('"') + targetRecord.fieldName(t) + QLatin1Char('"');
+        marks << QStringLiteral("?");
+        isBool << (targetRecord.field(t).metaType().id() == QMetaType::Bool);
+    }
+    QSqlQuery ins(to);
+    if (!ins.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                         .arg(target, cols.join(QLatin1String(", ")), marks.join(QLatin1String(", ")))))
+        throw AppError(Db::errorText(ins.lastError()));
+    qint64 n = 0;
+    while (src.next()) {
+        for (int i = 0; i < rec.count(); ++i)
+            ins.bindValue(i, isBool.at(i) ? boolean(src.value(i)) : src.value(i));
+        if (!ins.exec())
+            throw AppError(QStringLiteral("%1: %2").arg(table, Db::errorText(ins.lastError())));
+        ++n;
+    }
+    // New rows made by the program continue after the greatest copied key.
+    exec(to, QStringLiteral("SELECT setval(pg_get_serial_sequence('%1', 'id'), "
+                            "coalesce((SELECT max(id) FROM %1), 0) + 1, false)")
+                 .arg(target));
+    return n;
+}
+
+} // namespace
+
+const QStringList &tables()
+{
+    static const QStringList t{QStringLiteral("tUserInfo"), QStringLiteral("Surgery"), QStringLiteral("Class"),
+                               QStringLiteral("SysManager"), QStringLiteral("Param")};
+    return t;
+}
+
+QStringList schemaStatements(bool withInitialRows)
+{
+    initCoreResources();
+    QFile f(QStringLiteral(":/schema-postgresql.sql"));
+    if (!f.open(QIODevice::ReadOnly))
+        throw AppError(QStringLiteral("The server schema is missing from the program"));
+    QStringList out;
+    QString current;
+    for (const QString &line : QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'))) {
+        const QString t = line.trimmed();
+        if (t == QLatin1String("-- initial rows") && !withInitialRows)
+            break;
+        if (t.startsWith(QLatin1String("--")) || t.isEmpty())
+            continue;
+        current += line + QLatin1Char('\n');
+        if (t.endsWith(QLatin1Char(';'))) {
+            out << current.trimmed().chopped(1);
+            current.clear();
+        }
+    }
+    return out;
+}
+
+QStringList existingTables(const QSqlDatabase &db)
+{
+    QStringList found;
+    for (const QString &t : tables()) {
+        QSqlQuery q = exec(db, QStringLiteral("SELECT to_regclass('%1') IS NOT NULL").arg(t.toLower()));
+        if (q.next() && q.value(0).toBool())
+            found << t.toLower();
+    }
+    return found;
+}
+
+QString dataBeyondInit(const QSqlDatabase &db)
+{
+    QStringList parts;
+    for (const QString &t : existingTables(db)) {
+        qint64 n = count(db, t);
+        if (t == QLatin1String("sysmanager")) {
+            QSqlQuery q = exec(db, QStringLiteral("SELECT count(*) FROM sysmanager "
+                                                  "WHERE username = 'Admin' AND pwd = 'admin' AND issys"));
+            n -= q.next() ? qMin<qint64>(q.value(0).toLongLong(), 1) : 0;
+        } else if (t == QLatin1String("param")) {
+            QSqlQuery q = exec(db, QStringLiteral("SELECT count(*) FROM param WHERE NOT mustlogin"));
+            n -= q.next() ? qMin<qint64>(q.value(0).toLongLong(), 1) : 0;
+        }
+        if (n > 0)
+            parts << QStringLiteral("%1: %2 rows").arg(t).arg(n);
+    }
+    return parts.join(QStringLiteral("; "));
+}
+
+void init(const QSqlDatabase &db, bool force)
+{
+    const QStringList existing = existingTables(db);
+    if (!existing.isEmpty() && !force)
+        throw AppError(QStringLiteral("The server already has the tables %1; nothing was changed "
+                                      "(--force drops them and every row in them)")
+                           .arg(existing.join(QLatin1String(", "))));
+    inTransaction(db, [&] {
+        dropTables(db);
+        create(db, true);
+    });
+}
+
+QString sqlitePathFor(const QString &folderOrFile)
+{
+    const QFileInfo info(folderOrFile);
+    if (info.isDir())
+        return QFileInfo(info.absoluteFilePath() + QStringLiteral("/Data/Data.mdb")).absoluteFilePath();
+    return info.absoluteFilePath();
+}
+
+QVector<TableCount> migrate(const QString &sqlitePath, const QSqlDatabase &db, bool force)
+{
+    if (!QFileInfo(sqlitePath).isFile())
+        throw AppError(QStringLiteral("Could not find file '%1'.").arg(sqlitePath));
+    const QString held = dataBeyondInit(db);
+    if (!held.isEmpty() && !force)
+        throw AppError(QStringLiteral("The server already holds data (%1); nothing was changed "
+                                      "(--force replaces it)")
+                           .arg(held));
+    const QString name = QStringLiteral("migrate-") + QUuid::createUuid().toString(QUuid::Id128);
+    QVector<TableCount> counts;
+    {
+        QSqlDatabase src = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        src.setDatabaseName(sqlitePath);
+        src.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=10000"));
+        try {
+            if (!src.open())
+                throw AppError(Db::errorText(src.lastError()));
+            // One read transaction: the counts and the copied rows are the same snapshot even
+            // while a workstation still writes to the file.
+            exec(src, QStringLiteral("BEGIN"));
+            inTransaction(db, [&] {
+                dropTables(db);
+                create(db, false);
+                for (const QString &t : tables()) {
+                    TableCount c;
+                    c.table = t;
+                    c.source = count(src, t);
+                    copyTable(src, db, t);
+                    c.copied = count(db, t.toLower());
+                    if (c.copied != c.source)
+                        throw AppError(QStringLiteral("%1: %2 rows in the file but %3 on the server; nothing was kept")
+                                           .arg(t).arg(c.source).arg(c.copied));
+                    counts << c;
+                }
+            });
+            exec(src, QStringLiteral("COMMIT"));
+        } catch (...) {
+            src.close();
+            src = QSqlDatabase();
+            QSqlDatabase::removeDatabase(name);
+            throw;
+        }
+        src.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return counts;
+}
+
+} // namespace ServerDb

@@ -1,0 +1,126 @@
+#pragma once
+// The database of one test: an SQLite file Data/Data.mdb in the test's folder, or, when the
+// tests run against PostgreSQL, a database of its own made afresh on the test server, with the
+// folder's settings file (which the test uses) naming it in section [Database].
+//
+// The engine: BELCARA_TEST_ENGINE=postgresql or sqlite (ctest sets it per registration); when
+// it is unset, PostgreSQL exactly when BELCARA_TEST_PG is set. BELCARA_TEST_PG holds libpq
+// keywords ("host=127.0.0.1 port=55433 user=postgres dbname=postgres") reaching a database from
+// which new ones can be made. Header only, so that the core's tests can use it too.
+
+#include "AppError.h"
+#include "DbEngine.h"
+#include "ServerDb.h"
+#include "Schema.h"
+#include "Settings.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUuid>
+#include <stdexcept>
+
+class TestDatabase {
+public:
+    static QString serverConninfo() { return qEnvironmentVariable("BELCARA_TEST_PG").trimmed(); }
+    static bool postgres()
+    {
+        const QString engine = qEnvironmentVariable("BELCARA_TEST_ENGINE").toLower();
+        if (engine.isEmpty())
+            return !serverConninfo().isEmpty();
+        return engine == QLatin1String("postgresql");
+    }
+    // Why the tests cannot run here: PostgreSQL asked for without a server. Empty when they can.
+    static QString unavailable()
+    {
+        return postgres() && serverConninfo().isEmpty()
+                   ? QStringLiteral("PostgreSQL tests: BELCARA_TEST_PG is not set")
+                   : QString();
+    }
+
+    // Makes the database for the folder (ending in "/") and points the settings file at it.
+    // withSchema false leaves a PostgreSQL database empty (no file is made for SQLite then).
+    explicit TestDatabase(const QString &folder, bool withSchema = true)
+        : m_folder(folder), m_oldSettings(Settings::path())
+    {
+        Settings::setPath(folder + QStringLiteral("Belcara.ini"));
+        if (!postgres()) {
+            if (withSchema)
+                Schema::createDatabase(folder + QStringLiteral("Data/Data.mdb"));
+            return;
+        }
+        m_name = QStringLiteral("belcara_test_") + QUuid::createUuid().toString(QUuid::Id128).left(16);
+        admin(QStringLiteral("CREATE DATABASE %1 ENCODING 'UTF8' TEMPLATE template0").arg(m_name));
+        Settings::writeString(QStringLiteral("Database"), QStringLiteral("Engine"), QStringLiteral("PostgreSQL"));
+        Settings::writeString(QStringLiteral("Database"), QStringLiteral("Options"), conninfo());
+        if (withSchema) {
+            const QString c = connect();
+            ServerDb::init(QSqlDatabase::database(c, false), false);
+            disconnect(c);
+        }
+    }
+    ~TestDatabase()
+    {
+        Settings::setPath(m_oldSettings);
+        if (!m_name.isEmpty()) {
+            try {
+                admin(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(m_name));
+            } catch (...) {
+            }
+        }
+    }
+    TestDatabase(const TestDatabase &) = delete;
+    TestDatabase &operator=(const TestDatabase &) = delete;
+
+    bool isPostgres() const { return !m_name.isEmpty(); }
+    // libpq keywords reaching this test's own database (PostgreSQL only).
+    QString conninfo() const { return serverConninfo() + QStringLiteral(" dbname=") + m_name; }
+
+    // A connection of its own to this test's database (another workstation); returns its name.
+    QString connect() const
+    {
+        const QString name = QStringLiteral("testdb-") + QUuid::createUuid().toString(QUuid::Id128);
+        if (isPostgres()) {
+            DbEngine::openServer(name, QStringLiteral("connect_timeout=5 ") + conninfo());
+        } else {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            db.setDatabaseName(m_folder + QStringLiteral("Data/Data.mdb"));
+            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+            if (!db.open())
+                throw AppError(db.lastError().text());
+        }
+        return name;
+    }
+    static void disconnect(const QString &name)
+    {
+        QSqlDatabase::database(name, false).close();
+        QSqlDatabase::removeDatabase(name);
+    }
+
+private:
+    static void admin(const QString &sql)
+    {
+        const QString name = QStringLiteral("testadmin-") + QUuid::createUuid().toString(QUuid::Id128);
+        QString error;
+        {
+            DbEngine::openServer(name, QStringLiteral("connect_timeout=5 ") + serverConninfo());
+            QSqlQuery q(QSqlDatabase::database(name, false));
+            if (!q.exec(sql))
+                error = sql + QStringLiteral(": ") + q.lastError().text();
+        }
+        disconnect(name);
+        if (!error.isEmpty())
+            throw std::runtime_error(error.toStdString());
+    }
+
+    QString m_folder;
+    QString m_oldSettings;
+    QString m_name;
+};
+
+#define BELCARA_SKIP_WITHOUT_ENGINE()                                                              \
+    do {                                                                                           \
+        const QString why_ = TestDatabase::unavailable();                                          \
+        if (!why_.isEmpty())                                                                       \
+            QSKIP(qPrintable(why_));                                                               \
+    } while (0)
