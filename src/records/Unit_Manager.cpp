@@ -3,6 +3,7 @@
 
 #include "AppError.h"
 #include "CustomerNo.h"
+#include "CustomerTable.h"
 #include "DataBinding.h"
 #include "DataSet.h"
 #include "Guard.h"
@@ -26,10 +27,16 @@ public:
     {
     }
 
+    // Cases saved while their customer was still unsaved (cleared when a customer is started).
+    QVariantList casesOfNewCustomer;
+    bool customerIsNew = false;
+
 protected:
     void writeRow(bool inserting, QVariantList &values, int storageRow) override
     {
         TableDataSet::writeRow(inserting, values, storageRow);
+        if (inserting && customerIsNew)
+            casesOfNewCustomer << rowId(storageRow);
         m_afterWrite();
     }
 
@@ -68,9 +75,23 @@ Tfrm_Manager::Tfrm_Manager(QWidget *owner, const QString &startCustomerNo)
     fixDesign(QSize(638, 386));
 
     const QString conn = DataMod->ADOConn;
-    adt_UserInfo = new TableDataSet(conn, QStringLiteral("tUserInfo"), this);
+    // A generated number that another workstation saved first is replaced by the next free one.
+    auto *customers = new CustomerTable(conn, [this] { return MakeCustomerNo(); }, this);
+    adt_UserInfo = customers;
     adt_UserInfo->setObjectName(QStringLiteral("adt_UserInfo"));
-    adt_Surgery = new CaseTable(conn, this, [this] { m_reportNotStored = !m_notStored.isEmpty(); });
+    auto *cases = new CaseTable(conn, this, [this] { m_reportNotStored = !m_notStored.isEmpty(); });
+    adt_Surgery = cases;
+    connect(adt_UserInfo, &DataSet::stateChanged, this, [this, cases] {
+        const bool isNew = adt_UserInfo->state() == DataSet::Insert;
+        if (isNew != cases->customerIsNew)
+            cases->casesOfNewCustomer.clear();
+        cases->customerIsNew = isNew;
+    });
+    // Cases already saved under the number the customer had to give up follow it.
+    customers->setOnRenumbered([conn, cases](const QString &, const QString &newNo) {
+        CustomerCases::moveCases(conn, cases->casesOfNewCustomer, newNo);
+        cases->casesOfNewCustomer.clear();
+    });
     adt_Surgery->setObjectName(QStringLiteral("adt_Surgery"));
     adt_Surgery->setMaster(adt_UserInfo, kCustomerNo);
     adt_Surgery->setOrderBy(kCustomerNo);
@@ -235,7 +256,9 @@ void Tfrm_Manager::done(int result)
 
 void Tfrm_Manager::adt_UserInfoNewRecord(DataSet &ds)
 {
-    ds.setValue(kCustomerNo, MakeCustomerNo());
+    const QString number = MakeCustomerNo();
+    ds.setValue(kCustomerNo, number);
+    static_cast<CustomerTable *>(adt_UserInfo)->setGeneratedNo(number);
 }
 
 QString Tfrm_Manager::MakeCustomerNo()
