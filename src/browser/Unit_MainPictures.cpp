@@ -7,6 +7,8 @@
 #include "Guard.h"
 #include "PictureGeometry.h"
 #include "PictureStore.h"
+#include "PreviewService.h"
+#include "Prompter.h"
 #include "Unit_PanelImage.h"
 
 #include <QEvent>
@@ -21,6 +23,7 @@ public:
     explicit PicturePanelController(TfrmMain *w) : QObject(w), m_w(w) {}
 
     bool caseRowsReset = false;     // the customer's cases were just re-read
+    PreviewGroup previews;          // the shown case's previews; a new case abandons the old
     int acceptedBeforeWidth = -1;   // the last before-column width the splitter accepted
 
 protected:
@@ -124,8 +127,9 @@ void TfrmMain::setupPictures()
 // Shows the pictures of a data set's current row: the after column first, then the before
 // column. A picture that cannot be read does not keep the others from showing; the first
 // failure is raised once both columns are filled.
-static void showCaseOf(TfrmMain *w, DataSet *ds)
+static void showCaseOf(TfrmMain *w, PreviewGroup &previews, DataSet *ds)
 {
+    const quint64 generation = previews.restart();
     const bool hasRow = ds->isActive() && ds->recNo() >= 0;
     auto path = [&](const char *column) {
         const QString value = hasRow ? ds->asString(QString::fromUtf8(column)) : QString();
@@ -143,30 +147,45 @@ static void showCaseOf(TfrmMain *w, DataSet *ds)
         if (!failure)
             failure = std::current_exception();
     }
-    if (failure)
+    // The case's one report: failures found later while decoding are not shown again.
+    if (failure && previews.claimFailureReport(generation))
         std::rethrow_exception(failure);
 }
 
 void TfrmMain::dsQ_SurgeryDataChange()
 {
-    showCaseOf(this, adq_Surgery);
+    showCaseOf(this, m_pictures->previews, adq_Surgery);
 }
 
 void TfrmMain::ds_SurgeryDataChange()
 {
     if (m_ui->PageControl->currentIndex() == 1)
-        showCaseOf(this, adt_Surgery);
+        showCaseOf(this, m_pictures->previews, adt_Surgery);
 }
 
 void TfrmMain::ShowPictures(QFrame *host, const QString &p0, const QString &p1, const QString &p2)
 {
     qDeleteAll(host->findChildren<TPanelImage *>(Qt::FindDirectChildrenOnly));
+    PreviewGroup previews = m_pictures->previews;
+    const quint64 generation = previews.generation();
+    // A picture found damaged while decoding leaves its column like one found damaged here: no
+    // frame, the others close up, and the error shown once for the case.
+    auto failed = [this, host, previews, generation](TPanelImage *frame, const QString &error) mutable {
+        frame->Panel->hide();
+        frame->setParent(nullptr);
+        frame->deleteLater();
+        ArrangePictures(host);
+        if (previews.claimFailureReport(generation))
+            Prompter::instance().showError(this, error);
+    };
     std::exception_ptr failure;
     for (const QString &path : {p2, p1, p0}) {
         if (!PictureStore::isPictureFile(path))
             continue;
         auto *frame = new TPanelImage(host);
         frame->SetFrameLeft(12);
+        frame->setPreviewGroup(previews, generation);
+        frame->onFailed = failed;
         try {
             frame->LoadPicture(path);
         } catch (...) {

@@ -94,19 +94,23 @@ void TPanelImage::SetFrameLeft(int left)
     Panel->move(left, Panel->y());
 }
 
+void TPanelImage::setPreviewGroup(const PreviewGroup &group, quint64 generation)
+{
+    m_group = group;
+    m_generation = generation;
+}
+
 void TPanelImage::LoadPicture(const QString &fileName)
 {
     if (!QFileInfo(fileName).isFile())
         return;
-    // Photos are large; decode only what the host can show, but fit by the natural size. The
-    // fitted size within the whole host bounds every frame the host can give this picture.
+    // The header alone gives the size the frame is fitted by; the pixels follow.
     const QSize natural = PictureLoader::readNaturalSize(fileName);
-    const QWidget *host = Panel->parentWidget();
-    const PictureGeometry::Fit bound = PictureGeometry::fitPicture(natural, host->size());
-    const QImage preview = PictureLoader::loadPreview(
-        fileName, QSize(qMax(bound.width, 1), qMax(bound.height, 1)));
+    if (m_generation == 0)
+        m_generation = m_group.generation();
     m_natural = natural;
-    Image->setPicture(preview);
+    m_asked = QSize();
+    Image->setPicture(QImage());
     FileName = fileName;
     Image->show();
     FitPicture();
@@ -114,26 +118,57 @@ void TPanelImage::LoadPicture(const QString &fileName)
 
 void TPanelImage::FitPicture()
 {
-    if (!Image->hasPicture())
+    if (!hasPicture())
         return;
     const PictureGeometry::Fit fit = PictureGeometry::fitPicture(m_natural, Panel->size());
     Image->setGeometry(fit.left, fit.top, fit.width, fit.height);
-    // A window made larger than the preview was decoded for gets a sharper one shortly after,
-    // once the user has stopped dragging.
-    const QImage &shown = Image->picture();
-    if ((fit.width > shown.width() || fit.height > shown.height()) && shown.size() != m_natural)
+    if (fit.width <= 0 || fit.height <= 0)
+        return;
+    // The first preview is asked for as soon as the frame has a size. A window made larger than
+    // the preview was decoded for gets a sharper one shortly after, once the user has stopped
+    // dragging.
+    if (!m_asked.isValid())
+        requestPreview(QSize(fit.width, fit.height));
+    else if (fit.width > m_asked.width() || fit.height > m_asked.height())
         m_sharpen->start();
 }
 
 void TPanelImage::decodeForShownSize()
 {
-    if (!Image->hasPicture() || FileName.isEmpty() || !QFileInfo(FileName).isFile())
+    if (!hasPicture())
         return;
     const QSize want = Image->size();
-    const QImage &shown = Image->picture();
-    if (want.width() <= shown.width() && want.height() <= shown.height())
+    if (want.width() <= m_asked.width() && want.height() <= m_asked.height())
         return;
-    Image->setPicture(PictureLoader::loadPreview(FileName, want));
+    requestPreview(want.expandedTo(m_asked));
+}
+
+void TPanelImage::requestPreview(QSize shown)
+{
+    m_asked = shown;
+    const int serial = ++m_serial;
+    PreviewService::shared().request(m_group, m_generation, FileName, m_natural, shown, this,
+                                     [this, serial](const PreviewResult &r) { previewArrived(serial, r); });
+}
+
+void TPanelImage::previewArrived(int serial, const PreviewResult &result)
+{
+    if (!result.ok()) {
+        if (onFailed) {
+            onFailed(this, result.error);   // may remove this frame: nothing follows
+            return;
+        }
+        m_natural = QSize();
+        FileName.clear();
+        Image->setPicture(QImage());
+        Prompter::instance().showError(Panel, result.error);
+        return;
+    }
+    // A sharper preview asked for later may come back before an earlier one.
+    if (serial < m_shownSerial)
+        return;
+    m_shownSerial = serial;
+    Image->setPicture(result.image);
 }
 
 bool TPanelImage::ReadOpenSetting() const
@@ -143,16 +178,16 @@ bool TPanelImage::ReadOpenSetting() const
 
 void TPanelImage::ImageClick()
 {
-    if (!Image->hasPicture())
+    if (!hasPicture())
         return;
     if (ReadOpenSetting()) {
         Prompter::instance().openExternal(Panel, FileName);
         return;
     }
-    // The frame holds a preview; the large window shows the picture at its natural size.
+    // The frame holds a preview; the large window shows the picture at its natural size. The
+    // full-size picture is handed over as a temporary, so the window's copy is the only one.
     const QImage &shown = Image->picture();
-    const QImage picture = shown.size() == m_natural ? shown : PictureLoader::loadPicture(FileName);
-    TfrmLarImage window(picture);
+    TfrmLarImage window(shown.size() == m_natural ? shown : PictureLoader::loadPicture(FileName));
     Prompter::instance().execModal(&window);
 }
 

@@ -4,12 +4,16 @@
 // (Image) inside that frame, fits the picture whenever the frame changes size and opens the
 // picture large when it is clicked.
 
+#include "PreviewService.h"
+
 #include <QImage>
 #include <QObject>
 #include <QPointer>
 #include <QSize>
 #include <QString>
 #include <QWidget>
+
+#include <functional>
 
 class QFrame;
 class QTimer;
@@ -51,7 +55,10 @@ public:
 
     void SetFrameLeft(int left);
     // Loads the picture if a file exists under fileName (nothing otherwise) and remembers the
-    // name. Raises AppError with the decoder's text for a damaged or unknown file.
+    // name. Only the picture's header is read here, so the frame is laid out at once; its
+    // pixels are decoded on a worker as soon as the frame has a size, and drawn when they come.
+    // Raises AppError with the decoder's text for an unknown file or one whose header is damaged;
+    // a picture found damaged while decoding goes to onFailed.
     void LoadPicture(const QString &fileName);
     // Fits the picture into the frame: natural size when it fits, otherwise shrunk keeping its
     // proportions, centred. Runs on every size change of the frame.
@@ -63,14 +70,31 @@ public:
 
     // The picture's natural size (upright), as the fitting uses it.
     QSize naturalSize() const { return m_natural; }
+    // Whether a picture was loaded (its pixels may still be on their way).
+    bool hasPicture() const { return m_natural.isValid() && !FileName.isEmpty(); }
+
+    // The case this frame shows: its requests are abandoned with the group's generation. Set
+    // before LoadPicture; a frame left alone has a group of its own.
+    void setPreviewGroup(const PreviewGroup &group, quint64 generation);
+    // Called on the window's thread when decoding finds the picture damaged; the frame does
+    // nothing more after calling it, so the handler may remove it. Without a handler the frame
+    // shows the error itself and empties.
+    std::function<void(TPanelImage *frame, const QString &error)> onFailed;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void decodeForShownSize();
+    void requestPreview(QSize shown);
+    void previewArrived(int serial, const PreviewResult &result);
 
     QSize m_natural;
+    PreviewGroup m_group;
+    quint64 m_generation = 0;
+    QSize m_asked;                  // the largest size asked of the decoder so far
+    int m_serial = 0;               // requests made, and the latest one whose preview is shown
+    int m_shownSerial = 0;
     QPointer<QFrame> m_frame;       // Panel, while it exists
     QTimer *m_sharpen = nullptr;    // re-decodes a preview that became too small for the frame
 };

@@ -4,7 +4,7 @@
 #include <QPixmap>
 #include <QVBoxLayout>
 
-TfrmLarImage::TfrmLarImage(const QImage &picture)
+TfrmLarImage::TfrmLarImage(QImage picture)
     : QDialog(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                            | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint)
 {
@@ -19,7 +19,8 @@ TfrmLarImage::TfrmLarImage(const QImage &picture)
     // Smaller than the picture, the window cuts it at the edges; the label never asks for more.
     Image1->setMinimumSize(1, 1);
     Image1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
-    Image1->setPixmap(QPixmap::fromImage(picture));
+    const QSize size = picture.size();
+    Image1->setPixmap(QPixmap::fromImage(std::move(picture)));
     lay->addWidget(Image1);
-    resize(picture.size());
+    resize(size);
 }

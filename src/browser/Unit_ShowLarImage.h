@@ -10,7 +10,9 @@ class QLabel;
 class TfrmLarImage : public QDialog {
     Q_OBJECT
 public:
-    // Keeps its own copy of the picture; the caller may drop its own at once.
-    explicit TfrmLarImage(const QImage &picture);
+    // Keeps its own copy of the picture; the caller may drop its own at once. A picture handed
+    // over as a temporary (or moved in) is taken without copying, so a full-size photo is held
+    // once.
+    explicit TfrmLarImage(QImage picture);
     QLabel *Image1 = nullptr;
 };

@@ -3,6 +3,7 @@
 // what a click opens, and what a damaged file does.
 #include "DataSet.h"
 #include "PictureGeometry.h"
+#include "PreviewService.h"
 #include "ScriptedPrompter.h"
 #include "Settings.h"
 #include "TestInstall.h"
@@ -76,6 +77,7 @@ private slots:
     {
         m_install = std::make_unique<TestInstall>();
         m_prompter = std::make_unique<ScriptedPrompter>();
+        PreviewService::shared().setCacheRoot(m_install->folder() + QStringLiteral("thumbnails"));
         m_install->exec(QStringLiteral("INSERT INTO tUserInfo (客户编号, 用户姓名) VALUES ('%1','张'), ('%2','李')")
                             .arg(Cust1, Cust2));
         for (const char *n : {"b1.jpg", "b2.jpg", "b3.jpg", "a1.jpg", "a2.jpg", "a3.jpg"})
@@ -83,6 +85,7 @@ private slots:
     }
     void cleanup()
     {
+        PreviewService::shared().waitForDone();
         m_prompter.reset();
         m_install.reset();
     }

@@ -1,0 +1,284 @@
+#include "PreviewCache.h"
+
+#include <QBuffer>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QMap>
+
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char *const UriKey = "Thumb::URI";
+const char *const MTimeKey = "Thumb::MTime";
+const char *const SizeKey = "Thumb::Size";
+const char *const FineKey = "X-Belcara::Stamp";
+
+QString folderName(PreviewCache::Edge edge)
+{
+    return edge == PreviewCache::XLarge ? QStringLiteral("x-large") : QStringLiteral("xx-large");
+}
+
+quint32 crc32(const QByteArray &bytes)
+{
+    static const std::array<quint32, 256> table = [] {
+        std::array<quint32, 256> t{};
+        for (quint32 n = 0; n < 256; ++n) {
+            quint32 c = n;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[n] = c;
+        }
+        return t;
+    }();
+    quint32 c = 0xFFFFFFFFu;
+    for (const char b : bytes)
+        c = table[(c ^ quint8(b)) & 0xFF] ^ (c >> 8);
+    return c ^ 0xFFFFFFFFu;
+}
+
+void appendBigEndian(QByteArray &out, quint32 v)
+{
+    out += char(v >> 24);
+    out += char(v >> 16);
+    out += char(v >> 8);
+    out += char(v);
+}
+
+QByteArray textChunk(const char *key, const QByteArray &value)
+{
+    QByteArray body = QByteArray("tEXt") + key + '\0' + value;
+    QByteArray chunk;
+    appendBigEndian(chunk, quint32(body.size() - 4));
+    chunk += body;
+    appendBigEndian(chunk, crc32(body));
+    return chunk;
+}
+
+quint32 bigEndian(const QByteArray &d, int at)
+{
+    return quint32(quint8(d[at])) << 24 | quint32(quint8(d[at + 1])) << 16 | quint32(quint8(d[at + 2])) << 8
+        | quint32(quint8(d[at + 3]));
+}
+
+// The tEXt chunks before the image data of a PNG; false when it is no PNG or is cut short.
+bool readTextChunks(const QByteArray &png, QMap<QByteArray, QByteArray> *text)
+{
+    if (!png.startsWith("\x89PNG\r\n\x1a\n"))
+        return false;
+    for (qint64 at = 8; at + 12 <= png.size();) {
+        const qint64 length = bigEndian(png, int(at));
+        if (length > png.size() - at - 12)
+            return false;
+        const QByteArray type = png.mid(at + 4, 4);
+        if (type == "IDAT")
+            return true;
+        if (type == "tEXt") {
+            const QByteArray body = png.mid(at + 8, length);
+            const int zero = body.indexOf('\0');
+            if (zero > 0)
+                text->insert(body.left(zero), body.mid(zero + 1));
+        }
+        at += 12 + length;
+    }
+    return false;
+}
+
+// Creates the missing folders of path, each readable by the owner only.
+bool makeFolders(const QString &path)
+{
+    const QByteArray native = QFile::encodeName(QDir::cleanPath(path));
+    for (int i = 1; i <= native.size(); ++i) {
+        if (i < native.size() && native.at(i) != '/')
+            continue;
+        const QByteArray part = native.left(i);
+        if (::mkdir(part.constData(), 0700) != 0 && errno != EEXIST)
+            return false;
+    }
+    struct stat st;
+    return ::stat(native.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    const char *p = bytes.constData();
+    qint64 left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+
+} // namespace
+
+PreviewCache::PreviewCache(const QString &root) : m_root(root) {}
+
+QString PreviewCache::defaultRoot()
+{
+    // The shared thumbnail cache is where the desktop's base-directory rules put it: this is the
+    // one place the program looks at its environment.
+    const QString xdg = QFile::decodeName(qgetenv("XDG_CACHE_HOME"));
+    if (!xdg.isEmpty() && QDir::isAbsolutePath(xdg))
+        return QDir::cleanPath(xdg) + QStringLiteral("/thumbnails");
+    const QString home = QFile::decodeName(qgetenv("HOME"));
+    if (!home.isEmpty() && QDir::isAbsolutePath(home))
+        return QDir::cleanPath(home) + QStringLiteral("/.cache/thumbnails");
+    return QString();
+}
+
+PreviewCache::Stamp PreviewCache::stampOf(const QString &path)
+{
+    Stamp s;
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return s;
+    s.mtime = qint64(st.st_mtim.tv_sec);
+    s.size = qint64(st.st_size);
+    s.fine = QByteArray::number(qint64(st.st_mtim.tv_nsec)) + ':' + QByteArray::number(quint64(st.st_ino));
+    return s;
+}
+
+QByteArray PreviewCache::uriOf(const QString &path)
+{
+    const QByteArray native = QFile::encodeName(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+    static const QByteArray kept("-._~!$&'()*+,;=:@/");
+    QByteArray uri("file://");
+    for (const char c : native) {
+        const uchar u = uchar(c);
+        if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || kept.contains(c)) {
+            uri += c;
+        } else {
+            uri += '%';
+            uri += QByteArray::number(u, 16).rightJustified(2, '0').toUpper();
+        }
+    }
+    return uri;
+}
+
+QString PreviewCache::entryPath(const QString &path, Edge edge) const
+{
+    const QByteArray md5 = QCryptographicHash::hash(uriOf(path), QCryptographicHash::Md5).toHex();
+    return m_root + QLatin1Char('/') + folderName(edge) + QLatin1Char('/') + QString::fromLatin1(md5)
+        + QStringLiteral(".png");
+}
+
+QSize PreviewCache::entrySize(QSize natural, Edge edge)
+{
+    const int longer = std::max(natural.width(), natural.height());
+    if (longer <= edge || natural.isEmpty())
+        return natural;
+    const double f = double(edge) / longer;
+    return QSize(std::max(1, int(std::lround(natural.width() * f))), std::max(1, int(std::lround(natural.height() * f))));
+}
+
+bool PreviewCache::worthCaching(QSize natural, Edge edge)
+{
+    return !natural.isEmpty() && std::max(natural.width(), natural.height()) > edge;
+}
+
+bool PreviewCache::edgeFor(QSize natural, QSize shown, Edge *edge)
+{
+    for (const Edge e : {XLarge, XXLarge}) {
+        const QSize s = entrySize(natural, e);
+        if (s.width() >= shown.width() && s.height() >= shown.height()) {
+            *edge = e;
+            return true;
+        }
+    }
+    return false;
+}
+
+QImage PreviewCache::find(const QString &path, const Stamp &stamp, QSize natural, Edge edge) const
+{
+    if (m_root.isEmpty() || !stamp.isValid())
+        return QImage();
+    QFile file(entryPath(path, edge));
+    if (!file.open(QIODevice::ReadOnly))
+        return QImage();
+    const QByteArray png = file.readAll();
+    // The text chunks stand before the pixel data, so a stale entry costs no decoding.
+    QMap<QByteArray, QByteArray> text;
+    if (!readTextChunks(png, &text))
+        return QImage();
+    const QByteArray size = text.value(SizeKey);
+    const QByteArray fine = text.value(FineKey);
+    if (text.value(UriKey) != uriOf(path) || text.value(MTimeKey) != QByteArray::number(stamp.mtime)
+        || (!size.isEmpty() && size != QByteArray::number(stamp.size)) || (!fine.isEmpty() && fine != stamp.fine))
+        return QImage();
+    QBuffer buffer;
+    buffer.setData(png);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "png");
+    reader.setAutoDetectImageFormat(false);
+    // An entry of another shape was made from another picture or without the camera's
+    // orientation: not ours to show.
+    const QSize expected = entrySize(natural, edge);
+    const QSize actual = reader.size();
+    if (qAbs(actual.width() - expected.width()) > 1 || qAbs(actual.height() - expected.height()) > 1)
+        return QImage();
+    QImage image;
+    if (!reader.read(&image))
+        return QImage();
+    return image;
+}
+
+QByteArray PreviewCache::encodeEntry(const QImage &preview, const QByteArray &uri, const Stamp &stamp)
+{
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    writer.setQuality(85);      // zlib level 1: quick to write and to read back
+    const QImage converted = preview.hasAlphaChannel() ? preview.convertToFormat(QImage::Format_ARGB32)
+                                                       : preview.convertToFormat(QImage::Format_RGB888);
+    // The same pixels without the text an image may carry (one read back from the cache has
+    // ours): the chunks written below are the only ones.
+    const QImage pixels(converted.constBits(), converted.width(), converted.height(), converted.bytesPerLine(),
+                        converted.format());
+    if (!writer.write(pixels) || png.size() < 33 || !png.startsWith("\x89PNG\r\n\x1a\n"))
+        return QByteArray();
+    // Signature (8) and the IHDR chunk (25) come first; the text follows the header.
+    QByteArray text = textChunk(UriKey, uri) + textChunk(MTimeKey, QByteArray::number(stamp.mtime))
+        + textChunk(SizeKey, QByteArray::number(stamp.size)) + textChunk(FineKey, stamp.fine)
+        + textChunk("Software", "Belcara");
+    png.insert(33, text);
+    return png;
+}
+
+bool PreviewCache::store(const QString &path, const Stamp &stamp, Edge edge, const QImage &preview) const
+{
+    if (m_root.isEmpty() || !stamp.isValid() || preview.isNull())
+        return false;
+    const QString target = entryPath(path, edge);
+    if (!makeFolders(QFileInfo(target).path()))
+        return false;
+    const QByteArray png = encodeEntry(preview, uriOf(path), stamp);
+    if (png.isEmpty())
+        return false;
+    QByteArray temp = QFile::encodeName(target) + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        return false;
+    bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, png);
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(temp.constData(), QFile::encodeName(target).constData()) == 0;
+    if (!ok)
+        ::unlink(temp.constData());
+    return ok;
+}

@@ -1,0 +1,198 @@
+#include "PreviewService.h"
+
+#include "AppError.h"
+#include "PictureLoader.h"
+
+#include <QCoreApplication>
+#include <QMutexLocker>
+#include <QPointer>
+#include <QThread>
+
+#include <exception>
+
+namespace {
+
+// Cache entries waiting to be written hold their pixels; past this many, a worker writes its own
+// at once instead of queueing them behind the decoding.
+constexpr int MaxQueuedWrites = 16;
+
+QImage scaledTo(const QImage &image, QSize shown)
+{
+    if (image.isNull() || image.size() == shown || image.width() < shown.width() || image.height() < shown.height())
+        return image;
+    return image.scaled(shown, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+} // namespace
+
+// ---- PreviewGroup ---------------------------------------------------------------------------
+
+PreviewGroup::PreviewGroup() : m_state(std::make_shared<State>()) {}
+
+quint64 PreviewGroup::restart()
+{
+    return m_state->generation.fetch_add(1) + 1;
+}
+
+quint64 PreviewGroup::generation() const
+{
+    return m_state->generation.load();
+}
+
+bool PreviewGroup::isCurrent(quint64 generation) const
+{
+    return m_state->generation.load() == generation;
+}
+
+bool PreviewGroup::claimFailureReport(quint64 generation)
+{
+    if (!isCurrent(generation) || m_state->reported == generation)
+        return false;
+    m_state->reported = generation;
+    return true;
+}
+
+// ---- PreviewService -------------------------------------------------------------------------
+
+PreviewService::PreviewService(QObject *parent)
+    : QObject(parent), m_cache(std::make_shared<PreviewCache>(PreviewCache::defaultRoot()))
+{
+    m_pool.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+}
+
+PreviewService::~PreviewService()
+{
+    m_pool.clear();
+    m_pool.waitForDone();
+}
+
+PreviewService &PreviewService::shared()
+{
+    static QPointer<PreviewService> service;
+    if (!service)
+        service = new PreviewService(QCoreApplication::instance());
+    return *service;
+}
+
+void PreviewService::setCacheRoot(const QString &root)
+{
+    auto cache = std::make_shared<const PreviewCache>(root);
+    QMutexLocker lock(&m_mutex);
+    m_cache = std::move(cache);
+}
+
+QString PreviewService::cacheRoot() const
+{
+    return cache()->root();
+}
+
+std::shared_ptr<const PreviewCache> PreviewService::cache() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_cache;
+}
+
+void PreviewService::waitForDone()
+{
+    m_pool.waitForDone();
+}
+
+void PreviewService::request(const PreviewGroup &group, quint64 generation, const QString &path, QSize natural,
+                             QSize shown, QObject *context, Done done)
+{
+    QPointer<QObject> target(context);
+    std::shared_ptr<const PreviewCache> snapshot = cache();
+    m_pool.start([this, group, generation, path, natural, shown, target, done = std::move(done), snapshot] {
+        if (!group.isCurrent(generation))
+            return;                     // abandoned before it began
+        std::vector<Write> writes;
+        PreviewResult result = produce(snapshot.get(), path, natural, shown, &writes);
+        if (group.isCurrent(generation)) {
+            // Checked again on the window's thread: the group may move on while this is queued.
+            QMetaObject::invokeMethod(
+                this,
+                [group, generation, target, done, result = std::move(result)] {
+                    if (target && group.isCurrent(generation))
+                        done(result);
+                },
+                Qt::QueuedConnection);
+        }
+        schedule(snapshot, std::move(writes));
+    });
+}
+
+void PreviewService::schedule(std::shared_ptr<const PreviewCache> cache, std::vector<Write> writes)
+{
+    for (Write &w : writes) {
+        if (m_pendingWrites.load() >= MaxQueuedWrites) {
+            cache->store(w.path, w.stamp, w.edge, w.image);
+            continue;
+        }
+        ++m_pendingWrites;
+        // Below the decoding in priority: the frames of the case being shown are filled first.
+        m_pool.start([this, cache, w = std::move(w)] {
+            cache->store(w.path, w.stamp, w.edge, w.image);
+            --m_pendingWrites;
+        }, -1);
+    }
+}
+
+PreviewResult PreviewService::produce(const PreviewCache *cache, const QString &path, QSize natural, QSize shown,
+                                      std::vector<Write> *writes)
+{
+    PreviewResult result;
+    try {
+        if (!natural.isValid())
+            natural = PictureLoader::readNaturalSize(path);
+        shown = shown.boundedTo(natural).expandedTo(QSize(1, 1));
+        auto keep = [&](PreviewCache::Edge edge, const PreviewCache::Stamp &stamp, const QImage &image) {
+            if (writes)
+                writes->push_back({path, stamp, edge, image});
+            else
+                cache->store(path, stamp, edge, image);
+        };
+
+        PreviewCache::Edge edge;
+        if (cache && !cache->root().isEmpty() && PreviewCache::edgeFor(natural, shown, &edge)
+            && PreviewCache::worthCaching(natural, edge)) {
+            const PreviewCache::Stamp stamp = PreviewCache::stampOf(path);
+            const QImage entry = cache->find(path, stamp, natural, edge);
+            if (!entry.isNull()) {
+                result.image = scaledTo(entry, shown);
+                result.fromCache = true;
+                return result;
+            }
+            const bool keepLarger = PreviewCache::worthCaching(natural, PreviewCache::XXLarge);
+            if (edge == PreviewCache::XLarge && keepLarger) {
+                const QImage larger = cache->find(path, stamp, natural, PreviewCache::XXLarge);
+                if (!larger.isNull()) {
+                    const QImage small = scaledTo(larger, PreviewCache::entrySize(natural, edge));
+                    keep(edge, stamp, small);
+                    result.image = scaledTo(small, shown);
+                    result.fromCache = true;
+                    return result;
+                }
+            }
+            // One decode of the picture gives the largest entry, kept for the largest frames a
+            // full-HD window has, and the smaller one when that is what is drawn.
+            const QSize largest = PreviewCache::entrySize(natural, PreviewCache::XXLarge);
+            QImage base = scaledTo(PictureLoader::loadPreview(path, largest), largest);
+            if (keepLarger)
+                keep(PreviewCache::XXLarge, stamp, base);
+            if (edge == PreviewCache::XLarge) {
+                base = scaledTo(base, PreviewCache::entrySize(natural, edge));
+                keep(edge, stamp, base);
+            }
+            result.image = scaledTo(base, shown);
+            return result;
+        }
+        result.image = scaledTo(PictureLoader::loadPreview(path, shown), shown);
+    } catch (const AppError &e) {
+        result.error = e.text();
+    } catch (const std::exception &e) {
+        result.error = QString::fromLocal8Bit(e.what());
+    }
+    if (result.ok() && result.image.isNull())
+        result.error = QStringLiteral("Out of memory while loading \"%1\"").arg(path);
+    return result;
+}

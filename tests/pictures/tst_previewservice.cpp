@@ -1,0 +1,188 @@
+// Previews decoded off the calling thread: what comes back and when, what the cache saves and
+// when it is not trusted, and that a group's new generation abandons and drops the old requests.
+#include "PictureStore.h"
+#include "PreviewService.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+namespace {
+
+QString jpeg(const QString &path, QSize size, QColor colour)
+{
+    QImage img(size, QImage::Format_RGB32);
+    img.fill(colour);
+    img.save(path, "JPG", 95);
+    return path;
+}
+
+bool near(QColor a, QColor b)
+{
+    return qAbs(a.red() - b.red()) < 12 && qAbs(a.green() - b.green()) < 12 && qAbs(a.blue() - b.blue()) < 12;
+}
+
+int entriesIn(const QString &folder)
+{
+    return int(QDir(folder).entryList({QStringLiteral("*.png")}, QDir::Files).size());
+}
+
+} // namespace
+
+class TestPreviewService : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString m_root;
+
+    PreviewResult produce(const QString &path, QSize natural, QSize shown)
+    {
+        const PreviewCache cache(m_root);
+        return PreviewService::produce(&cache, path, natural, shown, nullptr);
+    }
+
+private slots:
+    void init()
+    {
+        static int n = 0;
+        m_root = m_dir.filePath(QStringLiteral("thumbs%1").arg(++n));
+    }
+
+    void coldThenWarmThenReplaced()
+    {
+        const QString pic = jpeg(m_dir.filePath(QStringLiteral("p.jpg")), QSize(2000, 1500), Qt::red);
+        const QSize shown(300, 225);
+        PreviewResult r = produce(pic, QSize(2000, 1500), shown);
+        QVERIFY2(r.ok(), qPrintable(r.error));
+        QVERIFY(!r.fromCache);
+        QCOMPARE(r.image.size(), shown);
+        // The first showing keeps both sizes: the one drawn now and the one for the largest frames.
+        QCOMPARE(entriesIn(m_root + "/x-large"), 1);
+        QCOMPARE(entriesIn(m_root + "/xx-large"), 1);
+
+        r = produce(pic, QSize(2000, 1500), shown);
+        QVERIFY(r.fromCache);
+        QCOMPARE(r.image.size(), shown);
+        QVERIFY(near(r.image.pixelColor(150, 110), Qt::red));
+
+        // Replaced in the store the way the records window does it, with the same dimensions.
+        const QString blue = jpeg(m_dir.filePath(QStringLiteral("blue.jpg")), QSize(2000, 1500), Qt::blue);
+        QVERIFY(PictureStore::copyFileAtomically(blue, pic));
+        r = produce(pic, QSize(2000, 1500), shown);
+        QVERIFY(!r.fromCache);
+        QVERIFY(near(r.image.pixelColor(150, 110), Qt::blue));
+        // Rewritten in place (same inode), again the same dimensions.
+        QFile::remove(blue);
+        jpeg(pic, QSize(2000, 1500), Qt::green);
+        r = produce(pic, QSize(2000, 1500), shown);
+        QVERIFY(!r.fromCache);
+        QVERIFY(near(r.image.pixelColor(150, 110), Qt::green));
+        r = produce(pic, QSize(2000, 1500), QSize(800, 600));     // the larger entry, refreshed too
+        QVERIFY(r.fromCache);
+        QCOMPARE(r.image.size(), QSize(800, 600));
+        QVERIFY(near(r.image.pixelColor(400, 300), Qt::green));
+    }
+
+    void whatIsNotCached_data()
+    {
+        QTest::addColumn<QSize>("natural");
+        QTest::addColumn<QSize>("shown");
+        QTest::newRow("small picture") << QSize(480, 360) << QSize(480, 360);
+        QTest::newRow("frame wider than xx-large") << QSize(3000, 2000) << QSize(1500, 1000);
+    }
+    void whatIsNotCached()
+    {
+        QFETCH(QSize, natural);
+        QFETCH(QSize, shown);
+        const QString pic = jpeg(m_dir.filePath(QStringLiteral("n.jpg")), natural, Qt::darkYellow);
+        const PreviewResult r = produce(pic, QSize(), shown);      // natural size read here
+        QVERIFY(r.ok());
+        QCOMPARE(r.image.size(), shown);
+        QVERIFY(!QDir(m_root).exists());
+    }
+
+    void damagedPictureGivesTheDecoderText()
+    {
+        const QString pic = jpeg(m_dir.filePath(QStringLiteral("cut.jpg")), QSize(1600, 1200), Qt::gray);
+        QFile f(pic);
+        QVERIFY(f.resize(f.size() / 2));
+        const PreviewResult r = produce(pic, QSize(1600, 1200), QSize(400, 300));
+        QVERIFY(r.error.startsWith(QStringLiteral("JPEG error #")));
+        QVERIFY(r.image.isNull());
+        QVERIFY(!QDir(m_root + "/x-large").exists() || entriesIn(m_root + "/x-large") == 0);
+    }
+
+    void resultsComeBackOnTheCallersThread()
+    {
+        PreviewService service;
+        service.setCacheRoot(m_root);
+        PreviewGroup group;
+        const QString pic = jpeg(m_dir.filePath(QStringLiteral("t.jpg")), QSize(1200, 900), Qt::red);
+        QThread *thread = nullptr;
+        QSize got;
+        QObject context;
+        service.request(group, group.generation(), pic, QSize(1200, 900), QSize(200, 150), &context,
+                        [&](const PreviewResult &r) {
+                            thread = QThread::currentThread();
+                            got = r.image.size();
+                        });
+        QTRY_COMPARE(got, QSize(200, 150));
+        QCOMPARE(thread, QThread::currentThread());
+    }
+
+    void newGenerationAbandonsAndDrops()
+    {
+        PreviewService service;
+        service.setCacheRoot(m_root);
+        PreviewGroup group;
+        QStringList pics;
+        for (int i = 0; i < 24; ++i)
+            pics << jpeg(m_dir.filePath(QStringLiteral("g%1.jpg").arg(i)), QSize(1600, 1200), Qt::darkGreen);
+        QObject context;
+        int delivered = 0;
+        const quint64 first = group.generation();
+        for (const QString &p : pics)
+            service.request(group, first, p, QSize(1600, 1200), QSize(300, 225), &context,
+                            [&](const PreviewResult &) { ++delivered; });
+        const quint64 second = group.restart();
+        QVERIFY(second != first && group.isCurrent(second) && !group.isCurrent(first));
+        QString last;
+        service.request(group, second, pics.first(), QSize(1600, 1200), QSize(300, 225), &context,
+                        [&](const PreviewResult &r) { last = r.ok() ? QStringLiteral("ok") : r.error; });
+        service.waitForDone();
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        QCOMPARE(delivered, 0);                 // nothing of the old generation arrives
+        QCOMPARE(last, QStringLiteral("ok"));
+        // Work not begun when the group moved on was skipped: at most what the workers had in
+        // hand (and the new request) left an entry behind.
+        QVERIFY2(entriesIn(m_root + "/xx-large") <= QThread::idealThreadCount() + 1,
+                 qPrintable(QString::number(entriesIn(m_root + "/xx-large"))));
+
+        // A result queued for a context that is destroyed before it is handed over is dropped.
+        auto *gone = new QObject;
+        bool called = false;
+        service.request(group, second, pics.at(1), QSize(1600, 1200), QSize(300, 225), gone,
+                        [&](const PreviewResult &) { called = true; });
+        service.waitForDone();
+        delete gone;
+        QCoreApplication::processEvents();
+        QVERIFY(!called);
+    }
+
+    void oneFailureReportPerGeneration()
+    {
+        PreviewGroup group;
+        PreviewGroup copy = group;      // copies share the counter
+        const quint64 g = group.generation();
+        QVERIFY(copy.claimFailureReport(g));
+        QVERIFY(!group.claimFailureReport(g));
+        const quint64 next = copy.restart();
+        QVERIFY(!group.claimFailureReport(g));      // an old case reports nothing
+        QVERIFY(group.claimFailureReport(next));
+    }
+};
+
+QTEST_MAIN(TestPreviewService)
+#include "tst_previewservice.moc"
