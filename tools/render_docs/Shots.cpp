@@ -4,6 +4,7 @@
 #include "Unit_LoginCheck.h"
 #include "Unit_Main.h"
 #include "Unit_Manager.h"
+#include "Unit_PanelImage.h"
 #include "Unit_Search.h"
 #include "Unit_SetNo.h"
 #include "Unit_ShowLarImage.h"
@@ -17,6 +18,7 @@
 #include <QImageReader>
 #include <QTabWidget>
 #include <QWidget>
+#include <functional>
 #include <stdexcept>
 
 namespace {
@@ -61,6 +63,17 @@ int richestCase(const DataSet &cases, const QString &programFolder)
     return best;
 }
 
+// Every picture frame of the window has its pixels (they are decoded on workers).
+bool picturesArrived(const QWidget &window)
+{
+    const QList<TPanelImage *> frames = window.findChildren<TPanelImage *>();
+    for (const TPanelImage *frame : frames) {
+        if (frame->hasPicture() && !frame->Image->hasPicture())
+            return false;
+    }
+    return !frames.isEmpty();
+}
+
 // A photo reduced to fit maxSize, upright as its EXIF orientation says.
 QImage reducedPhoto(const QString &path, QSize maxSize)
 {
@@ -85,10 +98,20 @@ public:
     explicit Writer(const QString &folder) : m_folder(folder) {}
     QStringList written;
 
-    void shoot(QWidget &w, const QString &name, int settleMs = 300)
+    // ready: what must be true before the window is drawn (given up on after 20 s).
+    void shoot(QWidget &w, const QString &name, int settleMs = 300, const std::function<bool()> &ready = {})
     {
         w.show();
         settle(settleMs);
+        QElapsedTimer waited;
+        waited.start();
+        while (ready && !ready()) {
+            if (waited.elapsed() > 20000)
+                throw std::runtime_error(("the window for " + name + " did not finish drawing").toStdString());
+            settle(50);
+        }
+        if (ready)
+            settle(300);    // the frames' re-decode at their final size
         const QImage image = w.grab().toImage();
         if (image.isNull() || isUniform(image))
             throw std::runtime_error(("the window for " + name + " drew nothing").toStdString());
@@ -133,9 +156,10 @@ QStringList renderAllWindows(const QString &programFolder, const QString &output
         throw std::runtime_error("no case of the installation has before and after pictures");
     main.adq_Surgery->moveTo(row);
     const QString customerNo = main.adq_Surgery->asString(QStringLiteral("客户编号"));
-    out.shoot(main, QStringLiteral("main"), 1200);
+    const auto arrived = [&main] { return picturesArrived(main); };
+    out.shoot(main, QStringLiteral("main"), 300, arrived);
     main.ui()->PageControl->setCurrentIndex(1);
-    out.shoot(main, QStringLiteral("details"), 600);
+    out.shoot(main, QStringLiteral("details"), 300, arrived);
     main.ui()->PageControl->setCurrentIndex(0);
     main.show();
 
