@@ -143,11 +143,22 @@ void TPanelImage::decodeForShownSize()
     requestPreview(want.expandedTo(m_asked));
 }
 
+// The picture host of the main window maximised on a full-HD screen (1920 x 1080), columns split
+// in half: the largest host a frame usually has.
+static const QSize FullHdHost(846, 921);
+
 void TPanelImage::requestPreview(QSize shown)
 {
     m_asked = shown;
     const int serial = ++m_serial;
-    PreviewService::shared().request(m_group, m_generation, FileName, m_natural, shown, this,
+    // The largest this picture is drawn at in a full-HD window, with as many frames as its host
+    // holds now: the preview kept in the cache covers it.
+    const QWidget *host = Panel->parentWidget();
+    const int frames = std::max(1, int(host->findChildren<TPanelImage *>(Qt::FindDirectChildrenOnly).size()));
+    const QRect largest = PictureGeometry::arrangeFrames(FullHdHost.width(), FullHdHost.height(), frames).value(0);
+    const PictureGeometry::Fit fit = PictureGeometry::fitPicture(m_natural, largest.size());
+    const QSize keep(std::max(fit.width, shown.width()), std::max(fit.height, shown.height()));
+    PreviewService::shared().request(m_group, m_generation, FileName, m_natural, shown, keep, this,
                                      [this, serial](const PreviewResult &r) { previewArrived(serial, r); });
 }
 

@@ -98,15 +98,15 @@ void PreviewService::waitForDone()
 }
 
 void PreviewService::request(const PreviewGroup &group, quint64 generation, const QString &path, QSize natural,
-                             QSize shown, QObject *context, Done done)
+                             QSize shown, QSize keep, QObject *context, Done done)
 {
     QPointer<QObject> target(context);
     std::shared_ptr<const PreviewCache> snapshot = cache();
-    m_pool.start([this, group, generation, path, natural, shown, target, done = std::move(done), snapshot] {
+    m_pool.start([this, group, generation, path, natural, shown, keep, target, done = std::move(done), snapshot] {
         if (!group.isCurrent(generation))
             return;                     // abandoned before it began
         std::vector<Write> writes;
-        PreviewResult result = produce(snapshot.get(), path, natural, shown, &writes);
+        PreviewResult result = produce(snapshot.get(), path, natural, shown, keep, &writes);
         if (group.isCurrent(generation)) {
             // Checked again on the window's thread: the group may move on while this is queued.
             QMetaObject::invokeMethod(
@@ -138,14 +138,14 @@ void PreviewService::schedule(std::shared_ptr<const PreviewCache> cache, std::ve
 }
 
 PreviewResult PreviewService::produce(const PreviewCache *cache, const QString &path, QSize natural, QSize shown,
-                                      std::vector<Write> *writes)
+                                      QSize keep, std::vector<Write> *writes)
 {
     PreviewResult result;
     try {
         if (!natural.isValid())
             natural = PictureLoader::readNaturalSize(path);
         shown = shown.boundedTo(natural).expandedTo(QSize(1, 1));
-        auto keep = [&](PreviewCache::Edge edge, const PreviewCache::Stamp &stamp, const QImage &image) {
+        auto store = [&](PreviewCache::Edge edge, const PreviewCache::Stamp &stamp, const QImage &image) {
             if (writes)
                 writes->push_back({path, stamp, edge, image});
             else
@@ -162,26 +162,30 @@ PreviewResult PreviewService::produce(const PreviewCache *cache, const QString &
                 result.fromCache = true;
                 return result;
             }
-            const bool keepLarger = PreviewCache::worthCaching(natural, PreviewCache::XXLarge);
+            // The entry kept covers the largest frame the picture can have, when that is larger.
+            PreviewCache::Edge kept = edge;
+            if (keep.isValid() && !PreviewCache::edgeFor(natural, keep.boundedTo(natural), &kept))
+                kept = PreviewCache::XXLarge;
+            kept = std::max(kept, edge);
+            const bool keepLarger = kept == PreviewCache::XXLarge && PreviewCache::worthCaching(natural, kept);
             if (edge == PreviewCache::XLarge && keepLarger) {
                 const QImage larger = cache->find(path, stamp, natural, PreviewCache::XXLarge);
                 if (!larger.isNull()) {
                     const QImage small = scaledTo(larger, PreviewCache::entrySize(natural, edge));
-                    keep(edge, stamp, small);
+                    store(edge, stamp, small);
                     result.image = scaledTo(small, shown);
                     result.fromCache = true;
                     return result;
                 }
             }
-            // One decode of the picture gives the largest entry, kept for the largest frames a
-            // full-HD window has, and the smaller one when that is what is drawn.
-            const QSize largest = PreviewCache::entrySize(natural, PreviewCache::XXLarge);
+            // One decode of the picture gives the entry kept and, when smaller, the one drawn now.
+            const QSize largest = PreviewCache::entrySize(natural, kept);
             QImage base = scaledTo(PictureLoader::loadPreview(path, largest), largest);
             if (keepLarger)
-                keep(PreviewCache::XXLarge, stamp, base);
+                store(PreviewCache::XXLarge, stamp, base);
             if (edge == PreviewCache::XLarge) {
                 base = scaledTo(base, PreviewCache::entrySize(natural, edge));
-                keep(edge, stamp, base);
+                store(edge, stamp, base);
             }
             result.image = scaledTo(base, shown);
             return result;

@@ -63,10 +63,13 @@ public:
 
     using Done = std::function<void(const PreviewResult &)>;
     // Decodes `path` (whose upright natural size is `natural`, or invalid when unknown) for
-    // drawing at `shown`, on a worker. `done` runs on this object's thread with the result,
-    // unless by then the group has another generation or `context` has been destroyed.
+    // drawing at `shown`, on a worker. `keep` is the largest size the picture may be drawn at
+    // where it is shown (its frame in a maximised full-HD window): the cache keeps a preview
+    // that covers it, so the picture need not be decoded again when the window grows. `done`
+    // runs on this object's thread with the result, unless by then the group has another
+    // generation or `context` has been destroyed.
     void request(const PreviewGroup &group, quint64 generation, const QString &path, QSize natural, QSize shown,
-                 QObject *context, Done done);
+                 QSize keep, QObject *context, Done done);
 
     // Waits until every request and cache write has finished (tests, benchmarks, shutdown).
     void waitForDone();
@@ -80,7 +83,7 @@ public:
         QImage image;
     };
     static PreviewResult produce(const PreviewCache *cache, const QString &path, QSize natural, QSize shown,
-                                 std::vector<Write> *writes);
+                                 QSize keep, std::vector<Write> *writes);
 
 private:
     std::shared_ptr<const PreviewCache> cache() const;

@@ -36,10 +36,10 @@ class TestPreviewService : public QObject {
     QTemporaryDir m_dir;
     QString m_root;
 
-    PreviewResult produce(const QString &path, QSize natural, QSize shown)
+    PreviewResult produce(const QString &path, QSize natural, QSize shown, QSize keep = QSize())
     {
         const PreviewCache cache(m_root);
-        return PreviewService::produce(&cache, path, natural, shown, nullptr);
+        return PreviewService::produce(&cache, path, natural, shown, keep, nullptr);
     }
 
 private slots:
@@ -53,11 +53,12 @@ private slots:
     {
         const QString pic = jpeg(m_dir.filePath(QStringLiteral("p.jpg")), QSize(2000, 1500), Qt::red);
         const QSize shown(300, 225);
-        PreviewResult r = produce(pic, QSize(2000, 1500), shown);
+        // Drawn small in a frame that can grow to 808 x 605: the first showing keeps both sizes,
+        // the one drawn now and the one for the largest frame.
+        PreviewResult r = produce(pic, QSize(2000, 1500), shown, QSize(808, 605));
         QVERIFY2(r.ok(), qPrintable(r.error));
         QVERIFY(!r.fromCache);
         QCOMPARE(r.image.size(), shown);
-        // The first showing keeps both sizes: the one drawn now and the one for the largest frames.
         QCOMPARE(entriesIn(m_root + "/x-large"), 1);
         QCOMPARE(entriesIn(m_root + "/xx-large"), 1);
 
@@ -75,13 +76,28 @@ private slots:
         // Rewritten in place (same inode), again the same dimensions.
         QFile::remove(blue);
         jpeg(pic, QSize(2000, 1500), Qt::green);
-        r = produce(pic, QSize(2000, 1500), shown);
+        r = produce(pic, QSize(2000, 1500), shown, QSize(808, 605));
         QVERIFY(!r.fromCache);
         QVERIFY(near(r.image.pixelColor(150, 110), Qt::green));
         r = produce(pic, QSize(2000, 1500), QSize(800, 600));     // the larger entry, refreshed too
         QVERIFY(r.fromCache);
         QCOMPARE(r.image.size(), QSize(800, 600));
         QVERIFY(near(r.image.pixelColor(400, 300), Qt::green));
+    }
+
+    void aFrameThatCannotGrowKeepsOnlyTheSmallSize()
+    {
+        const QString pic = jpeg(m_dir.filePath(QStringLiteral("s.jpg")), QSize(2000, 1500), Qt::red);
+        // One of three frames in a full-HD window: 340 x 255 at most.
+        PreviewResult r = produce(pic, QSize(2000, 1500), QSize(300, 225), QSize(340, 255));
+        QVERIFY(r.ok() && !r.fromCache);
+        QCOMPARE(entriesIn(m_root + "/x-large"), 1);
+        QVERIFY(!QDir(m_root + "/xx-large").exists());
+        // Later shown larger: the larger entry is made then, from the picture.
+        r = produce(pic, QSize(2000, 1500), QSize(700, 525), QSize(808, 605));
+        QVERIFY(r.ok() && !r.fromCache);
+        QCOMPARE(entriesIn(m_root + "/xx-large"), 1);
+        QVERIFY(produce(pic, QSize(2000, 1500), QSize(700, 525)).fromCache);
     }
 
     void whatIsNotCached_data()
@@ -122,7 +138,7 @@ private slots:
         QThread *thread = nullptr;
         QSize got;
         QObject context;
-        service.request(group, group.generation(), pic, QSize(1200, 900), QSize(200, 150), &context,
+        service.request(group, group.generation(), pic, QSize(1200, 900), QSize(200, 150), QSize(), &context,
                         [&](const PreviewResult &r) {
                             thread = QThread::currentThread();
                             got = r.image.size();
@@ -143,12 +159,12 @@ private slots:
         int delivered = 0;
         const quint64 first = group.generation();
         for (const QString &p : pics)
-            service.request(group, first, p, QSize(1600, 1200), QSize(300, 225), &context,
+            service.request(group, first, p, QSize(1600, 1200), QSize(300, 225), QSize(), &context,
                             [&](const PreviewResult &) { ++delivered; });
         const quint64 second = group.restart();
         QVERIFY(second != first && group.isCurrent(second) && !group.isCurrent(first));
         QString last;
-        service.request(group, second, pics.first(), QSize(1600, 1200), QSize(300, 225), &context,
+        service.request(group, second, pics.first(), QSize(1600, 1200), QSize(300, 225), QSize(), &context,
                         [&](const PreviewResult &r) { last = r.ok() ? QStringLiteral("ok") : r.error; });
         service.waitForDone();
         QCoreApplication::processEvents();
@@ -163,7 +179,7 @@ private slots:
         // A result queued for a context that is destroyed before it is handed over is dropped.
         auto *gone = new QObject;
         bool called = false;
-        service.request(group, second, pics.at(1), QSize(1600, 1200), QSize(300, 225), gone,
+        service.request(group, second, pics.at(1), QSize(1600, 1200), QSize(300, 225), QSize(), gone,
                         [&](const PreviewResult &) { called = true; });
         service.waitForDone();
         delete gone;
