@@ -8,7 +8,22 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
+#include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
+
+namespace {
+// The windows tests registered for PostgreSQL end at once, reported as skipped, when no test
+// server is named (the core's tests skip in their initTestCase).
+const bool skipWithoutServer = [] {
+    const QString why = TestDatabase::unavailable();
+    if (!why.isEmpty()) {
+        std::fprintf(stdout, "SKIP: %s\n", qPrintable(why));
+        std::exit(0);
+    }
+    return true;
+}();
+} // namespace
 
 TestInstall::TestInstall()
 {
