@@ -39,8 +39,8 @@ private slots:
         m_install = std::make_unique<TestInstall>();
         m_prompter = std::make_unique<ScriptedPrompter>();
         m_install->exec(QStringLiteral(
-            "INSERT INTO SysManager (UserName, Pwd, IsSYS) VALUES ('admin','a',0), ('ADMIN','b',0), "
-            "('Admin ','c',0), ('clerk','d',0)"));
+            "INSERT INTO SysManager (UserName, Pwd, IsSYS) VALUES ('admin','a',false), ('ADMIN','b',false), "
+            "('Admin ','c',false), ('clerk','d',false)"));
         m_sent.clear();
         Db::setObserver([this](const QString &s) { m_sent << s; });
     }
@@ -95,7 +95,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(int, stored);
         if (!insert)
-            m_install->exec(QStringLiteral("UPDATE SysManager SET IsSYS=1"));
+            m_install->exec(QStringLiteral("UPDATE SysManager SET IsSYS=true"));
         TfrmUserManager w(nullptr);
         auto *ui = w.ui();
         if (insert) {
@@ -167,7 +167,7 @@ private slots:
         QFETCH(int, clicks);
         QFETCH(bool, ok);
         QFETCH(QStringList, updates);
-        m_install->exec(QStringLiteral("UPDATE Param SET MustLogin=%1").arg(stored ? 1 : 0));
+        m_install->exec(QStringLiteral("UPDATE Param SET MustLogin=%1").arg(stored ? "true" : "false"));
         TfrmUserManager w(nullptr);
         w.show();
         QCOMPARE(w.ui()->CheckBox1->isChecked(), stored);

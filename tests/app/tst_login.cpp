@@ -36,8 +36,8 @@ private slots:
         m_install = std::make_unique<TestInstall>();
         m_prompter = std::make_unique<ScriptedPrompter>();
         m_install->exec(QStringLiteral(
-            "INSERT INTO SysManager (UserName, Pwd, IsSYS) VALUES ('clerk','pw',0), ('nopwd',NULL,1), "
-            "('blank','',0), ('dup','same',0), ('dup','same',1), ('O''Hara','x''y',1)"));
+            "INSERT INTO SysManager (UserName, Pwd, IsSYS) VALUES ('clerk','pw',false), ('nopwd',NULL,true), "
+            "('blank','',false), ('dup','same',false), ('dup','same',true), ('O''Hara','x''y',true)"));
         m_sent.clear();
         Db::setObserver([this](const QString &s) { m_sent << s; });
     }
@@ -168,7 +168,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QString, pwd);
         QFETCH(bool, enabled);
-        m_install->exec(QStringLiteral("UPDATE Param SET MustLogin=%1").arg(mustLogin ? 1 : 0));
+        m_install->exec(QStringLiteral("UPDATE Param SET MustLogin=%1").arg(mustLogin ? "true" : "false"));
         m_install->exec(QStringLiteral("INSERT INTO Surgery (客户编号) VALUES ('A1200601010001')"));
         m_prompter->onModal = [&](QDialog *d) {
             auto *login = qobject_cast<TfrmLogin *>(d);
@@ -200,7 +200,7 @@ private slots:
     // Last: the request to end the program cannot be taken back within one process.
     void cancelEndsTheProgram()
     {
-        m_install->exec(QStringLiteral("UPDATE Param SET MustLogin=1"));
+        m_install->exec(QStringLiteral("UPDATE Param SET MustLogin=true"));
         m_prompter->onModal = [](QDialog *d) {
             d->show();
             d->close();                     // the close box; Cancel gives the same result

@@ -108,8 +108,8 @@ private slots:
         QCOMPARE(w.adt_Surgery->state(), DataSet::Browse);
         QVERIFY(m_prompt->calls.size() == 4 && m_prompt->texts("box").isEmpty());
         const QString face = kBing + QStringLiteral("\\face.jpg"), sideRef = kBing + QStringLiteral("\\side.jpg");
-        QCOMPARE(install().scalar("SELECT 手术前 || '|' || (手术前1 IS NULL) || '|' || 手术前2 || '|' || 手术后 || '|' || "
-                                  "(手术后1 IS NULL) || '|' || 手术后2 || '|' || 手术大类 || '|' || 客户编号 FROM Surgery "
+        QCOMPARE(install().scalar("SELECT 手术前 || '|' || (CASE WHEN 手术前1 IS NULL THEN 1 ELSE 0 END) || '|' || 手术前2 || '|' || 手术后 || '|' || "
+                                  "(CASE WHEN 手术后1 IS NULL THEN 1 ELSE 0 END) || '|' || 手术后2 || '|' || 手术大类 || '|' || 客户编号 FROM Surgery "
                                   "WHERE 客户编号='" + kBing + "'").toString(),
                  QStringList({face, "1", sideRef, face, "1", sideRef, "鼻部", kBing}).join('|'));
         QCOMPARE(readFile(store(kBing + "/face.jpg")), QByteArray("second"));
