@@ -6,7 +6,7 @@
 //     opened large.
 //  2. The case list at 100,000 cases walked with the Down key: the time per key press and how
 //     often the customer and the customer's cases are read again.
-// Usage: bench_browse [--cases N] [--size WxH] [--list N]   (--list 0 skips part 2)
+// Usage: bench_browse [--cases N] [--size WxH] [--list N]   (--list 0 skips the list walk)
 #include "DataSet.h"
 #include "PictureGeometry.h"
 #include "PictureLoader.h"
