@@ -1,5 +1,6 @@
 #include "TestInstall.h"
 
+#include "PreviewService.h"
 #include "TestDatabase.h"
 #include "Unit_DataMod.h"
 
@@ -32,10 +33,15 @@ TestInstall::TestInstall()
     m_mod = new TDataMod(folder());
     m_mod->DataModuleCreate();
     DataMod = m_mod;
+    // Previews go to a cache of this installation, never the user's own thumbnail folder.
+    m_oldCacheRoot = PreviewService::shared().cacheRoot();
+    PreviewService::shared().setCacheRoot(folder() + QStringLiteral("thumbnails"));
 }
 
 TestInstall::~TestInstall()
 {
+    PreviewService::shared().waitForDone();
+    PreviewService::shared().setCacheRoot(m_oldCacheRoot);
     delete m_mod;
     DataMod = nullptr;
     m_db.reset();

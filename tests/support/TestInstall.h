@@ -27,4 +27,5 @@ private:
     QTemporaryDir m_dir;
     std::unique_ptr<TestDatabase> m_db;
     TDataMod *m_mod = nullptr;
+    QString m_oldCacheRoot;
 };

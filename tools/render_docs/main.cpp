@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include "PreviewService.h"
 #include <cstdio>
 
 namespace {
@@ -57,6 +58,8 @@ int main(int argc, char **argv)
     installFontSubstitutes();
     QTemporaryDir settingsDir;
     Settings::setPath(settingsDir.filePath(QStringLiteral("Belcara.ini")));
+    // Previews of the demo pictures stay out of the user's own thumbnail cache.
+    PreviewService::shared().setCacheRoot(settingsDir.filePath(QStringLiteral("thumbnails")));
 
     RecordingPrompter prompter;
     Prompter::install(&prompter);
@@ -71,6 +74,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "belcara-render-docs: %s\n", e.what());
         rc = 1;
     }
+    PreviewService::shared().waitForDone();
     delete DataMod;
     DataMod = nullptr;
     Prompter::install(nullptr);
