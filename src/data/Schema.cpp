@@ -20,10 +20,10 @@ static void initCoreResources()
 
 namespace Schema {
 
-QStringList statements()
+QStringList scriptStatements(const QString &resource, const QString &stopAt)
 {
     initCoreResources();
-    QFile f(QStringLiteral(":/schema.sql"));
+    QFile f(resource);
     if (!f.open(QIODevice::ReadOnly))
         throw AppError(QStringLiteral("The database schema is missing from the program"));
     QStringList out;
@@ -31,6 +31,8 @@ QStringList statements()
     const QStringList lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'));
     for (const QString &line : lines) {
         const QString t = line.trimmed();
+        if (!stopAt.isEmpty() && t == stopAt)
+            break;
         if (t.startsWith(QLatin1String("--")) || t.isEmpty())
             continue;
         current += line + QLatin1Char('\n');
@@ -40,6 +42,11 @@ QStringList statements()
         }
     }
     return out;
+}
+
+QStringList statements()
+{
+    return scriptStatements(QStringLiteral(":/schema.sql"));
 }
 
 void createDatabase(const QString &path)

@@ -2,6 +2,7 @@
 // The supplied database: its tables, made from the schema kept in the resources.
 
 #include <QString>
+#include <QStringList>
 
 namespace Schema {
 
@@ -11,5 +12,9 @@ void createDatabase(const QString &path);
 
 // The schema's statements, one per entry, in SQLite's dialect.
 QStringList statements();
+
+// The statements of a schema script kept in the resources (";" ends one; "--" lines are
+// comments); reading stops at a line equal to stopAt when one is given.
+QStringList scriptStatements(const QString &resource, const QString &stopAt = QString());
 
 } // namespace Schema

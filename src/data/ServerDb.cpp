@@ -2,19 +2,14 @@
 
 #include "AppError.h"
 #include "Db.h"
+#include "Schema.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlField>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QUuid>
-
-static void initCoreResources()
-{
-    Q_INIT_RESOURCE(core);
-}
 
 namespace ServerDb {
 
@@ -128,25 +123,8 @@ const QStringList &tables()
 
 QStringList schemaStatements(bool withInitialRows)
 {
-    initCoreResources();
-    QFile f(QStringLiteral(":/schema-postgresql.sql"));
-    if (!f.open(QIODevice::ReadOnly))
-        throw AppError(QStringLiteral("The server schema is missing from the program"));
-    QStringList out;
-    QString current;
-    for (const QString &line : QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'))) {
-        const QString t = line.trimmed();
-        if (t == QLatin1String("-- initial rows") && !withInitialRows)
-            break;
-        if (t.startsWith(QLatin1String("--")) || t.isEmpty())
-            continue;
-        current += line + QLatin1Char('\n');
-        if (t.endsWith(QLatin1Char(';'))) {
-            out << current.trimmed().chopped(1);
-            current.clear();
-        }
-    }
-    return out;
+    return Schema::scriptStatements(QStringLiteral(":/schema-postgresql.sql"),
+                                    withInitialRows ? QString() : QStringLiteral("-- initial rows"));
 }
 
 QStringList existingTables(const QSqlDatabase &db)
