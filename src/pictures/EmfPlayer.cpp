@@ -99,17 +99,6 @@ QPen makePen(uint32_t style, double width, QColor colour)
     return QPen(colour, std::abs(width), s < 7 ? styles[s] : Qt::SolidLine, cap, join);
 }
 
-QBrush makeBrush(uint32_t style, QColor colour, uint32_t hatch)
-{
-    static const Qt::BrushStyle hatches[] = {Qt::HorPattern, Qt::VerPattern, Qt::FDiagPattern,
-                                             Qt::BDiagPattern, Qt::CrossPattern, Qt::DiagCrossPattern};
-    if (style == 1)
-        return Qt::NoBrush;
-    if (style == 2)
-        return QBrush(colour, hatch < 6 ? hatches[hatch] : Qt::SolidPattern);
-    return QBrush(colour);
-}
-
 class EmfPlayer {
 public:
     explicit EmfPlayer(GdiCanvas &c) : c(c) {}
@@ -213,7 +202,7 @@ void EmfPlayer::play(uint32_t type, Bytes r)
     case 39: { // CREATEBRUSHINDIRECT
         GdiObject o;
         o.type = GdiObject::Brush;
-        o.brush = makeBrush(r.u32(12), colorRef(r.u32(16)), r.u32(20));
+        o.brush = gdiBrush(r.u32(12), colorRef(r.u32(16)), r.u32(20));
         store(r.u32(8), o);
         break;
     }

@@ -453,4 +453,15 @@ void GdiCanvas::drawPath(bool fill, bool stroke)
     draw(path, fill, stroke);
 }
 
+QBrush gdiBrush(unsigned style, QColor colour, unsigned hatch)
+{
+    static const Qt::BrushStyle hatches[] = {Qt::HorPattern, Qt::VerPattern, Qt::FDiagPattern,
+                                             Qt::BDiagPattern, Qt::CrossPattern, Qt::DiagCrossPattern};
+    if (style == 1)
+        return Qt::NoBrush;
+    if (style == 2)
+        return QBrush(colour, hatch < 6 ? hatches[hatch] : Qt::SolidPattern);
+    return QBrush(colour);
+}
+
 } // namespace Metafile

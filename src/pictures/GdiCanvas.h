@@ -141,6 +141,9 @@ void playWmf(Bytes data, QImage *target);
 QSize emfNaturalSize(Bytes data);
 void playEmf(Bytes data, QImage *target);
 
+// A logical brush of either format: style 1 is hollow, 2 hatched (six hatch kinds), else solid.
+QBrush gdiBrush(unsigned style, QColor colour, unsigned hatch);
+
 // Text of the 8-bit records: code page 936 unless the font says Western or Symbol.
 QString decodeAnsi(const QByteArray &bytes, int charset);
 

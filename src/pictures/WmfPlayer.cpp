@@ -108,17 +108,6 @@ QPen makePen(unsigned style, int width, QColor colour)
     return pen;
 }
 
-QBrush makeBrush(unsigned style, QColor colour, unsigned hatch)
-{
-    static const Qt::BrushStyle hatches[] = {Qt::HorPattern, Qt::VerPattern, Qt::FDiagPattern,
-                                             Qt::BDiagPattern, Qt::CrossPattern, Qt::DiagCrossPattern};
-    if (style == 1)
-        return Qt::NoBrush;
-    if (style == 2)
-        return QBrush(colour, hatch < 6 ? hatches[hatch] : Qt::SolidPattern);
-    return QBrush(colour);
-}
-
 class WmfPlayer {
 public:
     WmfPlayer(GdiCanvas &c) : c(c) {}
@@ -182,7 +171,7 @@ void WmfPlayer::play(uint16_t fn, Bytes p, uint32_t words)
     case 0x02FC: {                                                    // CREATEBRUSHINDIRECT
         GdiObject o;
         o.type = GdiObject::Brush;
-        o.brush = makeBrush(p.u16(0), colorRef(p.u32(2)), p.u16(6));
+        o.brush = gdiBrush(p.u16(0), colorRef(p.u32(2)), p.u16(6));
         addObject(o);
         break;
     }
