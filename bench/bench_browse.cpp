@@ -7,16 +7,16 @@
 //  2. The case list at 100,000 cases walked with the Down key: the time per key press and how
 //     often the customer and the customer's cases are read again.
 // Usage: bench_browse [--cases N] [--size WxH] [--list N]   (--list 0 skips the list walk)
-#include "DataSet.h"
-#include "PictureGeometry.h"
-#include "PictureLoader.h"
-#include "PreviewService.h"
-#include "Prompter.h"
-#include "Schema.h"
-#include "Settings.h"
-#include "Unit_DataMod.h"
-#include "Unit_Main.h"
-#include "Unit_PanelImage.h"
+#include "data/DataSet.h"
+#include "pictures/PictureGeometry.h"
+#include "pictures/PictureLoader.h"
+#include "pictures/PreviewService.h"
+#include "widgets/Prompter.h"
+#include "data/Schema.h"
+#include "data/Settings.h"
+#include "data/Unit_DataMod.h"
+#include "browser/Unit_Main.h"
+#include "browser/Unit_PanelImage.h"
 #include "ui_Unit_Main.h"
 
 #include <QApplication>

@@ -1,9 +1,9 @@
 // The case list at clinic scale: opening the full list and the filters at 100,000 cases, next to
 // a plain COUNT(*) on the same file as the floor. Prints milliseconds (median of several runs).
-#include "DataSet.h"
-#include "JetSql.h"
-#include "Statements.h"
-#include "Unit_DataMod.h"
+#include "data/DataSet.h"
+#include "data/JetSql.h"
+#include "data/Statements.h"
+#include "data/Unit_DataMod.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

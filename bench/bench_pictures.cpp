@@ -2,9 +2,9 @@
 // against decoding at full size and scaling down, with libjpeg's bare scaled decode as the floor.
 // Usage: bench_pictures [runs]
 
-#include "JpegDecoder.h"
-#include "PictureGeometry.h"
-#include "PictureLoader.h"
+#include "pictures/JpegDecoder.h"
+#include "pictures/PictureGeometry.h"
+#include "pictures/PictureLoader.h"
 
 #include <QCoreApplication>
 #include <QThread>

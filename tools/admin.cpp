@@ -6,10 +6,10 @@
 // connection: --service NAME (pg_service.conf), --conninfo "host=... dbname=...", or by default
 // section [Database] of the settings file (--settings PATH, default the machine's file).
 // Passwords come from ~/.pgpass as for every libpq program.
-#include "AppError.h"
-#include "DbEngine.h"
-#include "ServerDb.h"
-#include "Settings.h"
+#include "data/AppError.h"
+#include "data/DbEngine.h"
+#include "data/ServerDb.h"
+#include "data/Settings.h"
 
 #include <QCoreApplication>
 #include <QSqlDatabase>

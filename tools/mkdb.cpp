@@ -1,6 +1,6 @@
 // Makes the supplied database. With --if-missing an existing file is left exactly as it is.
-#include "AppError.h"
-#include "Schema.h"
+#include "data/AppError.h"
+#include "data/Schema.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -1,12 +1,12 @@
-#include "UnitUserManager.h"
+#include "admin/UnitUserManager.h"
 #include "ui_UnitUserManager.h"
 
-#include "AppError.h"
-#include "DataBinding.h"
-#include "DBNavigator.h"
-#include "DataSet.h"
-#include "Guard.h"
-#include "Unit_DataMod.h"
+#include "data/AppError.h"
+#include "widgets/DataBinding.h"
+#include "widgets/DBNavigator.h"
+#include "data/DataSet.h"
+#include "widgets/Guard.h"
+#include "data/Unit_DataMod.h"
 
 #include <QApplication>
 

@@ -5,7 +5,7 @@
 // OK stores a changed login switch; closing saves a pending row first and stays open when that
 // save fails.
 
-#include "FixedDialog.h"
+#include "widgets/FixedDialog.h"
 
 #include <memory>
 

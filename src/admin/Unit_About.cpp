@@ -1,9 +1,9 @@
-#include "Unit_About.h"
+#include "admin/Unit_About.h"
 #include "ui_Unit_About.h"
 
-#include "Guard.h"
-#include "ProgramIcon.h"
-#include "Prompter.h"
+#include "widgets/Guard.h"
+#include "widgets/ProgramIcon.h"
+#include "widgets/Prompter.h"
 
 #include <QApplication>
 #include <QEvent>

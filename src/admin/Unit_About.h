@@ -2,7 +2,7 @@
 // The About box: the product's icon and name and two link labels, the web address and the mail
 // address, which light up under the pointer and open in the user's browser or mail program.
 
-#include "FixedDialog.h"
+#include "widgets/FixedDialog.h"
 
 #include <memory>
 

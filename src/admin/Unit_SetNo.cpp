@@ -1,9 +1,9 @@
-#include "Unit_SetNo.h"
+#include "admin/Unit_SetNo.h"
 #include "ui_Unit_SetNo.h"
 
-#include "Gbk.h"
-#include "Guard.h"
-#include "Prompter.h"
+#include "data/Gbk.h"
+#include "widgets/Guard.h"
+#include "widgets/Prompter.h"
 
 #include <QValidator>
 

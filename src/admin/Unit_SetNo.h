@@ -3,7 +3,7 @@
 // code page 936 (two letters or digits, or one Chinese character) and ends with OK or cancel.
 // It reads and writes nothing itself; on OK the caller takes number().
 
-#include "FixedDialog.h"
+#include "widgets/FixedDialog.h"
 
 #include <memory>
 

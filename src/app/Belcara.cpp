@@ -1,35 +1,15 @@
-#include "Belcara.h"
+#include "app/Belcara.h"
 
-#include "AppError.h"
-#include "Guard.h"
-#include "Prompter.h"
-#include "Settings.h"
-#include "Unit_DataMod.h"
-#include "Unit_Logo.h"
-#include "Unit_Main.h"
+#include "data/AppError.h"
+#include "widgets/Guard.h"
+#include "widgets/ProgramFont.h"
+#include "widgets/Prompter.h"
+#include "data/Settings.h"
+#include "data/Unit_DataMod.h"
+#include "app/Unit_Logo.h"
+#include "browser/Unit_Main.h"
 
 #include <QApplication>
-#include <QFont>
-
-static bool s_endRequested = false;
-
-void requestProgramEnd() { s_endRequested = true; }
-bool programEndRequested() { return s_endRequested; }
-
-void installFontSubstitutes()
-{
-    // The windows are laid out for the Song face at 12 pixels; without a substitute fontconfig
-    // would pick a Latin serif or a Hei face with other widths.
-    const QString song = QStringLiteral("AR PL UMing CN");
-    const QString kai = QStringLiteral("AR PL UKai CN");
-    QFont::insertSubstitution(QStringLiteral("SimSun"), song);
-    QFont::insertSubstitution(QStringLiteral("宋体"), song);
-    QFont::insertSubstitution(QStringLiteral("楷体_GB2312"), kai);
-    QFont::insertSubstitution(QStringLiteral("KaiTi_GB2312"), kai);
-    QFont f(QStringLiteral("SimSun"));
-    f.setPixelSize(12);
-    QApplication::setFont(f);
-}
 
 int runBelcara(int argc, char **argv)
 {
@@ -57,7 +37,7 @@ int runBelcara(int argc, char **argv)
 
     // 5. The main window; its creation runs the optional login.
     auto *frmMain = new TfrmMain(folder);
-    if (programEndRequested()) {
+    if (frmMain->loginCancelled()) {
         delete frmMain;
         delete DataMod;
         return 0;

@@ -5,9 +5,3 @@ class QApplication;
 
 int runBelcara(int argc, char **argv);
 
-// Font families the windows are designed in, mapped to the CJK fonts this system has.
-void installFontSubstitutes();
-
-// Set when start-up must end the program before the message loop (a cancelled login).
-void requestProgramEnd();
-bool programEndRequested();

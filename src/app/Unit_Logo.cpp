@@ -1,4 +1,4 @@
-#include "Unit_Logo.h"
+#include "app/Unit_Logo.h"
 
 #include <QEvent>
 #include <QGuiApplication>

@@ -1,5 +1,5 @@
 // The program entry: everything happens in the start-up sequence.
-#include "Belcara.h"
+#include "app/Belcara.h"
 
 int main(int argc, char **argv)
 {

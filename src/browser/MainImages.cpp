@@ -1,6 +1,6 @@
 // The command bar's eight 16 x 16 pictures: dotted arrows for first, previous, next and last,
 // a folder with a magnifying glass, a monitor, a picture document and a key.
-#include "Unit_Main.h"
+#include "browser/Unit_Main.h"
 
 #include <QIcon>
 #include <QPainter>

@@ -1,22 +1,21 @@
-#include "Unit_Main.h"
+#include "browser/Unit_Main.h"
 #include "ui_Unit_Main.h"
 
-#include "AppError.h"
-#include "Belcara.h"
-#include "DataBinding.h"
-#include "DataSet.h"
-#include "DataSetActions.h"
-#include "Guard.h"
-#include "Prompter.h"
-#include "Settings.h"
-#include "Statements.h"
-#include "Unit_About.h"
-#include "Unit_DataMod.h"
-#include "Unit_LoginCheck.h"
-#include "Unit_Manager.h"
-#include "Unit_Search.h"
-#include "Unit_SetNo.h"
-#include "UnitUserManager.h"
+#include "data/AppError.h"
+#include "widgets/DataBinding.h"
+#include "data/DataSet.h"
+#include "widgets/DataSetActions.h"
+#include "widgets/Guard.h"
+#include "widgets/Prompter.h"
+#include "data/Settings.h"
+#include "data/Statements.h"
+#include "admin/Unit_About.h"
+#include "data/Unit_DataMod.h"
+#include "admin/Unit_LoginCheck.h"
+#include "records/Unit_Manager.h"
+#include "browser/Unit_Search.h"
+#include "admin/Unit_SetNo.h"
+#include "admin/UnitUserManager.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -236,7 +235,7 @@ void TfrmMain::FormCreate()
     if (DataMod->ReadMustLogin()) {
         TfrmLogin login(this);
         if (Prompter::instance().execModal(&login) != QDialog::Accepted)
-            requestProgramEnd();
+            m_loginCancelled = true;
         const bool admin = DataMod->CurrentUser.IsSYS;
         ac_Manager->setEnabled(admin);
         UserManagerN->setEnabled(ac_Manager->isEnabled());

@@ -29,6 +29,8 @@ public:
     // Creating the window runs FormCreate (the optional login, the lists and tables).
     explicit TfrmMain(const QString &programFolder, QWidget *parent = nullptr);
     ~TfrmMain() override;
+    // True when the login asked at creation was cancelled: the program then ends at once.
+    bool loginCancelled() const { return m_loginCancelled; }
 
     Ui::TfrmMain *ui() const { return m_ui.get(); }
     QString programFolder() const { return m_folder; }
@@ -103,6 +105,7 @@ private:
     QString m_folder;
     QString m_lastHospitalNo;           // the last number written in this run
     bool m_lastOpen = false;            // the last Open state read or written
+    bool m_loginCancelled = false;
     PicturePanelController *m_pictures = nullptr;
 };
 

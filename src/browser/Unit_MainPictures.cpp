@@ -1,15 +1,15 @@
 // The main window's before/after picture columns: refilling them from the current case, stacking
 // the frames in each column and keeping the two columns side by side as the window changes.
-#include "Unit_Main.h"
+#include "browser/Unit_Main.h"
 #include "ui_Unit_Main.h"
 
-#include "DataSet.h"
-#include "Guard.h"
-#include "PictureGeometry.h"
-#include "PictureStore.h"
-#include "PreviewService.h"
-#include "Prompter.h"
-#include "Unit_PanelImage.h"
+#include "data/DataSet.h"
+#include "widgets/Guard.h"
+#include "pictures/PictureGeometry.h"
+#include "data/PictureStore.h"
+#include "pictures/PreviewService.h"
+#include "widgets/Prompter.h"
+#include "browser/Unit_PanelImage.h"
 
 #include <QEvent>
 #include <QSplitter>

@@ -1,11 +1,11 @@
-#include "Unit_PanelImage.h"
+#include "browser/Unit_PanelImage.h"
 
-#include "Guard.h"
-#include "PictureGeometry.h"
-#include "PictureLoader.h"
-#include "Prompter.h"
-#include "Settings.h"
-#include "Unit_ShowLarImage.h"
+#include "widgets/Guard.h"
+#include "pictures/PictureGeometry.h"
+#include "pictures/PictureLoader.h"
+#include "widgets/Prompter.h"
+#include "data/Settings.h"
+#include "browser/Unit_ShowLarImage.h"
 
 #include <QEvent>
 #include <QFileInfo>

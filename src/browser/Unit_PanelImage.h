@@ -4,7 +4,7 @@
 // (Image) inside that frame, fits the picture whenever the frame changes size and opens the
 // picture large when it is clicked.
 
-#include "PreviewService.h"
+#include "pictures/PreviewService.h"
 
 #include <QImage>
 #include <QObject>

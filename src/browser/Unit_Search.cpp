@@ -1,8 +1,8 @@
-#include "Unit_Search.h"
+#include "browser/Unit_Search.h"
 #include "ui_Unit_Search.h"
 
-#include "Guard.h"
-#include "Statements.h"
+#include "widgets/Guard.h"
+#include "data/Statements.h"
 
 #include <QStyle>
 

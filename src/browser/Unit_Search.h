@@ -2,7 +2,7 @@
 // The customer search dialog: a check box "客户编号" and the text to look for. Closing it, with
 // any result, builds the WHERE clause that the main window runs against Surgery after OK.
 
-#include "FixedDialog.h"
+#include "widgets/FixedDialog.h"
 
 #include <memory>
 

@@ -1,4 +1,4 @@
-#include "Unit_ShowLarImage.h"
+#include "browser/Unit_ShowLarImage.h"
 
 #include <QLabel>
 #include <QPixmap>

@@ -1,9 +1,9 @@
-#include "CustomerNo.h"
+#include "data/CustomerNo.h"
 
-#include "AppError.h"
-#include "JetSql.h"
-#include "Statements.h"
-#include "Unit_DataMod.h"
+#include "data/AppError.h"
+#include "data/JetSql.h"
+#include "data/Statements.h"
+#include "data/Unit_DataMod.h"
 
 namespace CustomerNo {
 

@@ -1,7 +1,7 @@
-#include "CustomerTable.h"
+#include "data/CustomerTable.h"
 
-#include "Db.h"
-#include "JetSql.h"
+#include "data/Db.h"
+#include "data/JetSql.h"
 
 namespace {
 const QString kCustomerNo = QStringLiteral("客户编号");

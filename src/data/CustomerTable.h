@@ -6,7 +6,7 @@
 // then takes the next free number and is saved again. A number typed by hand is never changed:
 // its collision is refused with the database's text.
 
-#include "DataSet.h"
+#include "data/DataSet.h"
 
 #include <functional>
 

@@ -1,6 +1,6 @@
-#include "DataSet.h"
+#include "data/DataSet.h"
 
-#include "AppError.h"
+#include "data/AppError.h"
 
 // Error texts of the data set layer, as the platform's data access layer words them.
 static const char kNotEditing[] = "Dataset not in edit or insert mode";

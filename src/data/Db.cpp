@@ -1,6 +1,6 @@
-#include "Db.h"
+#include "data/Db.h"
 
-#include "AppError.h"
+#include "data/AppError.h"
 
 #include <QSqlError>
 

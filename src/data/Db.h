@@ -3,8 +3,8 @@
 // with the engine's text. Every statement sent is offered to an optional observer (tests count
 // the statements a window sends).
 
-#include "AppError.h"
-#include "JetSql.h"
+#include "data/AppError.h"
+#include "data/JetSql.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>

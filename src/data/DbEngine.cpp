@@ -1,8 +1,8 @@
-#include "DbEngine.h"
+#include "data/DbEngine.h"
 
-#include "AppError.h"
-#include "Db.h"
-#include "Settings.h"
+#include "data/AppError.h"
+#include "data/Db.h"
+#include "data/Settings.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>

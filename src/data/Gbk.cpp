@@ -1,4 +1,4 @@
-#include "Gbk.h"
+#include "data/Gbk.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>

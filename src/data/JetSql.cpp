@@ -2,9 +2,9 @@
 // quoted names, bracketed names, date literals, names, numbers, single punctuation characters),
 // and only names, bracketed names and date literals are ever rewritten.
 
-#include "JetSql.h"
+#include "data/JetSql.h"
 
-#include "AppError.h"
+#include "data/AppError.h"
 
 #include <QSet>
 #include <QVector>

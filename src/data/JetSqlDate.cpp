@@ -1,6 +1,6 @@
 // Jet date literals (the text between # signs) read into the stored form YYYY-MM-DD[ HH:MM:SS].
 
-#include "JetSql.h"
+#include "data/JetSql.h"
 
 #include <QDate>
 #include <QRegularExpression>

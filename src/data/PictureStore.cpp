@@ -1,4 +1,4 @@
-#include "PictureStore.h"
+#include "data/PictureStore.h"
 
 #include <QDir>
 #include <QFile>

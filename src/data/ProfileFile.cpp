@@ -1,8 +1,8 @@
-#include "ProfileFile.h"
+#include "data/ProfileFile.h"
 
-#include "AppError.h"
-#include "Gbk.h"
-#include "SafeFile.h"
+#include "data/AppError.h"
+#include "data/Gbk.h"
+#include "data/SafeFile.h"
 
 #include <QFile>
 #include <QList>

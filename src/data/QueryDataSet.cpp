@@ -1,7 +1,7 @@
-#include "DataSet.h"
+#include "data/DataSet.h"
 
-#include "AppError.h"
-#include "Db.h"
+#include "data/AppError.h"
+#include "data/Db.h"
 
 #include <QSqlQuery>
 #include <QSqlRecord>

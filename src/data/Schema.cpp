@@ -1,6 +1,6 @@
-#include "Schema.h"
+#include "data/Schema.h"
 
-#include "AppError.h"
+#include "data/AppError.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
-#include "ServerDb.h"
+#include "data/ServerDb.h"
 
-#include "AppError.h"
-#include "Db.h"
-#include "Schema.h"
+#include "data/AppError.h"
+#include "data/Db.h"
+#include "data/Schema.h"
 
 #include <QFileInfo>
 #include <QSqlError>

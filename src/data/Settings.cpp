@@ -1,6 +1,6 @@
-#include "Settings.h"
+#include "data/Settings.h"
 
-#include "ProfileFile.h"
+#include "data/ProfileFile.h"
 
 #include <QMutex>
 #include <QMutexLocker>

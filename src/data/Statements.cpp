@@ -1,6 +1,6 @@
-#include "Statements.h"
+#include "data/Statements.h"
 
-#include "JetSql.h"
+#include "data/JetSql.h"
 
 using JetSql::quoted;
 

@@ -1,8 +1,8 @@
-#include "DataSet.h"
+#include "data/DataSet.h"
 
-#include "AppError.h"
-#include "Db.h"
-#include "JetSql.h"
+#include "data/AppError.h"
+#include "data/Db.h"
+#include "data/JetSql.h"
 
 #include <QSqlQuery>
 #include <QSqlField>

@@ -1,9 +1,9 @@
-#include "Unit_DataMod.h"
+#include "data/Unit_DataMod.h"
 
-#include "AppError.h"
-#include "Db.h"
-#include "DbEngine.h"
-#include "Statements.h"
+#include "data/AppError.h"
+#include "data/Db.h"
+#include "data/DbEngine.h"
+#include "data/Statements.h"
 
 #include <QFileInfo>
 #include <QSqlDatabase>

@@ -1,7 +1,7 @@
 // Playback of enhanced metafiles (EMF).
 
-#include "AppError.h"
-#include "GdiCanvas.h"
+#include "data/AppError.h"
+#include "pictures/GdiCanvas.h"
 
 #include <cmath>
 

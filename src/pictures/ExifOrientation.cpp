@@ -1,4 +1,4 @@
-#include "ExifOrientation.h"
+#include "pictures/ExifOrientation.h"
 
 #include <QTransform>
 

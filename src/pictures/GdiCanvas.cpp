@@ -1,4 +1,4 @@
-#include "GdiCanvas.h"
+#include "pictures/GdiCanvas.h"
 
 #include <QBuffer>
 #include <QFontMetricsF>

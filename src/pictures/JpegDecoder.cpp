@@ -1,7 +1,7 @@
-#include "JpegDecoder.h"
+#include "pictures/JpegDecoder.h"
 
-#include "AppError.h"
-#include "ExifOrientation.h"
+#include "data/AppError.h"
+#include "pictures/ExifOrientation.h"
 
 #include <QFile>
 #include <QDir>

@@ -1,7 +1,7 @@
-#include "Metafile.h"
+#include "pictures/Metafile.h"
 
-#include "AppError.h"
-#include "GdiCanvas.h"
+#include "data/AppError.h"
+#include "pictures/GdiCanvas.h"
 
 namespace Metafile {
 

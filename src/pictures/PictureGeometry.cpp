@@ -1,4 +1,4 @@
-#include "PictureGeometry.h"
+#include "pictures/PictureGeometry.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,8 +1,8 @@
-#include "PictureLoader.h"
+#include "pictures/PictureLoader.h"
 
-#include "AppError.h"
-#include "JpegDecoder.h"
-#include "Metafile.h"
+#include "data/AppError.h"
+#include "pictures/JpegDecoder.h"
+#include "pictures/Metafile.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "PreviewCache.h"
+#include "pictures/PreviewCache.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>

@@ -1,7 +1,7 @@
-#include "PreviewService.h"
+#include "pictures/PreviewService.h"
 
-#include "AppError.h"
-#include "PictureLoader.h"
+#include "data/AppError.h"
+#include "pictures/PictureLoader.h"
 
 #include <QCoreApplication>
 #include <QMutexLocker>

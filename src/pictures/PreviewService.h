@@ -6,7 +6,7 @@
 // that comes back for an older generation is dropped, so it can never be shown for the wrong
 // case. Previews come from the PreviewCache where it has them and are added to it otherwise.
 
-#include "PreviewCache.h"
+#include "pictures/PreviewCache.h"
 
 #include <QImage>
 #include <QMutex>

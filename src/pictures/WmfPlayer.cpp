@@ -1,7 +1,7 @@
 // Playback of Windows metafiles (the 16-bit format), with or without the placeable header.
 
-#include "AppError.h"
-#include "GdiCanvas.h"
+#include "data/AppError.h"
+#include "pictures/GdiCanvas.h"
 
 #include <QStringDecoder>
 

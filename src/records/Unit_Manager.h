@@ -11,8 +11,8 @@
 //
 // Handlers and operations are public so that tests can drive them as the controls do.
 
-#include "DBNavigator.h"
-#include "FixedDialog.h"
+#include "widgets/DBNavigator.h"
+#include "widgets/FixedDialog.h"
 
 #include <QStringList>
 #include <memory>

@@ -1,17 +1,17 @@
 // The case panel of the records window: new cases, picking pictures, the save that brings the
 // picked pictures into the store, the minor-category list and the picture viewer.
-#include "Unit_Manager.h"
+#include "records/Unit_Manager.h"
 #include "ui_Unit_Manager.h"
 
-#include "AppError.h"
-#include "DataSet.h"
-#include "Guard.h"
-#include "PictureLoader.h"
-#include "PictureStore.h"
-#include "Prompter.h"
-#include "Statements.h"
-#include "Unit_DataMod.h"
-#include "Unit_ShowLarImage.h"
+#include "data/AppError.h"
+#include "data/DataSet.h"
+#include "widgets/Guard.h"
+#include "pictures/PictureLoader.h"
+#include "data/PictureStore.h"
+#include "widgets/Prompter.h"
+#include "data/Statements.h"
+#include "data/Unit_DataMod.h"
+#include "browser/Unit_ShowLarImage.h"
 
 #include <QComboBox>
 

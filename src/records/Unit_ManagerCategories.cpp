@@ -1,13 +1,13 @@
 // The category panel of the records window: adding major and minor categories, deleting any
 // category by name, and the major-category lists it shares with the case panel.
-#include "Unit_Manager.h"
+#include "records/Unit_Manager.h"
 #include "ui_Unit_Manager.h"
 
-#include "DataSet.h"
-#include "Guard.h"
-#include "Prompter.h"
-#include "Statements.h"
-#include "Unit_DataMod.h"
+#include "data/DataSet.h"
+#include "widgets/Guard.h"
+#include "widgets/Prompter.h"
+#include "data/Statements.h"
+#include "data/Unit_DataMod.h"
 
 #include <QComboBox>
 

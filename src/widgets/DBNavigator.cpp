@@ -1,9 +1,9 @@
-#include "DBNavigator.h"
+#include "widgets/DBNavigator.h"
 
-#include "DataSet.h"
-#include "AppError.h"
-#include "Guard.h"
-#include "Prompter.h"
+#include "data/DataSet.h"
+#include "data/AppError.h"
+#include "widgets/Guard.h"
+#include "widgets/Prompter.h"
 
 #include <QHBoxLayout>
 #include <QPainter>

@@ -9,7 +9,7 @@
 #include <QStringList>
 #include <QWidget>
 
-#include "DataSet.h"
+#include "data/DataSet.h"
 class QToolButton;
 
 class DBNavigator : public QWidget {

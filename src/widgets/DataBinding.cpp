@@ -1,8 +1,8 @@
-#include "DataBinding.h"
+#include "widgets/DataBinding.h"
 
-#include "DataSet.h"
-#include "DataSetModel.h"
-#include "Guard.h"
+#include "data/DataSet.h"
+#include "widgets/DataSetModel.h"
+#include "widgets/Guard.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,8 +1,8 @@
-#include "DataSetActions.h"
+#include "widgets/DataSetActions.h"
 
-#include "DataBinding.h"
-#include "DataSet.h"
-#include "Guard.h"
+#include "widgets/DataBinding.h"
+#include "data/DataSet.h"
+#include "widgets/Guard.h"
 
 #include <QAction>
 #include <QApplication>

@@ -10,7 +10,7 @@
 #include <QPointer>
 #include <functional>
 
-#include "DataSet.h"
+#include "data/DataSet.h"
 class QAction;
 class QWidget;
 

@@ -1,6 +1,6 @@
-#include "DataSetModel.h"
+#include "widgets/DataSetModel.h"
 
-#include "DataSet.h"
+#include "data/DataSet.h"
 
 DataSetModel::DataSetModel(DataSet *ds, const QList<DataBinding::Column> &columns, QObject *parent)
     : QAbstractTableModel(parent), m_ds(ds), m_columns(columns)

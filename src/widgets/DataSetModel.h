@@ -2,8 +2,8 @@
 // A table model over a DataSet for grids. Rows are asked for as the view paints them, so a
 // long query list is read only where it is seen.
 
-#include "DataBinding.h"
-#include "DataSet.h"
+#include "widgets/DataBinding.h"
+#include "data/DataSet.h"
 
 #include <QAbstractTableModel>
 #include <QPointer>

@@ -1,7 +1,7 @@
-#include "Guard.h"
+#include "widgets/Guard.h"
 
-#include "AppError.h"
-#include "Prompter.h"
+#include "data/AppError.h"
+#include "widgets/Prompter.h"
 
 #include <QWidget>
 #include <exception>

@@ -1,7 +1,7 @@
 #pragma once
 // The Prompter that shows real Qt boxes and dialogs.
 
-#include "Prompter.h"
+#include "widgets/Prompter.h"
 
 class QtPrompter : public Prompter {
 public:

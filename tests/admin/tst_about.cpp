@@ -1,7 +1,7 @@
 // The About box: the product name and links, the hover look acting on the label under the
 // pointer only, and the clicks opening the web and mail addresses.
-#include "ScriptedPrompter.h"
-#include "Unit_About.h"
+#include "support/ScriptedPrompter.h"
+#include "admin/Unit_About.h"
 #include "ui_Unit_About.h"
 
 #include <QApplication>

@@ -1,11 +1,11 @@
 // The hospital number: the 2-byte rule in code page 936, the typing limit that does not cut a
 // longer stored number, and the main window's command writing a confirmed number once per value.
-#include "ProfileFile.h"
-#include "ScriptedPrompter.h"
-#include "Settings.h"
-#include "TestInstall.h"
-#include "Unit_Main.h"
-#include "Unit_SetNo.h"
+#include "data/ProfileFile.h"
+#include "support/ScriptedPrompter.h"
+#include "data/Settings.h"
+#include "support/TestInstall.h"
+#include "browser/Unit_Main.h"
+#include "admin/Unit_SetNo.h"
 #include "ui_Unit_SetNo.h"
 
 #include <QAction>

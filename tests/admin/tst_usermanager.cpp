@@ -1,13 +1,13 @@
 // The user accounts window: the reserved account "Admin", the name field's editing states, the
 // login switch stored once or not at all, and closing with a pending row.
-#include "DBNavigator.h"
-#include "DataSet.h"
-#include "Db.h"
-#include "ScriptedPrompter.h"
-#include "TestInstall.h"
-#include "UnitUserManager.h"
-#include "Unit_DataMod.h"
-#include "Unit_Main.h"
+#include "widgets/DBNavigator.h"
+#include "data/DataSet.h"
+#include "data/Db.h"
+#include "support/ScriptedPrompter.h"
+#include "support/TestInstall.h"
+#include "admin/UnitUserManager.h"
+#include "data/Unit_DataMod.h"
+#include "browser/Unit_Main.h"
 #include "ui_UnitUserManager.h"
 
 #include <QAction>

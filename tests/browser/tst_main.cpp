@@ -1,13 +1,13 @@
 // The main window over a small clinic: the filter statements at work, the count, the chain of
 // list, customer and the customer's cases, the data-set actions' target, the Open setting and
 // the closing question.
-#include "DataSet.h"
-#include "DataSetActions.h"
-#include "ScriptedPrompter.h"
-#include "Settings.h"
-#include "TestInstall.h"
-#include "Unit_DataMod.h"
-#include "Unit_Main.h"
+#include "data/DataSet.h"
+#include "widgets/DataSetActions.h"
+#include "support/ScriptedPrompter.h"
+#include "data/Settings.h"
+#include "support/TestInstall.h"
+#include "data/Unit_DataMod.h"
+#include "browser/Unit_Main.h"
 #include "ui_Unit_Main.h"
 
 #include <QAction>

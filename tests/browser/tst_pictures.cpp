@@ -1,15 +1,15 @@
 // The before/after columns of the main window over real picture files: which frames a case
 // gives and where they stand, how a picture sits in its frame, which case drives the pictures,
 // what a click opens, and what a damaged file does.
-#include "DataSet.h"
-#include "PictureGeometry.h"
-#include "PreviewService.h"
-#include "ScriptedPrompter.h"
-#include "Settings.h"
-#include "TestInstall.h"
-#include "Unit_Main.h"
-#include "Unit_PanelImage.h"
-#include "Unit_ShowLarImage.h"
+#include "data/DataSet.h"
+#include "pictures/PictureGeometry.h"
+#include "pictures/PreviewService.h"
+#include "support/ScriptedPrompter.h"
+#include "data/Settings.h"
+#include "support/TestInstall.h"
+#include "browser/Unit_Main.h"
+#include "browser/Unit_PanelImage.h"
+#include "browser/Unit_ShowLarImage.h"
 #include "ui_Unit_Main.h"
 
 #include <QDir>

@@ -1,13 +1,13 @@
 // The main window's pictures arriving from the workers: a quick walk through the list never
 // shows a picture of a case that is no longer current, a picture replaced in the store shows
 // anew, and pictures found damaged while decoding are reported once per case.
-#include "DataSet.h"
-#include "PictureStore.h"
-#include "PreviewService.h"
-#include "ScriptedPrompter.h"
-#include "TestInstall.h"
-#include "Unit_Main.h"
-#include "Unit_PanelImage.h"
+#include "data/DataSet.h"
+#include "data/PictureStore.h"
+#include "pictures/PreviewService.h"
+#include "support/ScriptedPrompter.h"
+#include "support/TestInstall.h"
+#include "browser/Unit_Main.h"
+#include "browser/Unit_PanelImage.h"
 #include "ui_Unit_Main.h"
 
 #include <QDir>

@@ -1,9 +1,9 @@
 // The customer search dialog: the clause each way of closing builds, the check box that enables
 // the text, and the main window running the clause only after OK, keeping it over a refresh.
-#include "ScriptedPrompter.h"
-#include "TestInstall.h"
-#include "Unit_Main.h"
-#include "Unit_Search.h"
+#include "support/ScriptedPrompter.h"
+#include "support/TestInstall.h"
+#include "browser/Unit_Main.h"
+#include "browser/Unit_Search.h"
 #include "ui_Unit_Main.h"
 #include "ui_Unit_Search.h"
 

@@ -1,10 +1,10 @@
 // Customer numbers: the date stamp, the running number after the greatest saved number of the
 // prefix, and the error for a hand-edited tail that is not a number.
-#include "AppError.h"
-#include "CustomerNo.h"
-#include "Schema.h"
-#include "Unit_DataMod.h"
-#include "../support/TestDatabase.h"
+#include "data/AppError.h"
+#include "data/CustomerNo.h"
+#include "data/Schema.h"
+#include "data/Unit_DataMod.h"
+#include "support/TestDatabase.h"
 
 #include <memory>
 

@@ -1,12 +1,12 @@
 // The data module: where the database is looked for, what a missing one says, and the login
 // switch read and written only when it changes.
-#include "AppError.h"
-#include "Db.h"
-#include "Schema.h"
-#include "Unit_DataMod.h"
-#include "DbEngine.h"
-#include "Settings.h"
-#include "../support/TestDatabase.h"
+#include "data/AppError.h"
+#include "data/Db.h"
+#include "data/Schema.h"
+#include "data/Unit_DataMod.h"
+#include "data/DbEngine.h"
+#include "data/Settings.h"
+#include "support/TestDatabase.h"
 
 #include <QElapsedTimer>
 #include <arpa/inet.h>

@@ -1,10 +1,10 @@
 // Data sets against temporary databases: paging of long lists, navigation flags, editing with
 // hooks that refuse, and the master-detail settle rule on which the records window relies.
-#include "AppError.h"
-#include "DataSet.h"
-#include "Schema.h"
-#include "Unit_DataMod.h"
-#include "../support/TestDatabase.h"
+#include "data/AppError.h"
+#include "data/DataSet.h"
+#include "data/Schema.h"
+#include "data/Unit_DataMod.h"
+#include "support/TestDatabase.h"
 
 #include <memory>
 

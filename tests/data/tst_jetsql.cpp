@@ -1,11 +1,11 @@
 // The Jet translator: its output text for both engines, date literals, refused statements, and
 // translated statements run against a real database made from the supplied schema.
-#include "AppError.h"
-#include "JetSql.h"
-#include "Db.h"
-#include "Schema.h"
-#include "Statements.h"
-#include "../support/TestDatabase.h"
+#include "data/AppError.h"
+#include "data/JetSql.h"
+#include "data/Db.h"
+#include "data/Schema.h"
+#include "data/Statements.h"
+#include "support/TestDatabase.h"
 
 #include <memory>
 #include <QSqlDatabase>

@@ -1,6 +1,6 @@
 // The profile file: reading the Windows way, writes that change one line only, and failed writes.
-#include "AppError.h"
-#include "ProfileFile.h"
+#include "data/AppError.h"
+#include "data/ProfileFile.h"
 
 #include <QDir>
 #include <QFile>

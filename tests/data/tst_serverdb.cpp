@@ -1,12 +1,12 @@
 // Setting up a server: init makes the tables and the initial rows and leaves a server with
 // tables alone unless forced; migrate copies an installation's SQLite database with its keys,
 // Booleans and dates, refuses a server in use, and the program then works on the copy.
-#include "AppError.h"
-#include "DataSet.h"
-#include "Schema.h"
-#include "ServerDb.h"
-#include "Unit_DataMod.h"
-#include "../support/TestDatabase.h"
+#include "data/AppError.h"
+#include "data/DataSet.h"
+#include "data/Schema.h"
+#include "data/ServerDb.h"
+#include "data/Unit_DataMod.h"
+#include "support/TestDatabase.h"
 
 #include <QSqlQuery>
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
 // The KZ settings of the per-machine file, and byte lengths in code page 936.
-#include "AppError.h"
-#include "Gbk.h"
-#include "Settings.h"
+#include "data/AppError.h"
+#include "data/Gbk.h"
+#include "data/Settings.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,6 +1,6 @@
 // The statement texts, exactly as they are sent before translation.
-#include "JetSql.h"
-#include "Statements.h"
+#include "data/JetSql.h"
+#include "data/Statements.h"
 
 #include <QtTest>
 

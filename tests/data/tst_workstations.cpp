@@ -1,12 +1,12 @@
 // Two workstations on one database (two connections to the same SQLite file or the same
 // PostgreSQL database): customers created at the same moment get distinct numbers, a typed
 // number that collides is refused, and two saves of one customer leave the later one.
-#include "AppError.h"
-#include "CustomerNo.h"
-#include "CustomerTable.h"
-#include "Db.h"
-#include "Unit_DataMod.h"
-#include "../support/TestDatabase.h"
+#include "data/AppError.h"
+#include "data/CustomerNo.h"
+#include "data/CustomerTable.h"
+#include "data/Db.h"
+#include "data/Unit_DataMod.h"
+#include "support/TestDatabase.h"
 
 #include <QSet>
 #include <QTemporaryDir>

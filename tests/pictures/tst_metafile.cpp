@@ -1,5 +1,5 @@
-#include "AppError.h"
-#include "PictureLoader.h"
+#include "data/AppError.h"
+#include "pictures/PictureLoader.h"
 
 #include <QtEndian>
 #include <QtTest>

@@ -1,6 +1,6 @@
-#include "AppError.h"
-#include "JpegDecoder.h"
-#include "PictureLoader.h"
+#include "data/AppError.h"
+#include "pictures/JpegDecoder.h"
+#include "pictures/PictureLoader.h"
 
 #include <QtConcurrent>
 #include <QtTest>

@@ -1,6 +1,6 @@
 // The preview cache on disk: where entries go and what they record, which entries are trusted,
 // which size serves which frame, and that a failed write leaves nothing behind.
-#include "PreviewCache.h"
+#include "pictures/PreviewCache.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,7 +1,7 @@
 // Previews decoded off the calling thread: what comes back and when, what the cache saves and
 // when it is not trusted, and that a group's new generation abandons and drops the old requests.
-#include "PictureStore.h"
-#include "PreviewService.h"
+#include "data/PictureStore.h"
+#include "pictures/PreviewService.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,12 +2,12 @@
 // Shared set-up of the records window tests: a throw-away installation, the scripted Prompter,
 // and small helpers that work the window's controls as a user would.
 
-#include "CustomerNo.h"
-#include "DataSet.h"
-#include "ScriptedPrompter.h"
-#include "Settings.h"
-#include "TestInstall.h"
-#include "Unit_Manager.h"
+#include "data/CustomerNo.h"
+#include "data/DataSet.h"
+#include "support/ScriptedPrompter.h"
+#include "data/Settings.h"
+#include "support/TestInstall.h"
+#include "records/Unit_Manager.h"
 
 #include <QComboBox>
 #include <QDir>

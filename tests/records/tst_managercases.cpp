@@ -4,7 +4,7 @@
 #include "ManagerFixture.h"
 #include "ui_Unit_Manager.h"
 
-#include "PictureStore.h"
+#include "data/PictureStore.h"
 
 #include <QImage>
 #include <memory>

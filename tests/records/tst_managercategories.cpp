@@ -3,7 +3,7 @@
 #include "ManagerFixture.h"
 #include "ui_Unit_Manager.h"
 
-#include "Unit_DataMod.h"
+#include "data/Unit_DataMod.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>

@@ -4,7 +4,7 @@
 #include "ManagerFixture.h"
 #include "ui_Unit_Manager.h"
 
-#include "Unit_Main.h"
+#include "browser/Unit_Main.h"
 #include "ui_Unit_Main.h"
 
 #include <QAction>

@@ -4,7 +4,7 @@
 #include "ManagerFixture.h"
 #include "ui_Unit_Manager.h"
 
-#include "TestDatabase.h"
+#include "support/TestDatabase.h"
 
 #include <QSqlQuery>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "ScriptedPrompter.h"
+#include "support/ScriptedPrompter.h"
 
 QList<ScriptedPrompter::Call> ScriptedPrompter::callsOf(const QString &kind) const
 {

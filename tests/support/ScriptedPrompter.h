@@ -2,7 +2,7 @@
 // The Prompter for tests: records every question, notice and modal window, and answers from a
 // script, so no test ever waits for a person.
 
-#include "Prompter.h"
+#include "widgets/Prompter.h"
 
 #include <QDialog>
 #include <QList>

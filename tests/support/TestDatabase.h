@@ -8,11 +8,11 @@
 // keywords ("host=127.0.0.1 port=55433 user=postgres dbname=postgres") reaching a database from
 // which new ones can be made. Header only, so that the core's tests can use it too.
 
-#include "AppError.h"
-#include "DbEngine.h"
-#include "ServerDb.h"
-#include "Schema.h"
-#include "Settings.h"
+#include "data/AppError.h"
+#include "data/DbEngine.h"
+#include "data/ServerDb.h"
+#include "data/Schema.h"
+#include "data/Settings.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>

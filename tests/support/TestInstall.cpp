@@ -1,8 +1,8 @@
-#include "TestInstall.h"
+#include "support/TestInstall.h"
 
-#include "PreviewService.h"
-#include "TestDatabase.h"
-#include "Unit_DataMod.h"
+#include "pictures/PreviewService.h"
+#include "support/TestDatabase.h"
+#include "data/Unit_DataMod.h"
 
 #include <QDir>
 #include <QSqlDatabase>

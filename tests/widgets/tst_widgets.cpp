@@ -1,13 +1,13 @@
 // The reusable data-aware pieces: the navigator's buttons following the data set's state, the
 // guard that turns errors into the error box, and the open dialog's filter list.
-#include "AppError.h"
-#include "DBNavigator.h"
-#include "DataSet.h"
-#include "Guard.h"
-#include "Prompter.h"
-#include "ScriptedPrompter.h"
-#include "TestInstall.h"
-#include "Unit_DataMod.h"
+#include "data/AppError.h"
+#include "widgets/DBNavigator.h"
+#include "data/DataSet.h"
+#include "widgets/Guard.h"
+#include "widgets/Prompter.h"
+#include "support/ScriptedPrompter.h"
+#include "support/TestInstall.h"
+#include "data/Unit_DataMod.h"
 
 #include <QToolButton>
 #include <QtTest>

@@ -1,7 +1,7 @@
 #include "demo_database.h"
 
-#include "AppError.h"
-#include "Schema.h"
+#include "data/AppError.h"
+#include "data/Schema.h"
 
 #include <QFile>
 #include <QSqlDatabase>

@@ -1,6 +1,6 @@
 #include "demo_store.h"
 
-#include "AppError.h"
+#include "data/AppError.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -1,6 +1,6 @@
 // belcara-demo: makes a demo installation folder (database and picture store) with realistic,
 // plainly synthetic content. See usage() for the options.
-#include "AppError.h"
+#include "data/AppError.h"
 #include "demo_data.h"
 #include "demo_database.h"
 #include "demo_pictures.h"

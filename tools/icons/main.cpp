@@ -1,6 +1,6 @@
 // belcara-icons: writes the program's icon as PNG files for the desktop's icon theme,
 // FOLDER/<N>x<N>/apps/belcara.png for each usual size, drawn at that size (not scaled up).
-#include "ProgramIcon.h"
+#include "widgets/ProgramIcon.h"
 
 #include <QDir>
 #include <QGuiApplication>

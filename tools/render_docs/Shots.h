@@ -2,7 +2,7 @@
 // The windows of the program drawn to PNG files, and a Prompter that answers nothing and keeps
 // what it was asked to show (a window that shows a message while being drawn is a fault).
 
-#include "Prompter.h"
+#include "widgets/Prompter.h"
 
 #include <QImage>
 #include <QStringList>

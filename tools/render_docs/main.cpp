@@ -1,16 +1,16 @@
 // belcara-render-docs: renders every window of the program, offscreen, over a demo installation
 // and writes one PNG per window. The README's pictures come from here, and CI runs it so that a
 // window that no longer opens, or opens empty, fails the run.
-#include "Belcara.h"
-#include "Settings.h"
+#include "widgets/ProgramFont.h"
+#include "data/Settings.h"
 #include "Shots.h"
-#include "Unit_DataMod.h"
+#include "data/Unit_DataMod.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include "PreviewService.h"
+#include "pictures/PreviewService.h"
 #include <cstdio>
 
 namespace {

@@ -1,13 +1,12 @@
 // The login: which name and password pairs open the program and with which administrator flag,
 // the statement sent (none for an empty name), retries, and what the main window makes of the
 // result: enabled or disabled administration commands, or the end of the program on cancel.
-#include "Belcara.h"
-#include "Db.h"
-#include "ScriptedPrompter.h"
-#include "TestInstall.h"
-#include "Unit_DataMod.h"
-#include "Unit_LoginCheck.h"
-#include "Unit_Main.h"
+#include "data/Db.h"
+#include "support/ScriptedPrompter.h"
+#include "support/TestInstall.h"
+#include "data/Unit_DataMod.h"
+#include "admin/Unit_LoginCheck.h"
+#include "browser/Unit_Main.h"
 #include "ui_Unit_LoginCheck.h"
 #include "ui_Unit_Main.h"
 
@@ -180,7 +179,7 @@ private slots:
         TfrmMain w(m_install->folder());
         QCOMPARE(m_prompter->texts(QStringLiteral("modal")),
                  mustLogin ? QStringList{QStringLiteral("TfrmLogin")} : QStringList{});
-        QVERIFY(!programEndRequested());
+        QVERIFY(!w.loginCancelled());
         const QList<QAction *> commands{w.ac_Manager, w.N2, w.N10, w.UserManagerN, w.SetNoN};
         for (QAction *a : commands)
             QVERIFY2(a->isEnabled() == enabled, qPrintable(a->objectName()));
@@ -197,7 +196,7 @@ private slots:
         QCOMPARE(m_prompter->callsOf(QStringLiteral("modal")).size(), enabled ? 1 : 0);
     }
 
-    // Last: the request to end the program cannot be taken back within one process.
+    // A cancelled login hands the end of the program back to start-up.
     void cancelEndsTheProgram()
     {
         m_install->exec(QStringLiteral("UPDATE Param SET MustLogin=true"));
@@ -207,7 +206,7 @@ private slots:
             return d->result();
         };
         TfrmMain w(m_install->folder());
-        QVERIFY(programEndRequested());
+        QVERIFY(w.loginCancelled());
         QVERIFY(m_sent.filter(QStringLiteral("SysManager")).isEmpty());
         QVERIFY(m_prompter->texts(QStringLiteral("message")).isEmpty());
         QVERIFY(!w.ac_Manager->isEnabled());

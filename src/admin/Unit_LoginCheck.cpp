@@ -1,11 +1,11 @@
-#include "Unit_LoginCheck.h"
+#include "admin/Unit_LoginCheck.h"
 #include "ui_Unit_LoginCheck.h"
 
-#include "Guard.h"
-#include "ProgramIcon.h"
-#include "Prompter.h"
-#include "Statements.h"
-#include "Unit_DataMod.h"
+#include "widgets/Guard.h"
+#include "widgets/ProgramIcon.h"
+#include "widgets/Prompter.h"
+#include "data/Statements.h"
+#include "data/Unit_DataMod.h"
 
 TfrmLogin::TfrmLogin(QWidget *owner) : FixedDialog(owner, CentreOnScreen), m_ui(new Ui::TfrmLogin)
 {

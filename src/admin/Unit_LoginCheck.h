@@ -3,7 +3,7 @@
 // with OK only after a successful check, which has stored the current user in the data module;
 // Cancel and the close box end it with Cancel. Wrong credentials may be retried without limit.
 
-#include "FixedDialog.h"
+#include "widgets/FixedDialog.h"
 
 #include <memory>
 
