@@ -6,7 +6,11 @@
 //     opened large.
 //  2. The case list at 100,000 cases walked with the Down key: the time per key press and how
 //     often the customer and the customer's cases are read again.
-// Usage: bench_browse [--cases N] [--size WxH] [--list N]   (--list 0 skips the list walk)
+//  3. Part 1 again in a second process at device pixel ratio 2 (QT_SCALE_FACTOR=2: the same
+//     logical window on a screen of twice the pixels), where the frames are decoded for their
+//     device pixels.
+// Usage: bench_browse [--cases N] [--size WxH] [--list N] [--ratio R]
+//   (--list 0 skips the list walk; --ratio R runs part 1 at that ratio alone)
 #include "data/DataSet.h"
 #include "pictures/PictureGeometry.h"
 #include "pictures/PictureLoader.h"
@@ -214,6 +218,7 @@ void browsePictures(MeteredApp &app, int cases, QSize size)
                        .arg(cust, refs.join(QLatin1Char(','))));
         }
     }
+    std::printf("== device pixel ratio %.2f\n", app.devicePixelRatio());
     std::printf("%d cases of six %dx%d JPEGs (%.1f bits per pixel), made in %.1f s; %d worker threads\n", cases,
                 size.width(), size.height(), bytes * 8.0 / (12.0 * size.width() * size.height()),
                 made.nsecsElapsed() / 1e9, QThread::idealThreadCount());
@@ -235,8 +240,11 @@ void browsePictures(MeteredApp &app, int cases, QSize size)
         w.adq_Surgery->moveTo(1);
         PreviewService::shared().waitForDone();
         app.processEvents();
-        for (TPanelImage *f : w.ui()->Pl_After->findChildren<TPanelImage *>(Qt::FindDirectChildrenOnly))
+        for (TPanelImage *f : w.ui()->Pl_After->findChildren<TPanelImage *>(Qt::FindDirectChildrenOnly)) {
             shown << f->Image->size();
+            std::printf("frame %dx%d logical, preview %dx%d pixels\n", f->Image->width(), f->Image->height(),
+                        f->Image->picture().width(), f->Image->picture().height());
+        }
         std::printf("window 1920x1080: picture host %dx%d, three frames of %dx%d showing %dx%d; one frame would "
                     "show %s\n",
                     w.ui()->Pl_After->width(), w.ui()->Pl_After->height(), w.ui()->Pl_After->width() - 22,
@@ -346,6 +354,12 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The ratio is the process's: set before the application object exists.
+    QString ratio;
+    for (int i = 1; i + 1 < argc; ++i)
+        if (qstrcmp(argv[i], "--ratio") == 0)
+            ratio = QString::fromLatin1(argv[i + 1]);
+    qputenv("QT_SCALE_FACTOR", ratio.isEmpty() ? QByteArray("1") : ratio.toLatin1());
     MeteredApp app(argc, argv);
     int cases = 50, list = 100000;
     QSize size(4000, 3000);
@@ -359,7 +373,18 @@ int main(int argc, char **argv)
             size = QSize(args[i + 1].section(QLatin1Char('x'), 0, 0).toInt(), args[i + 1].section(QLatin1Char('x'), 1).toInt());
     }
     browsePictures(app, cases, size);
+    if (!ratio.isEmpty())
+        return 0;
     if (list > 1)
         walkList(app, list);
-    return 0;
+    // The same browse at ratio 2, in a process of its own so that its peak memory is its own.
+    std::fflush(stdout);
+    const QStringList childArgs{QStringLiteral("--ratio"), QStringLiteral("2"), QStringLiteral("--cases"),
+                                QString::number(cases), QStringLiteral("--size"),
+                                QStringLiteral("%1x%2").arg(size.width()).arg(size.height())};
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    child.start(QCoreApplication::applicationFilePath(), childArgs);
+    child.waitForFinished(-1);
+    return child.exitCode();
 }

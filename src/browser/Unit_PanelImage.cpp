@@ -30,6 +30,13 @@ void TPictureControl::setPicture(const QImage &picture)
 
 void TPictureControl::paintEvent(QPaintEvent *)
 {
+    const qreal ratio = devicePixelRatioF();
+    if (ratio != m_paintedRatio) {
+        // Told after this paint: the frame asks for a preview at the new ratio, and this one is
+        // drawn meanwhile.
+        m_paintedRatio = ratio;
+        QMetaObject::invokeMethod(this, &TPictureControl::ratioChanged, Qt::QueuedConnection);
+    }
     if (m_picture.isNull())
         return;
     QPainter p(this);
@@ -73,6 +80,7 @@ TPanelImage::TPanelImage(QWidget *host) : QObject(host)
 
     Panel->installEventFilter(this);
     connect(Image, &TPictureControl::clicked, this, [this] { guarded(Panel, [this] { ImageClick(); }); });
+    connect(Image, &TPictureControl::ratioChanged, this, [this] { guarded(Panel, [this] { decodeForShownSize(); }); });
 
     m_sharpen = new QTimer(this);
     m_sharpen->setSingleShot(true);
@@ -110,6 +118,7 @@ void TPanelImage::LoadPicture(const QString &fileName)
         m_generation = m_group.generation();
     m_natural = natural;
     m_asked = QSize();
+    m_askedRatio = 0;
     Image->setPicture(QImage());
     FileName = fileName;
     Image->show();
@@ -127,17 +136,30 @@ void TPanelImage::FitPicture()
     // The first preview is asked for as soon as the frame has a size. A window made larger than
     // the preview was decoded for gets a sharper one shortly after, once the user has stopped
     // dragging.
+    const QSize want = deviceSize(QSize(fit.width, fit.height));
     if (!m_asked.isValid())
-        requestPreview(QSize(fit.width, fit.height));
-    else if (fit.width > m_asked.width() || fit.height > m_asked.height())
+        requestPreview(want);
+    else if (want.width() > m_asked.width() || want.height() > m_asked.height())
         m_sharpen->start();
+}
+
+QSize TPanelImage::deviceSize(QSize logical) const
+{
+    // As Qt maps a widget's logical size to the screen's pixels: rounded, fractional ratios too.
+    return logical * Image->devicePixelRatioF();
 }
 
 void TPanelImage::decodeForShownSize()
 {
-    if (!hasPicture())
+    if (!hasPicture() || Image->width() <= 0 || Image->height() <= 0)
         return;
-    const QSize want = Image->size();
+    const QSize want = deviceSize(Image->size());
+    if (Image->devicePixelRatioF() != m_askedRatio) {
+        // Another screen: a preview for its pixels, larger or smaller. The one shown stays until
+        // the new one comes.
+        requestPreview(want);
+        return;
+    }
     if (want.width() <= m_asked.width() && want.height() <= m_asked.height())
         return;
     requestPreview(want.expandedTo(m_asked));
@@ -150,6 +172,7 @@ static const QSize FullHdHost(846, 921);
 void TPanelImage::requestPreview(QSize shown)
 {
     m_asked = shown;
+    m_askedRatio = Image->devicePixelRatioF();
     const int serial = ++m_serial;
     // The largest this picture is drawn at in a full-HD window, with as many frames as its host
     // holds now: the preview kept in the cache covers it.
@@ -157,7 +180,7 @@ void TPanelImage::requestPreview(QSize shown)
     const int frames = std::max(1, int(host->findChildren<TPanelImage *>(Qt::FindDirectChildrenOnly).size()));
     const QRect largest = PictureGeometry::arrangeFrames(FullHdHost.width(), FullHdHost.height(), frames).value(0);
     const PictureGeometry::Fit fit = PictureGeometry::fitPicture(m_natural, largest.size());
-    const QSize keep(std::max(fit.width, shown.width()), std::max(fit.height, shown.height()));
+    const QSize keep = deviceSize(QSize(fit.width, fit.height)).expandedTo(shown);
     PreviewService::shared().request(m_group, m_generation, FileName, m_natural, shown, keep, this,
                                      [this, serial](const PreviewResult &r) { previewArrived(serial, r); });
 }

@@ -19,7 +19,8 @@ class QFrame;
 class QTimer;
 
 // The picture control: draws its picture scaled to its own size, shows a hand pointer and
-// reports a click made with the left button.
+// reports a click made with the left button. Its picture is decoded for the control's size in
+// device pixels, so on a high-density screen it is drawn pixel for pixel.
 class TPictureControl : public QWidget {
     Q_OBJECT
 public:
@@ -30,6 +31,9 @@ public:
 
 signals:
     void clicked();
+    // The screen's device pixel ratio differs from the one of the last paint (the window moved
+    // to another screen, or the screen's scaling changed).
+    void ratioChanged();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -39,6 +43,7 @@ protected:
 private:
     QImage m_picture;
     bool m_pressed = false;
+    qreal m_paintedRatio = 0;
 };
 
 class TPanelImage : public QObject {
@@ -92,7 +97,10 @@ private:
     QSize m_natural;
     PreviewGroup m_group;
     quint64 m_generation = 0;
-    QSize m_asked;                  // the largest size asked of the decoder so far
+    QSize deviceSize(QSize logical) const;
+
+    QSize m_asked;                  // the largest size asked of the decoder so far, in device pixels
+    qreal m_askedRatio = 0;         // the device pixel ratio it was asked for
     int m_serial = 0;               // requests made, and the latest one whose preview is shown
     int m_shownSerial = 0;
     QPointer<QFrame> m_frame;       // Panel, while it exists

@@ -26,7 +26,15 @@ const char *const FineKey = "X-Belcara::Stamp";
 
 QString folderName(PreviewCache::Edge edge)
 {
-    return edge == PreviewCache::XLarge ? QStringLiteral("x-large") : QStringLiteral("xx-large");
+    switch (edge) {
+    case PreviewCache::XLarge:
+        return QStringLiteral("x-large");
+    case PreviewCache::XXLarge:
+        return QStringLiteral("xx-large");
+    case PreviewCache::Huge:
+        break;
+    }
+    return QStringLiteral("belcara-2048");
 }
 
 quint32 crc32(const QByteArray &bytes)
@@ -194,7 +202,7 @@ bool PreviewCache::worthCaching(QSize natural, Edge edge)
 
 bool PreviewCache::edgeFor(QSize natural, QSize shown, Edge *edge)
 {
-    for (const Edge e : {XLarge, XXLarge}) {
+    for (const Edge e : Edges) {
         const QSize s = entrySize(natural, e);
         if (s.width() >= shown.width() && s.height() >= shown.height()) {
             *edge = e;

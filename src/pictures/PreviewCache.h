@@ -1,7 +1,9 @@
 #pragma once
 // The preview cache: small copies of stored pictures kept on disk, in the layout of the
 // freedesktop.org thumbnail cache so that desktop programs share it. An entry lives in
-// <root>/x-large (512 pixels) or <root>/xx-large (1024 pixels), is named after the MD5 of the
+// <root>/x-large (512 pixels) or <root>/xx-large (1024 pixels), or, for frames on high-density
+// screens that the freedesktop sizes do not cover, in <root>/belcara-2048 (2048 pixels, a folder
+// of this program's own that other programs pass over). It is named after the MD5 of the
 // picture's file URI plus ".png", and carries in PNG tEXt chunks the URI, the picture's
 // modification time and size (Thumb::URI, Thumb::MTime, Thumb::Size). An entry whose recorded
 // time or size differs from the picture's is stale and never used; entries written here also
@@ -18,9 +20,12 @@
 
 class PreviewCache {
 public:
-    // The freedesktop sizes used here: the longer edge of an entry, unless the picture is
-    // smaller (pictures are never enlarged, and one small enough needs no entry at all).
-    enum Edge { XLarge = 512, XXLarge = 1024 };
+    // The sizes used here: the longer edge of an entry, unless the picture is smaller (pictures
+    // are never enlarged, and one small enough needs no entry at all). The first two are the
+    // freedesktop sizes; the third serves frames drawn at twice their size on high-density
+    // screens. Each size has its folder, so previews of one picture at several sizes coexist.
+    enum Edge { XLarge = 512, XXLarge = 1024, Huge = 2048 };
+    static constexpr Edge Edges[] = {XLarge, XXLarge, Huge};
 
     explicit PreviewCache(const QString &root);
     const QString &root() const { return m_root; }
@@ -50,7 +55,7 @@ public:
     // Whether a picture of this natural size gets an entry of this edge (it is larger than it).
     static bool worthCaching(QSize natural, Edge edge);
     // The smallest edge whose entry covers `shown` (the size the picture is drawn at) for a
-    // picture of this natural size; false when even xx-large is too small.
+    // picture of this natural size; false when even the largest is too small.
     static bool edgeFor(QSize natural, QSize shown, Edge *edge);
 
     // The entry for the picture, or a null image when there is none, it is stale (stamp, URI),

@@ -23,6 +23,16 @@ QImage scaledTo(const QImage &image, QSize shown)
     return image.scaled(shown, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
+// The next smaller size of cache entry (the smallest stays itself).
+PreviewCache::Edge smallerEdge(PreviewCache::Edge edge)
+{
+    PreviewCache::Edge smaller = PreviewCache::Edges[0];
+    for (const PreviewCache::Edge e : PreviewCache::Edges)
+        if (e < edge)
+            smaller = e;
+    return smaller;
+}
+
 } // namespace
 
 // ---- PreviewGroup ---------------------------------------------------------------------------
@@ -162,16 +172,19 @@ PreviewResult PreviewService::produce(const PreviewCache *cache, const QString &
                 result.fromCache = true;
                 return result;
             }
-            // The entry kept covers the largest frame the picture can have, when that is larger.
+            // The entry kept covers the largest frame the picture can have, when that is larger;
+            // a frame larger than every entry keeps the largest.
             PreviewCache::Edge kept = edge;
             if (keep.isValid() && !PreviewCache::edgeFor(natural, keep.boundedTo(natural), &kept))
-                kept = PreviewCache::XXLarge;
+                kept = PreviewCache::Huge;
             kept = std::max(kept, edge);
-            const bool keepLarger = kept == PreviewCache::XXLarge && PreviewCache::worthCaching(natural, kept);
-            if (edge == PreviewCache::XLarge && keepLarger) {
-                const QImage larger = cache->find(path, stamp, natural, PreviewCache::XXLarge);
-                if (!larger.isNull()) {
-                    const QImage small = scaledTo(larger, PreviewCache::entrySize(natural, edge));
+            while (kept > edge && !PreviewCache::worthCaching(natural, kept))
+                kept = smallerEdge(kept);
+            // A larger entry made for another frame serves this one without a decode.
+            for (PreviewCache::Edge larger = kept; larger > edge; larger = smallerEdge(larger)) {
+                const QImage found = cache->find(path, stamp, natural, larger);
+                if (!found.isNull()) {
+                    const QImage small = scaledTo(found, PreviewCache::entrySize(natural, edge));
                     store(edge, stamp, small);
                     result.image = scaledTo(small, shown);
                     result.fromCache = true;
@@ -181,12 +194,11 @@ PreviewResult PreviewService::produce(const PreviewCache *cache, const QString &
             // One decode of the picture gives the entry kept and, when smaller, the one drawn now.
             const QSize largest = PreviewCache::entrySize(natural, kept);
             QImage base = scaledTo(PictureLoader::loadPreview(path, largest), largest);
-            if (keepLarger)
-                store(PreviewCache::XXLarge, stamp, base);
-            if (edge == PreviewCache::XLarge) {
+            if (kept != edge) {
+                store(kept, stamp, base);
                 base = scaledTo(base, PreviewCache::entrySize(natural, edge));
-                store(edge, stamp, base);
             }
+            store(edge, stamp, base);
             result.image = scaledTo(base, shown);
             return result;
         }

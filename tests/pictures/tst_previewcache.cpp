@@ -91,7 +91,9 @@ private slots:
         QTest::newRow("exactly x-large") << QSize(4000, 3000) << QSize(512, 384) << 512 << QSize(512, 384);
         QTest::newRow("one to a column") << QSize(4000, 3000) << QSize(762, 571) << 1024 << QSize(1024, 768);
         QTest::newRow("portrait") << QSize(3000, 4000) << QSize(400, 533) << 1024 << QSize(768, 1024);
-        QTest::newRow("wider than xx-large") << QSize(6000, 4000) << QSize(1200, 800) << 0 << QSize(1024, 683);
+        QTest::newRow("wider than xx-large, as on a high-density screen") << QSize(6000, 4000) << QSize(1200, 800) << 2048
+                                                                           << QSize(2048, 1365);
+        QTest::newRow("wider than every entry") << QSize(6000, 4000) << QSize(2400, 1600) << 0 << QSize(2048, 1365);
         QTest::newRow("small picture, never enlarged") << QSize(800, 600) << QSize(300, 225) << 512 << QSize(512, 384);
         QTest::newRow("smaller than x-large") << QSize(400, 300) << QSize(400, 300) << 512 << QSize(400, 300);
     }
@@ -108,7 +110,7 @@ private slots:
             QCOMPARE(PreviewCache::entrySize(natural, e), entry);
             QCOMPARE(PreviewCache::worthCaching(natural, e), natural != entry);
         } else {
-            QCOMPARE(PreviewCache::entrySize(natural, PreviewCache::XXLarge), entry);
+            QCOMPARE(PreviewCache::entrySize(natural, PreviewCache::Huge), entry);
         }
     }
 

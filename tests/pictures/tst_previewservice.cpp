@@ -100,12 +100,31 @@ private slots:
         QVERIFY(produce(pic, QSize(2000, 1500), QSize(700, 525)).fromCache);
     }
 
+    // The same frame at ratio 1 and at ratio 2 (as a window moved between screens): each size has
+    // its own entry, neither replaces the other, and both are served from the cache afterwards.
+    void ratiosKeepEntriesOfTheirOwn()
+    {
+        const QString pic = jpeg(m_dir.filePath(QStringLiteral("r.jpg")), QSize(4000, 3000), Qt::red);
+        const QSize natural(4000, 3000), frame(700, 525), largest(808, 606);
+        QVERIFY(!produce(pic, natural, frame, largest).fromCache);
+        QVERIFY(!produce(pic, natural, frame * 2, largest * 2).fromCache);
+        QCOMPARE(entriesIn(m_root + "/xx-large"), 1);
+        QCOMPARE(entriesIn(m_root + "/belcara-2048"), 1);
+        for (int ratio : {1, 2, 1}) {
+            const PreviewResult r = produce(pic, natural, frame * ratio, largest * ratio);
+            QVERIFY(r.fromCache);
+            QCOMPARE(r.image.size(), frame * ratio);
+        }
+        QCOMPARE(QImage(PreviewCache(m_root).entryPath(pic, PreviewCache::XXLarge)).size(), QSize(1024, 768));
+        QCOMPARE(QImage(PreviewCache(m_root).entryPath(pic, PreviewCache::Huge)).size(), QSize(2048, 1536));
+    }
+
     void whatIsNotCached_data()
     {
         QTest::addColumn<QSize>("natural");
         QTest::addColumn<QSize>("shown");
         QTest::newRow("small picture") << QSize(480, 360) << QSize(480, 360);
-        QTest::newRow("frame wider than xx-large") << QSize(3000, 2000) << QSize(1500, 1000);
+        QTest::newRow("frame wider than every entry") << QSize(5000, 2500) << QSize(2500, 1250);
     }
     void whatIsNotCached()
     {
