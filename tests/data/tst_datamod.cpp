@@ -52,19 +52,32 @@ class TestDataMod : public QObject {
     QStringList m_sent;
     QTemporaryDir m_settingsDir;
 
+    // Makes the folder's database.conf the connection file, with the keys of section Database.
+    void useConfig(const QTemporaryDir &dir, const QList<QPair<QString, QString>> &entries)
+    {
+        const QString path = dir.filePath(QStringLiteral("database.conf"));
+        TestDatabase::writeConfig(path, entries);
+        DbEngine::setConfigPath(path);
+    }
+
 private slots:
     void initTestCase()
     {
         BELCARA_SKIP_WITHOUT_ENGINE();
-        // The machine's own settings file must not choose the engine of these tests.
+        // The machine's own files must not choose the engine of these tests.
         Settings::setPath(m_settingsDir.filePath(QStringLiteral("Belcara.ini")));
+        DbEngine::setConfigPath(m_settingsDir.filePath(QStringLiteral("database.conf")));
     }
     void init()
     {
         m_sent.clear();
         Db::setObserver([this](const QString &s) { m_sent << s; });
     }
-    void cleanup() { Db::setObserver(nullptr); }
+    void cleanup()
+    {
+        Db::setObserver(nullptr);
+        DbEngine::setConfigPath(m_settingsDir.filePath(QStringLiteral("database.conf")));
+    }
 
     void connectionStringKeepsTheFolderUnchanged()
     {
@@ -151,37 +164,36 @@ private slots:
         QCOMPARE(mod.ADOQuery.value(0, QStringLiteral("Pwd")).toString(), QStringLiteral("admin"));
     }
 
-    // ---- the engine chosen by the settings file ----
+    // ---- the engine chosen by the connection file ----
 
     void serverConnectionString_data()
     {
         QTest::addColumn<QStringList>("lines");     // key=value of section Database
         QTest::addColumn<QString>("conninfo");
         QTest::newRow("service only") << QStringList{"Engine=PostgreSQL", "Service=clinic"}
-                                      << "connect_timeout=5 service=clinic";
+                                      << "connect_timeout=5 sslmode=require service=clinic";
         QTest::newRow("single keys and timeout")
             << QStringList{"Engine=postgresql", "Host=db.clinic", "Port=5433", "Database=belcara", "User=desk1",
                            "ConnectTimeout=3"}
-            << "connect_timeout=3 host=db.clinic port=5433 dbname=belcara user=desk1";
+            << "connect_timeout=3 sslmode=require host=db.clinic port=5433 dbname=belcara user=desk1";
         QTest::newRow("blank and quote quoted") << QStringList{"Engine=PostgreSQL", "Database=诊所 o'k"}
-                                                << "connect_timeout=5 dbname='诊所 o\\'k'";
-        QTest::newRow("options last, bad timeout ignored")
-            << QStringList{"Engine=PostgreSQL", "Service=a", "Options=sslmode=require", "ConnectTimeout=x"}
-            << "connect_timeout=5 service=a sslmode=require";
+                                                << "connect_timeout=5 sslmode=require dbname='诊所 o\\'k'";
+        QTest::newRow("options last (their sslmode wins), bad timeout ignored")
+            << QStringList{"Engine=PostgreSQL", "Service=a", "Options=sslmode=verify-full", "ConnectTimeout=x"}
+            << "connect_timeout=5 sslmode=require service=a sslmode=verify-full";
         QTest::newRow("a password in the file is not passed on")
-            << QStringList{"Engine=PostgreSQL", "Service=a", "Password=secret"} << "connect_timeout=5 service=a";
+            << QStringList{"Engine=PostgreSQL", "Service=a", "Password=secret"} << "connect_timeout=5 sslmode=require service=a";
     }
     void serverConnectionString()
     {
         QFETCH(QStringList, lines);
         QFETCH(QString, conninfo);
         QTemporaryDir dir;
-        const QString old = Settings::path();
-        Settings::setPath(dir.filePath(QStringLiteral("Belcara.ini")));
+        QList<QPair<QString, QString>> entries;
         for (const QString &l : lines)
-            Settings::writeString(QStringLiteral("Database"), l.section('=', 0, 0), l.section('=', 1));
-        const DbEngine::Choice c = DbEngine::fromSettings();
-        Settings::setPath(old);
+            entries.append({l.section('=', 0, 0), l.section('=', 1)});
+        useConfig(dir, entries);
+        const DbEngine::Choice c = DbEngine::fromConfig();
         QCOMPARE(c.engine, DbEngine::Engine::PostgreSQL);
         QCOMPARE(DbEngine::conninfo(c.server), conninfo);
     }
@@ -189,9 +201,7 @@ private slots:
     void unknownEngineIsNamed()
     {
         QTemporaryDir dir;
-        const QString old = Settings::path();
-        Settings::setPath(dir.filePath(QStringLiteral("Belcara.ini")));
-        Settings::writeString(QStringLiteral("Database"), QStringLiteral("Engine"), QStringLiteral("Oracle"));
+        useConfig(dir, {{QStringLiteral("Engine"), QStringLiteral("Oracle")}});
         TDataMod mod(dir.path());
         try {
             mod.OpenDatabase();
@@ -199,7 +209,6 @@ private slots:
         } catch (const AppError &e) {
             QVERIFY2(e.text().contains(QStringLiteral("'Oracle'")), qPrintable(e.text()));
         }
-        Settings::setPath(old);
         QVERIFY(!mod.isConnected());
     }
 
@@ -209,12 +218,10 @@ private slots:
     {
         SilentPort silent(true);
         QTemporaryDir dir;
-        const QString old = Settings::path();
-        Settings::setPath(dir.filePath(QStringLiteral("Belcara.ini")));
-        Settings::writeString(QStringLiteral("Database"), QStringLiteral("Engine"), QStringLiteral("PostgreSQL"));
-        Settings::writeString(QStringLiteral("Database"), QStringLiteral("Host"), QStringLiteral("127.0.0.1"));
-        Settings::writeString(QStringLiteral("Database"), QStringLiteral("Port"), QString::number(silent.port));
-        Settings::writeString(QStringLiteral("Database"), QStringLiteral("ConnectTimeout"), QStringLiteral("2"));
+        useConfig(dir, {{QStringLiteral("Engine"), QStringLiteral("PostgreSQL")},
+                        {QStringLiteral("Host"), QStringLiteral("127.0.0.1")},
+                        {QStringLiteral("Port"), QString::number(silent.port)},
+                        {QStringLiteral("ConnectTimeout"), QStringLiteral("2")}});
         TDataMod mod(dir.path());
         QElapsedTimer t;
         t.start();
@@ -225,7 +232,6 @@ private slots:
             QVERIFY2(e.text().contains(QStringLiteral("timeout"), Qt::CaseInsensitive), qPrintable(e.text()));
         }
         QVERIFY2(t.elapsed() < 6000, qPrintable(QString::number(t.elapsed())));
-        Settings::setPath(old);
         QVERIFY(!mod.isConnected());
         QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("Data/Data.mdb"))));
     }
@@ -234,11 +240,8 @@ private slots:
     {
         const quint16 port = SilentPort(false).port;   // free again: nobody listens there
         QTemporaryDir dir;
-        const QString old = Settings::path();
-        Settings::setPath(dir.filePath(QStringLiteral("Belcara.ini")));
-        Settings::writeString(QStringLiteral("Database"), QStringLiteral("Engine"), QStringLiteral("PostgreSQL"));
-        Settings::writeString(QStringLiteral("Database"), QStringLiteral("Options"),
-                              QStringLiteral("host=127.0.0.1 port=%1").arg(port));
+        useConfig(dir, {{QStringLiteral("Engine"), QStringLiteral("PostgreSQL")},
+                        {QStringLiteral("Options"), QStringLiteral("host=127.0.0.1 port=%1").arg(port)}});
         TDataMod mod(dir.path());
         try {
             mod.DataModuleCreate();
@@ -246,7 +249,6 @@ private slots:
         } catch (const AppError &e) {
             QVERIFY2(e.text().contains(QString::number(port)), qPrintable(e.text()));
         }
-        Settings::setPath(old);
     }
 };
 
