@@ -12,6 +12,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 // A TCP socket on 127.0.0.1 that listens (the kernel completes connections) but never answers.
@@ -40,6 +42,30 @@ struct SilentPort {
         fd = -1;
     }
     ~SilentPort() { close(); }
+};
+
+// A server on 127.0.0.1 that declines to encrypt: it answers libpq's encryption requests with 'N'.
+struct PlainOnlyServer {
+    SilentPort port{true};
+    std::thread thread;
+    PlainOnlyServer()
+    {
+        thread = std::thread([fd = port.fd] {
+            const int c = ::accept(fd, nullptr, nullptr);
+            if (c < 0)
+                return;
+            unsigned char request[8];
+            for (int i = 0; i < 2 && ::recv(c, request, sizeof request, MSG_WAITALL) == 8; ++i)
+                if (::send(c, "N", 1, MSG_NOSIGNAL) != 1)
+                    break;
+            ::close(c);
+        });
+    }
+    ~PlainOnlyServer()
+    {
+        ::shutdown(port.fd, SHUT_RDWR);
+        thread.join();
+    }
 };
 
 #include <QSqlDatabase>
@@ -196,6 +222,115 @@ private slots:
         const DbEngine::Choice c = DbEngine::fromConfig();
         QCOMPARE(c.engine, DbEngine::Engine::PostgreSQL);
         QCOMPARE(DbEngine::conninfo(c.server), conninfo);
+    }
+
+    // Whoever can change the connection file chooses the server every login goes to: a file that
+    // anyone but root could have written is refused before any connection is tried.
+    void untrustedConnectionFileIsRefused_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("writable by others") << "0666";
+        QTest::newRow("writable by the group") << "0664";
+        QTest::newRow("a symbolic link") << "link";
+        QTest::newRow("a folder") << "folder";
+        QTest::newRow("owned by another user") << "owner";
+    }
+    void untrustedConnectionFileIsRefused()
+    {
+        QFETCH(QString, kind);
+        if (kind == QLatin1String("owner") && ::geteuid() != 0)
+            QSKIP("only root can give a file to another user");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("database.conf"));
+        const QString good = dir.filePath(QStringLiteral("good.conf"));
+        // A server nobody listens on: were the file obeyed, the error would be libpq's.
+        const quint16 port = SilentPort(false).port;
+        const QList<QPair<QString, QString>> entries{{QStringLiteral("Engine"), QStringLiteral("PostgreSQL")},
+                                                     {QStringLiteral("Host"), QStringLiteral("127.0.0.1")},
+                                                     {QStringLiteral("Port"), QString::number(port)}};
+        if (kind == QLatin1String("link")) {
+            TestDatabase::writeConfig(good, entries);
+            QVERIFY(QFile::link(good, path));
+        } else if (kind == QLatin1String("folder")) {
+            QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("database.conf")));
+        } else {
+            TestDatabase::writeConfig(path, entries);
+            const QByteArray name = QFile::encodeName(path);
+            if (kind == QLatin1String("owner"))
+                QCOMPARE(::chown(name.constData(), 65534, 65534), 0);
+            else
+                QCOMPARE(::chmod(name.constData(), mode_t(kind.toInt(nullptr, 8))), 0);
+        }
+        DbEngine::setConfigPath(path);
+        TDataMod mod(dir.path());
+        try {
+            mod.DataModuleCreate();
+            QFAIL("the connection file was obeyed");
+        } catch (const AppError &e) {
+            QVERIFY2(e.text().startsWith(QStringLiteral("数据库连接文件 ") + path), qPrintable(e.text()));
+            QVERIFY2(e.text().contains(QStringLiteral("root")), qPrintable(e.text()));
+        }
+        QVERIFY(!mod.isConnected());
+    }
+
+    // A server that cannot encrypt is refused with libpq's own words unless the connection file
+    // allows it.
+    void unencryptedServerIsRefused()
+    {
+        PlainOnlyServer server;
+        QTemporaryDir dir;
+        useConfig(dir, {{QStringLiteral("Engine"), QStringLiteral("PostgreSQL")},
+                        {QStringLiteral("Host"), QStringLiteral("127.0.0.1")},
+                        {QStringLiteral("Port"), QString::number(server.port.port)},
+                        {QStringLiteral("ConnectTimeout"), QStringLiteral("2")}});
+        qputenv("PGSSLMODE", "disable"); // the environment does not weaken it
+        TDataMod mod(dir.path());
+        try {
+            mod.DataModuleCreate();
+            QFAIL("connected without encryption");
+        } catch (const AppError &e) {
+            QVERIFY2(e.text().contains(QStringLiteral("server does not support SSL, but SSL was required")),
+                     qPrintable(e.text()));
+        }
+        qunsetenv("PGSSLMODE");
+        QVERIFY(!mod.isConnected());
+    }
+
+    // Today's keys in the connection file reach the test server encrypted by default, and
+    // unencrypted only when the file says sslmode=disable.
+    void serverConnectionIsEncryptedUnlessAllowed()
+    {
+        if (!TestDatabase::postgres())
+            QSKIP("needs the PostgreSQL test server");
+        QTemporaryDir dir;
+        TestDatabase database(dir.path() + QLatin1Char('/'));
+        QList<QPair<QString, QString>> entries{{QStringLiteral("Engine"), QStringLiteral("PostgreSQL")}};
+        const QMap<QString, QString> keyOf{{QStringLiteral("host"), QStringLiteral("Host")},
+                                           {QStringLiteral("port"), QStringLiteral("Port")},
+                                           {QStringLiteral("user"), QStringLiteral("User")},
+                                           {QStringLiteral("dbname"), QStringLiteral("Database")}};
+        QMap<QString, QString> values;
+        for (const QString &word : database.conninfo().split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            values[keyOf.value(word.section(QLatin1Char('='), 0, 0))] = word.section(QLatin1Char('='), 1);
+        values.remove(QString());
+        for (auto it = values.cbegin(); it != values.cend(); ++it)
+            entries.append({it.key(), it.value()});
+
+        for (const bool allowPlain : {false, true}) {
+            QTemporaryDir confDir;
+            auto withMode = entries;
+            if (allowPlain)
+                withMode.append({QStringLiteral("Options"), QStringLiteral("sslmode=disable")});
+            useConfig(confDir, withMode);
+            DbEngine::setConfigPath(confDir.filePath(QStringLiteral("database.conf")));
+            TDataMod mod(dir.path());
+            mod.DataModuleCreate();
+            QVERIFY(mod.connectionString().contains(QStringLiteral("sslmode=require")));
+            QSqlQuery q(QSqlDatabase::database(mod.ADOConn, false));
+            QVERIFY(q.exec(QStringLiteral("SELECT ssl FROM pg_stat_ssl WHERE pid = pg_backend_pid()")) && q.next());
+            QCOMPARE(q.value(0).toBool(), !allowPlain);
+            QCOMPARE(mod.ReadMustLogin(), false); // the test's own database, with its tables
+        }
     }
 
     void unknownEngineIsNamed()
