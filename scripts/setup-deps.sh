@@ -33,3 +33,8 @@ if [ ! -d /var/lib/belcara ]; then
   $SUDO mkdir -p /var/lib/belcara
 fi
 $SUDO chmod 1777 /var/lib/belcara 2>/dev/null || true
+# The file itself is root's (nobody can put a link or a file of their own in its place in the
+# sticky folder) and writable by every user.
+if [ ! -e /var/lib/belcara/Belcara.ini ] && [ ! -L /var/lib/belcara/Belcara.ini ]; then
+  $SUDO install -m 0666 -o root -g root /dev/null /var/lib/belcara/Belcara.ini 2>/dev/null || true
+fi
