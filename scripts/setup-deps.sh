@@ -35,6 +35,10 @@ fi
 $SUDO chmod 1777 /var/lib/belcara 2>/dev/null || true
 # The file itself is root's (nobody can put a link or a file of their own in its place in the
 # sticky folder) and writable by every user.
-if [ ! -e /var/lib/belcara/Belcara.ini ] && [ ! -L /var/lib/belcara/Belcara.ini ]; then
-  $SUDO install -m 0666 -o root -g root /dev/null /var/lib/belcara/Belcara.ini 2>/dev/null || true
+ini=/var/lib/belcara/Belcara.ini
+if [ -f "$ini" ] && [ ! -L "$ini" ]; then
+  $SUDO chown root:root "$ini" 2>/dev/null || true
+  $SUDO chmod 0666 "$ini" 2>/dev/null || true
+elif [ ! -e "$ini" ] && [ ! -L "$ini" ]; then
+  $SUDO install -m 0666 -o root -g root /dev/null "$ini" 2>/dev/null || true
 fi
