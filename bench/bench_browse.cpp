@@ -17,6 +17,7 @@
 #include "pictures/PreviewService.h"
 #include "widgets/Prompter.h"
 #include "data/Schema.h"
+#include "data/DbEngine.h"
 #include "data/Settings.h"
 #include "data/Unit_DataMod.h"
 #include "browser/Unit_Main.h"
@@ -184,6 +185,7 @@ void browsePictures(MeteredApp &app, int cases, QSize size)
     QDir().mkpath(folder + QStringLiteral("pic/pool"));
     Schema::createDatabase(folder + QStringLiteral("Data/Data.mdb"));
     Settings::setPath(folder + QStringLiteral("Belcara.ini"));
+    DbEngine::setConfigPath(folder + QStringLiteral("database.conf")); // the folder's SQLite file
 
     // Twelve distinct photos, linked under a name per case and column.
     QElapsedTimer made;
@@ -313,6 +315,7 @@ void walkList(MeteredApp &app, int cases)
         return;
     }
     Settings::setPath(folder + QStringLiteral("Belcara.ini"));
+    DbEngine::setConfigPath(folder + QStringLiteral("database.conf")); // the folder's SQLite file
     TDataMod mod(folder);
     mod.DataModuleCreate();
     DataMod = &mod;

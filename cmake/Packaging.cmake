@@ -7,6 +7,8 @@
 #   /opt/belcara/Data -> /var/lib/belcara/Data   the database, made by postinst when missing
 #   /opt/belcara/pic  -> /var/lib/belcara/pic    the picture store
 #   /usr/lib/belcara/belcara-mkdb            makes the supplied database
+#   /usr/share/belcara/database.conf         the connection file as installed (commented out);
+#                                            postinst copies it to /etc/belcara/ when missing
 #   /usr/share/applications/belcara.desktop, /usr/share/icons/hicolor/NxN/apps/belcara.png
 
 set(BELCARA_PACKAGE_DIR ${CMAKE_SOURCE_DIR}/packaging)
@@ -30,6 +32,7 @@ install(TARGETS Belcara RUNTIME DESTINATION opt/belcara)
 install(FILES ${BELCARA_STAGE_DIR}/links/Data ${BELCARA_STAGE_DIR}/links/pic DESTINATION opt/belcara)
 install(TARGETS belcara-mkdb RUNTIME DESTINATION usr/lib/belcara)
 install(FILES ${BELCARA_PACKAGE_DIR}/belcara.desktop DESTINATION usr/share/applications)
+install(FILES ${BELCARA_PACKAGE_DIR}/database.conf DESTINATION usr/share/belcara)
 install(DIRECTORY ${BELCARA_STAGE_DIR}/icons/ DESTINATION usr/share/icons/hicolor)
 
 # cpack runs the install rules without building everything first: build the package's targets

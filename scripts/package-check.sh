@@ -28,8 +28,15 @@ echo "package-check: $DEB"
 # ---- a clean machine, and cleaning up after ourselves ----
 if [ -e "$MARK" ]; then
   echo "package-check: cleaning up after an earlier, interrupted check"
-elif installed || [ -e "$DATA/Data" ] || [ -e "$DATA/pic" ]; then
-  fail "belcara is installed or $DATA holds data here; the check would touch a clinic's records"
+elif installed || [ -e "$DATA/Data" ] || [ -e "$DATA/pic" ] || [ -e /etc/belcara ]; then
+  fail "belcara is installed or $DATA or /etc/belcara holds data here; the check would touch a clinic's records"
+fi
+# The settings file, when the check makes it, goes at the end (a mark file remembers it).
+ini_existed=1
+if [ -e "$MARK" ]; then
+  grep -q '^ini_existed=0' "$MARK" && ini_existed=0
+elif [ ! -e "$DATA/Belcara.ini" ]; then
+  ini_existed=0
 fi
 group_existed=0
 getent group belcara >/dev/null && [ ! -e "$MARK" ] && group_existed=1
@@ -39,7 +46,8 @@ cleanup() {
   for u in "${USERS[@]}"; do getent passwd "$u" >/dev/null && userdel "$u"; done
   [ -n "${photo:-}" ] && rm -f "$photo"
   if [ -e "$MARK" ]; then
-    rm -rf "$DATA/Data" "$DATA/pic"
+    rm -rf "$DATA/Data" "$DATA/pic" /etc/belcara
+    [ "$ini_existed" = 1 ] || rm -f "$DATA/Belcara.ini"
     [ "$group_existed" = 1 ] || groupdel belcara 2>/dev/null
     rm -f "$MARK"
   fi
@@ -47,7 +55,7 @@ cleanup() {
 cleanup
 trap cleanup EXIT
 mkdir -p "$DATA"
-touch "$MARK"
+echo "ini_existed=$ini_existed" >"$MARK"
 
 # starts the installed program under Xvfb and waits for its main window
 start_program() {
@@ -79,6 +87,14 @@ for n in 16 32 48 64 128 256; do
   icon=/usr/share/icons/hicolor/${n}x${n}/apps/belcara.png
   [ "$(/usr/bin/identify -format '%wx%h' "$icon" 2>/dev/null)" = "${n}x${n}" ] || fail "$icon"
 done
+# The shared settings file is root's and writable by all; the connection file root's alone,
+# installed commented out (it chooses nothing, so the local database is used).
+[ -f "$DATA/Belcara.ini" ] && [ ! -L "$DATA/Belcara.ini" ] && [ "$(stat -c '%a %U' "$DATA/Belcara.ini")" = "666 root" ] \
+  || fail "Belcara.ini: $(stat -c '%a %U %F' "$DATA/Belcara.ini")"
+CONF=/etc/belcara/database.conf
+[ "$(stat -c '%a %U %G' "$CONF")" = "644 root root" ] || fail "$CONF: $(stat -c '%a %U %G' "$CONF")"
+[ "$(stat -c '%a %U' /etc/belcara)" = "755 root" ] || fail "/etc/belcara: $(stat -c '%a %U' /etc/belcara)"
+! grep -qv '^[[:space:]]*\(;.*\)\{0,1\}$' "$CONF" || fail "$CONF is not commented out"
 start_program "first start"
 
 # ---- clinic users: members of group belcara write the database and each other's picture folders ----
@@ -103,8 +119,18 @@ apt-get remove -y -q belcara >/dev/null || fail "apt-get remove"
 [ "$(sha1sum <"$DATA/Data/Data.mdb")" = "$sum_before" ] || fail "removal changed the database"
 [ -f "$DATA/pic/$CUST/1.jpg" ] && [ -f "$DATA/pic/$CUST/2.jpg" ] || fail "removal lost pictures"
 
+# ---- the administrator's connection file, and a link planted at the settings file ----
+printf '; chosen by the administrator\n[Database]\nEngine=SQLite\n' >"$CONF"
+conf_sum=$(sha1sum <"$CONF")
+rm -f "$DATA/Belcara.ini"
+ln -s "$photo" "$DATA/Belcara.ini"
+
 # ---- reinstall: the customer is still there, nothing replaced ----
 DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$DEB" >/dev/null || fail "apt-get install again"
+[ "$(sha1sum <"$CONF")" = "$conf_sum" ] || fail "reinstalling changed $CONF"
+[ "$(stat -c '%a %U %G' "$CONF")" = "644 root root" ] || fail "reinstalling changed the mode of $CONF"
+[ ! -L "$DATA/Belcara.ini" ] && [ "$(stat -c '%a %U' "$DATA/Belcara.ini")" = "666 root" ] \
+  || fail "the link planted at $DATA/Belcara.ini is still there"
 [ "$(sha1sum <"$DATA/Data/Data.mdb")" = "$sum_before" ] || fail "reinstalling replaced the database"
 [ "$(q "select 用户姓名 from tUserInfo where 客户编号 = '$CUST'")" = "包装测试" ] || fail "the customer is gone"
 [ "$(q "select count(*) from Surgery where 客户编号 = '$CUST'")" = 1 ] || fail "the case is gone"
@@ -115,5 +141,6 @@ apt-get purge -y -q belcara >/dev/null 2>&1 || fail "apt-get purge"
 [ ! -e /opt/belcara ] || fail "/opt/belcara is left after purge"
 [ "$(q "select count(*) from tUserInfo where 客户编号 = '$CUST'")" = 1 ] || fail "purge lost the customer"
 [ -f "$DATA/pic/$CUST/1.jpg" ] || fail "purge lost the pictures"
+[ "$(sha1sum <"$CONF")" = "$conf_sum" ] || fail "purge removed the administrator's $CONF"
 
 echo "package: 1 passed, 0 failed"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# A throw-away PostgreSQL cluster on 127.0.0.1 for the tests (trust authentication, no fsync).
+# A throw-away PostgreSQL cluster on 127.0.0.1 for the tests (trust authentication, no fsync),
+# serving TLS from a throw-away self-signed certificate, as the program asks for encryption.
 #   scripts/pg-test-server.sh start DIR PORT   makes and starts it in DIR (which must be empty or
 #                                              missing); prints the libpq keywords for
 #                                              BELCARA_TEST_PG
@@ -27,8 +28,13 @@ start)
   if [ "$(id -u)" -eq 0 ]; then chown postgres "$dir"; fi
   "${as[@]}" "$bin/initdb" -D "$dir/data" -A trust -E UTF8 --locale=C.UTF-8 -N >"$dir/initdb.log" 2>&1 \
     || { cat "$dir/initdb.log" >&2; exit 1; }
+  openssl req -new -x509 -days 7 -nodes -subj "/CN=127.0.0.1" -addext "subjectAltName=IP:127.0.0.1" \
+    -newkey rsa:2048 -keyout "$dir/data/server.key" -out "$dir/data/server.crt" >"$dir/openssl.log" 2>&1 \
+    || { cat "$dir/openssl.log" >&2; exit 1; }
+  chmod 600 "$dir/data/server.key"
+  if [ "$(id -u)" -eq 0 ]; then chown postgres "$dir/data/server.key" "$dir/data/server.crt"; fi
   "${as[@]}" "$bin/pg_ctl" -D "$dir/data" -w -l "$dir/server.log" \
-    -o "-k $dir -p $port -c listen_addresses=127.0.0.1" start >/dev/null \
+    -o "-k $dir -p $port -c listen_addresses=127.0.0.1 -c ssl=on" start >/dev/null \
     || { cat "$dir/server.log" >&2; exit 1; }
   echo "host=127.0.0.1 port=$port user=$user dbname=postgres"
   ;;

@@ -9,7 +9,7 @@ PKGS=(
   libsqlite3-dev sqlite3 libjpeg-dev
   xvfb xauth xdotool imagemagick python3-xlib
   fonts-arphic-uming fonts-arphic-ukai
-  dpkg-dev file acl
+  dpkg-dev file acl openssl
 )
 
 SUDO=""
@@ -33,3 +33,12 @@ if [ ! -d /var/lib/belcara ]; then
   $SUDO mkdir -p /var/lib/belcara
 fi
 $SUDO chmod 1777 /var/lib/belcara 2>/dev/null || true
+# The file itself is root's (nobody can put a link or a file of their own in its place in the
+# sticky folder) and writable by every user.
+ini=/var/lib/belcara/Belcara.ini
+if [ -f "$ini" ] && [ ! -L "$ini" ]; then
+  $SUDO chown root:root "$ini" 2>/dev/null || true
+  $SUDO chmod 0666 "$ini" 2>/dev/null || true
+elif [ ! -e "$ini" ] && [ ! -L "$ini" ]; then
+  $SUDO install -m 0666 -o root -g root /dev/null "$ini" 2>/dev/null || true
+fi

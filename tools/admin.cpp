@@ -2,29 +2,109 @@
 //
 //   belcara-admin [connection] init [--force]
 //   belcara-admin [connection] migrate <installation folder | Data.mdb> [--force]
+//   belcara-admin set-connection KEY=VALUE... [--config PATH]
 //
 // connection: --service NAME (pg_service.conf), --conninfo "host=... dbname=...", or by default
-// section [Database] of the settings file (--settings PATH, default the machine's file).
+// section [Database] of the connection file (--config PATH, default /etc/belcara/database.conf).
 // Passwords come from ~/.pgpass as for every libpq program.
+//
+// set-connection writes keys of section [Database] into the connection file, which only root
+// may change (the program refuses it otherwise), and shows the connection string that results.
 #include "data/AppError.h"
 #include "data/DbEngine.h"
 #include "data/ServerDb.h"
-#include "data/Settings.h"
+
+#include "data/ProfileFile.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QSqlDatabase>
 #include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
 
 static int usage()
 {
     std::fprintf(stderr,
-                 "usage: belcara-admin [--service NAME | --conninfo \"KEY=VALUE ...\" | --settings PATH]\n"
+                 "usage: belcara-admin [--service NAME | --conninfo \"KEY=VALUE ...\" | --config PATH]\n"
                  "                     init [--force]\n"
                  "       belcara-admin [connection options] migrate <installation folder | Data.mdb> [--force]\n"
                  "  init     creates the tables, the Param row (no login) and the account Admin/admin\n"
                  "  migrate  copies an installation's SQLite database into the server\n"
-                 "  --force  replaces tables that are already there (and every row in them)\n");
+                 "  --force  replaces tables that are already there (and every row in them)\n"
+                 "       belcara-admin set-connection KEY=VALUE... [--config PATH]\n"
+                 "  set-connection  writes keys of [Database] into the connection file (as root), e.g.\n"
+                 "                  Engine=PostgreSQL Service=clinic; keys: Engine Service Host Port\n"
+                 "                  Database User Options ConnectTimeout; KEY= empties a key\n");
     return 2;
+}
+
+// ---- set-connection ----------------------------------------------------------------------
+
+// The key as the connection file spells it, or empty when it is none of its keys.
+static QString connectionKey(const QString &key)
+{
+    for (const QString &k : DbEngine::keys())
+        if (k.compare(key, Qt::CaseInsensitive) == 0)
+            return k;
+    return QString();
+}
+
+// Checks the KEY=VALUE pairs; raises AppError naming the first one that cannot be written.
+static QList<QPair<QString, QString>> connectionEntries(const QStringList &pairs)
+{
+    QList<QPair<QString, QString>> entries;
+    for (const QString &pair : pairs) {
+        const qsizetype equals = pair.indexOf(QLatin1Char('='));
+        const QString key = equals > 0 ? connectionKey(pair.left(equals).trimmed()) : QString();
+        const QString value = pair.mid(equals + 1).trimmed();
+        if (equals > 0 && pair.left(equals).trimmed().compare(QLatin1String("Password"), Qt::CaseInsensitive) == 0)
+            throw AppError(QStringLiteral("密码不写入连接文件：请把它放在每个用户的 ~/.pgpass 中（权限 600）"));
+        if (key.isEmpty())
+            throw AppError(QStringLiteral("无法识别的设置“%1”：应为 键=值，键是 %2 之一")
+                               .arg(pair, DbEngine::keys().join(QLatin1Char(' '))));
+        if (value.contains(QLatin1Char(';')))
+            throw AppError(QStringLiteral("“%1”中不能有分号").arg(pair));
+        entries.append({key, value});
+    }
+    if (entries.isEmpty())
+        throw AppError(QStringLiteral("没有给出要写入的设置，例如 Engine=PostgreSQL Service=clinic"));
+    return entries;
+}
+
+// Writes the entries into section [Database] of the connection file, leaving it owned by root
+// (when run as root) and writable by its owner only, then reads it back as the program would.
+static int setConnection(const QStringList &pairs, const QString &configPath)
+{
+    const QString path = configPath.isEmpty() ? DbEngine::defaultConfigPath() : configPath;
+    try {
+        const auto entries = connectionEntries(pairs);
+        if (configPath.isEmpty() && ::geteuid() != 0)
+            throw AppError(QStringLiteral("只有 root 能修改 %1：请用 root 身份（例如 sudo）运行").arg(path));
+        const QString folder = QFileInfo(path).absolutePath();
+        if (!QDir().mkpath(folder))
+            throw AppError(QStringLiteral("无法建立文件夹 %1").arg(folder));
+        const ProfileFile file(path, 0644);
+        for (const auto &e : entries)
+            file.writeString(QString::fromLatin1(DbEngine::Section), e.first, e.second);
+        const QByteArray name = QFile::encodeName(path);
+        struct stat st {};
+        if (::geteuid() == 0 && ::chown(name.constData(), 0, 0) != 0)
+            throw AppError(QStringLiteral("无法把 %1 交给 root").arg(path));
+        if (::stat(name.constData(), &st) != 0 || ::chmod(name.constData(), st.st_mode & 0755) != 0)
+            throw AppError(QStringLiteral("无法修改 %1 的权限").arg(path));
+        DbEngine::setConfigPath(path);
+        const DbEngine::Choice c = DbEngine::fromConfig();
+        if (c.engine == DbEngine::Engine::PostgreSQL)
+            std::printf("%s: PostgreSQL, %s\n", qPrintable(path), qPrintable(DbEngine::conninfo(c.server)));
+        else
+            std::printf("%s: SQLite, the Data/Data.mdb of each installation\n", qPrintable(path));
+    } catch (const AppError &e) {
+        std::fprintf(stderr, "belcara-admin: %s\n", qPrintable(e.text()));
+        return 1;
+    }
+    return 0;
 }
 
 int main(int argc, char **argv)
@@ -32,7 +112,19 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     bool force = false;
-    QString service, conninfo, settings, command, source;
+    QString service, conninfo, config, command, source;
+    if (args.value(0) == QLatin1String("set-connection")) {
+        QStringList pairs;
+        for (int i = 1; i < args.size(); ++i) {
+            if (args.at(i) == QLatin1String("--config") && i + 1 < args.size())
+                config = args.at(++i);
+            else if (args.at(i).startsWith(QLatin1String("-")))
+                return usage();
+            else
+                pairs << args.at(i);
+        }
+        return setConnection(pairs, config);
+    }
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args.at(i);
         auto value = [&]() -> QString { return i + 1 < args.size() ? args.at(++i) : QString(); };
@@ -42,8 +134,8 @@ int main(int argc, char **argv)
             service = value();
         else if (a == QLatin1String("--conninfo"))
             conninfo = value();
-        else if (a == QLatin1String("--settings"))
-            settings = value();
+        else if (a == QLatin1String("--config"))
+            config = value();
         else if (a == QLatin1String("-h") || a == QLatin1String("--help"))
             return usage();
         else if (command.isEmpty())
@@ -59,19 +151,19 @@ int main(int argc, char **argv)
         return usage();
 
     try {
-        if (!settings.isEmpty())
-            Settings::setPath(settings);
+        if (!config.isEmpty())
+            DbEngine::setConfigPath(config);
         DbEngine::ServerSettings server;
         if (!service.isEmpty())
             server.service = service;
         else if (!conninfo.isEmpty())
             server.options = conninfo;
         else {
-            const DbEngine::Choice c = DbEngine::fromSettings();
+            const DbEngine::Choice c = DbEngine::fromConfig();
             if (c.engine != DbEngine::Engine::PostgreSQL)
                 throw AppError(QStringLiteral("%1 does not choose a server (section [Database], Engine=PostgreSQL); "
                                               "give --service or --conninfo")
-                                   .arg(Settings::path()));
+                                   .arg(DbEngine::configPath()));
             server = c.server;
         }
         const QString name = QStringLiteral("admin");

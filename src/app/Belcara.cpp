@@ -4,6 +4,7 @@
 #include "widgets/Guard.h"
 #include "widgets/ProgramFont.h"
 #include "widgets/Prompter.h"
+#include "data/DbEngine.h"
 #include "data/Settings.h"
 #include "data/Unit_DataMod.h"
 #include "app/Unit_Logo.h"
@@ -11,13 +12,24 @@
 
 #include <QApplication>
 
+StartupFiles StartupFiles::machine()
+{
+    return {Settings::defaultPath(), DbEngine::defaultConfigPath()};
+}
+
 int runBelcara(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Belcara"));
     QApplication::setQuitOnLastWindowClosed(true);
     installFontSubstitutes();
-    const QString folder = QApplication::applicationDirPath() + QLatin1Char('/');
+    return startBelcara(QApplication::applicationDirPath() + QLatin1Char('/'), StartupFiles::machine());
+}
+
+int startBelcara(const QString &folder, const StartupFiles &files)
+{
+    Settings::setPath(files.settings);
+    DbEngine::setConfigPath(files.connection);
 
     // 2. The splash screen, before anything touches the database.
     {
@@ -45,7 +57,7 @@ int runBelcara(int argc, char **argv)
 
     // 8. The message loop.
     frmMain->show();
-    const int rc = app.exec();
+    const int rc = QApplication::exec();
     delete frmMain;
     delete DataMod;
     return rc;

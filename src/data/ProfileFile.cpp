@@ -4,7 +4,6 @@
 #include "data/Gbk.h"
 #include "data/SafeFile.h"
 
-#include <QFile>
 #include <QList>
 
 namespace {
@@ -194,15 +193,11 @@ struct Document {
     }
 };
 
-// The file's bytes, read in one go with the file open only for that; false when it is missing or
-// cannot be read.
+// The file's bytes, read in one go with the file open only for that; false when it is missing,
+// cannot be read, or is a link that must not be followed (see SafeFile), which all read as absent.
 bool readFile(const QString &fileName, QByteArray *bytes)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    *bytes = file.readAll();
-    return file.error() == QFileDevice::NoError;
+    return SafeFile::readContents(fileName, bytes) == SafeFile::ReadStatus::Read;
 }
 
 [[noreturn]] void writeFailed(const QString &fileName)
@@ -229,16 +224,24 @@ int hexDigit(QChar c)
 
 } // namespace
 
-ProfileFile::ProfileFile(const QString &fileName) : m_fileName(fileName) {}
+ProfileFile::ProfileFile(const QString &fileName, int newFileMode) : m_fileName(fileName), m_newFileMode(newFileMode) {}
 
 QString ProfileFile::readString(const QString &section, const QString &key, const QString &defaultValue) const
 {
+    QByteArray bytes;
+    if (!readFile(m_fileName, &bytes))
+        return defaultValue;
+    return valueIn(bytes, section, key, defaultValue);
+}
+
+QString ProfileFile::valueIn(const QByteArray &content, const QString &section, const QString &key,
+                             const QString &defaultValue)
+{
     const QString sectionName = trimmedBlanks(section);
     const QString keyName = trimmedBlanks(key);
-    QByteArray bytes;
-    if (sectionName.isEmpty() || keyName.isEmpty() || !readFile(m_fileName, &bytes))
+    if (sectionName.isEmpty() || keyName.isEmpty())
         return defaultValue;
-    const Document doc = Document::parse(bytes);
+    const Document doc = Document::parse(content);
     const Document::Place place = doc.find(sectionName, keyName);
     if (place.key < 0)
         return defaultValue;
@@ -251,6 +254,18 @@ QString ProfileFile::readString(const QString &section, const QString &key, cons
             value.chop(1);
     }
     return value;
+}
+
+bool ProfileFile::hasSection(const QString &section) const
+{
+    QByteArray bytes;
+    return readFile(m_fileName, &bytes) && hasSectionIn(bytes, section);
+}
+
+bool ProfileFile::hasSectionIn(const QByteArray &content, const QString &section)
+{
+    const QString sectionName = trimmedBlanks(section);
+    return !sectionName.isEmpty() && Document::parse(content).find(sectionName, QString()).section >= 0;
 }
 
 bool ProfileFile::parseInteger(const QString &text, qint32 *value)
@@ -305,9 +320,11 @@ void ProfileFile::writeString(const QString &section, const QString &key, const 
         || hasLineBreak(keyName) || hasLineBreak(value))
         writeFailed(m_fileName);
 
+    // Rewriting a file we cannot read would lose its other content; a link we must not follow is
+    // refused here too.
     QByteArray bytes;
-    if (QFile::exists(m_fileName) && !readFile(m_fileName, &bytes))
-        writeFailed(m_fileName); // rewriting a file we cannot read would lose its other content
+    if (SafeFile::readContents(m_fileName, &bytes) == SafeFile::ReadStatus::Refused)
+        writeFailed(m_fileName);
     Document doc = Document::parse(bytes);
 
     // Blanks at the ends, or quotes around the whole value, would be taken off on reading.
@@ -316,8 +333,7 @@ void ProfileFile::writeString(const QString &section, const QString &key, const 
         stored = u'"' + value + u'"';
     doc.set(sectionName, keyName, stored);
 
-    // The file is shared by every user of the machine, so one it creates is writable for all.
-    if (!SafeFile::replaceContents(m_fileName, doc.bytes(), nullptr, 0666))
+    if (!SafeFile::replaceContents(m_fileName, doc.bytes(), nullptr, m_newFileMode))
         writeFailed(m_fileName);
 }
 

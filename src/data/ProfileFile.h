@@ -7,9 +7,11 @@
 // count as keys. When a section or key occurs twice, the first one is read and written.
 //
 // Every read and every write opens the file afresh; nothing is cached and the file is never held
-// open between calls. A missing or unreadable file, section or key reads as the default; the
-// file is created by the first write, readable and writable for every user (one settings file
-// serves every user of the machine).
+// open between calls. A missing or unreadable file, section or key reads as the default, and so
+// does a symbolic link in a folder that others may write (SafeFile says which links are
+// followed); writing through such a link fails. The file is created by the first write,
+// readable and writable for every user unless another mode is given (one settings file serves
+// every user of the machine).
 //
 // The file is kept in code page 936 (GBK), or in UTF-8 when it begins with a UTF-8 byte-order
 // mark. A write changes only the one line it concerns (or appends the key at the end of its
@@ -27,7 +29,8 @@ public:
     // Longest value that reading returns; longer values are cut.
     static constexpr int MaxValueLength = 2047;
 
-    explicit ProfileFile(const QString &fileName);
+    // newFileMode: the permission bits of a file the first write creates.
+    explicit ProfileFile(const QString &fileName, int newFileMode = 0666);
 
     const QString &fileName() const { return m_fileName; }
 
@@ -35,6 +38,14 @@ public:
     // removed; `defaultValue` when the file, section or key is missing. A present but empty value
     // reads as empty.
     QString readString(const QString &section, const QString &key, const QString &defaultValue) const;
+
+    // Whether the file has the section (with or without keys).
+    bool hasSection(const QString &section) const;
+
+    // readString and hasSection on a file's content already read.
+    static QString valueIn(const QByteArray &content, const QString &section, const QString &key,
+                           const QString &defaultValue);
+    static bool hasSectionIn(const QByteArray &content, const QString &section);
 
     // The key's value as an integer, non-zero meaning true: "0x"/"0X" followed by hexadecimal
     // digits, or an optionally signed decimal or "$"-prefixed hexadecimal 32-bit integer. A value
@@ -54,4 +65,5 @@ public:
 
 private:
     QString m_fileName;
+    int m_newFileMode;
 };

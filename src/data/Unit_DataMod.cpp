@@ -113,9 +113,11 @@ static void useDriver(const QString &connection, const QString &driver)
 
 void TDataMod::OpenDatabase()
 {
-    const DbEngine::Choice engine = DbEngine::fromSettings();
+    // The machine's connection file chooses the engine; a [Database] section left in the shared
+    // settings file stops start-up before anything is opened.
+    const DbEngine::Choice engine = DbEngine::choose();
     if (engine.engine == DbEngine::Engine::PostgreSQL) {
-        // A server named by the settings file; libpq supplies what the file leaves out
+        // A server named by the connection file; libpq supplies what the file leaves out
         // (service file, .pgpass, PG* environment). Nothing is created on the server.
         m_connectionString = DbEngine::conninfo(engine.server);
         useDriver(ADOConn, QStringLiteral("QPSQL"));

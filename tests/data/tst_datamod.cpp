@@ -12,6 +12,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 // A TCP socket on 127.0.0.1 that listens (the kernel completes connections) but never answers.
@@ -42,6 +44,30 @@ struct SilentPort {
     ~SilentPort() { close(); }
 };
 
+// A server on 127.0.0.1 that declines to encrypt: it answers libpq's encryption requests with 'N'.
+struct PlainOnlyServer {
+    SilentPort port{true};
+    std::thread thread;
+    PlainOnlyServer()
+    {
+        thread = std::thread([fd = port.fd] {
+            const int c = ::accept(fd, nullptr, nullptr);
+            if (c < 0)
+                return;
+            unsigned char request[8];
+            for (int i = 0; i < 2 && ::recv(c, request, sizeof request, MSG_WAITALL) == 8; ++i)
+                if (::send(c, "N", 1, MSG_NOSIGNAL) != 1)
+                    break;
+            ::close(c);
+        });
+    }
+    ~PlainOnlyServer()
+    {
+        ::shutdown(port.fd, SHUT_RDWR);
+        thread.join();
+    }
+};
+
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -52,19 +78,32 @@ class TestDataMod : public QObject {
     QStringList m_sent;
     QTemporaryDir m_settingsDir;
 
+    // Makes the folder's database.conf the connection file, with the keys of section Database.
+    void useConfig(const QTemporaryDir &dir, const QList<QPair<QString, QString>> &entries)
+    {
+        const QString path = dir.filePath(QStringLiteral("database.conf"));
+        TestDatabase::writeConfig(path, entries);
+        DbEngine::setConfigPath(path);
+    }
+
 private slots:
     void initTestCase()
     {
         BELCARA_SKIP_WITHOUT_ENGINE();
-        // The machine's own settings file must not choose the engine of these tests.
+        // The machine's own files must not choose the engine of these tests.
         Settings::setPath(m_settingsDir.filePath(QStringLiteral("Belcara.ini")));
+        DbEngine::setConfigPath(m_settingsDir.filePath(QStringLiteral("database.conf")));
     }
     void init()
     {
         m_sent.clear();
         Db::setObserver([this](const QString &s) { m_sent << s; });
     }
-    void cleanup() { Db::setObserver(nullptr); }
+    void cleanup()
+    {
+        Db::setObserver(nullptr);
+        DbEngine::setConfigPath(m_settingsDir.filePath(QStringLiteral("database.conf")));
+    }
 
     void connectionStringKeepsTheFolderUnchanged()
     {
@@ -151,47 +190,153 @@ private slots:
         QCOMPARE(mod.ADOQuery.value(0, QStringLiteral("Pwd")).toString(), QStringLiteral("admin"));
     }
 
-    // ---- the engine chosen by the settings file ----
+    // ---- the engine chosen by the connection file ----
 
     void serverConnectionString_data()
     {
         QTest::addColumn<QStringList>("lines");     // key=value of section Database
         QTest::addColumn<QString>("conninfo");
         QTest::newRow("service only") << QStringList{"Engine=PostgreSQL", "Service=clinic"}
-                                      << "connect_timeout=5 service=clinic";
+                                      << "connect_timeout=5 sslmode=require service=clinic";
         QTest::newRow("single keys and timeout")
             << QStringList{"Engine=postgresql", "Host=db.clinic", "Port=5433", "Database=belcara", "User=desk1",
                            "ConnectTimeout=3"}
-            << "connect_timeout=3 host=db.clinic port=5433 dbname=belcara user=desk1";
+            << "connect_timeout=3 sslmode=require host=db.clinic port=5433 dbname=belcara user=desk1";
         QTest::newRow("blank and quote quoted") << QStringList{"Engine=PostgreSQL", "Database=诊所 o'k"}
-                                                << "connect_timeout=5 dbname='诊所 o\\'k'";
-        QTest::newRow("options last, bad timeout ignored")
-            << QStringList{"Engine=PostgreSQL", "Service=a", "Options=sslmode=require", "ConnectTimeout=x"}
-            << "connect_timeout=5 service=a sslmode=require";
+                                                << "connect_timeout=5 sslmode=require dbname='诊所 o\\'k'";
+        QTest::newRow("options last (their sslmode wins), bad timeout ignored")
+            << QStringList{"Engine=PostgreSQL", "Service=a", "Options=sslmode=verify-full", "ConnectTimeout=x"}
+            << "connect_timeout=5 sslmode=require service=a sslmode=verify-full";
         QTest::newRow("a password in the file is not passed on")
-            << QStringList{"Engine=PostgreSQL", "Service=a", "Password=secret"} << "connect_timeout=5 service=a";
+            << QStringList{"Engine=PostgreSQL", "Service=a", "Password=secret"} << "connect_timeout=5 sslmode=require service=a";
     }
     void serverConnectionString()
     {
         QFETCH(QStringList, lines);
         QFETCH(QString, conninfo);
         QTemporaryDir dir;
-        const QString old = Settings::path();
-        Settings::setPath(dir.filePath(QStringLiteral("Belcara.ini")));
+        QList<QPair<QString, QString>> entries;
         for (const QString &l : lines)
-            Settings::writeString(QStringLiteral("Database"), l.section('=', 0, 0), l.section('=', 1));
-        const DbEngine::Choice c = DbEngine::fromSettings();
-        Settings::setPath(old);
+            entries.append({l.section('=', 0, 0), l.section('=', 1)});
+        useConfig(dir, entries);
+        const DbEngine::Choice c = DbEngine::fromConfig();
         QCOMPARE(c.engine, DbEngine::Engine::PostgreSQL);
         QCOMPARE(DbEngine::conninfo(c.server), conninfo);
+    }
+
+    // Whoever can change the connection file chooses the server every login goes to: a file that
+    // anyone but root could have written is refused before any connection is tried.
+    void untrustedConnectionFileIsRefused_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("writable by others") << "0666";
+        QTest::newRow("writable by the group") << "0664";
+        QTest::newRow("a symbolic link") << "link";
+        QTest::newRow("a folder") << "folder";
+        QTest::newRow("owned by another user") << "owner";
+    }
+    void untrustedConnectionFileIsRefused()
+    {
+        QFETCH(QString, kind);
+        if (kind == QLatin1String("owner") && ::geteuid() != 0)
+            QSKIP("only root can give a file to another user");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("database.conf"));
+        const QString good = dir.filePath(QStringLiteral("good.conf"));
+        // A server nobody listens on: were the file obeyed, the error would be libpq's.
+        const quint16 port = SilentPort(false).port;
+        const QList<QPair<QString, QString>> entries{{QStringLiteral("Engine"), QStringLiteral("PostgreSQL")},
+                                                     {QStringLiteral("Host"), QStringLiteral("127.0.0.1")},
+                                                     {QStringLiteral("Port"), QString::number(port)}};
+        if (kind == QLatin1String("link")) {
+            TestDatabase::writeConfig(good, entries);
+            QVERIFY(QFile::link(good, path));
+        } else if (kind == QLatin1String("folder")) {
+            QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("database.conf")));
+        } else {
+            TestDatabase::writeConfig(path, entries);
+            const QByteArray name = QFile::encodeName(path);
+            if (kind == QLatin1String("owner"))
+                QCOMPARE(::chown(name.constData(), 65534, 65534), 0);
+            else
+                QCOMPARE(::chmod(name.constData(), mode_t(kind.toInt(nullptr, 8))), 0);
+        }
+        DbEngine::setConfigPath(path);
+        TDataMod mod(dir.path());
+        try {
+            mod.DataModuleCreate();
+            QFAIL("the connection file was obeyed");
+        } catch (const AppError &e) {
+            QVERIFY2(e.text().startsWith(QStringLiteral("数据库连接文件 ") + path), qPrintable(e.text()));
+            QVERIFY2(e.text().contains(QStringLiteral("root")), qPrintable(e.text()));
+        }
+        QVERIFY(!mod.isConnected());
+    }
+
+    // A server that cannot encrypt is refused with libpq's own words unless the connection file
+    // allows it.
+    void unencryptedServerIsRefused()
+    {
+        PlainOnlyServer server;
+        QTemporaryDir dir;
+        useConfig(dir, {{QStringLiteral("Engine"), QStringLiteral("PostgreSQL")},
+                        {QStringLiteral("Host"), QStringLiteral("127.0.0.1")},
+                        {QStringLiteral("Port"), QString::number(server.port.port)},
+                        {QStringLiteral("ConnectTimeout"), QStringLiteral("2")}});
+        qputenv("PGSSLMODE", "disable"); // the environment does not weaken it
+        TDataMod mod(dir.path());
+        try {
+            mod.DataModuleCreate();
+            QFAIL("connected without encryption");
+        } catch (const AppError &e) {
+            QVERIFY2(e.text().contains(QStringLiteral("server does not support SSL, but SSL was required")),
+                     qPrintable(e.text()));
+        }
+        qunsetenv("PGSSLMODE");
+        QVERIFY(!mod.isConnected());
+    }
+
+    // Today's keys in the connection file reach the test server encrypted by default, and
+    // unencrypted only when the file says sslmode=disable.
+    void serverConnectionIsEncryptedUnlessAllowed()
+    {
+        if (!TestDatabase::postgres())
+            QSKIP("needs the PostgreSQL test server");
+        QTemporaryDir dir;
+        TestDatabase database(dir.path() + QLatin1Char('/'));
+        QList<QPair<QString, QString>> entries{{QStringLiteral("Engine"), QStringLiteral("PostgreSQL")}};
+        const QMap<QString, QString> keyOf{{QStringLiteral("host"), QStringLiteral("Host")},
+                                           {QStringLiteral("port"), QStringLiteral("Port")},
+                                           {QStringLiteral("user"), QStringLiteral("User")},
+                                           {QStringLiteral("dbname"), QStringLiteral("Database")}};
+        QMap<QString, QString> values;
+        for (const QString &word : database.conninfo().split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            values[keyOf.value(word.section(QLatin1Char('='), 0, 0))] = word.section(QLatin1Char('='), 1);
+        values.remove(QString());
+        for (auto it = values.cbegin(); it != values.cend(); ++it)
+            entries.append({it.key(), it.value()});
+
+        for (const bool allowPlain : {false, true}) {
+            QTemporaryDir confDir;
+            auto withMode = entries;
+            if (allowPlain)
+                withMode.append({QStringLiteral("Options"), QStringLiteral("sslmode=disable")});
+            useConfig(confDir, withMode);
+            DbEngine::setConfigPath(confDir.filePath(QStringLiteral("database.conf")));
+            TDataMod mod(dir.path());
+            mod.DataModuleCreate();
+            QVERIFY(mod.connectionString().contains(QStringLiteral("sslmode=require")));
+            QSqlQuery q(QSqlDatabase::database(mod.ADOConn, false));
+            QVERIFY(q.exec(QStringLiteral("SELECT ssl FROM pg_stat_ssl WHERE pid = pg_backend_pid()")) && q.next());
+            QCOMPARE(q.value(0).toBool(), !allowPlain);
+            QCOMPARE(mod.ReadMustLogin(), false); // the test's own database, with its tables
+        }
     }
 
     void unknownEngineIsNamed()
     {
         QTemporaryDir dir;
-        const QString old = Settings::path();
-        Settings::setPath(dir.filePath(QStringLiteral("Belcara.ini")));
-        Settings::writeString(QStringLiteral("Database"), QStringLiteral("Engine"), QStringLiteral("Oracle"));
+        useConfig(dir, {{QStringLiteral("Engine"), QStringLiteral("Oracle")}});
         TDataMod mod(dir.path());
         try {
             mod.OpenDatabase();
@@ -199,7 +344,6 @@ private slots:
         } catch (const AppError &e) {
             QVERIFY2(e.text().contains(QStringLiteral("'Oracle'")), qPrintable(e.text()));
         }
-        Settings::setPath(old);
         QVERIFY(!mod.isConnected());
     }
 
@@ -209,12 +353,10 @@ private slots:
     {
         SilentPort silent(true);
         QTemporaryDir dir;
-        const QString old = Settings::path();
-        Settings::setPath(dir.filePath(QStringLiteral("Belcara.ini")));
-        Settings::writeString(QStringLiteral("Database"), QStringLiteral("Engine"), QStringLiteral("PostgreSQL"));
-        Settings::writeString(QStringLiteral("Database"), QStringLiteral("Host"), QStringLiteral("127.0.0.1"));
-        Settings::writeString(QStringLiteral("Database"), QStringLiteral("Port"), QString::number(silent.port));
-        Settings::writeString(QStringLiteral("Database"), QStringLiteral("ConnectTimeout"), QStringLiteral("2"));
+        useConfig(dir, {{QStringLiteral("Engine"), QStringLiteral("PostgreSQL")},
+                        {QStringLiteral("Host"), QStringLiteral("127.0.0.1")},
+                        {QStringLiteral("Port"), QString::number(silent.port)},
+                        {QStringLiteral("ConnectTimeout"), QStringLiteral("2")}});
         TDataMod mod(dir.path());
         QElapsedTimer t;
         t.start();
@@ -225,7 +367,6 @@ private slots:
             QVERIFY2(e.text().contains(QStringLiteral("timeout"), Qt::CaseInsensitive), qPrintable(e.text()));
         }
         QVERIFY2(t.elapsed() < 6000, qPrintable(QString::number(t.elapsed())));
-        Settings::setPath(old);
         QVERIFY(!mod.isConnected());
         QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("Data/Data.mdb"))));
     }
@@ -234,11 +375,8 @@ private slots:
     {
         const quint16 port = SilentPort(false).port;   // free again: nobody listens there
         QTemporaryDir dir;
-        const QString old = Settings::path();
-        Settings::setPath(dir.filePath(QStringLiteral("Belcara.ini")));
-        Settings::writeString(QStringLiteral("Database"), QStringLiteral("Engine"), QStringLiteral("PostgreSQL"));
-        Settings::writeString(QStringLiteral("Database"), QStringLiteral("Options"),
-                              QStringLiteral("host=127.0.0.1 port=%1").arg(port));
+        useConfig(dir, {{QStringLiteral("Engine"), QStringLiteral("PostgreSQL")},
+                        {QStringLiteral("Options"), QStringLiteral("host=127.0.0.1 port=%1").arg(port)}});
         TDataMod mod(dir.path());
         try {
             mod.DataModuleCreate();
@@ -246,7 +384,6 @@ private slots:
         } catch (const AppError &e) {
             QVERIFY2(e.text().contains(QString::number(port)), qPrintable(e.text()));
         }
-        Settings::setPath(old);
     }
 };
 

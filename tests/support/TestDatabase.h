@@ -1,7 +1,8 @@
 #pragma once
 // The database of one test: an SQLite file Data/Data.mdb in the test's folder, or, when the
 // tests run against PostgreSQL, a database of its own made afresh on the test server, with the
-// folder's settings file (which the test uses) naming it in section [Database].
+// folder's connection file database.conf (which the test uses) naming it in section [Database].
+// The folder's Belcara.ini is the test's settings file.
 //
 // The engine: BELCARA_TEST_ENGINE=postgresql or sqlite (ctest sets it per registration); when
 // it is unset, PostgreSQL exactly when BELCARA_TEST_PG is set. BELCARA_TEST_PG holds libpq
@@ -10,6 +11,7 @@
 
 #include "data/AppError.h"
 #include "data/DbEngine.h"
+#include "data/ProfileFile.h"
 #include "data/ServerDb.h"
 #include "data/Schema.h"
 #include "data/Settings.h"
@@ -41,9 +43,10 @@ public:
     // Makes the database for the folder (ending in "/") and points the settings file at it.
     // withSchema false leaves a PostgreSQL database empty (no file is made for SQLite then).
     explicit TestDatabase(const QString &folder, bool withSchema = true)
-        : m_folder(folder), m_oldSettings(Settings::path())
+        : m_folder(folder), m_oldSettings(Settings::path()), m_oldConfig(DbEngine::configPath())
     {
         Settings::setPath(folder + QStringLiteral("Belcara.ini"));
+        DbEngine::setConfigPath(folder + QStringLiteral("database.conf"));
         if (!postgres()) {
             if (withSchema)
                 Schema::createDatabase(folder + QStringLiteral("Data/Data.mdb"));
@@ -51,8 +54,8 @@ public:
         }
         m_name = QStringLiteral("belcara_test_") + QUuid::createUuid().toString(QUuid::Id128).left(16);
         admin(QStringLiteral("CREATE DATABASE %1 ENCODING 'UTF8' TEMPLATE template0").arg(m_name));
-        Settings::writeString(QStringLiteral("Database"), QStringLiteral("Engine"), QStringLiteral("PostgreSQL"));
-        Settings::writeString(QStringLiteral("Database"), QStringLiteral("Options"), conninfo());
+        writeConfig(folder + QStringLiteral("database.conf"),
+                    {{QStringLiteral("Engine"), QStringLiteral("PostgreSQL")}, {QStringLiteral("Options"), conninfo()}});
         if (withSchema) {
             const QString c = connect();
             ServerDb::init(QSqlDatabase::database(c, false), false);
@@ -62,6 +65,7 @@ public:
     ~TestDatabase()
     {
         Settings::setPath(m_oldSettings);
+        DbEngine::setConfigPath(m_oldConfig);
         if (!m_name.isEmpty()) {
             try {
                 admin(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(m_name));
@@ -71,6 +75,15 @@ public:
     }
     TestDatabase(const TestDatabase &) = delete;
     TestDatabase &operator=(const TestDatabase &) = delete;
+
+    // Writes the keys into section [Database] of a connection file, made as an administrator
+    // would (readable by all, writable by its owner only).
+    static void writeConfig(const QString &path, const QList<QPair<QString, QString>> &entries)
+    {
+        const ProfileFile file(path, 0644);
+        for (const auto &e : entries)
+            file.writeString(QStringLiteral("Database"), e.first, e.second);
+    }
 
     bool isPostgres() const { return !m_name.isEmpty(); }
     // libpq keywords reaching this test's own database (PostgreSQL only).
@@ -115,6 +128,7 @@ private:
 
     QString m_folder;
     QString m_oldSettings;
+    QString m_oldConfig;
     QString m_name;
 };
 

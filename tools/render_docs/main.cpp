@@ -2,6 +2,7 @@
 // and writes one PNG per window. The README's pictures come from here, and CI runs it so that a
 // window that no longer opens, or opens empty, fails the run.
 #include "widgets/ProgramFont.h"
+#include "data/DbEngine.h"
 #include "data/Settings.h"
 #include "Shots.h"
 #include "data/Unit_DataMod.h"
@@ -58,6 +59,8 @@ int main(int argc, char **argv)
     installFontSubstitutes();
     QTemporaryDir settingsDir;
     Settings::setPath(settingsDir.filePath(QStringLiteral("Belcara.ini")));
+    // The demo's own SQLite database, whatever server the machine's connection file names.
+    DbEngine::setConfigPath(settingsDir.filePath(QStringLiteral("database.conf")));
     // Previews of the demo pictures stay out of the user's own thumbnail cache.
     PreviewService::shared().setCacheRoot(settingsDir.filePath(QStringLiteral("thumbnails")));
 
