@@ -10,6 +10,18 @@
 #include "browser/Unit_Main.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
+
+bool installQtTranslation(QApplication &app)
+{
+    auto *translator = new QTranslator(&app);
+    if (!translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
+}
 
 int runBelcara(int argc, char **argv)
 {
@@ -17,6 +29,7 @@ int runBelcara(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("Belcara"));
     QApplication::setQuitOnLastWindowClosed(true);
     installFontSubstitutes();
+    installQtTranslation(app);
     const QString folder = QApplication::applicationDirPath() + QLatin1Char('/');
 
     // 2. The splash screen, before anything touches the database.

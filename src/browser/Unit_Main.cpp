@@ -327,8 +327,12 @@ void TfrmMain::RefreshData()
     }
     if (adt_Userinfo->isActive())
         adt_Userinfo->refresh();
-    if (adt_Surgery->isActive())
+    if (adt_Surgery->isActive()) {
         adt_Surgery->refresh();
+        // The customer's cases were read last: on the customer details page the pictures
+        // follow the case its grid and boxes now show.
+        ds_SurgeryDataChange();
+    }
     LoadCategories();
 }
 
