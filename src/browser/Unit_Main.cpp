@@ -111,6 +111,9 @@ void TfrmMain::buildActions()
     bar->setMovable(false);
     auto addButton = [bar](QAction *a) {
         auto *b = new QToolButton(bar);
+        // A tool button shows the action's icon text, which drops the "&": given the caption
+        // itself, the button underlines its access key and answers Alt and that key.
+        a->setIconText(a->text());
         b->setDefaultAction(a);
         b->setObjectName(QStringLiteral("btn_") + a->objectName());
         b->setAutoRaise(true);
