@@ -28,7 +28,7 @@ class TestManagerTyping : public QObject {
     {
         return writeFile(m_install->folder() + QStringLiteral("camera/") + relative, bytes);
     }
-    void pick(Tfrm_Manager &w, QToolButton *button, const QString &file)
+    void pick(QToolButton *button, const QString &file)
     {
         m_prompt->files = {file};
         button->click();
@@ -217,7 +217,7 @@ private slots:
         focus(w, ui->DBEdit11);
         QTest::keyClicks(ui->DBEdit11, QStringLiteral("bad"));
         const QString picked = source(QStringLiteral("new/before1.jpg"), "new photo");
-        pick(w, ui->SpeedButton1, picked);
+        pick(ui->SpeedButton1, picked);
         ui->DBNavigator2->click(DBNavigator::Post);
 
         QCOMPARE(m_prompt->texts("error"), QStringList{"'bad' is not a valid date"});
@@ -247,7 +247,7 @@ private slots:
         auto *ui = w.ui();
         ui->DBNavigator2->click(DBNavigator::Insert);
         choose(ui->cbox_Stair, QStringLiteral("鼻部"));
-        pick(w, ui->SpeedButton2, source(QStringLiteral("a.jpg"), "after"));
+        pick(ui->SpeedButton2, source(QStringLiteral("a.jpg"), "after"));
         install().exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON Surgery "
                                       "BEGIN SELECT RAISE(ABORT, 'refused by the database'); END"));
         ui->DBNavigator2->click(DBNavigator::Post);
@@ -267,7 +267,7 @@ private slots:
         QCOMPARE(number, "A1" + today() + "0001");
         ui->DBNavigator2->click(DBNavigator::Insert);
         choose(ui->cbox_Stair, QStringLiteral("眼部"));
-        pick(w, ui->SpeedButton1, source(QStringLiteral("b.jpg"), "b"));
+        pick(ui->SpeedButton1, source(QStringLiteral("b.jpg"), "b"));
         ui->DBNavigator2->click(DBNavigator::Post);
         ui->DBNavigator1->click(DBNavigator::Prior);
         QCOMPARE(rows("SELECT COUNT(*) FROM tUserInfo WHERE 客户编号='" + number + "'"), 1);
