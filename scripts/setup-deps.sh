@@ -5,7 +5,7 @@ set -euo pipefail
 
 PKGS=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql
+  qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql qt6-translations-l10n
   libsqlite3-dev sqlite3 libjpeg-dev
   xvfb xauth xdotool imagemagick python3-xlib
   fonts-arphic-uming fonts-arphic-ukai

@@ -11,6 +11,18 @@
 #include "browser/Unit_Main.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
+
+bool installQtTranslation(QApplication &app)
+{
+    auto *translator = new QTranslator(&app);
+    if (!translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
+}
 
 StartupFiles StartupFiles::machine()
 {
@@ -23,6 +35,7 @@ int runBelcara(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("Belcara"));
     QApplication::setQuitOnLastWindowClosed(true);
     installFontSubstitutes();
+    installQtTranslation(app);
     return startBelcara(QApplication::applicationDirPath() + QLatin1Char('/'), StartupFiles::machine());
 }
 

@@ -19,3 +19,9 @@ int runBelcara(int argc, char **argv);
 // Returns the program's exit status: 1 when the database could not be opened (the error has
 // been shown), 0 when the login was cancelled, else the message loop's result.
 int startBelcara(const QString &folder, const StartupFiles &files);
+
+// Makes Qt's own dialogs and buttons (the open-file dialog, message box buttons, the line edit's
+// menu) speak Chinese, from Qt's translations installed with the system. The program's own texts
+// are not translated. Returns false when the translation is not installed.
+bool installQtTranslation(QApplication &app);
+

@@ -6,6 +6,14 @@
 #include <QScreen>
 #include <QTimer>
 
+// The splash picture is compiled into this library's resources; a static library's resources are
+// registered only when asked for, or the linker drops them. Q_INIT_RESOURCE declares the
+// registration function where it is used, so it has to be used outside any namespace.
+static void initWindowResources()
+{
+    Q_INIT_RESOURCE(windows);
+}
+
 TfrmLogo::TfrmLogo(QWidget *parent) : QDialog(parent, Qt::FramelessWindowHint | Qt::Dialog)
 {
     setObjectName(QStringLiteral("frmLogo"));
@@ -14,6 +22,7 @@ TfrmLogo::TfrmLogo(QWidget *parent) : QDialog(parent, Qt::FramelessWindowHint | 
     Image1 = new QLabel(this);
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setGeometry(0, 0, 400, 240);
+    initWindowResources();
     Image1->setPixmap(QPixmap(QStringLiteral(":/splash.jpg")));
     Image1->installEventFilter(this);
     if (QScreen *s = QGuiApplication::primaryScreen())

@@ -18,10 +18,13 @@
 #include "admin/UnitUserManager.h"
 
 #include <QCloseEvent>
+#include <QHeaderView>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QScreen>
 #include <QToolButton>
+
+#include <algorithm>
 
 TfrmMain::TfrmMain(const QString &programFolder, QWidget *parent)
     : QWidget(parent), m_ui(new Ui::TfrmMain), m_folder(programFolder)
@@ -36,8 +39,12 @@ TfrmMain::TfrmMain(const QString &programFolder, QWidget *parent)
     QPalette pal = m_ui->Panel1->palette();
     pal.setColor(QPalette::Window, QColor(192, 220, 192));
     m_ui->Panel1->setPalette(pal);
+    // A lowered outer and a raised inner bevel: a groove around the filter panel.
+    m_ui->Panel1->setFrameStyle(QFrame::Box | QFrame::Sunken);
     m_ui->Panel1->setLineWidth(1);
-    m_ui->Panel1->setMidLineWidth(1);
+    m_ui->Panel1->setMidLineWidth(0);
+    // The tool bar strip is as high as its two bands, whatever the window's height.
+    m_ui->CoolBar1->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     for (QComboBox *c : {m_ui->cbox_Stair, m_ui->cbox_Sub})
         c->setEditable(false);
     // The count labels keep their distance from the panel's right edge.
@@ -52,7 +59,12 @@ TfrmMain::TfrmMain(const QString &programFolder, QWidget *parent)
     connect(m_ui->BitBtn1, &QPushButton::clicked, this, [this] { guarded(this, [this] { BitBtn1Click(); }); });
     connect(m_ui->cbox_Stair, &QComboBox::activated, this, [this] { guarded(this, [this] { cbox_StairChange(); }); });
     connect(m_ui->DBEdit5, &QLineEdit::textChanged, this, [this] { DBEdit5Change(); });
-    connect(m_ui->DBGrid2, &QAbstractItemView::doubleClicked, this, [this] { guarded(this, [this] { DBGrid2DblClick(); }); });
+    // A double-click anywhere on the case list opens its current case's customer: on a row, on
+    // the blank area below the rows, or on the title row.
+    for (QWidget *part : {static_cast<QWidget *>(m_ui->DBGrid2->viewport()),
+                          static_cast<QWidget *>(m_ui->DBGrid2->horizontalHeader()),
+                          static_cast<QWidget *>(m_ui->DBGrid2->verticalHeader())})
+        part->installEventFilter(this);
 
     guarded(this, [this] { FormCreate(); });
     m_ui->bbtn_Show->setFocus();
@@ -111,6 +123,9 @@ void TfrmMain::buildActions()
     bar->setMovable(false);
     auto addButton = [bar](QAction *a) {
         auto *b = new QToolButton(bar);
+        // A tool button shows the action's icon text, which drops the "&": given the caption
+        // itself, the button underlines its access key and answers Alt and that key.
+        a->setIconText(a->text());
         b->setDefaultAction(a);
         b->setObjectName(QStringLiteral("btn_") + a->objectName());
         b->setAutoRaise(true);
@@ -327,8 +342,12 @@ void TfrmMain::RefreshData()
     }
     if (adt_Userinfo->isActive())
         adt_Userinfo->refresh();
-    if (adt_Surgery->isActive())
+    if (adt_Surgery->isActive()) {
         adt_Surgery->refresh();
+        // The customer's cases were read last: on the customer details page the pictures
+        // follow the case its grid and boxes now show.
+        ds_SurgeryDataChange();
+    }
     LoadCategories();
 }
 
@@ -372,9 +391,17 @@ void TfrmMain::resizeEvent(QResizeEvent *event)
 
 bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::MouseButtonDblClick
+        && (watched == m_ui->DBGrid2->viewport() || watched == m_ui->DBGrid2->horizontalHeader()
+            || watched == m_ui->DBGrid2->verticalHeader())) {
+        guarded(this, [this] { DBGrid2DblClick(); });
+        return true;
+    }
     if (watched == m_ui->Panel1 && event->type() == QEvent::Resize) {
-        // "共", the count and "例" keep their distance from the right edge (designed at 696).
-        const int shift = m_ui->Panel1->width() - 696;
+        // "共", the count and "例" keep their distance from the right edge (designed at 696),
+        // but never move over the filter buttons: in a narrower window they are cut off instead.
+        const int leftmost = m_ui->BitBtn1->geometry().right() + 1 + 8;
+        const int shift = std::max(m_ui->Panel1->width() - 696, leftmost - 604);
         m_ui->Label_Total->move(604 + shift, 32);
         m_ui->lb_Count->move(616 + shift, 32);
         m_ui->Label_Cases->move(668 + shift, 32);

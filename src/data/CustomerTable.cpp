@@ -43,17 +43,35 @@ void CustomerTable::writeRow(bool inserting, QVariantList &values, int storageRo
 
 namespace CustomerCases {
 
-void moveCases(const QString &connectionName, const QVariantList &caseIds, const QString &customerNo)
+namespace {
+// The keys as an SQL list, or an empty text when there are none.
+QString idList(const QVariantList &caseIds)
 {
     QStringList ids;
     for (const QVariant &id : caseIds)
         if (!id.isNull())
             ids << QString::number(id.toLongLong());
+    return ids.join(QLatin1Char(','));
+}
+} // namespace
+
+void moveCases(const QString &connectionName, const QVariantList &caseIds, const QString &customerNo)
+{
+    const QString ids = idList(caseIds);
     if (ids.isEmpty())
         return;
     Db::run(QSqlDatabase::database(connectionName, false),
             QStringLiteral("UPDATE Surgery SET 客户编号='%1' WHERE id IN (%2)")
-                .arg(JetSql::quoted(customerNo), ids.join(QLatin1Char(','))));
+                .arg(JetSql::quoted(customerNo), ids));
+}
+
+void removeCases(const QString &connectionName, const QVariantList &caseIds)
+{
+    const QString ids = idList(caseIds);
+    if (ids.isEmpty())
+        return;
+    Db::run(QSqlDatabase::database(connectionName, false),
+            QStringLiteral("DELETE FROM Surgery WHERE id IN (%1)").arg(ids));
 }
 
 } // namespace CustomerCases

@@ -41,4 +41,6 @@ private:
 namespace CustomerCases {
 // Gives the cases with these keys (Surgery.id) the customer number (after a renumbered save).
 void moveCases(const QString &connectionName, const QVariantList &caseIds, const QString &customerNo);
+// Deletes the cases with these keys (those of a new customer that is dropped unsaved).
+void removeCases(const QString &connectionName, const QVariantList &caseIds);
 }

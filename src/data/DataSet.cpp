@@ -182,6 +182,16 @@ QVariant DataSet::valueAt(int row, const QString &field) const
     return storedRow(storageRow(row)).value(idx);
 }
 
+QVariant DataSet::savedValue(const QString &field) const
+{
+    const int idx = fieldIndex(field);
+    if (idx < 0)
+        throw AppError(QStringLiteral("Field '%1' not found").arg(field));
+    if (m_current < 0 || isInsertRow(m_current))
+        return QVariant();
+    return storedRow(storageRow(m_current)).value(idx);
+}
+
 // ---- navigation ----------------------------------------------------------------------------
 
 void DataSet::moveCurrent(int row)
@@ -381,6 +391,9 @@ void DataSet::post()
     const bool inserting = m_state == Insert;
     QVariantList values = m_buffer;
     writeRow(inserting, values, inserting ? m_insertRow : m_current);
+    // The master row this one belongs to may not be dropped as unchanged any more.
+    if (m_master && m_master->m_state == Insert)
+        m_master->m_modified = true;
     m_buffer.clear();
     m_insertRow = -1;
     m_modified = false;
@@ -399,6 +412,8 @@ void DataSet::cancel()
     if (!isEditing())
         return;
     settleDetails();
+    if (m_beforeCancel)
+        m_beforeCancel(*this);
     const bool inserting = m_state == Insert;
     m_buffer.clear();
     m_modified = false;
@@ -450,7 +465,9 @@ void DataSet::remove()
     emit rowsReset();
     emit recordChanged();
     emit positionChanged();
-    syncDetails();
+    // The delete may have removed detail rows too (a cascade): read them again even when the
+    // new current row has the key they were last read for.
+    syncDetails(true);
 }
 
 void DataSet::checkBrowseMode()
@@ -490,13 +507,13 @@ void DataSet::settleDetails()
             d->checkBrowseMode();
 }
 
-void DataSet::syncDetails()
+void DataSet::syncDetails(bool reread)
 {
     for (const auto &d : m_details) {
         if (!d || !d->isActive())
             continue;
         const QVariant key = d->masterKey();
-        if (key == d->m_openedKey && key.isNull() == d->m_openedKey.isNull())
+        if (!reread && key == d->m_openedKey && key.isNull() == d->m_openedKey.isNull())
             continue;
         d->m_openedKey = key;
         d->masterChanged();

@@ -64,6 +64,8 @@ public:
     QString asString(const QString &field) const;
     bool asBool(const QString &field) const;
     QVariant valueAt(int row, const QString &field) const;   // any row, for grids
+    // The current record's value as saved, whatever is being edited; null for a new row.
+    QVariant savedValue(const QString &field) const;
     void setValue(const QString &field, const QVariant &value);   // needs edit or insert
     bool modified() const { return m_modified; }
 
@@ -80,9 +82,12 @@ public:
     void setOnNewRecord(Hook h) { m_onNewRecord = std::move(h); }
     void setBeforePost(Hook h) { m_beforePost = std::move(h); }
     void setBeforeDelete(Hook h) { m_beforeDelete = std::move(h); }
+    // Runs before unsaved edits are discarded (cancel, or dropping an unchanged row); may refuse.
+    void setBeforeCancel(Hook h) { m_beforeCancel = std::move(h); }
 
     // Master-detail: this data set shows the rows whose keyField equals the master's
-    // current keyField. Moving the master settles this one first, then follows.
+    // current keyField. Moving the master settles this one first, then follows. A detail row
+    // saved under a new master row makes that master row changed: moving away then saves it.
     void setMaster(DataSet *master, const QString &keyField);
     DataSet *master() const { return m_master; }
 
@@ -114,7 +119,7 @@ protected:
 private:
     void setState(State s);
     void settleDetails();
-    void syncDetails();
+    void syncDetails(bool reread = false);
     void startInsert(int row);
     void moveCurrent(int row);
     void requireActive() const;
@@ -132,7 +137,7 @@ private:
     QVariantList m_buffer;
     int m_insertRow = -1;
     int m_rowBeforeInsert = -1;
-    Hook m_onNewRecord, m_beforePost, m_beforeDelete;
+    Hook m_onNewRecord, m_beforePost, m_beforeDelete, m_beforeCancel;
     QPointer<DataSet> m_master;
     QString m_masterField;
     QVariant m_openedKey;
@@ -180,6 +185,9 @@ public:
     void setReadOnly(bool ro) { m_readOnly = ro; }
     bool isReadOnly() const override { return m_readOnly; }
     QVariant rowId(int row) const;
+    // Checks and normalises a row's values as a save does (dates, Booleans); raises on a value
+    // the table would refuse, before anything has been written.
+    void checkRow(QVariantList &values) const;
 
 protected:
     void doOpen() override;

@@ -32,6 +32,11 @@ QString errorText(const QSqlError &error)
     return t;
 }
 
+QString readOnlyText()
+{
+    return QStringLiteral("当前用户对数据库只有读取权限，不能保存修改。");
+}
+
 bool isDuplicateKey(const QSqlError &error)
 {
     // PostgreSQL: SQLSTATE unique_violation. SQLite reports every constraint as code 19; its
@@ -43,11 +48,23 @@ bool isDuplicateKey(const QSqlError &error)
         && error.databaseText().contains(QLatin1String("UNIQUE"), Qt::CaseInsensitive);
 }
 
+bool isReadOnly(const QSqlError &error, JetSql::Dialect engine)
+{
+    const QString code = error.nativeErrorCode();
+    if (engine == JetSql::Dialect::PostgreSQL)
+        return code == QLatin1String("25006");     // read_only_sql_transaction
+    bool ok = false;
+    const int n = code.toInt(&ok);
+    return ok && (n & 0xff) == 8;                   // SQLITE_READONLY and its extended codes
+}
+
 namespace {
-[[noreturn]] void raise(const QSqlError &error)
+[[noreturn]] void raise(const QSqlError &error, JetSql::Dialect engine)
 {
     if (isDuplicateKey(error))
         throw DuplicateKey(errorText(error));
+    if (isReadOnly(error, engine))
+        throw AppError(readOnlyText());
     throw AppError(errorText(error));
 }
 } // namespace
@@ -60,7 +77,7 @@ QSqlQuery run(const QSqlDatabase &db, const QString &jet)
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!q.exec(sql))
-        raise(q.lastError());
+        raise(q.lastError(), dialect(db));
     return q;
 }
 
@@ -73,7 +90,7 @@ QSqlQuery runPrepared(const QSqlDatabase &db, const QString &sql, const QVariant
     for (const QVariant &v : values)
         q.addBindValue(v);
     if (!q.exec())
-        raise(q.lastError());
+        raise(q.lastError(), dialect(db));
     return q;
 }
 

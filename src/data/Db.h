@@ -22,10 +22,15 @@ namespace Db {
 // True when the engine refused a statement for a repeated unique key.
 bool isDuplicateKey(const QSqlError &error);
 
+// True when the engine refused a write because the database is read-only for this user.
+bool isReadOnly(const QSqlError &error, JetSql::Dialect engine);
+// The one message every refused write then shows.
+QString readOnlyText();
+
 JetSql::Dialect dialect(const QSqlDatabase &db);
 
 // Translates and runs a statement; raises AppError with the engine's text when it fails
-// (DuplicateKey for a repeated unique key).
+// (DuplicateKey for a repeated unique key; readOnlyText() when the database may only be read).
 QSqlQuery run(const QSqlDatabase &db, const QString &jet);
 
 // Runs an already translated statement with bound values (used by table data sets).

@@ -107,8 +107,12 @@ QString fileNamePart(const QString &sourcePath)
     return sourcePath.mid(cut + 1);
 }
 
-bool copyFileAtomically(const QString &source, const QString &destination, QString *whyNot,
-                        const Writer &writer)
+namespace {
+
+// Copies source into a new temporary file beside destination, checking every write and flushing
+// it to the disk. On failure nothing is left behind and whyNot gets the reason.
+bool writeTemporary(const QString &source, const QString &destination, QString *tempPath, QString *whyNot,
+                    const Writer &writer)
 {
     const Writer write = writer ? writer : Writer(plainWrite);
 
@@ -118,14 +122,13 @@ bool copyFileAtomically(const QString &source, const QString &destination, QStri
         return false;
     }
 
-    QString tempPath;
-    const int fd = openTemporaryBeside(destination, &tempPath);
+    const int fd = openTemporaryBeside(destination, tempPath);
     if (fd < 0) {
         setReason(whyNot, QStringLiteral("无法写入文件夹 %1：%2")
                               .arg(QFileInfo(destination).absolutePath(), systemReason(errno)));
         return false;
     }
-    const QByteArray tempName = QFile::encodeName(tempPath);
+    const QByteArray tempName = QFile::encodeName(*tempPath);
 
     auto fail = [&](const QString &reason) {
         ::close(fd);
@@ -162,6 +165,32 @@ bool copyFileAtomically(const QString &source, const QString &destination, QStri
         setReason(whyNot, QStringLiteral("复制图片 %1 失败：%2").arg(source, systemReason(err)));
         return false;
     }
+    return true;
+}
+
+// Gives the temporary file the name destination unless a file of that name exists; errno is
+// EEXIST then. File systems without an atomic "rename unless taken" get a hard link instead.
+bool placeUnlessTaken(const QByteArray &temp, const QByteArray &destination)
+{
+    if (::renameat2(AT_FDCWD, temp.constData(), AT_FDCWD, destination.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return false;
+    if (::link(temp.constData(), destination.constData()) != 0)
+        return false;
+    ::unlink(temp.constData());
+    return true;
+}
+
+} // namespace
+
+bool copyFileAtomically(const QString &source, const QString &destination, QString *whyNot,
+                        const Writer &writer)
+{
+    QString tempPath;
+    if (!writeTemporary(source, destination, &tempPath, whyNot, writer))
+        return false;
+    const QByteArray tempName = QFile::encodeName(tempPath);
     if (std::rename(tempName.constData(), QFile::encodeName(destination).constData()) != 0) {
         const int err = errno;
         ::unlink(tempName.constData());
@@ -171,8 +200,42 @@ bool copyFileAtomically(const QString &source, const QString &destination, QStri
     return true;
 }
 
+bool sameContent(const QString &a, const QString &b)
+{
+    QFile fa(a), fb(b);
+    if (!fa.open(QIODevice::ReadOnly) || !fb.open(QIODevice::ReadOnly) || fa.size() != fb.size())
+        return false;
+    constexpr qint64 chunk = 1 << 20;
+    for (;;) {
+        const QByteArray x = fa.read(chunk), y = fb.read(chunk);
+        if (x != y)
+            return false;
+        if (x.isEmpty())
+            return fa.error() == QFileDevice::NoError && fb.error() == QFileDevice::NoError;
+    }
+}
+
+QString numberedName(const QString &name, int n)
+{
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString suffix = QStringLiteral("(%1)").arg(n);
+    if (dot <= 0)
+        return name + suffix;
+    return name.left(dot) + suffix + name.mid(dot);
+}
+
+void Added::undo()
+{
+    for (const QString &f : std::as_const(files))
+        QFile::remove(f);
+    for (const QString &d : std::as_const(folders))
+        QDir().rmdir(d);    // only when empty
+    files.clear();
+    folders.clear();
+}
+
 QString ImportPicture(const QString &storeRoot, const QString &sourcePath, const QString &customerNo,
-                      QString *whyNot, const Writer &writer)
+                      QString *whyNot, const Writer &writer, Added *added)
 {
     QString root = storeRoot;
     root.replace(QLatin1Char('\\'), QLatin1Char('/'));
@@ -189,6 +252,11 @@ QString ImportPicture(const QString &storeRoot, const QString &sourcePath, const
         setReason(whyNot, QStringLiteral("客户编号“%1”不能用作文件夹名").arg(customerNo));
         return QString();
     }
+    const QString name = fileNamePart(sourcePath);
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")) {
+        setReason(whyNot, QStringLiteral("文件名无效：%1").arg(sourcePath));
+        return QString();
+    }
     const QFileInfo folderInfo(folder);
     if (!folderInfo.isDir()) {
         // One level only: when the store root is missing this fails and nothing is created.
@@ -196,21 +264,46 @@ QString ImportPicture(const QString &storeRoot, const QString &sourcePath, const
             setReason(whyNot, QStringLiteral("无法创建文件夹：%1").arg(folder));
             return QString();
         }
+        if (added)
+            added->folders << folder;
     }
 
-    const QString name = fileNamePart(sourcePath);
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")) {
-        setReason(whyNot, QStringLiteral("文件名无效：%1").arg(sourcePath));
-        return QString();
+    QString tempPath;   // written once, then offered to each free name in turn
+    auto dropTemporary = [&] {
+        if (!tempPath.isEmpty())
+            ::unlink(QFile::encodeName(tempPath).constData());
+    };
+    constexpr int MaxNames = 10000;
+    for (int n = 1; n <= MaxNames;) {
+        const QString candidate = n == 1 ? name : numberedName(name, n);
+        const QString destination = folder + QLatin1Char('/') + candidate;
+        const QFileInfo there(destination);
+        if (there.exists() || there.isSymLink()) {
+            if (there.isFile() && sameContent(sourcePath, destination)) {
+                dropTemporary();
+                return customerNo + QLatin1Char('\\') + candidate;
+            }
+            ++n;    // another picture (or a folder) has this name
+            continue;
+        }
+        if (tempPath.isEmpty() && !writeTemporary(sourcePath, destination, &tempPath, whyNot, writer))
+            return QString();
+        if (placeUnlessTaken(QFile::encodeName(tempPath), QFile::encodeName(destination))) {
+            if (added)
+                added->files << destination;
+            return customerNo + QLatin1Char('\\') + candidate;
+        }
+        if (errno != EEXIST) {
+            const int err = errno;
+            dropTemporary();
+            setReason(whyNot, QStringLiteral("复制图片 %1 失败：%2").arg(sourcePath, systemReason(err)));
+            return QString();
+        }
+        // Taken meanwhile: look at it again.
     }
-    const QString destination = folder + QLatin1Char('/') + name;
-    if (QFileInfo(destination).isDir()) {
-        setReason(whyNot, QStringLiteral("无法替换文件夹：%1").arg(destination));
-        return QString();
-    }
-    if (!copyFileAtomically(sourcePath, destination, whyNot, writer))
-        return QString();
-    return customerNo + QLatin1Char('\\') + name;
+    dropTemporary();
+    setReason(whyNot, QStringLiteral("文件夹 %1 中没有可用的文件名：%2").arg(folder, name));
+    return QString();
 }
 
 } // namespace PictureStore

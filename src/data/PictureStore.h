@@ -7,6 +7,7 @@
 // other than the atomic replacement of a destination by its new copy.
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -32,15 +33,35 @@ QString fileNamePart(const QString &sourcePath);
 // (possibly fewer than len) or -1 with errno set. The copy routine loops until all is written.
 using Writer = std::function<long long(int fd, const char *data, long long len)>;
 
+// What imports added to the store: the files they created and the customer folders they made.
+// A case save that is refused after its pictures were imported takes them back with undo().
+struct Added {
+    QStringList files;
+    QStringList folders;
+    void undo();    // removes the files, then the folders if they are empty
+};
+
 // Brings the file at sourcePath (taken unchanged as a path) into the folder of customerNo under
 // storeRoot (as returned by storeRoot()) and returns the stored reference customerNo + "\" + file
 // name, or an empty string when nothing was imported. The customer folder is created as one
-// level; the store root itself is never created. A file of the same name in that folder is
-// replaced as a whole: the copy is written to a temporary file beside it and renamed into place
-// only when every byte has been written and flushed. whyNot, when given, receives a short
-// reason for the user on failure. writer is for tests (see copyFileAtomically).
+// level; the store root itself is never created.
+//
+// A stored picture is never replaced by a different one: when the folder already holds a file of
+// that name with other content, the picture goes under the next free name ("face.jpg",
+// "face(2).jpg", "face(3).jpg", ...), so the cases that name the old file keep their picture. A
+// file of the same content is not copied again: its name is the result. The copy is written to a
+// temporary file beside its place and moved there only when every byte has been written and
+// flushed, and never over a file that appeared meanwhile. whyNot, when given, receives a short
+// reason for the user on failure; added, when given, collects what the import created. writer is
+// for tests (see copyFileAtomically).
 QString ImportPicture(const QString &storeRoot, const QString &sourcePath, const QString &customerNo,
-                      QString *whyNot = nullptr, const Writer &writer = Writer());
+                      QString *whyNot = nullptr, const Writer &writer = Writer(), Added *added = nullptr);
+
+// Whether the two files hold the same bytes.
+bool sameContent(const QString &a, const QString &b);
+
+// The n-th name for a picture called name (n >= 2): "face.jpg" -> "face(2).jpg".
+QString numberedName(const QString &name, int n);
 
 // Copies source to destination through a temporary file in the destination's folder, checking
 // every write, flushing to disk and renaming over the destination. On failure the destination is

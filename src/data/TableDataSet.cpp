@@ -111,7 +111,7 @@ QVariant TableDataSet::rowId(int row) const
     return m_rows.at(row).value(m_idColumn);
 }
 
-void TableDataSet::writeRow(bool inserting, QVariantList &values, int storageRow)
+void TableDataSet::checkRow(QVariantList &values) const
 {
     for (const QString &f : m_dateFields) {
         const int i = fieldIndex(f);
@@ -130,6 +130,11 @@ void TableDataSet::writeRow(bool inserting, QVariantList &values, int storageRow
 
     for (int i : m_boolColumns)
         values[i] = asBoolean(values.at(i));
+}
+
+void TableDataSet::writeRow(bool inserting, QVariantList &values, int storageRow)
+{
+    checkRow(values);
 
     const QSqlDatabase db = database();
     const bool postgres = Db::dialect(db) == JetSql::Dialect::PostgreSQL;

@@ -140,15 +140,21 @@ void TDataMod::OpenDatabase()
     if (!info.isFile())
         throw AppError(QStringLiteral("'%1' is not a database file.").arg(path));
     db.setDatabaseName(path);
+    // A user who may read the database but not change it (the file, or the folder where SQLite
+    // keeps its journal) browses it read-only; every save is then refused with one message.
+    m_readOnly = !info.isWritable() || !QFileInfo(info.absolutePath()).isWritable();
     // Another copy of the program writing at the same moment makes this one wait, not fail.
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000")
+                         + (m_readOnly ? QStringLiteral(";QSQLITE_OPEN_READONLY") : QString()));
     if (!db.open())
         throw AppError(Db::errorText(db.lastError()));
     QSqlQuery q(db);
-    // Reading the catalogue makes a file that is not a database fail now, not later.
+    // Reading the catalogue makes a file that is not a database fail now, not later. Switching
+    // the journal writes to the file, so a read-only database keeps the one it has.
     if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))
-        || !q.exec(QStringLiteral("PRAGMA journal_mode=WAL"))
-        || !q.exec(QStringLiteral("PRAGMA synchronous=FULL"))) {
+        || (!m_readOnly
+            && (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL"))
+                || !q.exec(QStringLiteral("PRAGMA synchronous=FULL"))))) {
         const QString text = Db::errorText(q.lastError());
         q.finish();
         db.close();

@@ -56,6 +56,8 @@ public:
     QString databasePath() const;
     bool isConnected() const;
     bool cachedMustLogin() const { return m_mustLogin; }
+    // The database file may be read but not changed by this user: it was opened read-only.
+    bool isReadOnly() const { return m_readOnly; }
 
     const QString ADOConn;      // the connection's name; every data set names it
     SharedQuery ADOQuery;
@@ -65,6 +67,7 @@ private:
     QString m_folder;
     QString m_connectionString;
     bool m_mustLogin = false;
+    bool m_readOnly = false;
 };
 
 // The one instance, made at start-up (tests make their own).

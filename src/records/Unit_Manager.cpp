@@ -18,32 +18,6 @@
 
 namespace {
 
-// The case table: tells the window when a row has been written, so that pictures the save could
-// not store are reported only once the case is really saved.
-class CaseTable : public TableDataSet {
-public:
-    CaseTable(const QString &connection, QObject *parent, std::function<void()> afterWrite)
-        : TableDataSet(connection, QStringLiteral("Surgery"), parent), m_afterWrite(std::move(afterWrite))
-    {
-    }
-
-    // Cases saved while their customer was still unsaved (cleared when a customer is started).
-    QVariantList casesOfNewCustomer;
-    bool customerIsNew = false;
-
-protected:
-    void writeRow(bool inserting, QVariantList &values, int storageRow) override
-    {
-        TableDataSet::writeRow(inserting, values, storageRow);
-        if (inserting && customerIsNew)
-            casesOfNewCustomer << rowId(storageRow);
-        m_afterWrite();
-    }
-
-private:
-    std::function<void()> m_afterWrite;
-};
-
 const QColor kMaroon(128, 0, 0);
 const QColor kTeal(0, 128, 128);
 
@@ -67,6 +41,47 @@ const QString kCustomerNo = QStringLiteral("客户编号");
 
 } // namespace
 
+// The case table. Saving a row first runs every check that can refuse it, then brings the
+// picked pictures into the store (importPictures rewrites the picture columns), then writes the
+// row; when the database refuses the row, the pictures this save added are taken out again, so a
+// refused save leaves the store as it was. It also tells the window when a row has been written,
+// so that pictures the save could not store are reported only once the case is really saved.
+class Tfrm_Manager::CaseTable : public TableDataSet {
+public:
+    using ImportPictures = std::function<void(QVariantList &values, PictureStore::Added &added)>;
+    CaseTable(const QString &connection, QObject *parent, ImportPictures importPictures,
+              std::function<void()> afterWrite)
+        : TableDataSet(connection, QStringLiteral("Surgery"), parent),
+          m_importPictures(std::move(importPictures)), m_afterWrite(std::move(afterWrite))
+    {
+    }
+
+    // Cases saved while their customer was still unsaved (cleared when a customer is started).
+    QVariantList casesOfNewCustomer;
+    bool customerIsNew = false;
+
+protected:
+    void writeRow(bool inserting, QVariantList &values, int storageRow) override
+    {
+        checkRow(values);
+        PictureStore::Added added;
+        m_importPictures(values, added);
+        try {
+            TableDataSet::writeRow(inserting, values, storageRow);
+        } catch (...) {
+            added.undo();
+            throw;
+        }
+        if (inserting && customerIsNew)
+            casesOfNewCustomer << rowId(storageRow);
+        m_afterWrite();
+    }
+
+private:
+    ImportPictures m_importPictures;
+    std::function<void()> m_afterWrite;
+};
+
 Tfrm_Manager::Tfrm_Manager(QWidget *owner, const QString &startCustomerNo)
     : FixedDialog(owner, CentreOnScreen), m_ui(new Ui::Tfrm_Manager)
 {
@@ -79,7 +94,11 @@ Tfrm_Manager::Tfrm_Manager(QWidget *owner, const QString &startCustomerNo)
     auto *customers = new CustomerTable(conn, [this] { return MakeCustomerNo(); }, this);
     adt_UserInfo = customers;
     adt_UserInfo->setObjectName(QStringLiteral("adt_UserInfo"));
-    auto *cases = new CaseTable(conn, this, [this] { m_reportNotStored = !m_notStored.isEmpty(); });
+    auto *cases = new CaseTable(
+        conn, this,
+        [this](QVariantList &values, PictureStore::Added &added) { ImportCasePictures(values, added); },
+        [this] { m_reportNotStored = !m_notStored.isEmpty(); });
+    m_cases = cases;
     adt_Surgery = cases;
     connect(adt_UserInfo, &DataSet::stateChanged, this, [this, cases] {
         const bool isNew = adt_UserInfo->state() == DataSet::Insert;
@@ -101,6 +120,7 @@ Tfrm_Manager::Tfrm_Manager(QWidget *owner, const QString &startCustomerNo)
 
     adt_UserInfo->setOnNewRecord([this](DataSet &ds) { adt_UserInfoNewRecord(ds); });
     adt_UserInfo->setBeforeDelete([this](DataSet &ds) { adt_UserInfoBeforeDelete(ds); });
+    adt_UserInfo->setBeforeCancel([this](DataSet &ds) { adt_UserInfoBeforeCancel(ds); });
     adt_Surgery->setOnNewRecord([this](DataSet &ds) { adt_SurgeryNewRecord(ds); });
     adt_Surgery->setBeforePost([this](DataSet &ds) { adt_SurgeryBeforePost(ds); });
     // Right after a case row is written (before the rest of the window follows the save).
@@ -231,16 +251,26 @@ void Tfrm_Manager::FormCreate(const QString &startCustomerNo)
 bool Tfrm_Manager::FormClose()
 {
     Prompter &p = Prompter::instance();
-    if (adt_UserInfo->isEditing()
-        && p.messageBox(this, QStringLiteral("客户资料还未保存，现在保存吗？"), QStringLiteral("提示"),
-                        Prompt::Yes | Prompt::No, Prompt::Question, Prompt::Yes)
-               == Prompt::Yes)
-        adt_UserInfo->post();       // settles the case first; raises when either save fails
-    if (adt_Surgery->isEditing()
-        && p.messageBox(this, QStringLiteral("手术案例还未保存，现在保存吗？"), QStringLiteral("提示"),
-                        Prompt::Yes | Prompt::No, Prompt::Question, Prompt::Yes)
-               == Prompt::Yes)
-        adt_Surgery->post();
+    bool dropCustomer = false;
+    if (adt_UserInfo->isEditing()) {
+        if (p.messageBox(this, QStringLiteral("客户资料还未保存，现在保存吗？"), QStringLiteral("提示"),
+                         Prompt::Yes | Prompt::No, Prompt::Question, Prompt::Yes)
+            == Prompt::Yes)
+            adt_UserInfo->post();   // settles the case first; raises when either save fails
+        else
+            dropCustomer = true;
+    }
+    if (adt_Surgery->isEditing()) {
+        if (p.messageBox(this, QStringLiteral("手术案例还未保存，现在保存吗？"), QStringLiteral("提示"),
+                         Prompt::Yes | Prompt::No, Prompt::Question, Prompt::Yes)
+            == Prompt::Yes)
+            adt_Surgery->post();
+        else
+            adt_Surgery->cancel();
+    }
+    // Dropping a new customer under which cases were saved asks first (adt_UserInfoBeforeCancel).
+    if (dropCustomer)
+        adt_UserInfo->cancel();
     return true;
 }
 
@@ -272,7 +302,22 @@ void Tfrm_Manager::adt_UserInfoBeforeDelete(DataSet &ds)
                                         Prompt::Yes | Prompt::No, Prompt::Question, Prompt::Yes)
         != Prompt::Yes)
         throw Abort();
-    DeleteCustomerCases(ds.asString(kCustomerNo));
+    // The cases of the number the customer is saved under, whatever the number box shows now.
+    DeleteCustomerCases(ds.savedValue(kCustomerNo).toString());
+}
+
+void Tfrm_Manager::adt_UserInfoBeforeCancel(DataSet &ds)
+{
+    if (ds.state() != DataSet::Insert || m_cases->casesOfNewCustomer.isEmpty())
+        return;
+    // Cases were saved under this new customer: dropping it alone would leave them ownerless.
+    if (Prompter::instance().messageBox(
+            this, QStringLiteral("这位新客户下已保存了手术案例，撤销将同时删除这些案例。确定撤销吗？"),
+            QStringLiteral("提示"), Prompt::Yes | Prompt::No, Prompt::Question, Prompt::No)
+        != Prompt::Yes)
+        throw Abort();
+    CustomerCases::removeCases(DataMod->ADOConn, m_cases->casesOfNewCustomer);
+    m_cases->casesOfNewCustomer.clear();
 }
 
 void Tfrm_Manager::DeleteCustomerCases(const QString &customerNo)

@@ -20,6 +20,9 @@
 class DataSet;
 class QLineEdit;
 class TableDataSet;
+namespace PictureStore {
+struct Added;
+}
 
 namespace Ui {
 class Tfrm_Manager;
@@ -45,6 +48,7 @@ public:
     bool FormClose();           // true when the window may close; raises when a save failed
     void adt_UserInfoNewRecord(DataSet &ds);
     void adt_UserInfoBeforeDelete(DataSet &ds);
+    void adt_UserInfoBeforeCancel(DataSet &ds);
     void BitBtn1Click();
     void BitBtn6Click();
     void FindByName(const QString &name);
@@ -57,6 +61,9 @@ public:
     // ---- cases and pictures (Unit_ManagerCases.cpp) ----
     void adt_SurgeryNewRecord(DataSet &ds);
     void adt_SurgeryBeforePost(DataSet &ds);
+    // Brings a case's picked pictures into the store while its row is saved, after every check
+    // that can refuse the row; rewrites the picture columns of values to the stored references.
+    void ImportCasePictures(QVariantList &values, PictureStore::Added &added);
     void SpeedButton1Click();   // 手术前
     void SpeedButton3Click();   // 手术前1
     void SpeedButton4Click();   // 手术前2
@@ -107,7 +114,9 @@ private:
     QList<QWidget *> enterKeyBoxes() const;
     QList<QLineEdit *> pictureBoxes() const;
 
+    class CaseTable;
     std::unique_ptr<Ui::Tfrm_Manager> m_ui;
+    CaseTable *m_cases = nullptr;       // adt_Surgery
     QStringList m_notStored;    // pictures the last case save could not bring into the store
     bool m_reportNotStored = false;
 };

@@ -63,19 +63,26 @@ void Tfrm_Manager::adt_SurgeryBeforePost(DataSet &ds)
         Prompter::instance().showMessage(this, QStringLiteral("请选择手术大类！"));
         throw Abort();
     }
+    // The pictures are brought into the store by the write itself (ImportCasePictures), once the
+    // rest of the row has been checked: a refused save copies nothing.
+}
+
+void Tfrm_Manager::ImportCasePictures(QVariantList &values, PictureStore::Added &added)
+{
     // The case's own customer number is that of the customer who owns it: the case is always
     // settled before its customer's number can change or another customer is shown.
-    QString owner = ds.asString(QStringLiteral("客户编号"));
+    QString owner = values.value(adt_Surgery->fieldIndex(QStringLiteral("客户编号"))).toString();
     if (owner.isEmpty())
         owner = adt_UserInfo->asString(QStringLiteral("客户编号"));
     for (const QString &column : pictureColumns()) {
-        const QString value = ds.asString(column);
-        if (!PictureStore::isPictureFile(value))
+        const int i = adt_Surgery->fieldIndex(column);
+        const QString value = values.value(i).toString();
+        if (i < 0 || !PictureStore::isPictureFile(value))
             continue;
         QString whyNot;
-        const QString stored = PictureStore::ImportPicture(PicPath, value, owner, &whyNot);
+        const QString stored = PictureStore::ImportPicture(PicPath, value, owner, &whyNot, {}, &added);
         if (!stored.isEmpty())
-            ds.setValue(column, stored);
+            values[i] = stored;
         else
             m_notStored << column + QStringLiteral("：") + whyNot;
     }

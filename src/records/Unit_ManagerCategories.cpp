@@ -55,9 +55,9 @@ void Tfrm_Manager::FillMajorLists()
     const QStringList majors = categoryNames(Statements::majorCategories());
     fill(m_ui->combox, majors);
     fill(m_ui->dbcombox_type, majors);
+    // The case panel's list is bound, yet a refill leaves it without a selection too, until the
+    // case shown changes; the case's major stays in the row.
     fill(m_ui->cbox_Stair, majors);
-    // The case panel's list is bound: it goes on showing the current case's major.
-    showBoundValue(m_ui->cbox_Stair, QStringLiteral("手术大类"));
 }
 
 void Tfrm_Manager::FillDeleteMinorList(const QString &major)

@@ -11,6 +11,8 @@
 #include <QLineEdit>
 #include <QTableView>
 
+#include <memory>
+
 namespace DataBinding {
 
 static const char kBoundProperty[] = "belcaraDataSet";
@@ -27,16 +29,24 @@ void markBound(QWidget *widget, DataSet *ds)
     widget->setProperty(kBoundProperty, QVariant::fromValue<QObject *>(ds));
 }
 
-// Calls show() whenever the record or the field may show something else.
+// Calls show() whenever the record or the field may show something else, except while the
+// control itself is writing into the data set (writing is then set): entering editing and setting
+// the field happen underneath a control that already shows what the person typed, with the
+// cursor and selection where they left them. Showing the stored value then would move the cursor
+// and mix the next keystrokes into the old text.
 template <typename Show>
-static void follow(QWidget *w, DataSet *ds, const QString &field, Show show)
+static void follow(QWidget *w, DataSet *ds, const QString &field, Show show, std::shared_ptr<bool> writing)
 {
-    QObject::connect(ds, &DataSet::recordChanged, w, show);
-    QObject::connect(ds, &DataSet::stateChanged, w, show);
-    QObject::connect(ds, &DataSet::rowsReset, w, show);
-    QObject::connect(ds, &DataSet::fieldChanged, w, [field, show](const QString &f) {
-        if (f.compare(field, Qt::CaseInsensitive) == 0)
+    auto unlessWriting = [show, writing] {
+        if (!*writing)
             show();
+    };
+    QObject::connect(ds, &DataSet::recordChanged, w, unlessWriting);
+    QObject::connect(ds, &DataSet::stateChanged, w, unlessWriting);
+    QObject::connect(ds, &DataSet::rowsReset, w, unlessWriting);
+    QObject::connect(ds, &DataSet::fieldChanged, w, [field, unlessWriting](const QString &f) {
+        if (f.compare(field, Qt::CaseInsensitive) == 0)
+            unlessWriting();
     });
     show();
 }
@@ -48,14 +58,21 @@ static QString textOf(DataSet *ds, const QString &field)
     return ds->asString(field);
 }
 
-// Puts the data set into editing and stores the value; a refusal shows its error.
-static bool store(QWidget *w, DataSet *ds, const QString &field, const QVariant &value)
+// Puts the data set into editing and stores the value; a refusal shows its error. Afterwards the
+// control shows the data set's value again: unchanged when the value was taken as it was typed,
+// the old value when it was refused.
+template <typename Show>
+static void store(QWidget *w, DataSet *ds, const QString &field, const QVariant &value, Show show,
+                  const std::shared_ptr<bool> &writing)
 {
-    return guarded(w->window(), [&] {
+    *writing = true;
+    guarded(w->window(), [&] {
         if (!ds->isEditing())
             ds->edit();
         ds->setValue(field, value);
     });
+    *writing = false;
+    show();
 }
 
 void bindLineEdit(QLineEdit *edit, DataSet *ds, const QString &field, bool readOnly)
@@ -73,10 +90,10 @@ void bindLineEdit(QLineEdit *edit, DataSet *ds, const QString &field, bool readO
             emit edit->textChanged(t);   // handlers of the shown text (tooltips) still run
         }
     };
-    follow(edit, ds, field, show);
-    QObject::connect(edit, &QLineEdit::textEdited, edit, [edit, ds, field, show](const QString &t) {
-        if (!store(edit, ds, field, t))
-            show();
+    auto writing = std::make_shared<bool>(false);
+    follow(edit, ds, field, show, writing);
+    QObject::connect(edit, &QLineEdit::textEdited, edit, [edit, ds, field, show, writing](const QString &t) {
+        store(edit, ds, field, t, show, writing);
     });
 }
 
@@ -87,10 +104,10 @@ void bindComboBox(QComboBox *combo, DataSet *ds, const QString &field)
         const QSignalBlocker block(combo);
         combo->setCurrentIndex(combo->findText(textOf(ds, field), Qt::MatchExactly));
     };
-    follow(combo, ds, field, show);
-    QObject::connect(combo, &QComboBox::activated, combo, [combo, ds, field, show](int index) {
-        if (!store(combo, ds, field, combo->itemText(index)))
-            show();
+    auto writing = std::make_shared<bool>(false);
+    follow(combo, ds, field, show, writing);
+    QObject::connect(combo, &QComboBox::activated, combo, [combo, ds, field, show, writing](int index) {
+        store(combo, ds, field, combo->itemText(index), show, writing);
     });
 }
 
@@ -101,10 +118,10 @@ void bindCheckBox(QCheckBox *box, DataSet *ds, const QString &field)
         const QSignalBlocker block(box);
         box->setChecked(ds->isActive() && ds->hasField(field) && ds->asBool(field));
     };
-    follow(box, ds, field, show);
-    QObject::connect(box, &QCheckBox::clicked, box, [box, ds, field, show](bool checked) {
-        if (!store(box, ds, field, checked))
-            show();
+    auto writing = std::make_shared<bool>(false);
+    follow(box, ds, field, show, writing);
+    QObject::connect(box, &QCheckBox::clicked, box, [box, ds, field, show, writing](bool checked) {
+        store(box, ds, field, checked, show, writing);
     });
 }
 

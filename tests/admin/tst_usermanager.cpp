@@ -11,6 +11,8 @@
 #include "ui_UnitUserManager.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QLineEdit>
 #include <QApplication>
 #include <QToolButton>
 #include <QtTest>
@@ -249,6 +251,38 @@ private slots:
         main.UserManagerN->trigger();
         QCOMPARE(m_prompter->callsOf(QStringLiteral("modal")).size(), 1);
         QCOMPARE(m_prompter->callsOf(QStringLiteral("modal")).first().caption, QStringLiteral("使用人管理"));
+    }
+
+    // The password box and the administrator box from the keyboard, on an account not yet being
+    // edited: the first key must not move the cursor (the password would be scrambled).
+    void typingThePasswordAndTheAdministratorBox()
+    {
+        m_install->exec(QStringLiteral("UPDATE SysManager SET Pwd='admin' WHERE UserName='clerk'"));
+        TfrmUserManager w(nullptr);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(w.adt_SysManager->locate(QStringLiteral("UserName"), QStringLiteral("clerk")));
+        QLineEdit *pwd = w.ui()->DBEdit2;
+        pwd->setFocus(Qt::MouseFocusReason);
+        QTest::keyClick(pwd, Qt::Key_End);
+        QTest::keyClicks(pwd, QStringLiteral("123"));
+        QCOMPARE(pwd->text(), QStringLiteral("admin123"));
+        QCheckBox *sys = w.ui()->DBCheckBox1;
+        sys->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(sys, Qt::Key_Space);
+        QVERIFY(sys->isChecked());
+        QCOMPARE(pwd->text(), QStringLiteral("admin123"));
+        w.ui()->DBNavigator1->click(Nav::Post);
+        QCOMPARE(m_install->scalar(QStringLiteral("SELECT Pwd FROM SysManager WHERE UserName='clerk'")).toString(),
+                 QStringLiteral("admin123"));
+        QCOMPARE(isSys(QStringLiteral("clerk")), 1);
+        // Select all and retype replaces the whole password, first key included.
+        pwd->setFocus(Qt::MouseFocusReason);
+        QTest::keyClick(pwd, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(pwd, QStringLiteral("s3cret"));
+        w.ui()->DBNavigator1->click(Nav::Post);
+        QCOMPARE(m_install->scalar(QStringLiteral("SELECT Pwd FROM SysManager WHERE UserName='clerk'")).toString(),
+                 QStringLiteral("s3cret"));
     }
 };
 

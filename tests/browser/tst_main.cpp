@@ -11,6 +11,11 @@
 #include "ui_Unit_Main.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QTableView>
+#include <QToolButton>
 #include <QFileInfo>
 #include <QtTest>
 
@@ -227,6 +232,86 @@ private slots:
         Settings::writeHospitalNo(QStringLiteral("C3"));
         w.SaveHospitalNo(QStringLiteral("B2"));         // remembered: not written again
         QCOMPARE(Settings::readHospitalNo(), QStringLiteral("C3"));
+    }
+
+    // The command bar's buttons underline their access keys and answer Alt with the key.
+    void commandBarAnswersAccessKeys()
+    {
+        TfrmMain w(m_install->folder());
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        auto *search = w.findChild<QToolButton *>(QStringLiteral("btn_ac_Search"));
+        QVERIFY(search);
+        QCOMPARE(search->text(), QStringLiteral("查询(&S)"));
+        QTest::keyClick(&w, Qt::Key_S, Qt::AltModifier);
+        QTRY_COMPARE(m_prompter->texts(QStringLiteral("modal")), QStringList{"TfrmSearch"});
+        m_prompter->clear();
+        QTest::keyClick(&w, Qt::Key_M, Qt::AltModifier);
+        QTRY_COMPARE(m_prompter->texts(QStringLiteral("modal")), QStringList{"Tfrm_Manager"});
+        QVERIFY(w.adq_Surgery->bof());
+        QTest::keyClick(&w, Qt::Key_N, Qt::AltModifier);
+        QTRY_COMPARE(w.adq_Surgery->recNo(), 1);
+        QTest::keyClick(&w, Qt::Key_P, Qt::AltModifier);
+        QTRY_COMPARE(w.adq_Surgery->recNo(), 0);
+        m_prompter->answers = {Prompt::Yes};
+        QTest::keyClick(&w, Qt::Key_Q, Qt::AltModifier);
+        QTRY_VERIFY(!w.isVisible());
+    }
+
+    // A double-click anywhere on the case list opens the records window on the current case's
+    // customer: on a row, below the rows, on the title row.
+    void doubleClickAnywhereOnTheListOpensTheCustomer()
+    {
+        TfrmMain w(m_install->folder());
+        w.resize(696, 529);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QTableView *grid = w.ui()->DBGrid2;
+        QStringList opened;
+        m_prompter->onModal = [&opened](QDialog *d) {
+            opened << d->findChild<QLineEdit *>(QStringLiteral("DBEdit1"))->text();
+            return int(QDialog::Accepted);
+        };
+        w.adq_Surgery->moveTo(2);
+        const QPoint blank(20, grid->viewport()->height() - 5);
+        QVERIFY(!grid->indexAt(blank).isValid());
+        QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, blank);
+        QTest::mouseDClick(grid->horizontalHeader(), Qt::LeftButton, {}, QPoint(10, 5));
+        const QRect row = grid->visualRect(grid->model()->index(1, 0));
+        QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, row.center());
+        QCOMPARE(opened, (QStringList{"A1200601010002", "A1200601010001", "A1200601010001"}));
+    }
+
+    // The tool bar strip keeps its height whatever the window's; the filter panel has a groove;
+    // the count never covers the filter buttons.
+    void stripPanelAndCountKeepTheirPlaces()
+    {
+        TfrmMain w(m_install->folder());
+        auto *ui = w.ui();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.resize(696, 529);
+        QTRY_COMPARE(w.size(), QSize(696, 529));
+        QApplication::processEvents();
+        const int strip = ui->CoolBar1->height();
+        QVERIFY(strip >= 20 + 35);
+        for (int height : {620, 700, 529}) {
+            w.resize(696, height);
+            QTRY_COMPARE(w.height(), height);
+            QApplication::processEvents();
+            QCOMPARE(ui->CoolBar1->height(), strip);
+        }
+        QCOMPARE(ui->Panel1->frameShape(), QFrame::Box);
+        QCOMPARE(ui->Panel1->frameShadow(), QFrame::Sunken);
+        QCOMPARE(ui->Panel1->frameWidth(), 2);
+        QCOMPARE(ui->Label_Total->x(), 604);
+        w.resize(400, 529);
+        QTRY_COMPARE(w.width(), 400);
+        QApplication::processEvents();
+        for (QWidget *label : {static_cast<QWidget *>(ui->Label_Total), static_cast<QWidget *>(ui->lb_Count),
+                               static_cast<QWidget *>(ui->Label_Cases)})
+            for (QWidget *button : {static_cast<QWidget *>(ui->bbtn_Show), static_cast<QWidget *>(ui->BitBtn1)})
+                QVERIFY(!label->geometry().intersects(button->geometry()));
     }
 };
 

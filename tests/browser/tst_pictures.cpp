@@ -258,6 +258,17 @@ private slots:
         QCOMPARE(namesOf(ui->Pl_Before), QStringList{"b2.jpg"});
         QCOMPARE(namesOf(ui->Pl_After), QStringList{"a2.jpg"});
 
+        // The records window closes (RefreshData) while the list holds only the customer's
+        // second case: the customer's cases are read last and stand on the first case, which
+        // the grid and the boxes show; so do the pictures.
+        w.ApplySearch(QStringLiteral("WHERE 手术小类='隆鼻'"));
+        QCOMPARE(namesOf(ui->Pl_Before), QStringList{"b2.jpg"});
+        w.RefreshData();
+        QCOMPARE(w.adt_Surgery->recNo(), 0);
+        QCOMPARE(w.adt_Surgery->asString(QStringLiteral("手术小类")), QStringLiteral("双眼皮"));
+        QCOMPARE(namesOf(ui->Pl_Before), QStringList{"b1.jpg"});
+        QVERIFY(namesOf(ui->Pl_After).isEmpty());
+
         // An empty list empties both columns.
         w.ApplySearch(QStringLiteral("WHERE 客户编号='nobody'"));
         QVERIFY(namesOf(ui->Pl_Before).isEmpty() && namesOf(ui->Pl_After).isEmpty());

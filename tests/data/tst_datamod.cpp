@@ -1,6 +1,7 @@
 // The data module: where the database is looked for, what a missing one says, and the login
 // switch read and written only when it changes.
 #include "data/AppError.h"
+#include "data/DataSet.h"
 #include "data/Db.h"
 #include "data/Schema.h"
 #include "data/Unit_DataMod.h"
@@ -15,6 +16,8 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <sys/wait.h>
+#include <cstdio>
 
 // A TCP socket on 127.0.0.1 that listens (the kernel completes connections) but never answers.
 struct SilentPort {
@@ -188,6 +191,79 @@ private slots:
         QCOMPARE(mod.ADOQuery.recordCount(), 1);
         QVERIFY(mod.ADOQuery.value(0, QStringLiteral("IsSYS")).toInt() != 0);
         QCOMPARE(mod.ADOQuery.value(0, QStringLiteral("Pwd")).toString(), QStringLiteral("admin"));
+    }
+
+    // A user who may read the database file but not write it (nor its folder) can browse: the
+    // file is opened read-only, and every save is refused with one message. Run as such a user
+    // in a child process (root gives up its rights there; others lose the write bits).
+    void readOnlyDatabaseOpensForBrowsing()
+    {
+        if (TestDatabase::postgres())
+            QSKIP("the SQLite file only");
+        QTemporaryDir dir;
+        const QString folder = dir.path() + QLatin1Char('/');
+        const QString path = folder + QStringLiteral("Data/Data.mdb");
+        Schema::createDatabase(path);
+        const QString settings = Settings::path();
+        const bool root = ::geteuid() == 0;
+        for (const QString &f : {dir.path(), folder + QStringLiteral("Data")})
+            QFile::setPermissions(f, QFileDevice::Permissions(0x7555));
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther
+                                        | (root ? QFileDevice::WriteOwner : QFileDevice::Permissions()));
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            int failed = 0;
+            auto check = [&failed](bool ok, const char *what) {
+                if (!ok) {
+                    std::fprintf(stderr, "read-only database: %s\n", what);
+                    failed = 1;
+                }
+            };
+            if (root && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+                ::_exit(3);
+            try {
+                Settings::setPath(QStringLiteral("/nonexistent/Belcara.ini"));
+                TDataMod mod(folder);
+                mod.DataModuleCreate();
+                check(mod.isReadOnly(), "not marked read-only");
+                check(!mod.ReadMustLogin(), "cannot read the login switch");
+                mod.ADOQuery.setSql(QStringLiteral("SELECT * FROM SysManager WHERE UserName='Admin'"));
+                mod.ADOQuery.open();
+                check(mod.ADOQuery.recordCount() == 1, "cannot read the accounts");
+                try {
+                    mod.WriteMustLogin(true);
+                    check(false, "a write went through");
+                } catch (const AppError &e) {
+                    check(e.text() == Db::readOnlyText(), qPrintable(e.text()));
+                }
+                TableDataSet classes(mod.ADOConn, QStringLiteral("Class"));
+                classes.open();
+                classes.append();
+                classes.setValue(QStringLiteral("类别名称"), QStringLiteral("眼部"));
+                try {
+                    classes.post();
+                    check(false, "a row was saved");
+                } catch (const AppError &e) {
+                    check(e.text() == Db::readOnlyText(), qPrintable(e.text()));
+                }
+                check(classes.state() == DataSet::Insert, "the refused row was not kept");
+            } catch (const AppError &e) {
+                std::fprintf(stderr, "read-only database: %s\n", qPrintable(e.text()));
+                ::_exit(2);
+            }
+            ::_exit(failed);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        for (const QString &f : {folder + QStringLiteral("Data"), dir.path()})
+            QFile::setPermissions(f, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        Settings::setPath(settings);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0);
+        // Nothing was written beside the database either.
+        QCOMPARE(QDir(folder + QStringLiteral("Data")).entryList(QDir::Files | QDir::Hidden), QStringList{"Data.mdb"});
     }
 
     // ---- the engine chosen by the connection file ----

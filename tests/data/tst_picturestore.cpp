@@ -14,7 +14,10 @@ private slots:
     void fileNamePart_data();
     void fileNamePart();
     void importCopiesIntoCustomerFolder();
-    void sameNameFromTwoFoldersKeepsLastCopy();
+    void sameNameNeverReplacesAnotherPicture();
+    void numberedName_data();
+    void numberedName();
+    void undoTakesBackWhatImportsAdded();
     void sameSourceTwiceGivesSameReference();
     void refusedImports_data();
     void refusedImports();
@@ -108,15 +111,60 @@ void TestPictureStore::importCopiesIntoCustomerFolder()
     QVERIFY(QFileInfo(m_root + Customer + QStringLiteral("/2.jpg")).permissions() & QFileDevice::ReadOther);
 }
 
-void TestPictureStore::sameNameFromTwoFoldersKeepsLastCopy()
+void TestPictureStore::sameNameNeverReplacesAnotherPicture()
 {
+    const auto import = [this](const QString &source) { return PictureStore::ImportPicture(m_root, source, Customer); };
     const QString first = writeFile(QStringLiteral("a/face.jpg"), "first");
-    const QString second = writeFile(QStringLiteral("b/face.jpg"), "second, longer");
-    const QString r1 = PictureStore::ImportPicture(m_root, first, Customer);
-    const QString r2 = PictureStore::ImportPicture(m_root, second, Customer);
-    QCOMPARE(r1, r2);
-    QCOMPARE(readAll(PictureStore::resolveColumn(m_program, r1)), QByteArray("second, longer"));
-    QCOMPARE(customerFolderEntries().size(), 1);
+    const QString r1 = import(first);
+    const QString r2 = import(writeFile(QStringLiteral("b/face.jpg"), "second, longer"));
+    QCOMPARE(r1, Customer + QStringLiteral("\\face.jpg"));
+    QCOMPARE(r2, Customer + QStringLiteral("\\face(2).jpg"));
+    // The cases that name the first file keep their picture.
+    QCOMPARE(readAll(PictureStore::resolveColumn(m_program, r1)), QByteArray("first"));
+    QCOMPARE(readAll(PictureStore::resolveColumn(m_program, r2)), QByteArray("second, longer"));
+    // The same content again, from wherever, gets the name it already has; new content the next.
+    QCOMPARE(import(writeFile(QStringLiteral("c/face.jpg"), "second, longer")), r2);
+    QCOMPARE(import(first), r1);
+    // A folder in the way is passed over like a different picture.
+    QVERIFY(QDir().mkpath(m_root + Customer + QStringLiteral("/face(3).jpg")));
+    QCOMPARE(import(writeFile(QStringLiteral("d/face.jpg"), "fourth")), Customer + QStringLiteral("\\face(4).jpg"));
+    QCOMPARE(customerFolderEntries(),
+             (QStringList{"face(2).jpg", "face(3).jpg", "face(4).jpg", "face.jpg"}));
+}
+
+void TestPictureStore::numberedName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("second");
+    QTest::newRow("extension") << "before1.jpg" << "before1(2).jpg";
+    QTest::newRow("two dots") << "a.b.JPG" << "a.b(2).JPG";
+    QTest::newRow("no extension") << "scan" << "scan(2)";
+    QTest::newRow("leading dot only") << ".jpg" << ".jpg(2)";
+}
+
+void TestPictureStore::numberedName()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, second);
+    QCOMPARE(PictureStore::numberedName(name, 2), second);
+}
+
+void TestPictureStore::undoTakesBackWhatImportsAdded()
+{
+    const QString old = writeFile(QStringLiteral("a/face.jpg"), "old");
+    QVERIFY(!PictureStore::ImportPicture(m_root, old, Customer).isEmpty());
+    PictureStore::Added added;
+    // Into an existing folder: a new name, and a picture already there (nothing added for it).
+    QVERIFY(!PictureStore::ImportPicture(m_root, writeFile("b/face.jpg", "new"), Customer, nullptr, {}, &added).isEmpty());
+    QVERIFY(!PictureStore::ImportPicture(m_root, old, Customer, nullptr, {}, &added).isEmpty());
+    // Into a folder of its own.
+    const QString other = QStringLiteral("A1200612070002");
+    QVERIFY(!PictureStore::ImportPicture(m_root, old, other, nullptr, {}, &added).isEmpty());
+    QCOMPARE(added.files.size(), 2);
+    added.undo();
+    QCOMPARE(customerFolderEntries(), QStringList{"face.jpg"});
+    QCOMPARE(readAll(m_root + Customer + QStringLiteral("/face.jpg")), QByteArray("old"));
+    QVERIFY(!QFileInfo::exists(m_root + other));
 }
 
 void TestPictureStore::sameSourceTwiceGivesSameReference()

@@ -95,7 +95,7 @@ private slots:
         auto *ui = w.ui();
         ui->DBNavigator2->click(DBNavigator::Insert);
         choose(ui->cbox_Stair, QStringLiteral("鼻部"));
-        // Two folders, one file name: one stored file holding the content imported last.
+        // Two folders, one file name: the second picture is stored under the next free name.
         pick(w, "SpeedButton1", source(QStringLiteral("day1/face.jpg"), "first"));
         pick(w, "SpeedButton2", source(QStringLiteral("day2/face.jpg"), "second"));
         // The same source twice gives the same reference.
@@ -108,14 +108,16 @@ private slots:
         QCOMPARE(w.adt_Surgery->state(), DataSet::Browse);
         QVERIFY(m_prompt->calls.size() == 4 && m_prompt->texts("box").isEmpty());
         const QString face = kBing + QStringLiteral("\\face.jpg"), sideRef = kBing + QStringLiteral("\\side.jpg");
+        const QString face2 = kBing + QStringLiteral("\\face(2).jpg");
         QCOMPARE(install().scalar("SELECT 手术前 || '|' || (CASE WHEN 手术前1 IS NULL THEN 1 ELSE 0 END) || '|' || 手术前2 || '|' || 手术后 || '|' || "
                                   "(CASE WHEN 手术后1 IS NULL THEN 1 ELSE 0 END) || '|' || 手术后2 || '|' || 手术大类 || '|' || 客户编号 FROM Surgery "
                                   "WHERE 客户编号='" + kBing + "'").toString(),
-                 QStringList({face, "1", sideRef, face, "1", sideRef, "鼻部", kBing}).join('|'));
-        QCOMPARE(readFile(store(kBing + "/face.jpg")), QByteArray("second"));
+                 QStringList({face, "1", sideRef, face2, "1", sideRef, "鼻部", kBing}).join('|'));
+        QCOMPARE(readFile(store(kBing + "/face.jpg")), QByteArray("first"));
+        QCOMPARE(readFile(store(kBing + "/face(2).jpg")), QByteArray("second"));
         QCOMPARE(readFile(store(kBing + "/side.jpg")), QByteArray("side"));
         QCOMPARE(ui->dbed_Before->text(), face);
-        QCOMPARE(QDir(store(kBing)).entryList(QDir::Files | QDir::Hidden).size(), 2);
+        QCOMPARE(QDir(store(kBing)).entryList(QDir::Files | QDir::Hidden).size(), 3);
 
         // Saving again without new pictures leaves references and files alone.
         type(ui->DBEdit9, QStringLiteral("Zhou"));
@@ -123,7 +125,7 @@ private slots:
         writeFile(store(kBing + "/face.jpg"), "kept");
         ui->DBNavigator2->click(DBNavigator::Post);
         QCOMPARE(readFile(store(kBing + "/face.jpg")), QByteArray("kept"));
-        QCOMPARE(install().scalar("SELECT 手术后 FROM Surgery WHERE 手术医生='Zhou'").toString(), face);
+        QCOMPARE(install().scalar("SELECT 手术后 FROM Surgery WHERE 手术医生='Zhou'").toString(), face2);
     }
 
     void noMajorRefusesAndCopiesNothing()

@@ -77,12 +77,13 @@ private slots:
         QVERIFY(main.adq_Surgery->locate(QStringLiteral("客户编号"), number));
         QCOMPARE(main.adt_Userinfo->asString(QStringLiteral("用户姓名")), QStringLiteral("Ding"));
         QCOMPARE(main.adt_Surgery->recordCount(), 1);
-        const QString ref = number + QStringLiteral("\\face.jpg");
-        QCOMPARE(main.adt_Surgery->asString(QStringLiteral("手术前")), ref);
-        QCOMPARE(main.adt_Surgery->asString(QStringLiteral("手术后")), ref);
+        // Two photos of one name: the second is stored under the next free name.
+        QCOMPARE(main.adt_Surgery->asString(QStringLiteral("手术前")), number + QStringLiteral("\\face.jpg"));
+        QCOMPARE(main.adt_Surgery->asString(QStringLiteral("手术后")), number + QStringLiteral("\\face(2).jpg"));
         QCOMPARE(main.adt_Surgery->asString(QStringLiteral("手术小类")), QStringLiteral("双眼皮"));
         QCOMPARE(main.adt_Surgery->asString(QStringLiteral("手术日期")), QStringLiteral("2007-02-01"));
-        QCOMPARE(readFile(m_install->folder() + "pic/" + number + "/face.jpg"), QByteArray("after"));
+        QCOMPARE(readFile(m_install->folder() + "pic/" + number + "/face.jpg"), QByteArray("before"));
+        QCOMPARE(readFile(m_install->folder() + "pic/" + number + "/face(2).jpg"), QByteArray("after"));
         QVERIFY(main.ui()->cbox_Stair->findText(QStringLiteral("胸部")) >= 0);
     }
 

@@ -1,0 +1,336 @@
+// The records window driven from the keyboard, as staff use it: the focus in a box, the cursor
+// placed with End, Home or a selection, then keys. Each case checks what the box shows, what the
+// row holds and what was saved. Then the faults that touched another customer's data: a delete
+// after the number box was changed, a refused case save with a picture named like a stored one,
+// and a case saved under a new customer nobody typed into.
+#include "ManagerFixture.h"
+#include "ui_Unit_Manager.h"
+
+#include <memory>
+
+using namespace ManagerTest;
+
+namespace {
+const QString kJia = QStringLiteral("A1200612070001");
+const QString kYi = QStringLiteral("A1200612070002");
+const QString kBing = QStringLiteral("A1200612070003");
+} // namespace
+
+class TestManagerTyping : public QObject {
+    Q_OBJECT
+    std::unique_ptr<TestInstall> m_install;
+    std::unique_ptr<ScriptedPrompter> m_prompt;
+
+    TestInstall &install() { return *m_install; }
+    int rows(const QString &sql) { return count(*m_install, sql); }
+    QString store(const QString &relative) { return m_install->folder() + QStringLiteral("pic/") + relative; }
+    QString source(const QString &relative, const QByteArray &bytes)
+    {
+        return writeFile(m_install->folder() + QStringLiteral("camera/") + relative, bytes);
+    }
+    void pick(QToolButton *button, const QString &file)
+    {
+        m_prompt->files = {file};
+        button->click();
+    }
+    // Shows the window and puts the focus in a box, as a click would.
+    static void focus(Tfrm_Manager &w, QWidget *box)
+    {
+        if (!w.isVisible()) {
+            w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+        }
+        box->setFocus(Qt::MouseFocusReason);
+    }
+    QString saved(const QString &column, const QString &where)
+    {
+        return install().scalar("SELECT " + column + " FROM tUserInfo WHERE " + where).toString();
+    }
+
+private slots:
+    void init()
+    {
+        m_install = std::make_unique<TestInstall>();
+        m_prompt = std::make_unique<ScriptedPrompter>();
+        seedCustomers(install());   // 甲 Jia (two cases), 乙 Yi (one case), 丙 Bing (none)
+        seedCategories(install());
+    }
+    void cleanup()
+    {
+        m_prompt.reset();
+        m_install.reset();
+    }
+
+    // The first key in a record that is not being edited puts the record into editing; the box
+    // must keep its text, cursor and selection through that.
+    void lineEditKeepsCursorAndSelection_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<int>("place");     // 0: End, 1: Home, 2: select all, 3: select "nn"
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QString>("result");
+        QTest::newRow("append after End") << "Anna" << 0 << "Lee" << "AnnaLee";
+        QTest::newRow("insert after Home") << "Anna" << 1 << "Dr " << "Dr Anna";
+        QTest::newRow("select all and retype") << "Anna" << 2 << "Bob" << "Bob";
+        QTest::newRow("replace a selection") << "Anna" << 3 << "d" << "Ada";
+        QTest::newRow("backspace at End") << "Anna" << 0 << "\b\b" << "An";
+        QTest::newRow("into an empty box") << "" << 0 << "Zoe" << "Zoe";
+    }
+    void lineEditKeepsCursorAndSelection()
+    {
+        QFETCH(QString, stored);
+        QFETCH(int, place);
+        QFETCH(QString, keys);
+        QFETCH(QString, result);
+        install().exec("UPDATE tUserInfo SET 用户姓名='" + stored + "' WHERE 客户编号='" + kYi + "'");
+        Tfrm_Manager w(nullptr, kYi);
+        QLineEdit *box = w.ui()->DBEdit2;
+        focus(w, box);
+        QCOMPARE(w.adt_UserInfo->state(), DataSet::Browse);
+        if (place == 0)
+            QTest::keyClick(box, Qt::Key_End);
+        else if (place == 1)
+            QTest::keyClick(box, Qt::Key_Home);
+        else if (place == 2)
+            QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+        else
+            box->setSelection(1, 2);
+        for (const QChar c : keys) {
+            if (c == QLatin1Char('\b'))
+                QTest::keyClick(box, Qt::Key_Backspace);
+            else
+                QTest::keyClicks(box, QString(c));
+        }
+        QCOMPARE(box->text(), result);
+        QCOMPARE(w.adt_UserInfo->state(), DataSet::Edit);
+        QCOMPARE(w.adt_UserInfo->asString("用户姓名"), result);
+        w.ui()->DBNavigator1->click(DBNavigator::Post);
+        QCOMPARE(saved("用户姓名", "客户编号='" + kYi + "'"), result);
+        QVERIFY(m_prompt->calls.isEmpty());
+    }
+
+    // Several boxes of one record in a row, Tab and Enter between them, the date box included:
+    // each keeps what was typed into it while the others put the record into editing.
+    void typingAWholeCustomerAndCase()
+    {
+        install().exec("UPDATE tUserInfo SET 性别='F' WHERE 客户编号='" + kBing + "'");
+        Tfrm_Manager w(nullptr, kBing);
+        auto *ui = w.ui();
+        focus(w, ui->DBEdit3);
+        QTest::keyClick(ui->DBEdit3, Qt::Key_End);
+        QTest::keyClicks(ui->DBEdit3, QStringLiteral("emale"));
+        QCOMPARE(ui->DBEdit3->text(), QStringLiteral("Female"));
+        QTest::keyClick(ui->DBEdit3, Qt::Key_Tab);          // on to 年龄
+        QCOMPARE(QApplication::focusWidget(), ui->DBEdit4);
+        QTest::keyClicks(ui->DBEdit4, QStringLiteral("34"));
+        QTest::keyClick(ui->DBEdit4, Qt::Key_Return);       // Enter moves on like Tab
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("555-0101"));
+        w.ui()->DBNavigator1->click(DBNavigator::Post);
+        QCOMPARE(saved("性别 || '|' || 年龄 || '|' || 电话", "客户编号='" + kBing + "'"),
+                 QStringLiteral("Female|34|555-0101"));
+
+        // The case: the major picked with the keyboard, then surgeon, amount and the date.
+        ui->DBNavigator2->click(DBNavigator::Insert);
+        focus(w, ui->cbox_Stair);
+        QTest::keyClick(ui->cbox_Stair, Qt::Key_Down);
+        QCOMPARE(ui->cbox_Stair->currentText(), QStringLiteral("眼部"));
+        QCOMPARE(w.adt_Surgery->asString("手术大类"), QStringLiteral("眼部"));
+        focus(w, ui->DBEdit9);
+        QTest::keyClicks(ui->DBEdit9, QStringLiteral("Wang"));
+        focus(w, ui->DBEdit10);
+        QTest::keyClicks(ui->DBEdit10, QStringLiteral("1200"));
+        focus(w, ui->DBEdit11);
+        QTest::keyClicks(ui->DBEdit11, QStringLiteral("2006-12-7"));
+        QTest::keyClick(ui->DBEdit11, Qt::Key_Home);
+        QTest::keyClick(ui->DBEdit11, Qt::Key_Delete);      // "006-12-7" is no date ...
+        QTest::keyClicks(ui->DBEdit11, QStringLiteral("2"));   // ... until the 2 is back
+        QCOMPARE(ui->DBEdit11->text(), QStringLiteral("2006-12-7"));
+        // Back in the surgeon box, End and more text: the case is being edited already.
+        focus(w, ui->DBEdit9);
+        QTest::keyClick(ui->DBEdit9, Qt::Key_End);
+        QTest::keyClicks(ui->DBEdit9, QStringLiteral("Li"));
+        ui->DBNavigator2->click(DBNavigator::Post);
+        QCOMPARE(install().scalar("SELECT 手术大类 || '|' || 手术医生 || '|' || 金额 || '|' || 手术日期 FROM Surgery "
+                                  "WHERE 客户编号='" + kBing + "'").toString(),
+                 QStringLiteral("眼部|WangLi|1200|2006-12-07"));
+        QCOMPARE(ui->DBEdit11->text(), QStringLiteral("2006-12-07"));
+        QVERIFY(m_prompt->calls.isEmpty());
+    }
+
+    // A refused edit (here: typing into a case while there is no customer at all) shows the
+    // refusal and the box goes back to the stored value.
+    void refusedKeystrokeRestoresTheBox()
+    {
+        install().exec(QStringLiteral("DELETE FROM Surgery"));
+        install().exec(QStringLiteral("DELETE FROM tUserInfo"));
+        Tfrm_Manager w(nullptr, QString());
+        focus(w, w.ui()->DBEdit9);
+        QTest::keyClicks(w.ui()->DBEdit9, QStringLiteral("W"));
+        QCOMPARE(m_prompt->texts("box"), QStringList{"请先增加客户"});
+        QCOMPARE(w.ui()->DBEdit9->text(), QString());
+        QCOMPARE(w.adt_Surgery->state(), DataSet::Browse);
+    }
+
+    // The delete acts on the number the customer is saved under, not on what the number box
+    // shows; afterwards the case panel shows what is stored, and the number given out again by
+    // the next new customer comes with no cases.
+    void deleteUsesTheSavedNumber()
+    {
+        const QString first = "A1" + today() + "0001", second = "A1" + today() + "0002";
+        install().exec("INSERT INTO tUserInfo (客户编号, 用户姓名) VALUES ('" + first + "','Ding'),('" + second + "','Wu')");
+        install().exec("INSERT INTO Surgery (客户编号, 手术大类, 手术医生) VALUES ('" + first + "','眼部','Qian'),('"
+                       + second + "','鼻部','Sun')");
+        Tfrm_Manager w(nullptr, second);
+        auto *ui = w.ui();
+        focus(w, ui->DBEdit1);
+        QTest::keyClick(ui->DBEdit1, Qt::Key_End);
+        QTest::keyClick(ui->DBEdit1, Qt::Key_Backspace);
+        QTest::keyClicks(ui->DBEdit1, QStringLiteral("1"));
+        QCOMPARE(ui->DBEdit1->text(), first);
+        m_prompt->answers = {Prompt::Yes};
+        ui->DBNavigator1->click(DBNavigator::Delete);
+        QCOMPARE(m_prompt->texts("box"), QStringList{"确认删除吗？"});
+        QCOMPARE(rows("SELECT COUNT(*) FROM tUserInfo WHERE 客户编号='" + second + "'"), 0);
+        QCOMPARE(rows("SELECT COUNT(*) FROM Surgery WHERE 客户编号='" + second + "'"), 0);
+        QCOMPARE(rows("SELECT COUNT(*) FROM Surgery WHERE 客户编号='" + first + "'"), 1);
+        // The case panel shows the stored cases of the customer now shown.
+        const QString shown = w.adt_UserInfo->asString("客户编号");
+        QCOMPARE(w.adt_Surgery->recordCount(), rows("SELECT COUNT(*) FROM Surgery WHERE 客户编号='" + shown + "'"));
+        QCOMPARE(ui->DBEdit9->text(), install().scalar("SELECT 手术医生 FROM Surgery WHERE 客户编号='" + shown + "'").toString());
+        ui->DBNavigator1->click(DBNavigator::Insert);
+        QCOMPARE(w.adt_UserInfo->asString("客户编号"), second);
+        QCOMPARE(w.adt_Surgery->recordCount(), 0);
+        QCOMPARE(ui->DBEdit9->text(), QString());
+    }
+
+    // Every check that can refuse a case runs before a picture is copied; a stored picture of
+    // the same name is never replaced; the boxes keep the picked paths until the row is written.
+    void refusedCaseSaveLeavesTheStoreAlone()
+    {
+        writeFile(store(kYi + "/before1.jpg"), "Zhao's photo");
+        install().exec("UPDATE Surgery SET 手术前='" + kYi + "\\before1.jpg' WHERE 客户编号='" + kYi + "'");
+        Tfrm_Manager w(nullptr, kYi);
+        auto *ui = w.ui();
+        ui->DBNavigator2->click(DBNavigator::Insert);
+        focus(w, ui->cbox_Stair);
+        QTest::keyClick(ui->cbox_Stair, Qt::Key_Down);
+        focus(w, ui->DBEdit11);
+        QTest::keyClicks(ui->DBEdit11, QStringLiteral("bad"));
+        const QString picked = source(QStringLiteral("new/before1.jpg"), "new photo");
+        pick(ui->SpeedButton1, picked);
+        ui->DBNavigator2->click(DBNavigator::Post);
+
+        QCOMPARE(m_prompt->texts("error"), QStringList{"'bad' is not a valid date"});
+        QCOMPARE(w.adt_Surgery->state(), DataSet::Insert);
+        QCOMPARE(ui->dbed_Before->text(), picked);
+        QCOMPARE(readFile(store(kYi + "/before1.jpg")), QByteArray("Zhao's photo"));
+        QCOMPARE(QDir(store(kYi)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{"before1.jpg"});
+
+        // With a date the case is saved; its picture goes under the next free name.
+        ui->DBEdit11->selectAll();
+        QTest::keyClicks(ui->DBEdit11, QStringLiteral("2006-12-8"));
+        ui->DBNavigator2->click(DBNavigator::Post);
+        QCOMPARE(w.adt_Surgery->state(), DataSet::Browse);
+        QCOMPARE(install().scalar("SELECT 手术前 FROM Surgery WHERE 手术日期='2006-12-08'").toString(),
+                 kYi + "\\before1(2).jpg");
+        QCOMPARE(readFile(store(kYi + "/before1(2).jpg")), QByteArray("new photo"));
+        QCOMPARE(readFile(store(kYi + "/before1.jpg")), QByteArray("Zhao's photo"));
+        QCOMPARE(install().scalar("SELECT 手术前 FROM Surgery WHERE 手术医生='Zhao'").toString(),
+                 kYi + "\\before1.jpg");
+    }
+
+    // A save the database refuses after the pictures were copied takes them back out.
+    void databaseRefusalTakesPicturesBack()
+    {
+        Tfrm_Manager w(nullptr, kBing);
+        auto *ui = w.ui();
+        ui->DBNavigator2->click(DBNavigator::Insert);
+        choose(ui->cbox_Stair, QStringLiteral("鼻部"));
+        pick(ui->SpeedButton2, source(QStringLiteral("a.jpg"), "after"));
+        install().exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON Surgery "
+                                      "BEGIN SELECT RAISE(ABORT, 'refused by the database'); END"));
+        ui->DBNavigator2->click(DBNavigator::Post);
+        QCOMPARE(m_prompt->texts("error").size(), 1);
+        QCOMPARE(w.adt_Surgery->state(), DataSet::Insert);
+        QVERIFY(!QFileInfo::exists(store(kBing)));
+    }
+
+    // A case saved under a new customer nobody typed into makes that customer a change: moving
+    // away saves the customer instead of dropping it.
+    void newCustomerWithASavedCaseIsKept()
+    {
+        Tfrm_Manager w(nullptr, kBing);
+        auto *ui = w.ui();
+        ui->DBNavigator1->click(DBNavigator::Insert);
+        const QString number = w.adt_UserInfo->asString("客户编号");
+        QCOMPARE(number, "A1" + today() + "0001");
+        ui->DBNavigator2->click(DBNavigator::Insert);
+        choose(ui->cbox_Stair, QStringLiteral("眼部"));
+        pick(ui->SpeedButton1, source(QStringLiteral("b.jpg"), "b"));
+        ui->DBNavigator2->click(DBNavigator::Post);
+        ui->DBNavigator1->click(DBNavigator::Prior);
+        QCOMPARE(rows("SELECT COUNT(*) FROM tUserInfo WHERE 客户编号='" + number + "'"), 1);
+        QCOMPARE(rows("SELECT COUNT(*) FROM Surgery s WHERE NOT EXISTS "
+                      "(SELECT 1 FROM tUserInfo u WHERE u.客户编号 = s.客户编号)"), 0);
+        // The next new customer gets the next number and no cases.
+        ui->DBNavigator1->click(DBNavigator::Insert);
+        QCOMPARE(w.adt_UserInfo->asString("客户编号"), "A1" + today() + "0002");
+        QCOMPARE(w.adt_Surgery->recordCount(), 0);
+        QVERIFY(m_prompt->texts("box").isEmpty());
+    }
+
+    // Cancel (or delete, or closing without saving) on such a row asks: No keeps the row in
+    // editing, Yes drops it together with the cases saved under it.
+    void droppingNewCustomerWithSavedCases_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("cancel, no") << "cancel" << int(Prompt::No);
+        QTest::newRow("cancel, yes") << "cancel" << int(Prompt::Yes);
+        QTest::newRow("delete, yes") << "delete" << int(Prompt::Yes);
+        QTest::newRow("close without saving, no") << "close" << int(Prompt::No);
+        QTest::newRow("close without saving, yes") << "close" << int(Prompt::Yes);
+    }
+    void droppingNewCustomerWithSavedCases()
+    {
+        QFETCH(QString, how);
+        QFETCH(int, answer);
+        auto w = std::make_unique<Tfrm_Manager>(nullptr, kBing);
+        auto *ui = w->ui();
+        ui->DBNavigator1->click(DBNavigator::Insert);
+        const QString number = w->adt_UserInfo->asString("客户编号");
+        ui->DBNavigator2->click(DBNavigator::Insert);
+        choose(ui->cbox_Stair, QStringLiteral("眼部"));
+        ui->DBNavigator2->click(DBNavigator::Post);
+        QCOMPARE(rows("SELECT COUNT(*) FROM Surgery WHERE 客户编号='" + number + "'"), 1);
+        m_prompt->clear();
+        if (how == "close")
+            m_prompt->answers = {Prompt::No, Prompt::Button(answer)};   // "save the customer?" No
+        else
+            m_prompt->answers = {Prompt::Button(answer)};
+        if (how == "cancel")
+            ui->DBNavigator1->click(DBNavigator::Cancel);
+        else if (how == "delete")
+            ui->DBNavigator1->click(DBNavigator::Delete);
+        else
+            w->reject();
+        const QStringList boxes = m_prompt->texts("box");
+        QVERIFY(!boxes.isEmpty());
+        QCOMPARE(boxes.last(), QStringLiteral("这位新客户下已保存了手术案例，撤销将同时删除这些案例。确定撤销吗？"));
+        const bool dropped = answer == Prompt::Yes;
+        QCOMPARE(w->adt_UserInfo->state(), dropped ? DataSet::Browse : DataSet::Insert);
+        QCOMPARE(rows("SELECT COUNT(*) FROM Surgery WHERE 客户编号='" + number + "'"), dropped ? 0 : 1);
+        QCOMPARE(rows("SELECT COUNT(*) FROM tUserInfo WHERE 客户编号='" + number + "'"), 0);
+        if (!dropped) {
+            // Still the new customer with its case; saving it keeps both.
+            ui->DBNavigator1->click(DBNavigator::Post);
+            QCOMPARE(rows("SELECT COUNT(*) FROM tUserInfo WHERE 客户编号='" + number + "'"), 1);
+        }
+        QCOMPARE(rows("SELECT COUNT(*) FROM Surgery s WHERE NOT EXISTS "
+                      "(SELECT 1 FROM tUserInfo u WHERE u.客户编号 = s.客户编号)"), 0);
+    }
+};
+
+QTEST_MAIN(TestManagerTyping)
+#include "tst_managertyping.moc"
