@@ -1,6 +1,7 @@
 #include "browser/Unit_Main.h"
 #include "ui_Unit_Main.h"
 
+#include "audit/AuditLog.h"
 #include "data/AppError.h"
 #include "widgets/DataBinding.h"
 #include "data/DataSet.h"
@@ -448,6 +449,16 @@ void TfrmMain::SaveHospitalNo(const QString &number)
 {
     if (number == m_lastHospitalNo)
         return;
-    Settings::writeHospitalNo(number);
+    const QString before = Settings::readHospitalNo();
+    if (before == number) {
+        Settings::writeHospitalNo(number);
+    } else {
+        // The settings file and the audit event go together: a refused write leaves no event.
+        AuditLog::Event e;
+        e.action = AuditLog::Action::HospitalNoChanged;
+        e.detail = before + QStringLiteral("→") + number;
+        AuditLog::recordWith(QSqlDatabase::database(DataMod->ADOConn, false), e,
+                             [&] { Settings::writeHospitalNo(number); });
+    }
     m_lastHospitalNo = number;
 }
