@@ -1,6 +1,7 @@
 #include "browser/Unit_Main.h"
 #include "ui_Unit_Main.h"
 
+#include "admin/AuditViewer.h"
 #include "audit/AuditLog.h"
 #include "data/AppError.h"
 #include "widgets/DataBinding.h"
@@ -170,6 +171,8 @@ void TfrmMain::buildMenus()
     SetNoN = entry(menuOptions, "SetNoN", QStringLiteral("设置医院编号(&S)"), ac_SetNo);
     UserManagerN = entry(menuOptions, "UserManagerN", QStringLiteral("使用人管理(&U)"), nullptr);
     connect(UserManagerN, &QAction::triggered, this, [this] { guarded(this, [this] { UserManagerNClick(); }); });
+    AuditN = entry(menuOptions, "AuditN", QStringLiteral("操作记录(&R)"), nullptr);
+    connect(AuditN, &QAction::triggered, this, [this] { guarded(this, [this] { AuditNClick(); }); });
     N4 = entry(menuOptions, "N4", QStringLiteral("默认程序打开图片"), ac_OpenType);
     N7 = entry(menuHelp, "N7", QStringLiteral("关于(&A)"), ac_About);
     menuFile->setObjectName(QStringLiteral("menuFile"));
@@ -241,6 +244,7 @@ void TfrmMain::FormCreate()
         ac_Manager->setEnabled(admin);
         UserManagerN->setEnabled(ac_Manager->isEnabled());
         SetNoN->setEnabled(ac_Manager->isEnabled());
+        AuditN->setEnabled(ac_Manager->isEnabled());
     }
     LoadCategories();
     ApplyFilter();
@@ -410,6 +414,12 @@ void TfrmMain::ac_SearchExecute()
 void TfrmMain::UserManagerNClick()
 {
     TfrmUserManager window(this);
+    Prompter::instance().execModal(&window);
+}
+
+void TfrmMain::AuditNClick()
+{
+    AuditViewer window(this, DataMod->ADOConn);
     Prompter::instance().execModal(&window);
 }
 
