@@ -73,6 +73,17 @@ bool sameValue(const QVariant &a, const QVariant &b)
     return a.toString() == b.toString();
 }
 
+// A column's name as the schema writes it: the server folds unquoted names to lower case.
+QString schemaName(const QString &column)
+{
+    static const QStringList names{QStringLiteral("UserName"), QStringLiteral("Pwd"), QStringLiteral("IsSYS"),
+                                   QStringLiteral("MustLogin")};
+    for (const QString &n : names)
+        if (n.compare(column, Qt::CaseInsensitive) == 0)
+            return n;
+    return column;
+}
+
 int indexOf(const QStringList &fields, const QString &name)
 {
     for (int i = 0; i < fields.size(); ++i)
@@ -173,7 +184,7 @@ void recordRowChange(const QSqlDatabase &db, const QString &table, const QString
         for (int i = 0; i < fields.size(); ++i)
             if (fields.at(i).compare(QLatin1String("id"), Qt::CaseInsensitive) != 0
                 && !sameValue(before.value(i), after.value(i)))
-                changed << fields.at(i);
+                changed << schemaName(fields.at(i));
         if (changed.isEmpty())
             return;
     }
