@@ -84,6 +84,15 @@ SchemaUpgrade::Step slowStep(int version)
     return s;
 }
 
+// A connection of its own to the test's database, closed when it goes out of scope (after the
+// handles declared later).
+struct Connection {
+    explicit Connection(const TestDatabase &d) : name(d.connect()) {}
+    ~Connection() { TestDatabase::disconnect(name); }
+    QSqlDatabase db() const { return QSqlDatabase::database(name, false); }
+    QString name;
+};
+
 } // namespace
 
 class TestSchemaUpgrade : public QObject {
@@ -168,10 +177,9 @@ private slots:
         installFirstRelease(qPrintable(file));
         QStringList before;
         {
-            const QString c = m_db->connect();
-            QCOMPARE(SchemaUpgrade::version(QSqlDatabase::database(c, false)), 1);
-            before = dump(QSqlDatabase::database(c, false));
-            TestDatabase::disconnect(c);
+            Connection c(*m_db);
+            QCOMPARE(SchemaUpgrade::version(c.db()), 1);
+            before = dump(c.db());
         }
         QVERIFY(!before.isEmpty());
         if (QTest::currentTestFailed())
@@ -218,22 +226,20 @@ private slots:
         m_dir = std::make_unique<QTemporaryDir>();
         m_folder = m_dir->path() + QLatin1Char('/');
         m_db = std::make_unique<TestDatabase>(m_folder);
-        const QString c = m_db->connect();
-        QCOMPARE(SchemaUpgrade::version(QSqlDatabase::database(c, false)), SchemaUpgrade::newestVersion());
-        TestDatabase::disconnect(c);
+        Connection c(*m_db);
+        QCOMPARE(SchemaUpgrade::version(c.db()), SchemaUpgrade::newestVersion());
     }
 
     void newerDatabaseIsRefusedUntouched()
     {
         installFirstRelease("release1-filled.mdb");
         {
-            const QString c = m_db->connect();
-            const QSqlDatabase db = QSqlDatabase::database(c, false);
+            Connection c(*m_db);
+            const QSqlDatabase db = c.db();
             SchemaUpgrade::upgrade(db, QString());
             run(db, QStringLiteral("UPDATE BelcaraSchema SET Version = 99"));
             if (!m_db->isPostgres())
                 run(db, QStringLiteral("PRAGMA journal_mode=DELETE"));
-            TestDatabase::disconnect(c);
         }
         const QByteArray hash = m_db->isPostgres() ? QByteArray() : hashOf(dataFile());
         TDataMod mod(m_folder);
@@ -245,11 +251,10 @@ private slots:
                      qPrintable(e.text()));
         }
         QVERIFY(!mod.isConnected());
-        const QString c = m_db->connect();
-        const QSqlDatabase db = QSqlDatabase::database(c, false);
+        Connection c(*m_db);
+        const QSqlDatabase db = c.db();
         QCOMPARE(SchemaUpgrade::version(db), 99);
         QCOMPARE(scalar(db, QStringLiteral("SELECT count(*) FROM AuditLog")).toInt(), 1);
-        TestDatabase::disconnect(c);
         if (!m_db->isPostgres()) {
             QCOMPARE(hashOf(dataFile()), hash);
             QVERIFY(!QFile::exists(dataFile() + QStringLiteral("-wal")));
@@ -259,8 +264,8 @@ private slots:
     void readOnlyDatabaseIsRefused()
     {
         installFirstRelease("release1-filled.mdb");
-        const QString c = m_db->connect();
-        QSqlDatabase db = QSqlDatabase::database(c, false);
+        Connection c(*m_db);
+        QSqlDatabase db = c.db();
         if (m_db->isPostgres()) {
             run(db, QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY"));
         } else {
@@ -276,7 +281,6 @@ private slots:
             QVERIFY2(e.text().contains(QStringLiteral("只读")), qPrintable(e.text()));
         }
         QCOMPARE(SchemaUpgrade::version(db), 1);
-        TestDatabase::disconnect(c);
         if (!m_db->isPostgres()) {
             QCOMPARE(hashOf(dataFile()), hash);
             QVERIFY(backups().isEmpty());
@@ -296,15 +300,14 @@ private slots:
         for (int i = 0; i < 2; ++i) {
             threads[i].reset(QThread::create([&, i] {
                 try {
-                    const QString c = m_db->connect();
+                    Connection c(*m_db);
                     {
-                        const QSqlDatabase db = QSqlDatabase::database(c, false);
+                        const QSqlDatabase db = c.db();
                         ready.fetchAndAddOrdered(1);
                         while (ready.loadAcquire() < 2)
                             QThread::yieldCurrentThread();
                         reports[i] = SchemaUpgrade::upgrade(db, file, steps);
                     }
-                    TestDatabase::disconnect(c);
                 } catch (const AppError &e) {
                     errors[i] = e.text();
                 }
@@ -320,13 +323,12 @@ private slots:
         QCOMPARE(reports[1].to, newest);
         // Each step ran once, by one of the two.
         QCOMPARE(reports[0].done.size() + reports[1].done.size(), steps.size());
-        const QString c = m_db->connect();
-        const QSqlDatabase db = QSqlDatabase::database(c, false);
+        Connection c(*m_db);
+        const QSqlDatabase db = c.db();
         QCOMPARE(SchemaUpgrade::version(db), newest);
         QCOMPARE(scalar(db, QStringLiteral("SELECT count(*) FROM AuditLog WHERE Action = 'upgraded'")).toInt(),
                  steps.size());
         QCOMPARE(scalar(db, QStringLiteral("SELECT count(*) FROM Slow")).toInt(), 1);
-        TestDatabase::disconnect(c);
         if (!m_db->isPostgres())
             QCOMPARE(backups().size(), 1);
     }
@@ -334,8 +336,8 @@ private slots:
     void failedStepLeavesDatabaseAsItWas()
     {
         installFirstRelease("release1-filled.mdb");
-        const QString c = m_db->connect();
-        const QSqlDatabase db = QSqlDatabase::database(c, false);
+        Connection c(*m_db);
+        const QSqlDatabase db = c.db();
         const QStringList rows = dump(db);
         const QString file = m_db->isPostgres() ? QString() : dataFile();
 
@@ -366,7 +368,6 @@ private slots:
         QCOMPARE(SchemaUpgrade::version(db), SchemaUpgrade::newestVersion());
         QVERIFY(!QSqlQuery(db).exec(QStringLiteral("SELECT * FROM Later")));
         QCOMPARE(dump(db), rows);
-        TestDatabase::disconnect(c);
     }
 };
 
