@@ -1,6 +1,6 @@
 // What the windows leave in the audit log: logins that succeed and fail (under the name typed,
-// never the password), the hospital number changed, a category and a customer deleted in the
-// records window.
+// never the password), the hospital number changed, a customer, a case and its picture saved,
+// and a category and a customer deleted in the records window.
 #include "support/ScriptedPrompter.h"
 #include "support/TestInstall.h"
 #include "admin/Unit_LoginCheck.h"
@@ -11,6 +11,7 @@
 #include "widgets/DBNavigator.h"
 #include "data/Settings.h"
 #include "data/Unit_DataMod.h"
+#include "records/ManagerFixture.h"
 #include "records/Unit_Manager.h"
 #include "ui_Unit_LoginCheck.h"
 #include "ui_Unit_Manager.h"
@@ -20,6 +21,7 @@
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QSqlQuery>
+#include <QToolButton>
 #include <QtTest>
 
 class TestAuditWindows : public QObject {
@@ -90,6 +92,35 @@ private slots:
         w.SetNoN->trigger();
         QCOMPARE(Settings::readHospitalNo(), QStringLiteral("院"));
         QCOMPARE(events(), QStringList{QStringLiteral("hospital-no-changed|%1||A1→院").arg(AuditLog::computerAccount())});
+    }
+
+    void recordsWindowSaves()
+    {
+        m_install->exec(QStringLiteral("INSERT INTO Class (类别名称, 父类别) VALUES ('眼部','')"));
+        const QString photo = ManagerTest::writeFile(m_install->folder() + QStringLiteral("camera/face.jpg"), "picture");
+        Tfrm_Manager w(nullptr, QString());
+        auto *ui = w.ui();
+        ui->DBNavigator1->click(DBNavigator::Insert);
+        ManagerTest::type(ui->DBEdit2, QStringLiteral("张三"));
+        ui->DBNavigator1->click(DBNavigator::Post);
+        const QString number = ui->DBEdit1->text();
+        ui->DBNavigator2->click(DBNavigator::Insert);
+        ManagerTest::choose(ui->cbox_Stair, QStringLiteral("眼部"));
+        m_prompter->files = {photo};
+        w.findChild<QToolButton *>(QStringLiteral("SpeedButton1"))->click();
+        ui->DBNavigator2->click(DBNavigator::Post);
+        ManagerTest::type(ui->DBEdit9, QStringLiteral("刘医生"));
+        ui->DBNavigator2->click(DBNavigator::Post);
+
+        const QString me = AuditLog::computerAccount();
+        QCOMPARE(events(), (QStringList{QStringLiteral("customer-added|%1|%2|").arg(me, number),
+                                        QStringLiteral("case-added|%1|%2|").arg(me, number),
+                                        QStringLiteral("pictures-stored|%1|%2|手术前").arg(me, number),
+                                        QStringLiteral("case-changed|%1|%2|手术医生").arg(me, number)}));
+        QCOMPARE(m_install->scalar(QStringLiteral("SELECT count(*) FROM AuditLog WHERE Action = 'case-added' AND "
+                                                  "CaseId = (SELECT max(id) FROM Surgery)"))
+                     .toInt(),
+                 1);
     }
 
     void recordsWindowDeletes()
