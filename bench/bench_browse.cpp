@@ -74,6 +74,7 @@ public:
     void showMessage(QWidget *, const QString &) override {}
     void showError(QWidget *, const QString &t) override { std::fprintf(stderr, "error: %s\n", qPrintable(t)); }
     QString openFile(QWidget *, const QString &, int) override { return QString(); }
+    QString saveFile(QWidget *, const QString &, const QString &) override { return QString(); }
     int execModal(QDialog *) override;
     void openExternal(QWidget *, const QString &) override {}
 };

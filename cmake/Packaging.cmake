@@ -9,6 +9,7 @@
 #   /usr/lib/belcara/belcara-mkdb            makes the supplied database
 #   /usr/share/belcara/database.conf         the connection file as installed (commented out);
 #                                            postinst copies it to /etc/belcara/ when missing
+#   /usr/bin/belcara-admin                   sets up and upgrades a PostgreSQL server (--help)
 #   /usr/share/applications/belcara.desktop, /usr/share/icons/hicolor/NxN/apps/belcara.png
 
 set(BELCARA_PACKAGE_DIR ${CMAKE_SOURCE_DIR}/packaging)
@@ -31,12 +32,13 @@ endforeach()
 install(TARGETS Belcara RUNTIME DESTINATION opt/belcara)
 install(FILES ${BELCARA_STAGE_DIR}/links/Data ${BELCARA_STAGE_DIR}/links/pic DESTINATION opt/belcara)
 install(TARGETS belcara-mkdb RUNTIME DESTINATION usr/lib/belcara)
+install(TARGETS belcara-admin RUNTIME DESTINATION usr/bin)
 install(FILES ${BELCARA_PACKAGE_DIR}/belcara.desktop DESTINATION usr/share/applications)
 install(FILES ${BELCARA_PACKAGE_DIR}/database.conf DESTINATION usr/share/belcara)
 install(DIRECTORY ${BELCARA_STAGE_DIR}/icons/ DESTINATION usr/share/icons/hicolor)
 
 # cpack runs the install rules without building everything first: build the package's targets
-# (Belcara, belcara-mkdb, belcara-desktop-icons) before calling it.
+# (Belcara, belcara-mkdb, belcara-admin, belcara-desktop-icons) before calling it.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 set(CPACK_GENERATOR DEB)

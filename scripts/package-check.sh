@@ -19,7 +19,7 @@ installed() { dpkg-query -W -f='${Status}' belcara 2>/dev/null | grep -q "instal
 
 # ---- the package ----
 cmake -S . -B "$BUILD" -G Ninja >/dev/null
-cmake --build "$BUILD" --target Belcara belcara-mkdb belcara-desktop-icons
+cmake --build "$BUILD" --target Belcara belcara-mkdb belcara-admin belcara-desktop-icons
 rm -f "$BUILD"/belcara_*.deb
 (cd "$BUILD" && cpack -G DEB >/dev/null)
 DEB=$(ls "$BUILD"/belcara_*.deb)

@@ -1,7 +1,8 @@
-// belcara-admin: sets up a PostgreSQL server for several workstations.
+// belcara-admin: sets up a PostgreSQL server for several workstations, and upgrades one.
 //
 //   belcara-admin [connection] init [--force]
 //   belcara-admin [connection] migrate <installation folder | Data.mdb> [--force]
+//   belcara-admin [connection] upgrade
 //   belcara-admin set-connection KEY=VALUE... [--config PATH]
 //
 // connection: --service NAME (pg_service.conf), --conninfo "host=... dbname=...", or by default
@@ -12,6 +13,7 @@
 // may change (the program refuses it otherwise), and shows the connection string that results.
 #include "data/AppError.h"
 #include "data/DbEngine.h"
+#include "data/SchemaUpgrade.h"
 #include "data/ServerDb.h"
 
 #include "data/ProfileFile.h"
@@ -24,20 +26,54 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-static int usage()
+static const char Help[] =
+    "usage: belcara-admin [CONNECTION] init [--force]\n"
+    "       belcara-admin [CONNECTION] migrate <INSTALLATION FOLDER | Data.mdb> [--force]\n"
+    "       belcara-admin [CONNECTION] upgrade\n"
+    "       belcara-admin set-connection KEY=VALUE... [--config PATH]\n"
+    "\n"
+    "Sets up and upgrades the PostgreSQL database that several workstations share.\n"
+    "\n"
+    "Commands:\n"
+    "  init      makes the tables of the newest database version on an empty server\n"
+    "            database, with the Param row (no login required) and the account\n"
+    "            Admin (password admin; change it at once in the program).\n"
+    "  migrate   makes the newest tables and copies every row of an installation's\n"
+    "            SQLite database (the folder's Data/Data.mdb, or the file) into them,\n"
+    "            keys included; the row counts are compared before anything is kept.\n"
+    "            Copy the installation's pic/ folder to the shared picture folder too.\n"
+    "  upgrade   brings a server database made by an earlier release to the version\n"
+    "            this program uses, step by step, each step in a transaction of its\n"
+    "            own, and reports what it did. Workstations upgrade by themselves when\n"
+    "            they start; this does it beforehand, e.g. for a user who may not\n"
+    "            change tables. A database newer than this program is left alone.\n"
+    "  set-connection  writes keys of section [Database] into the connection file that\n"
+    "            every workstation's program reads (as root; the file stays root's, mode\n"
+    "            644), e.g. Engine=PostgreSQL Service=clinic. Keys: Engine Service Host\n"
+    "            Port Database User Options ConnectTimeout; KEY= empties a key. Passwords\n"
+    "            are refused: they belong in each user's ~/.pgpass.\n"
+    "\n"
+    "Options:\n"
+    "  --force            init: drops the program's tables first (and every row in them);\n"
+    "                     migrate: replaces data the server already holds\n"
+    "  --service NAME     connect to the service NAME of pg_service.conf\n"
+    "  --conninfo \"...\"  connect with libpq keywords, e.g. \"host=db1 dbname=clinic user=belcara\"\n"
+    "  --config PATH      read (or, with set-connection, write) section [Database] of this\n"
+    "                     connection file (default: /etc/belcara/database.conf)\n"
+    "  -h, --help         shows this text\n"
+    "\n"
+    "Without --service or --conninfo the server is the one the connection file names\n"
+    "(Engine=PostgreSQL with Service= or Host=/Port=/Database=/User=). Passwords are never\n"
+    "given on the command line: libpq reads them from ~/.pgpass (or PGPASSFILE), and the\n"
+    "PG* environment variables work as for psql.\n"
+    "\n"
+    "Exit status: 0 done, 1 refused or failed (the reason is printed; nothing was changed\n"
+    "by the failing step), 2 wrong usage.\n";
+
+static int usage(bool asked = false)
 {
-    std::fprintf(stderr,
-                 "usage: belcara-admin [--service NAME | --conninfo \"KEY=VALUE ...\" | --config PATH]\n"
-                 "                     init [--force]\n"
-                 "       belcara-admin [connection options] migrate <installation folder | Data.mdb> [--force]\n"
-                 "  init     creates the tables, the Param row (no login) and the account Admin/admin\n"
-                 "  migrate  copies an installation's SQLite database into the server\n"
-                 "  --force  replaces tables that are already there (and every row in them)\n"
-                 "       belcara-admin set-connection KEY=VALUE... [--config PATH]\n"
-                 "  set-connection  writes keys of [Database] into the connection file (as root), e.g.\n"
-                 "                  Engine=PostgreSQL Service=clinic; keys: Engine Service Host Port\n"
-                 "                  Database User Options ConnectTimeout; KEY= empties a key\n");
-    return 2;
+    std::fputs(Help, asked ? stdout : stderr);
+    return asked ? 0 : 2;
 }
 
 // ---- set-connection ----------------------------------------------------------------------
@@ -137,7 +173,7 @@ int main(int argc, char **argv)
         else if (a == QLatin1String("--config"))
             config = value();
         else if (a == QLatin1String("-h") || a == QLatin1String("--help"))
-            return usage();
+            return usage(true);
         else if (command.isEmpty())
             command = a;
         else if (source.isEmpty())
@@ -145,7 +181,10 @@ int main(int argc, char **argv)
         else
             return usage();
     }
-    if (command != QLatin1String("init") && command != QLatin1String("migrate"))
+    if (command != QLatin1String("init") && command != QLatin1String("migrate")
+        && command != QLatin1String("upgrade"))
+        return usage();
+    if (command == QLatin1String("upgrade") && force)
         return usage();
     if ((command == QLatin1String("migrate")) == source.isEmpty())
         return usage();
@@ -171,7 +210,21 @@ int main(int argc, char **argv)
         const QSqlDatabase db = QSqlDatabase::database(name, false);
         if (command == QLatin1String("init")) {
             ServerDb::init(db, force);
-            std::printf("init: the five tables, the Param row and the account Admin are on the server\n");
+            std::printf("init: the tables of database version %d, the Param row and the account Admin "
+                        "are on the server\n",
+                        SchemaUpgrade::newestVersion());
+        } else if (command == QLatin1String("upgrade")) {
+            const SchemaUpgrade::Report r = SchemaUpgrade::upgrade(db, QString());
+            if (r.from == r.to)
+                std::printf("upgrade: the database is at version %d already; nothing to do\n", r.to);
+            else if (r.done.isEmpty())
+                std::printf("upgrade: another program upgraded the database from version %d to %d meanwhile\n",
+                            r.from, r.to);
+            else {
+                std::printf("upgrade: from version %d to %d\n", r.from, r.to);
+                for (const QString &step : r.done)
+                    std::printf("  %s\n", qPrintable(step));
+            }
         } else {
             const QString path = ServerDb::sqlitePathFor(source);
             const auto counts = ServerDb::migrate(path, db, force);
@@ -179,7 +232,9 @@ int main(int argc, char **argv)
             for (const auto &c : counts)
                 std::printf("  %-10s %8lld rows in the file, %8lld on the server\n", qPrintable(c.table),
                             static_cast<long long>(c.source), static_cast<long long>(c.copied));
-            std::printf("the row counts agree; put the pic/ folder on the shared folder as well\n");
+            std::printf("the row counts agree; the server holds database version %d; put the pic/ folder on the "
+                        "shared folder as well\n",
+                        SchemaUpgrade::newestVersion());
         }
     } catch (const AppError &e) {
         std::fprintf(stderr, "belcara-admin: %s\n", qPrintable(e.text()));

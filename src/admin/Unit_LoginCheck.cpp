@@ -1,6 +1,7 @@
 #include "admin/Unit_LoginCheck.h"
 #include "ui_Unit_LoginCheck.h"
 
+#include "audit/AuditLog.h"
 #include "widgets/Guard.h"
 #include "widgets/ProgramIcon.h"
 #include "widgets/Prompter.h"
@@ -57,11 +58,18 @@ bool TfrmLogin::CheckLogin()
     q.close();
     q.setSql(Statements::login(m_ui->Edit1->text(), m_ui->Edit2->text()));
     q.open();
+    TUserInfo user;
+    if (!q.isEmpty()) {
+        user.UserName = q.value(0, QStringLiteral("UserName")).toString();
+        user.IsSYS = isTrue(q.value(0, QStringLiteral("IsSYS")));
+    }
+    // Every attempt leaves its event, under the name typed when it failed; the password never.
+    AuditLog::Event e;
+    e.action = q.isEmpty() ? AuditLog::Action::LoginFailed : AuditLog::Action::Login;
+    e.user = q.isEmpty() ? m_ui->Edit1->text() : user.UserName;
+    AuditLog::record(QSqlDatabase::database(DataMod->ADOConn, false), e);
     if (q.isEmpty())
         return false;
-    TUserInfo user;
-    user.UserName = q.value(0, QStringLiteral("UserName")).toString();
-    user.IsSYS = isTrue(q.value(0, QStringLiteral("IsSYS")));
     DataMod->SetCurrentUser(user);
     return true;
 }

@@ -1,6 +1,8 @@
 #include "browser/Unit_Main.h"
 #include "ui_Unit_Main.h"
 
+#include "admin/AuditViewer.h"
+#include "audit/AuditLog.h"
 #include "data/AppError.h"
 #include "widgets/DataBinding.h"
 #include "data/DataSet.h"
@@ -184,6 +186,8 @@ void TfrmMain::buildMenus()
     SetNoN = entry(menuOptions, "SetNoN", QStringLiteral("设置医院编号(&S)"), ac_SetNo);
     UserManagerN = entry(menuOptions, "UserManagerN", QStringLiteral("使用人管理(&U)"), nullptr);
     connect(UserManagerN, &QAction::triggered, this, [this] { guarded(this, [this] { UserManagerNClick(); }); });
+    AuditN = entry(menuOptions, "AuditN", QStringLiteral("操作记录(&R)"), nullptr);
+    connect(AuditN, &QAction::triggered, this, [this] { guarded(this, [this] { AuditNClick(); }); });
     N4 = entry(menuOptions, "N4", QStringLiteral("默认程序打开图片"), ac_OpenType);
     N7 = entry(menuHelp, "N7", QStringLiteral("关于(&A)"), ac_About);
     menuFile->setObjectName(QStringLiteral("menuFile"));
@@ -255,6 +259,7 @@ void TfrmMain::FormCreate()
         ac_Manager->setEnabled(admin);
         UserManagerN->setEnabled(ac_Manager->isEnabled());
         SetNoN->setEnabled(ac_Manager->isEnabled());
+        AuditN->setEnabled(ac_Manager->isEnabled());
     }
     LoadCategories();
     ApplyFilter();
@@ -439,6 +444,12 @@ void TfrmMain::UserManagerNClick()
     Prompter::instance().execModal(&window);
 }
 
+void TfrmMain::AuditNClick()
+{
+    AuditViewer window(this, DataMod->ADOConn);
+    Prompter::instance().execModal(&window);
+}
+
 void TfrmMain::ac_AboutExecute()
 {
     TfrmAbout about(this);
@@ -475,6 +486,16 @@ void TfrmMain::SaveHospitalNo(const QString &number)
 {
     if (number == m_lastHospitalNo)
         return;
-    Settings::writeHospitalNo(number);
+    const QString before = Settings::readHospitalNo();
+    if (before == number) {
+        Settings::writeHospitalNo(number);
+    } else {
+        // The settings file and the audit event go together: a refused write leaves no event.
+        AuditLog::Event e;
+        e.action = AuditLog::Action::HospitalNoChanged;
+        e.detail = before + QStringLiteral("→") + number;
+        AuditLog::recordWith(QSqlDatabase::database(DataMod->ADOConn, false), e,
+                             [&] { Settings::writeHospitalNo(number); });
+    }
     m_lastHospitalNo = number;
 }

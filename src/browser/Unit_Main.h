@@ -45,6 +45,7 @@ public:
     void ac_SearchExecute();
     void ac_SetNoExecute();
     void UserManagerNClick();
+    void AuditNClick();         // the audit log viewer, for administrators
     void ac_AboutExecute();
     void ac_OpenTypeExecute();
     void cbox_StairChange();
@@ -85,7 +86,7 @@ public:
             *ac_Close = nullptr, *ac_About = nullptr, *ac_SetNo = nullptr, *ac_OpenType = nullptr;
     QAction *N2 = nullptr, *N3 = nullptr, *F1 = nullptr, *P1 = nullptr, *N1 = nullptr,
             *L1 = nullptr, *N9 = nullptr, *N10 = nullptr, *SetNoN = nullptr,
-            *UserManagerN = nullptr, *N4 = nullptr, *N7 = nullptr;
+            *UserManagerN = nullptr, *AuditN = nullptr, *N4 = nullptr, *N7 = nullptr;
     QMenu *menuFile = nullptr, *menuView = nullptr, *menuOptions = nullptr, *menuHelp = nullptr;
 
 protected:

@@ -1,6 +1,7 @@
 #include "data/DataSet.h"
 
 #include "data/AppError.h"
+#include "data/Transaction.h"
 
 // Error texts of the data set layer, as the platform's data access layer words them.
 static const char kNotEditing[] = "Dataset not in edit or insert mode";
@@ -448,7 +449,9 @@ void DataSet::remove()
     if (recordCount() == 0)
         throw AppError(QString::fromLatin1(kEmpty));
     settleDetails();
+    // What the hook deletes with the row (a customer's cases) goes in one transaction with it.
     // The hook may refuse; unsaved edits of the row are kept until the delete goes ahead.
+    Transaction t(database());
     if (m_beforeDelete)
         m_beforeDelete(*this);
     if (m_state == Edit) {
@@ -457,6 +460,7 @@ void DataSet::remove()
         setState(Browse);
     }
     deleteRow(m_current);
+    t.commit();
     const int n = storedCount();
     if (m_current >= n)
         m_current = n - 1;

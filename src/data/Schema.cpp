@@ -1,6 +1,7 @@
 #include "data/Schema.h"
 
 #include "data/AppError.h"
+#include "data/SchemaUpgrade.h"
 
 #include <QDir>
 #include <QFile>
@@ -46,7 +47,7 @@ QStringList scriptStatements(const QString &resource, const QString &stopAt)
 
 QStringList statements()
 {
-    return scriptStatements(QStringLiteral(":/schema.sql"));
+    return scriptStatements(QStringLiteral(":/schema.sql")) + SchemaUpgrade::newestStatements(false);
 }
 
 void createDatabase(const QString &path)

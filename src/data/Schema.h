@@ -6,11 +6,12 @@
 
 namespace Schema {
 
-// Creates a new database file with the five tables and the initial rows (one Param row with
-// MustLogin false, the account Admin). Raises AppError when the file exists or cannot be made.
+// Creates a new database file of the newest version: the five tables and the initial rows (one
+// Param row with MustLogin false, the account Admin), then every later version's tables.
+// Raises AppError when the file exists or cannot be made.
 void createDatabase(const QString &path);
 
-// The schema's statements, one per entry, in SQLite's dialect.
+// The newest schema's statements, one per entry, in SQLite's dialect.
 QStringList statements();
 
 // The statements of a schema script kept in the resources (";" ends one; "--" lines are

@@ -3,6 +3,7 @@
 #include "data/AppError.h"
 #include "data/Db.h"
 #include "data/Schema.h"
+#include "data/SchemaUpgrade.h"
 
 #include <QFileInfo>
 #include <QSqlError>
@@ -49,10 +50,23 @@ void inTransaction(QSqlDatabase db, F body)
 } // namespace
 QStringList existingTables(const QSqlDatabase &db);
 namespace {
+// The tables later versions added beside the five.
+const QStringList &addedTables()
+{
+    static const QStringList t{QStringLiteral("auditlog"), QStringLiteral("belcaraschema")};
+    return t;
+}
+
+bool hasTable(const QSqlDatabase &db, const QString &table)
+{
+    QSqlQuery q = exec(db, QStringLiteral("SELECT to_regclass('%1') IS NOT NULL").arg(table));
+    return q.next() && q.value(0).toBool();
+}
+
 void dropTables(const QSqlDatabase &db)
 {
-    for (const QString &t : existingTables(db))
-        exec(db, QStringLiteral("DROP TABLE %1").arg(t));
+    for (const QString &t : existingTables(db) + addedTables())
+        exec(db, QStringLiteral("DROP TABLE IF EXISTS %1").arg(t));
 }
 
 void create(const QSqlDatabase &db, bool withInitialRows)
@@ -124,7 +138,8 @@ const QStringList &tables()
 QStringList schemaStatements(bool withInitialRows)
 {
     return Schema::scriptStatements(QStringLiteral(":/schema-postgresql.sql"),
-                                    withInitialRows ? QString() : QStringLiteral("-- initial rows"));
+                                    withInitialRows ? QString() : QStringLiteral("-- initial rows"))
+           + SchemaUpgrade::newestStatements(true);
 }
 
 QStringList existingTables(const QSqlDatabase &db)
@@ -153,6 +168,11 @@ QString dataBeyondInit(const QSqlDatabase &db)
         }
         if (n > 0)
             parts << QStringLiteral("%1: %2 rows").arg(t).arg(n);
+    }
+    if (hasTable(db, QStringLiteral("auditlog"))) {
+        const qint64 n = count(db, QStringLiteral("auditlog"));
+        if (n > 0)
+            parts << QStringLiteral("auditlog: %1 rows").arg(n);
     }
     return parts.join(QStringLiteral("; "));
 }
@@ -199,10 +219,20 @@ QVector<TableCount> migrate(const QString &sqlitePath, const QSqlDatabase &db, b
             // One read transaction: the counts and the copied rows are the same snapshot even
             // while a workstation still writes to the file.
             exec(src, QStringLiteral("BEGIN"));
+            // The file's own version: a newer one than this program knows is not copied.
+            const int fileVersion = SchemaUpgrade::version(src);
+            if (fileVersion > SchemaUpgrade::newestVersion())
+                throw AppError(QStringLiteral("%1 is database version %2; this program knows up to version %3")
+                                   .arg(sqlitePath)
+                                   .arg(fileVersion)
+                                   .arg(SchemaUpgrade::newestVersion()));
+            QStringList copied = tables();
+            if (fileVersion >= 2)
+                copied << QStringLiteral("AuditLog");
             inTransaction(db, [&] {
                 dropTables(db);
                 create(db, false);
-                for (const QString &t : tables()) {
+                for (const QString &t : copied) {
                     TableCount c;
                     c.table = t;
                     c.source = count(src, t);

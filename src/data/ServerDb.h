@@ -14,8 +14,9 @@ namespace ServerDb {
 // The five tables as the statements name them, in the order they are made and copied.
 const QStringList &tables();
 
-// The schema's statements in PostgreSQL's dialect; the two initial rows (a Param row with
-// MustLogin false, the account Admin/admin with IsSYS true) only when asked for.
+// The newest schema's statements in PostgreSQL's dialect (the five tables, then what later
+// versions added); the two initial rows (a Param row with MustLogin false, the account
+// Admin/admin with IsSYS true) only when asked for.
 QStringList schemaStatements(bool withInitialRows);
 
 // Which of the five tables the server's search path holds (as the server names them).
@@ -38,8 +39,9 @@ struct TableCount {
 // The SQLite database of an installation: the folder's Data/Data.mdb, or the file itself.
 QString sqlitePathFor(const QString &folderOrFile);
 
-// Copies every row of the five tables of the SQLite database into the server, keeping each
-// row's key, after making the tables afresh. Refuses when the server holds data beyond a fresh
+// Copies every row of the five tables of the SQLite database (and of its audit log, when it has
+// one) into the server, keeping each row's key, after making the newest tables afresh. A file
+// newer than this program is refused. Refuses when the server holds data beyond a fresh
 // init, unless force. The rows are counted on both sides before the transaction commits; a
 // difference raises AppError and nothing is kept. Columns the server lacks are an error.
 QVector<TableCount> migrate(const QString &sqlitePath, const QSqlDatabase &db, bool force);

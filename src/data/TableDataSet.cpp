@@ -3,6 +3,8 @@
 #include "data/AppError.h"
 #include "data/Db.h"
 #include "data/JetSql.h"
+#include "data/Transaction.h"
+#include "audit/AuditLog.h"
 
 #include <QSqlQuery>
 #include <QSqlField>
@@ -155,6 +157,8 @@ void TableDataSet::writeRow(bool inserting, QVariantList &values, int storageRow
                                 : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                                       .arg(quotedName(m_table), cols.join(QLatin1String(", ")),
                                            marks.join(QLatin1String(", ")));
+        // The row and its audit event are saved together or not at all.
+        Transaction t(db);
         if (postgres && m_idColumn >= 0) {
             // The server's driver has no last insert id: the statement hands the key back.
             QSqlQuery q = Db::runPrepared(db, sql + QStringLiteral(" RETURNING id"), binds);
@@ -164,6 +168,8 @@ void TableDataSet::writeRow(bool inserting, QVariantList &values, int storageRow
             if (m_idColumn >= 0)
                 values[m_idColumn] = q.lastInsertId();
         }
+        AuditLog::recordRowChange(db, m_table, names, {}, values);
+        t.commit();
         m_rows.insert(storageRow, values);
     } else {
         QStringList sets;
@@ -172,15 +178,21 @@ void TableDataSet::writeRow(bool inserting, QVariantList &values, int storageRow
         binds << rowId(storageRow);
         const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE id = ?")
                                 .arg(quotedName(m_table), sets.join(QLatin1String(", ")));
+        Transaction t(db);
         Db::runPrepared(db, sql, binds);
+        AuditLog::recordRowChange(db, m_table, names, m_rows.at(storageRow), values);
+        t.commit();
         m_rows[storageRow] = values;
     }
 }
 
 void TableDataSet::deleteRow(int storageRow)
 {
-    Db::runPrepared(database(),
-                    QStringLiteral("DELETE FROM %1 WHERE id = ?").arg(quotedName(m_table)),
+    const QSqlDatabase db = database();
+    Transaction t(db);
+    Db::runPrepared(db, QStringLiteral("DELETE FROM %1 WHERE id = ?").arg(quotedName(m_table)),
                     {rowId(storageRow)});
+    AuditLog::recordRowChange(db, m_table, fieldNames(), m_rows.at(storageRow), {});
+    t.commit();
     m_rows.remove(storageRow);
 }

@@ -3,6 +3,8 @@
 #include "data/AppError.h"
 #include "data/Db.h"
 #include "data/DbEngine.h"
+#include "data/SchemaUpgrade.h"
+#include "audit/AuditLog.h"
 #include "data/Statements.h"
 
 #include <QFileInfo>
@@ -73,6 +75,7 @@ TDataMod::TDataMod(const QString &programFolder, QObject *parent)
     if (!m_folder.endsWith(QLatin1Char('/')))
         m_folder += QLatin1Char('/');
     QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), ADOConn);
+    AuditLog::setUser(QString());
 }
 
 TDataMod::~TDataMod()
@@ -122,6 +125,7 @@ void TDataMod::OpenDatabase()
         m_connectionString = DbEngine::conninfo(engine.server);
         useDriver(ADOConn, QStringLiteral("QPSQL"));
         DbEngine::openServer(ADOConn, m_connectionString);
+        upgradeDatabase(QString());
         return;
     }
     useDriver(ADOConn, QStringLiteral("QSQLITE"));
@@ -149,16 +153,36 @@ void TDataMod::OpenDatabase()
     if (!db.open())
         throw AppError(Db::errorText(db.lastError()));
     QSqlQuery q(db);
-    // Reading the catalogue makes a file that is not a database fail now, not later. Switching
-    // the journal writes to the file, so a read-only database keeps the one it has.
-    if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))
-        || (!m_readOnly
-            && (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL"))
-                || !q.exec(QStringLiteral("PRAGMA synchronous=FULL"))))) {
+    // Reading the catalogue makes a file that is not a database fail now, not later.
+    if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
         const QString text = Db::errorText(q.lastError());
         q.finish();
         db.close();
         throw AppError(text);
+    }
+    q.finish();
+    // Before anything else is written: a newer database is refused untouched, an older one is
+    // copied aside and upgraded (and one this user may only read is refused when it needs that).
+    upgradeDatabase(path);
+    // Switching the journal writes to the file, so a read-only database keeps the one it has.
+    if (!m_readOnly
+        && (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL"))
+            || !q.exec(QStringLiteral("PRAGMA synchronous=FULL")))) {
+        const QString text = Db::errorText(q.lastError());
+        q.finish();
+        db.close();
+        throw AppError(text);
+    }
+}
+
+void TDataMod::upgradeDatabase(const QString &sqliteFile)
+{
+    QSqlDatabase db = QSqlDatabase::database(ADOConn, false);
+    try {
+        m_upgrade = SchemaUpgrade::upgrade(db, sqliteFile);
+    } catch (...) {
+        db.close();
+        throw;
     }
 }
 
@@ -185,10 +209,14 @@ void TDataMod::WriteMustLogin(bool value)
         return;
     ADOQuery.close();
     ADOQuery.setSql(Statements::writeMustLogin(value));
-    ADOQuery.execSql();
+    AuditLog::Event e;
+    e.action = AuditLog::Action::LoginSwitchChanged;
+    e.detail = value ? QStringLiteral("开") : QStringLiteral("关");
+    AuditLog::recordWith(QSqlDatabase::database(ADOConn, false), e, [this] { ADOQuery.execSql(); });
 }
 
 void TDataMod::SetCurrentUser(const TUserInfo &user)
 {
     CurrentUser = user;
+    AuditLog::setUser(user.UserName);
 }

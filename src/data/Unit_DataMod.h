@@ -2,6 +2,8 @@
 // The data module: the program's one database connection, the shared scratch query, the
 // login switch and the user who logged in.
 
+#include "data/SchemaUpgrade.h"
+
 #include <QObject>
 #include <QSqlRecord>
 #include <QString>
@@ -58,16 +60,20 @@ public:
     bool cachedMustLogin() const { return m_mustLogin; }
     // The database file may be read but not changed by this user: it was opened read-only.
     bool isReadOnly() const { return m_readOnly; }
+    // What opening the database did to bring it to the program's version.
+    const SchemaUpgrade::Report &lastUpgrade() const { return m_upgrade; }
 
     const QString ADOConn;      // the connection's name; every data set names it
     SharedQuery ADOQuery;
     TUserInfo CurrentUser;
 
 private:
+    void upgradeDatabase(const QString &sqliteFile);
     QString m_folder;
     QString m_connectionString;
     bool m_mustLogin = false;
     bool m_readOnly = false;
+    SchemaUpgrade::Report m_upgrade;
 };
 
 // The one instance, made at start-up (tests make their own).

@@ -1,6 +1,7 @@
 #include "records/Unit_Manager.h"
 #include "ui_Unit_Manager.h"
 
+#include "audit/AuditLog.h"
 #include "data/AppError.h"
 #include "data/CustomerNo.h"
 #include "data/CustomerTable.h"
@@ -326,7 +327,12 @@ void Tfrm_Manager::DeleteCustomerCases(const QString &customerNo)
     q.close();
     q.setSql(QString());
     q.setSql(Statements::deleteCustomerCases(customerNo));
-    q.execSql();
+    // Runs inside the customer's delete: the cases, the customer and both events are one unit.
+    AuditLog::Event e;
+    e.action = AuditLog::Action::CaseDeleted;
+    e.customerNo = customerNo;
+    e.detail = QStringLiteral("该客户的全部案例");
+    AuditLog::recordWith(QSqlDatabase::database(DataMod->ADOConn, false), e, [&] { q.execSql(); });
 }
 
 void Tfrm_Manager::BitBtn1Click() { FindByName(m_ui->ed_Search->text()); }

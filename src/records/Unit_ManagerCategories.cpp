@@ -3,6 +3,7 @@
 #include "records/Unit_Manager.h"
 #include "ui_Unit_Manager.h"
 
+#include "audit/AuditLog.h"
 #include "data/DataSet.h"
 #include "widgets/Guard.h"
 #include "widgets/Prompter.h"
@@ -152,6 +153,9 @@ void Tfrm_Manager::DeleteCategory(const QString &name)
     q.close();
     q.setSql(QString());
     q.setSql(Statements::deleteCategory(name));
-    q.execSql();
+    AuditLog::Event e;
+    e.action = AuditLog::Action::CategoryDeleted;
+    e.detail = name;
+    AuditLog::recordWith(QSqlDatabase::database(DataMod->ADOConn, false), e, [&] { q.execSql(); });
     FillMajorLists();
 }

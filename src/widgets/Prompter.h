@@ -29,6 +29,9 @@ public:
     virtual void showError(QWidget *owner, const QString &text) = 0;
     // The open-file dialog; filter as "desc|pat;pat|desc|pat". Empty when cancelled.
     virtual QString openFile(QWidget *owner, const QString &filter, int filterIndex) = 0;
+    // The save-file dialog, proposing a file name; asks before replacing a file. Empty when
+    // cancelled.
+    virtual QString saveFile(QWidget *owner, const QString &filter, const QString &proposedName) = 0;
     // Shows a window modally and returns its result.
     virtual int execModal(QDialog *dialog) = 0;
     // Opens a file or an address with the program the system associates with it; not waited for.

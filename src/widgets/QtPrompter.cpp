@@ -114,6 +114,16 @@ QString QtPrompter::openFile(QWidget *owner, const QString &filter, int filterIn
     return QFileInfo(dialog.selectedFiles().first()).absoluteFilePath();
 }
 
+QString QtPrompter::saveFile(QWidget *owner, const QString &filter, const QString &proposedName)
+{
+    QFileDialog dialog(owner, QString(), proposedName, qtFileFilter(filter));
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return QFileInfo(dialog.selectedFiles().first()).absoluteFilePath();
+}
+
 int QtPrompter::execModal(QDialog *dialog)
 {
     return dialog->exec();

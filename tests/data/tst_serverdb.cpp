@@ -4,6 +4,7 @@
 #include "data/AppError.h"
 #include "data/DataSet.h"
 #include "data/Schema.h"
+#include "data/SchemaUpgrade.h"
 #include "data/ServerDb.h"
 #include "data/Unit_DataMod.h"
 #include "support/TestDatabase.h"
@@ -44,7 +45,8 @@ class TestServerDb : public QObject {
                      "INSERT INTO tUserInfo (id, 客户编号, 用户姓名) VALUES (7,'A1200612070001','张'),(9,'A1200612070002','李')",
                      "INSERT INTO Surgery (客户编号, 手术大类, 手术日期, 手术前) VALUES "
                      "('A1200612070001','眼部','2006-12-07','A1200612070001\\face.jpg'),('A1200612070002','鼻部',NULL,NULL)",
-                     "INSERT INTO Class (类别名称, 父类别) VALUES ('眼部',''),('双眼皮','眼部'),('无父类',NULL)"})
+                     "INSERT INTO Class (类别名称, 父类别) VALUES ('眼部',''),('双眼皮','眼部'),('无父类',NULL)",
+                     "INSERT INTO AuditLog (At, UserName, Host, Action) VALUES ('2006-12-07T01:02:03.000Z','nurse','ws1','login')"})
                 if (!q.exec(QString::fromUtf8(s)))
                     throw AppError(QString::fromUtf8(s));
         }
@@ -96,12 +98,15 @@ private slots:
         const QString folder = makeInstallation();
         ServerDb::init(server(), false);              // a fresh init does not count as data
         const auto counts = ServerDb::migrate(ServerDb::sqlitePathFor(folder), server(), false);
-        QCOMPARE(counts.size(), 5);
-        const QList<qint64> expected{2, 2, 3, 2, 1};
-        for (int i = 0; i < 5; ++i) {
+        // The five tables, then the file's audit log.
+        QCOMPARE(counts.size(), 6);
+        QCOMPARE(counts.last().table, QStringLiteral("AuditLog"));
+        const QList<qint64> expected{2, 2, 3, 2, 1, 1};
+        for (int i = 0; i < 6; ++i) {
             QCOMPARE(counts[i].source, expected[i]);
             QCOMPARE(counts[i].copied, expected[i]);
         }
+        QCOMPARE(SchemaUpgrade::version(server()), SchemaUpgrade::newestVersion());
         QCOMPARE(scalar(server(), "SELECT string_agg(id || 客户编号, ',' ORDER BY id) FROM tuserinfo").toString(),
                  QStringLiteral("7A1200612070001,9A1200612070002"));
         QCOMPARE(scalar(server(), "SELECT 手术前 FROM surgery WHERE 手术日期='2006-12-07'").toString(),

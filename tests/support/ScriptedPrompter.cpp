@@ -44,6 +44,12 @@ QString ScriptedPrompter::openFile(QWidget *, const QString &filter, int)
     return files.isEmpty() ? QString() : files.takeFirst();
 }
 
+QString ScriptedPrompter::saveFile(QWidget *, const QString &filter, const QString &proposedName)
+{
+    calls << Call{QStringLiteral("save"), filter, proposedName, {}, Prompt::NoIcon, Prompt::NoButton};
+    return files.isEmpty() ? QString() : files.takeFirst();
+}
+
 int ScriptedPrompter::execModal(QDialog *dialog)
 {
     calls << Call{QStringLiteral("modal"), QString::fromLatin1(dialog->metaObject()->className()),

@@ -41,6 +41,8 @@ public:
     void showMessage(QWidget *owner, const QString &text) override;
     void showError(QWidget *owner, const QString &text) override;
     QString openFile(QWidget *owner, const QString &filter, int filterIndex) override;
+    // Answers from files as well, recorded as "save" with the proposed name as caption.
+    QString saveFile(QWidget *owner, const QString &filter, const QString &proposedName) override;
     int execModal(QDialog *dialog) override;
     void openExternal(QWidget *owner, const QString &fileOrUrl) override;
 };

@@ -8,8 +8,10 @@
 #include "browser/Unit_Search.h"
 #include "admin/Unit_SetNo.h"
 #include "browser/Unit_ShowLarImage.h"
+#include "admin/AuditViewer.h"
 #include "admin/UnitUserManager.h"
 #include "data/DataSet.h"
+#include "data/Unit_DataMod.h"
 #include "ui_Unit_Main.h"
 
 #include <QApplication>
@@ -178,6 +180,10 @@ QStringList renderAllWindows(const QString &programFolder, const QString &output
     {
         TfrmUserManager users(&main);
         out.shoot(users, QStringLiteral("users"));
+    }
+    {
+        AuditViewer audit(&main, DataMod->ADOConn);
+        out.shoot(audit, QStringLiteral("audit"));
     }
     {
         Tfrm_SetNo number(&main, QStringLiteral("A1"));

@@ -20,6 +20,7 @@ public:
     void showMessage(QWidget *, const QString &text) override { shown << text; }
     void showError(QWidget *, const QString &text) override { shown << text; }
     QString openFile(QWidget *, const QString &, int) override { return {}; }
+    QString saveFile(QWidget *, const QString &, const QString &) override { return {}; }
     int execModal(QDialog *) override { return 0; }
     void openExternal(QWidget *, const QString &) override {}
 };
