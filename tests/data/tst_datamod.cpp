@@ -223,7 +223,10 @@ private slots:
             if (root && (::setgid(65534) != 0 || ::setuid(65534) != 0))
                 ::_exit(3);
             try {
+                // This user reads neither the test's settings nor its connection file: with
+                // none there, the program opens its own database file.
                 Settings::setPath(QStringLiteral("/nonexistent/Belcara.ini"));
+                DbEngine::setConfigPath(QStringLiteral("/nonexistent/database.conf"));
                 TDataMod mod(folder);
                 mod.DataModuleCreate();
                 check(mod.isReadOnly(), "not marked read-only");
