@@ -4,7 +4,7 @@
 #include "widgets/Guard.h"
 #include "widgets/ProgramIcon.h"
 #include "widgets/Prompter.h"
-#include "data/Statements.h"
+#include "data/Operations.h"
 #include "data/Unit_DataMod.h"
 
 TfrmLogin::TfrmLogin(QWidget *owner) : FixedDialog(owner, CentreOnScreen), m_ui(new Ui::TfrmLogin)
@@ -40,28 +40,11 @@ void TfrmLogin::Button1Click()
     Prompter::instance().showMessage(this, QStringLiteral("用户名、密码错误！"));
 }
 
-// The engine hands Booleans back as integers, Booleans or the words true/false.
-static bool isTrue(const QVariant &v)
-{
-    if (v.typeId() == QMetaType::QString)
-        return v.toString().compare(QLatin1String("true"), Qt::CaseInsensitive) == 0
-               || v.toString().toLongLong() != 0;
-    if (v.typeId() == QMetaType::Bool)
-        return v.toBool();
-    return v.toLongLong() != 0;
-}
-
 bool TfrmLogin::CheckLogin()
 {
-    SharedQuery &q = DataMod->ADOQuery;
-    q.close();
-    q.setSql(Statements::login(m_ui->Edit1->text(), m_ui->Edit2->text()));
-    q.open();
-    if (q.isEmpty())
+    const std::optional<TUserInfo> user = Operations::checkLogin(*DataMod, m_ui->Edit1->text(), m_ui->Edit2->text());
+    if (!user)
         return false;
-    TUserInfo user;
-    user.UserName = q.value(0, QStringLiteral("UserName")).toString();
-    user.IsSYS = isTrue(q.value(0, QStringLiteral("IsSYS")));
-    DataMod->SetCurrentUser(user);
+    DataMod->SetCurrentUser(*user);
     return true;
 }

@@ -7,6 +7,7 @@
 #include "widgets/DataSetActions.h"
 #include "widgets/Guard.h"
 #include "widgets/Prompter.h"
+#include "data/Operations.h"
 #include "data/Settings.h"
 #include "data/Statements.h"
 #include "admin/Unit_About.h"
@@ -259,12 +260,7 @@ void TfrmMain::LoadCategories()
 {
     QComboBox *box = m_ui->cbox_Stair;
     box->clear();
-    SharedQuery &q = DataMod->ADOQuery;
-    q.close();
-    q.setSql(Statements::majorCategories());
-    q.open();
-    for (int i = 0; i < q.recordCount(); ++i)
-        box->addItem(q.value(i, QStringLiteral("类别名称")).toString());
+    box->addItems(Operations::majorCategories(*DataMod));
     box->setCurrentIndex(-1);
 }
 
@@ -272,13 +268,9 @@ void TfrmMain::LoadSubCategories(const QString &parent)
 {
     QComboBox *box = m_ui->cbox_Sub;
     box->clear();
-    SharedQuery &q = DataMod->ADOQuery;
-    q.close();
-    q.setSql(Statements::minorCategories(parent));
-    q.open();
-    box->setEnabled(q.recordCount() > 0);
-    for (int i = 0; i < q.recordCount(); ++i)
-        box->addItem(q.value(i, QStringLiteral("类别名称")).toString());
+    const QStringList minors = Operations::minorCategories(*DataMod, parent);
+    box->setEnabled(!minors.isEmpty());
+    box->addItems(minors);
     box->setCurrentIndex(-1);
 }
 

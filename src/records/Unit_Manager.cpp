@@ -2,7 +2,6 @@
 #include "ui_Unit_Manager.h"
 
 #include "data/AppError.h"
-#include "data/CustomerNo.h"
 #include "data/CustomerTable.h"
 #include "widgets/DataBinding.h"
 #include "data/DataSet.h"
@@ -10,7 +9,7 @@
 #include "data/PictureStore.h"
 #include "widgets/Prompter.h"
 #include "data/Settings.h"
-#include "data/Statements.h"
+#include "data/Operations.h"
 #include "data/Unit_DataMod.h"
 
 #include <QKeyEvent>
@@ -263,7 +262,7 @@ void Tfrm_Manager::adt_UserInfoNewRecord(DataSet &ds)
 
 QString Tfrm_Manager::MakeCustomerNo()
 {
-    return CustomerNo::MakeCustomerNo(DataMod->ADOQuery, Settings::readHospitalNo(), QDate::currentDate());
+    return Operations::makeCustomerNo(*DataMod, Settings::readHospitalNo(), QDate::currentDate());
 }
 
 void Tfrm_Manager::adt_UserInfoBeforeDelete(DataSet &ds)
@@ -277,11 +276,7 @@ void Tfrm_Manager::adt_UserInfoBeforeDelete(DataSet &ds)
 
 void Tfrm_Manager::DeleteCustomerCases(const QString &customerNo)
 {
-    SharedQuery &q = DataMod->ADOQuery;
-    q.close();
-    q.setSql(QString());
-    q.setSql(Statements::deleteCustomerCases(customerNo));
-    q.execSql();
+    Operations::deleteCasesOf(*DataMod, customerNo);
 }
 
 void Tfrm_Manager::BitBtn1Click() { FindByName(m_ui->ed_Search->text()); }
