@@ -21,7 +21,7 @@ TfrmLogin::TfrmLogin(QWidget *owner) : FixedDialog(owner, CentreOnScreen), m_ui(
     m_ui->Edit2->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
     setInitialFocus(m_ui->Edit1);
 
-    connect(m_ui->Button1, &QPushButton::clicked, this, [this] { guarded(this, [this] { Button1Click(); }); });
+    connectGuarded(m_ui->Button1, &QPushButton::clicked, this, [this](auto...) { Button1Click(); });
     connect(m_ui->Button2, &QPushButton::clicked, this, [this] { reject(); });
 }
 

@@ -49,11 +49,11 @@ TfrmMain::TfrmMain(const QString &programFolder, QWidget *parent)
     bindData();
     setupPictures();
 
-    connect(m_ui->bbtn_Show, &QPushButton::clicked, this, [this] { guarded(this, [this] { bbtn_ShowClick(); }); });
-    connect(m_ui->BitBtn1, &QPushButton::clicked, this, [this] { guarded(this, [this] { BitBtn1Click(); }); });
-    connect(m_ui->cbox_Stair, &QComboBox::activated, this, [this] { guarded(this, [this] { cbox_StairChange(); }); });
+    connectGuarded(m_ui->bbtn_Show, &QPushButton::clicked, this, [this](auto...) { bbtn_ShowClick(); });
+    connectGuarded(m_ui->BitBtn1, &QPushButton::clicked, this, [this](auto...) { BitBtn1Click(); });
+    connectGuarded(m_ui->cbox_Stair, &QComboBox::activated, this, [this](auto...) { cbox_StairChange(); });
     connect(m_ui->DBEdit5, &QLineEdit::textChanged, this, [this] { DBEdit5Change(); });
-    connect(m_ui->DBGrid2, &QAbstractItemView::doubleClicked, this, [this] { guarded(this, [this] { DBGrid2DblClick(); }); });
+    connectGuarded(m_ui->DBGrid2, &QAbstractItemView::doubleClicked, this, [this](auto...) { DBGrid2DblClick(); });
 
     guarded(this, [this] { FormCreate(); });
     m_ui->bbtn_Show->setFocus();
@@ -96,7 +96,7 @@ void TfrmMain::buildActions()
     ac_OpenType->setCheckable(true);
 
     auto on = [this](QAction *a, void (TfrmMain::*handler)()) {
-        connect(a, &QAction::triggered, this, [this, handler] { guarded(this, [&] { (this->*handler)(); }); });
+        connectGuarded(a, &QAction::triggered, this, [this, handler](auto...) { (this->*handler)(); });
     };
     on(ac_Search, &TfrmMain::ac_SearchExecute);
     on(ac_Manager, &TfrmMain::ac_ManagerExecute);
@@ -169,7 +169,7 @@ void TfrmMain::buildMenus()
     N10 = entry(menuOptions, "N10", QStringLiteral("资料管理(&M)"), ac_Manager);
     SetNoN = entry(menuOptions, "SetNoN", QStringLiteral("设置医院编号(&S)"), ac_SetNo);
     UserManagerN = entry(menuOptions, "UserManagerN", QStringLiteral("使用人管理(&U)"), nullptr);
-    connect(UserManagerN, &QAction::triggered, this, [this] { guarded(this, [this] { UserManagerNClick(); }); });
+    connectGuarded(UserManagerN, &QAction::triggered, this, [this](auto...) { UserManagerNClick(); });
     N4 = entry(menuOptions, "N4", QStringLiteral("默认程序打开图片"), ac_OpenType);
     N7 = entry(menuHelp, "N7", QStringLiteral("关于(&A)"), ac_About);
     menuFile->setObjectName(QStringLiteral("menuFile"));
