@@ -9,7 +9,7 @@ PKGS=(
   libsqlite3-dev sqlite3 libjpeg-dev
   xvfb xauth xdotool imagemagick python3-xlib
   fonts-arphic-uming fonts-arphic-ukai
-  dpkg-dev file acl openssl
+  dpkg-dev file acl openssl ccache
 )
 
 SUDO=""

@@ -56,8 +56,8 @@ TfrmUserManager::TfrmUserManager(QWidget *owner) : FixedDialog(owner), m_ui(new 
     m_ui->DBEdit1->setFont(bold);
     setInitialFocus(m_ui->DBEdit1);
 
-    connect(adt_SysManager, &DataSet::stateChanged, this, [this] { guarded(this, [this] { DataSource1StateChange(); }); });
-    connect(m_ui->Button1, &QPushButton::clicked, this, [this] { guarded(this, [this] { Button1Click(); }); });
+    connectGuarded(adt_SysManager, &DataSet::stateChanged, this, [this](auto...) { DataSource1StateChange(); });
+    connectGuarded(m_ui->Button1, &QPushButton::clicked, this, [this](auto...) { Button1Click(); });
 
     DataSource1StateChange();
     guarded(this, [this] { FormCreate(); });

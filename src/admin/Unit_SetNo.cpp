@@ -55,7 +55,7 @@ Tfrm_SetNo::Tfrm_SetNo(QWidget *owner, const QString &number)
     m_ui->Edit1->setValidator(new TypingLimitValidator(m_ui->Edit1, TypingLimit));
     setInitialFocus(m_ui->Edit1);
 
-    connect(m_ui->Button1, &QPushButton::clicked, this, [this] { guarded(this, [this] { Button1Click(); }); });
+    connectGuarded(m_ui->Button1, &QPushButton::clicked, this, [this](auto...) { Button1Click(); });
     connect(m_ui->Button2, &QPushButton::clicked, this, [this] { reject(); });
 }
 

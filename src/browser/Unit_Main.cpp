@@ -9,6 +9,7 @@
 #include "widgets/DataSetActions.h"
 #include "widgets/Guard.h"
 #include "widgets/Prompter.h"
+#include "data/Operations.h"
 #include "data/Settings.h"
 #include "data/Statements.h"
 #include "admin/Unit_About.h"
@@ -57,9 +58,9 @@ TfrmMain::TfrmMain(const QString &programFolder, QWidget *parent)
     bindData();
     setupPictures();
 
-    connect(m_ui->bbtn_Show, &QPushButton::clicked, this, [this] { guarded(this, [this] { bbtn_ShowClick(); }); });
-    connect(m_ui->BitBtn1, &QPushButton::clicked, this, [this] { guarded(this, [this] { BitBtn1Click(); }); });
-    connect(m_ui->cbox_Stair, &QComboBox::activated, this, [this] { guarded(this, [this] { cbox_StairChange(); }); });
+    connectGuarded(m_ui->bbtn_Show, &QPushButton::clicked, this, [this](auto...) { bbtn_ShowClick(); });
+    connectGuarded(m_ui->BitBtn1, &QPushButton::clicked, this, [this](auto...) { BitBtn1Click(); });
+    connectGuarded(m_ui->cbox_Stair, &QComboBox::activated, this, [this](auto...) { cbox_StairChange(); });
     connect(m_ui->DBEdit5, &QLineEdit::textChanged, this, [this] { DBEdit5Change(); });
     // A double-click anywhere on the case list opens its current case's customer: on a row, on
     // the blank area below the rows, or on the title row.
@@ -109,7 +110,7 @@ void TfrmMain::buildActions()
     ac_OpenType->setCheckable(true);
 
     auto on = [this](QAction *a, void (TfrmMain::*handler)()) {
-        connect(a, &QAction::triggered, this, [this, handler] { guarded(this, [&] { (this->*handler)(); }); });
+        connectGuarded(a, &QAction::triggered, this, [this, handler](auto...) { (this->*handler)(); });
     };
     on(ac_Search, &TfrmMain::ac_SearchExecute);
     on(ac_Manager, &TfrmMain::ac_ManagerExecute);
@@ -185,9 +186,9 @@ void TfrmMain::buildMenus()
     N10 = entry(menuOptions, "N10", QStringLiteral("资料管理(&M)"), ac_Manager);
     SetNoN = entry(menuOptions, "SetNoN", QStringLiteral("设置医院编号(&S)"), ac_SetNo);
     UserManagerN = entry(menuOptions, "UserManagerN", QStringLiteral("使用人管理(&U)"), nullptr);
-    connect(UserManagerN, &QAction::triggered, this, [this] { guarded(this, [this] { UserManagerNClick(); }); });
+    connectGuarded(UserManagerN, &QAction::triggered, this, [this](auto...) { UserManagerNClick(); });
     AuditN = entry(menuOptions, "AuditN", QStringLiteral("操作记录(&R)"), nullptr);
-    connect(AuditN, &QAction::triggered, this, [this] { guarded(this, [this] { AuditNClick(); }); });
+    connectGuarded(AuditN, &QAction::triggered, this, [this](auto...) { AuditNClick(); });
     N4 = entry(menuOptions, "N4", QStringLiteral("默认程序打开图片"), ac_OpenType);
     N7 = entry(menuHelp, "N7", QStringLiteral("关于(&A)"), ac_About);
     menuFile->setObjectName(QStringLiteral("menuFile"));
@@ -279,12 +280,7 @@ void TfrmMain::LoadCategories()
 {
     QComboBox *box = m_ui->cbox_Stair;
     box->clear();
-    SharedQuery &q = DataMod->ADOQuery;
-    q.close();
-    q.setSql(Statements::majorCategories());
-    q.open();
-    for (int i = 0; i < q.recordCount(); ++i)
-        box->addItem(q.value(i, QStringLiteral("类别名称")).toString());
+    box->addItems(Operations::majorCategories(*DataMod));
     box->setCurrentIndex(-1);
 }
 
@@ -292,13 +288,9 @@ void TfrmMain::LoadSubCategories(const QString &parent)
 {
     QComboBox *box = m_ui->cbox_Sub;
     box->clear();
-    SharedQuery &q = DataMod->ADOQuery;
-    q.close();
-    q.setSql(Statements::minorCategories(parent));
-    q.open();
-    box->setEnabled(q.recordCount() > 0);
-    for (int i = 0; i < q.recordCount(); ++i)
-        box->addItem(q.value(i, QStringLiteral("类别名称")).toString());
+    const QStringList minors = Operations::minorCategories(*DataMod, parent);
+    box->setEnabled(!minors.isEmpty());
+    box->addItems(minors);
     box->setCurrentIndex(-1);
 }
 

@@ -115,12 +115,11 @@ void TfrmMain::setupPictures()
     // The list's row is shown as soon as it changes, before the customer's cases follow it. A
     // new set of customer's cases comes only with such a move (or a re-read after the list's
     // own), so the list's row stands; a move within the customer's cases shows that case.
-    connect(adq_Surgery, &DataSet::recordChanged, this, [this] { guarded(this, [this] { dsQ_SurgeryDataChange(); }); });
+    connectGuarded(adq_Surgery, &DataSet::recordChanged, this, [this](auto...) { dsQ_SurgeryDataChange(); });
     connect(adt_Surgery, &DataSet::rowsReset, this, [this] { m_pictures->caseRowsReset = true; });
-    connect(adt_Surgery, &DataSet::recordChanged, this, [this] {
-        if (std::exchange(m_pictures->caseRowsReset, false))
-            return;
-        guarded(this, [this] { ds_SurgeryDataChange(); });
+    connectGuarded(adt_Surgery, &DataSet::recordChanged, this, [this](auto...) {
+        if (!std::exchange(m_pictures->caseRowsReset, false))
+            ds_SurgeryDataChange();
     });
 }
 

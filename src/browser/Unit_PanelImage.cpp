@@ -79,13 +79,13 @@ TPanelImage::TPanelImage(QWidget *host) : QObject(host)
     Image->setGeometry(0, 0, 0, 0);
 
     Panel->installEventFilter(this);
-    connect(Image, &TPictureControl::clicked, this, [this] { guarded(Panel, [this] { ImageClick(); }); });
-    connect(Image, &TPictureControl::ratioChanged, this, [this] { guarded(Panel, [this] { decodeForShownSize(); }); });
+    connectGuarded(Image, &TPictureControl::clicked, Panel, [this](auto...) { ImageClick(); });
+    connectGuarded(Image, &TPictureControl::ratioChanged, Panel, [this](auto...) { decodeForShownSize(); });
 
     m_sharpen = new QTimer(this);
     m_sharpen->setSingleShot(true);
     m_sharpen->setInterval(150);
-    connect(m_sharpen, &QTimer::timeout, this, [this] { guarded(Panel, [this] { decodeForShownSize(); }); });
+    connectGuarded(m_sharpen, &QTimer::timeout, Panel, [this](auto...) { decodeForShownSize(); });
 }
 
 TPanelImage::~TPanelImage()

@@ -14,7 +14,7 @@ TfrmSearch::TfrmSearch(QWidget *owner) : FixedDialog(owner), m_ui(new Ui::TfrmSe
     m_ui->BitBtn2->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
     setInitialFocus(m_ui->CheckBox1);
 
-    connect(m_ui->CheckBox1, &QCheckBox::toggled, this, [this] { guarded(this, [this] { CheckBox1Click(); }); });
+    connectGuarded(m_ui->CheckBox1, &QCheckBox::toggled, this, [this](auto...) { CheckBox1Click(); });
     connect(m_ui->BitBtn1, &QPushButton::clicked, this, [this] { accept(); });
     connect(m_ui->BitBtn2, &QPushButton::clicked, this, [this] { reject(); });
 }

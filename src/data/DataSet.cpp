@@ -157,7 +157,11 @@ QString DataSet::asString(const QString &field) const
 
 bool DataSet::asBool(const QString &field) const
 {
-    const QVariant v = value(field);
+    return toBool(value(field));
+}
+
+bool DataSet::toBool(const QVariant &v)
+{
     if (v.isNull())
         return false;
     if (v.typeId() == QMetaType::QString) {

@@ -63,6 +63,9 @@ public:
     QVariant value(const QString &field) const;
     QString asString(const QString &field) const;
     bool asBool(const QString &field) const;
+    // How every Boolean column is read, whatever the engine hands back: an integer (non-zero is
+    // true), a Boolean, or a text holding "true", "false" or an integer. Null is false.
+    static bool toBool(const QVariant &v);
     QVariant valueAt(int row, const QString &field) const;   // any row, for grids
     // The current record's value as saved, whatever is being edited; null for a new row.
     QVariant savedValue(const QString &field) const;

@@ -1,6 +1,7 @@
 #include "data/Unit_DataMod.h"
 
 #include "data/AppError.h"
+#include "data/DataSet.h"
 #include "data/Db.h"
 #include "data/DbEngine.h"
 #include "data/SchemaUpgrade.h"
@@ -191,14 +192,7 @@ bool TDataMod::ReadMustLogin()
     ADOQuery.close();
     ADOQuery.setSql(Statements::readParam());
     ADOQuery.open();
-    bool result = false;
-    if (!ADOQuery.isEmpty()) {
-        const QVariant v = ADOQuery.value(0, QStringLiteral("MustLogin"));
-        result = v.typeId() == QMetaType::QString
-                     ? (v.toString().compare(QLatin1String("true"), Qt::CaseInsensitive) == 0
-                        || v.toString().toLongLong() != 0)
-                     : v.toLongLong() != 0;
-    }
+    const bool result = !ADOQuery.isEmpty() && DataSet::toBool(ADOQuery.value(0, QStringLiteral("MustLogin")));
     m_mustLogin = result;
     return result;
 }

@@ -217,19 +217,7 @@ void EmfPlayer::play(uint32_t type, Bytes r)
     case 82: { // EXTCREATEFONTINDIRECTW
         GdiObject o;
         o.type = GdiObject::Font;
-        o.font.height = r.i32(12);
-        o.font.escapement = r.i32(20);
-        o.font.weight = r.i32(28);
-        o.font.italic = r.has(32, 1) && r.data[32];
-        o.font.underline = r.has(33, 1) && r.data[33];
-        o.font.strikeOut = r.has(34, 1) && r.data[34];
-        o.font.charset = r.has(35, 1) ? r.data[35] : 1;
-        for (std::size_t i = 0; i < 32; ++i) {
-            const uint16_t ch = r.u16(40 + i * 2);
-            if (!ch)
-                break;
-            o.font.face.append(QChar(ch));
-        }
+        o.font = decodeLogFont(r.sub(12, r.size), true);
         store(r.u32(8), o);
         break;
     }

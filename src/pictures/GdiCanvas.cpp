@@ -453,6 +453,36 @@ void GdiCanvas::drawPath(bool fill, bool stroke)
     draw(path, fill, stroke);
 }
 
+GdiFont decodeLogFont(Bytes f, bool wide)
+{
+    const std::size_t n = wide ? 4 : 2;
+    const auto number = [&](std::size_t index) { return wide ? f.i32(index * n) : int32_t(f.i16(index * n)); };
+    const std::size_t flags = 5 * n;            // italic, underline, strike-out, character set
+    const std::size_t face = flags + 8;
+    GdiFont font;
+    font.height = number(0);
+    font.escapement = number(2);
+    font.weight = number(4);
+    font.italic = f.has(flags, 1) && f.data[flags];
+    font.underline = f.has(flags + 1, 1) && f.data[flags + 1];
+    font.strikeOut = f.has(flags + 2, 1) && f.data[flags + 2];
+    font.charset = f.has(flags + 3, 1) ? f.data[flags + 3] : 1;
+    if (wide) {
+        for (std::size_t i = 0; i < 32; ++i) {
+            const uint16_t ch = f.u16(face + i * 2);
+            if (!ch)
+                break;
+            font.face.append(QChar(ch));
+        }
+    } else {
+        const Bytes name = f.sub(face, 32);
+        const QByteArray bytes(reinterpret_cast<const char *>(name.data), qsizetype(name.size));
+        const qsizetype end = bytes.indexOf('\0');
+        font.face = decodeAnsi(end < 0 ? bytes : bytes.left(end), font.charset);
+    }
+    return font;
+}
+
 QBrush gdiBrush(unsigned style, QColor colour, unsigned hatch)
 {
     static const Qt::BrushStyle hatches[] = {Qt::HorPattern, Qt::VerPattern, Qt::FDiagPattern,

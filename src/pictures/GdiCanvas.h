@@ -144,6 +144,14 @@ void playEmf(Bytes data, QImage *target);
 // A logical brush of either format: style 1 is hollow, 2 hatched (six hatch kinds), else solid.
 QBrush gdiBrush(unsigned style, QColor colour, unsigned hatch);
 
+// A logical font as both formats store it: height, width, escapement, orientation and weight,
+// then the italic, underline, strike-out and character set bytes, four more bytes, and a face
+// name of at most 32 characters ending at the first zero. WMF records hold the 16-bit form
+// (two-byte numbers, face name in the font's code page); EMF records the 32-bit form (four-byte
+// numbers, UTF-16 face name). Fields the record is too short for keep their defaults, save
+// the numbers, which read as 0.
+GdiFont decodeLogFont(Bytes logFont, bool wide);
+
 // Text of the 8-bit records: code page 936 unless the font says Western or Symbol.
 QString decodeAnsi(const QByteArray &bytes, int charset);
 

@@ -186,16 +186,7 @@ void WmfPlayer::play(uint16_t fn, Bytes p, uint32_t words)
     case 0x02FB: {                                                    // CREATEFONTINDIRECT
         GdiObject o;
         o.type = GdiObject::Font;
-        o.font.height = p.i16(0);
-        o.font.escapement = p.i16(4);
-        o.font.weight = p.i16(8);
-        o.font.italic = p.has(10, 1) && p.data[10];
-        o.font.underline = p.has(11, 1) && p.data[11];
-        o.font.strikeOut = p.has(12, 1) && p.data[12];
-        o.font.charset = p.has(13, 1) ? p.data[13] : 1;
-        const Bytes face = p.sub(18, 32);
-        QByteArray name(reinterpret_cast<const char *>(face.data), qsizetype(face.size));
-        o.font.face = decodeAnsi(name.left(name.indexOf('\0') < 0 ? name.size() : name.indexOf('\0')), o.font.charset);
+        o.font = decodeLogFont(p, false);
         addObject(o);
         break;
     }

@@ -1,9 +1,7 @@
 #include "records/Unit_Manager.h"
 #include "ui_Unit_Manager.h"
 
-#include "audit/AuditLog.h"
 #include "data/AppError.h"
-#include "data/CustomerNo.h"
 #include "data/CustomerTable.h"
 #include "widgets/DataBinding.h"
 #include "data/DataSet.h"
@@ -11,7 +9,7 @@
 #include "data/PictureStore.h"
 #include "widgets/Prompter.h"
 #include "data/Settings.h"
-#include "data/Statements.h"
+#include "data/Operations.h"
 #include "data/Unit_DataMod.h"
 
 #include <QKeyEvent>
@@ -294,7 +292,7 @@ void Tfrm_Manager::adt_UserInfoNewRecord(DataSet &ds)
 
 QString Tfrm_Manager::MakeCustomerNo()
 {
-    return CustomerNo::MakeCustomerNo(DataMod->ADOQuery, Settings::readHospitalNo(), QDate::currentDate());
+    return Operations::makeCustomerNo(*DataMod, Settings::readHospitalNo(), QDate::currentDate());
 }
 
 void Tfrm_Manager::adt_UserInfoBeforeDelete(DataSet &ds)
@@ -323,16 +321,7 @@ void Tfrm_Manager::adt_UserInfoBeforeCancel(DataSet &ds)
 
 void Tfrm_Manager::DeleteCustomerCases(const QString &customerNo)
 {
-    SharedQuery &q = DataMod->ADOQuery;
-    q.close();
-    q.setSql(QString());
-    q.setSql(Statements::deleteCustomerCases(customerNo));
-    // Runs inside the customer's delete: the cases, the customer and both events are one unit.
-    AuditLog::Event e;
-    e.action = AuditLog::Action::CaseDeleted;
-    e.customerNo = customerNo;
-    e.detail = QStringLiteral("该客户的全部案例");
-    AuditLog::recordWith(QSqlDatabase::database(DataMod->ADOConn, false), e, [&] { q.execSql(); });
+    Operations::deleteCasesOf(*DataMod, customerNo);
 }
 
 void Tfrm_Manager::BitBtn1Click() { FindByName(m_ui->ed_Search->text()); }

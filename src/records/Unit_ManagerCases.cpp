@@ -9,7 +9,7 @@
 #include "pictures/PictureLoader.h"
 #include "data/PictureStore.h"
 #include "widgets/Prompter.h"
-#include "data/Statements.h"
+#include "data/Operations.h"
 #include "data/Unit_DataMod.h"
 #include "browser/Unit_ShowLarImage.h"
 
@@ -160,15 +160,11 @@ void Tfrm_Manager::FillCaseMinorList(const QString &major)
 {
     QComboBox *sub = m_ui->cbox_Sub;
     sub->clear();
-    SharedQuery &q = DataMod->ADOQuery;
-    q.close();
-    q.setSql(Statements::minorCategories(major));
-    q.open();
-    sub->setEnabled(!q.isEmpty());
+    const QStringList minors = Operations::minorCategories(*DataMod, major);
+    sub->setEnabled(!minors.isEmpty());
     {
         const QSignalBlocker block(sub);
-        for (int row = 0; row < q.recordCount(); ++row)
-            sub->addItem(q.value(row, QStringLiteral("类别名称")).toString());
+        sub->addItems(minors);
     }
     // A bound list keeps showing the case's value when it is among the new items.
     showBoundValue(sub, QStringLiteral("手术小类"));

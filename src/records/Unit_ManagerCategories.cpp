@@ -3,11 +3,10 @@
 #include "records/Unit_Manager.h"
 #include "ui_Unit_Manager.h"
 
-#include "audit/AuditLog.h"
 #include "data/DataSet.h"
 #include "widgets/Guard.h"
 #include "widgets/Prompter.h"
-#include "data/Statements.h"
+#include "data/Operations.h"
 #include "data/Unit_DataMod.h"
 
 #include <QComboBox>
@@ -17,19 +16,6 @@ namespace {
 void notice(QWidget *owner, const QString &text)
 {
     Prompter::instance().messageBox(owner, text, QStringLiteral("提示"), Prompt::Ok, Prompt::NoIcon, Prompt::Ok);
-}
-
-// The category names a statement returns, in the order returned.
-QStringList categoryNames(const QString &statement)
-{
-    SharedQuery &q = DataMod->ADOQuery;
-    q.close();
-    q.setSql(statement);
-    q.open();
-    QStringList names;
-    for (int row = 0; row < q.recordCount(); ++row)
-        names << q.value(row, QStringLiteral("类别名称")).toString();
-    return names;
 }
 
 void fill(QComboBox *combo, const QStringList &items)
@@ -53,7 +39,7 @@ void Tfrm_Manager::connectCategoryHandlers()
 
 void Tfrm_Manager::FillMajorLists()
 {
-    const QStringList majors = categoryNames(Statements::majorCategories());
+    const QStringList majors = Operations::majorCategories(*DataMod);
     fill(m_ui->combox, majors);
     fill(m_ui->dbcombox_type, majors);
     // The case panel's list is bound, yet a refill leaves it without a selection too, until the
@@ -63,7 +49,7 @@ void Tfrm_Manager::FillMajorLists()
 
 void Tfrm_Manager::FillDeleteMinorList(const QString &major)
 {
-    const QStringList minors = categoryNames(Statements::minorCategories(major));
+    const QStringList minors = Operations::minorCategories(*DataMod, major);
     fill(m_ui->dbcombox_SubType, minors);
     m_ui->dbcombox_SubType->setEnabled(!minors.isEmpty());
 }
@@ -149,13 +135,6 @@ void Tfrm_Manager::DeleteCategory(const QString &name)
                                         Prompt::Ok | Prompt::Cancel, Prompt::NoIcon, Prompt::Ok)
         != Prompt::Ok)
         return;
-    SharedQuery &q = DataMod->ADOQuery;
-    q.close();
-    q.setSql(QString());
-    q.setSql(Statements::deleteCategory(name));
-    AuditLog::Event e;
-    e.action = AuditLog::Action::CategoryDeleted;
-    e.detail = name;
-    AuditLog::recordWith(QSqlDatabase::database(DataMod->ADOConn, false), e, [&] { q.execSql(); });
+    Operations::deleteCategory(*DataMod, name);
     FillMajorLists();
 }

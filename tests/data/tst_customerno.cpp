@@ -5,6 +5,7 @@
 #include "data/Schema.h"
 #include "data/Unit_DataMod.h"
 #include "support/TestDatabase.h"
+#include "support/TestInstall.h"
 
 #include <memory>
 
@@ -15,8 +16,7 @@
 
 class TestCustomerNo : public QObject {
     Q_OBJECT
-    QTemporaryDir m_dir;
-    std::unique_ptr<TestDatabase> m_database;
+    std::unique_ptr<TestInstall> m_install;
     TDataMod *m_mod = nullptr;
 
     void exec(const QString &sql)
@@ -34,16 +34,13 @@ private slots:
     void initTestCase() { BELCARA_SKIP_WITHOUT_ENGINE(); }
     void init()
     {
-        QFile::remove(m_dir.filePath(QStringLiteral("Data/Data.mdb")));
-        m_database = std::make_unique<TestDatabase>(m_dir.path() + QLatin1Char('/'));
-        m_mod = new TDataMod(m_dir.path());
-        m_mod->DataModuleCreate();
+        m_install = std::make_unique<TestInstall>();
+        m_mod = m_install->mod();
     }
     void cleanup()
     {
-        delete m_mod;
         m_mod = nullptr;
-        m_database.reset();
+        m_install.reset();
     }
 
     void dateStamp_data()

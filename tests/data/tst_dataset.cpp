@@ -5,6 +5,7 @@
 #include "data/Schema.h"
 #include "data/Unit_DataMod.h"
 #include "support/TestDatabase.h"
+#include "support/TestInstall.h"
 
 #include <memory>
 
@@ -15,8 +16,7 @@
 
 class TestDataSet : public QObject {
     Q_OBJECT
-    QTemporaryDir m_dir;
-    std::unique_ptr<TestDatabase> m_database;
+    std::unique_ptr<TestInstall> m_install;
     TDataMod *m_mod = nullptr;
 
     void exec(const QString &sql)
@@ -36,19 +36,15 @@ private slots:
     void initTestCase() { BELCARA_SKIP_WITHOUT_ENGINE(); }
     void init()
     {
-        QVERIFY(m_dir.isValid());
-        QFile::remove(m_dir.filePath(QStringLiteral("Data/Data.mdb")));
-        m_database = std::make_unique<TestDatabase>(m_dir.path() + QLatin1Char('/'));
-        m_mod = new TDataMod(m_dir.path());
-        m_mod->OpenDatabase();
+        m_install = std::make_unique<TestInstall>();
+        m_mod = m_install->mod();
         exec(QStringLiteral("INSERT INTO tUserInfo (客户编号, 用户姓名) VALUES ('A1200612070001','甲'),('A1200612070002','乙'),('A1200612070003','丙')"));
         exec(QStringLiteral("INSERT INTO Surgery (客户编号, 手术大类) VALUES ('A1200612070001','眼'),('A1200612070001','鼻'),('A1200612070002','眼')"));
     }
     void cleanup()
     {
-        delete m_mod;
         m_mod = nullptr;
-        m_database.reset();
+        m_install.reset();
     }
 
     void queryPagesThroughLongLists()

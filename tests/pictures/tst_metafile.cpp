@@ -1,4 +1,5 @@
 #include "data/AppError.h"
+#include "pictures/GdiCanvas.h"
 #include "pictures/PictureLoader.h"
 
 #include <QtEndian>
@@ -133,6 +134,7 @@ private slots:
     void wmfText();
     void emfShapesAndMapping();
     void truncatedRecordsDoNotCrash();
+    void fontRecordsOfBothFormats();
 
 private:
     QString write(const QString &name, const QByteArray &data)
@@ -271,6 +273,41 @@ void TestMetafile::truncatedRecordsDoNotCrash()
     data.chop(7);
     const QString path = write("cut.wmf", data);
     QCOMPARE(PictureLoader::loadPicture(path).size(), QSize(100, 100));
+}
+
+// The same logical font in the 16-bit form of WMF and the 32-bit form of EMF decodes alike,
+// and a record cut short keeps what it holds.
+void TestMetafile::fontRecordsOfBothFormats()
+{
+    const QByteArray gbkFace("\xCB\xCE\xCC\xE5\0garbage", 12); // 宋体 in code page 936
+    Out wmf;
+    wmf.w16(-24).w16(0).w16(900).w16(0).w16(700).bytes(QByteArray("\x01\x00\x01\x86\0\0\0\0", 8));
+    wmf.bytes(gbkFace.leftJustified(32, '\0'));
+    Out emf;
+    emf.w32(quint32(-24)).w32(0).w32(900).w32(0).w32(700).bytes(QByteArray("\x01\x00\x01\x86\0\0\0\0", 8));
+    for (QChar ch : QStringLiteral("宋体"))
+        emf.w16(ch.unicode());
+    emf.w16(0).w16('x');
+
+    for (const bool wide : {false, true}) {
+        const QByteArray &d = wide ? emf.d : wmf.d;
+        const Metafile::GdiFont f =
+            Metafile::decodeLogFont(Metafile::Bytes{reinterpret_cast<const unsigned char *>(d.constData()), std::size_t(d.size())}, wide);
+        QCOMPARE(f.height, -24.0);
+        QCOMPARE(f.escapement, 900);
+        QCOMPARE(f.weight, 700);
+        QVERIFY(f.italic && !f.underline && f.strikeOut);
+        QCOMPARE(f.charset, 0x86);
+        QCOMPARE(f.face, QStringLiteral("宋体"));
+    }
+    // Cut after the weight: no flags, the default character set, no face.
+    const QByteArray cut = emf.d.left(20);
+    const Metafile::GdiFont f =
+        Metafile::decodeLogFont(Metafile::Bytes{reinterpret_cast<const unsigned char *>(cut.constData()), std::size_t(cut.size())}, true);
+    QCOMPARE(f.weight, 700);
+    QVERIFY(!f.italic && !f.strikeOut);
+    QCOMPARE(f.charset, 1);
+    QVERIFY(f.face.isEmpty());
 }
 
 QTEST_MAIN(TestMetafile)

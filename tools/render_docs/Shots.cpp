@@ -91,7 +91,7 @@ QImage reducedPhoto(const QString &path, QSize maxSize)
     reader.setScaledSize(stored);
     QImage image = reader.read();
     if (image.isNull())
-        throw std::runtime_error(("cannot read " + path + ": " + reader.errorString()).toStdString());
+        throw std::runtime_error((QStringLiteral("cannot read ") + path + QStringLiteral(": ") + reader.errorString()).toStdString());
     return image;
 }
 
@@ -109,19 +109,19 @@ public:
         waited.start();
         while (ready && !ready()) {
             if (waited.elapsed() > 20000)
-                throw std::runtime_error(("the window for " + name + " did not finish drawing").toStdString());
+                throw std::runtime_error((QStringLiteral("the window for ") + name + QStringLiteral(" did not finish drawing")).toStdString());
             settle(50);
         }
         if (ready)
             settle(300);    // the frames' re-decode at their final size
         const QImage image = w.grab().toImage();
         if (image.isNull() || isUniform(image))
-            throw std::runtime_error(("the window for " + name + " drew nothing").toStdString());
+            throw std::runtime_error((QStringLiteral("the window for ") + name + QStringLiteral(" drew nothing")).toStdString());
         const QString path = m_folder + QLatin1Char('/') + name + QStringLiteral(".png");
         // Shallow colour depth keeps the files small; the windows are mostly flat colours.
         const QImage small = image.convertToFormat(QImage::Format_Indexed8, Qt::DiffuseDither);
         if (!small.save(path, "PNG", 0))
-            throw std::runtime_error(("cannot write " + path).toStdString());
+            throw std::runtime_error((QStringLiteral("cannot write ") + path).toStdString());
         written << path;
         w.hide();
     }

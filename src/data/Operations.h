@@ -1,0 +1,31 @@
+#pragma once
+// The data module's named operations: what the windows ask of the database in one call. Each
+// runs its statement (see Statements) on the module's shared query, which it leaves holding
+// that statement, as every user of the shared query does.
+
+#include <QDate>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+class TDataMod;
+struct TUserInfo;
+
+namespace Operations {
+
+// The names (类别名称) of the major categories, in the order the database returns them.
+QStringList majorCategories(TDataMod &mod);
+// The names of the minor categories filed under the major category of that name.
+QStringList minorCategories(TDataMod &mod, const QString &major);
+// Deletes every category row of that name, major or minor; its minors stay.
+void deleteCategory(TDataMod &mod, const QString &name);
+// Deletes every case of the customer.
+void deleteCasesOf(TDataMod &mod, const QString &customerNo);
+// The number for a new customer of that hospital number on that day (see CustomerNo).
+QString makeCustomerNo(TDataMod &mod, const QString &hospitalNo, const QDate &today);
+
+// The account whose user name and password equal the typed texts, or nothing. Of several equal
+// accounts the first returned counts.
+std::optional<TUserInfo> checkLogin(TDataMod &mod, const QString &name, const QString &password);
+
+} // namespace Operations
