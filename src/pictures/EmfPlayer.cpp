@@ -101,7 +101,7 @@ QPen makePen(uint32_t style, double width, QColor colour)
 
 class EmfPlayer {
 public:
-    explicit EmfPlayer(GdiCanvas &c) : c(c) {}
+    explicit EmfPlayer(GdiCanvas &canvas) : c(canvas) {}
     void play(uint32_t type, Bytes r);
 
 private:

@@ -110,7 +110,7 @@ QPen makePen(unsigned style, int width, QColor colour)
 
 class WmfPlayer {
 public:
-    WmfPlayer(GdiCanvas &c) : c(c) {}
+    explicit WmfPlayer(GdiCanvas &canvas) : c(canvas) {}
     void play(uint16_t fn, Bytes p, uint32_t words);
 
 private:
