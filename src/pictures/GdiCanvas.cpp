@@ -1,4 +1,5 @@
 #include "pictures/GdiCanvas.h"
+#include "pictures/PictureBudget.h"
 
 #include <QBuffer>
 #include <QFontMetricsF>
@@ -47,6 +48,13 @@ QImage decodeDib(Bytes info, Bytes bits, bool *bottomUp)
         return QImage();
     if (bottomUp)
         *bottomUp = headerSize == 12 ? true : info.i32(8) > 0;
+    // A bitmap inside a metafile is drawn onto the canvas: one larger than the canvas budget is
+    // skipped before the bitmap reader allocates it.
+    const qint64 width = headerSize == 12 ? info.u16(4) : std::abs(qint64(info.i32(4)));
+    const qint64 height = headerSize == 12 ? info.u16(6) : std::abs(qint64(info.i32(8)));
+    if (!PictureBudget::fits(width, height) || width * height > PictureBudget::MaxCanvasPixels)
+        return QImage();
+    PictureBudget::applyQtLimit();
     // Put a file header in front and let the bitmap reader do the rest.
     QByteArray file(14, '\0');
     file[0] = 'B';

@@ -1,8 +1,11 @@
 #include "data/AppError.h"
+#include "pictures/PictureBudget.h"
 #include "pictures/PictureLoader.h"
 
 #include <QtEndian>
 #include <QtTest>
+
+#include <climits>
 
 namespace {
 
@@ -133,6 +136,7 @@ private slots:
     void wmfText();
     void emfShapesAndMapping();
     void truncatedRecordsDoNotCrash();
+    void claimedSizeIsBounded();
 
 private:
     QString write(const QString &name, const QByteArray &data)
@@ -271,6 +275,53 @@ void TestMetafile::truncatedRecordsDoNotCrash()
     data.chop(7);
     const QString path = write("cut.wmf", data);
     QCOMPARE(PictureLoader::loadPicture(path).size(), QSize(100, 100));
+}
+
+void TestMetafile::claimedSizeIsBounded()
+{
+    auto errorOf = [](const std::function<void()> &f) {
+        try {
+            f();
+        } catch (const AppError &e) {
+            return e.text();
+        }
+        return QString();
+    };
+    // Headers of about a hundred bytes claiming huge frames: refused at once, before any canvas
+    // is allocated. The extreme frame's width does not fit in 32 bits.
+    const struct { const char *name; QRect frame; } refused[] = {
+        {"20000.emf", QRect(QPoint(0, 0), QPoint(529167, 529167))},
+        {"extreme.emf", QRect(QPoint(INT_MIN, INT_MIN), QPoint(INT_MAX, INT_MAX))},
+        {"wide.emf", QRect(QPoint(-2000000000, 0), QPoint(2000000000, 2540))},
+    };
+    for (const auto &r : refused) {
+        Emf e;
+        const QString path = write(r.name, e.bytes(r.frame));
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(errorOf([&] { PictureLoader::readNaturalSize(path); }), QStringLiteral("Metafile is not valid"));
+        QCOMPARE(errorOf([&] { PictureLoader::loadPicture(path); }), QStringLiteral("Metafile is not valid"));
+        QCOMPARE(errorOf([&] { PictureLoader::loadPreview(path, QSize(100, 100)); }), QStringLiteral("Metafile is not valid"));
+        QVERIFY2(clock.elapsed() < 1000, r.name);
+    }
+    Wmf far;
+    far.rect(0, 0, 1000, 1000);
+    const QString farPath = write("inch.wmf", far.bytes(1, QRect(QPoint(0, 0), QPoint(1000, 1000)), 0));
+    QCOMPARE(errorOf([&] { PictureLoader::loadPicture(farPath); }), QStringLiteral("Metafile is not valid"));
+
+    // Within the budget but above the canvas: drawn scaled down, keeping proportions and content.
+    Emf big;
+    big.rec(39, {1, 0, rgb(255, 0, 0), 0});
+    big.rec(37, {1});
+    big.rec(37, {0x80000008});
+    big.rec(43, {0, 0, 6000, 4000});
+    const QString bigPath = write("big.emf", big.bytes(QRect(QPoint(0, 0), QPoint(158750, 105833))));
+    QCOMPARE(PictureLoader::readNaturalSize(bigPath), QSize(6000, 4000));
+    const QImage img = PictureLoader::loadPicture(bigPath);
+    QVERIFY(qint64(img.width()) * img.height() <= PictureBudget::MaxCanvasPixels);
+    QVERIFY(img.width() > 4000 && qAbs(img.width() * 2 - img.height() * 3) <= 3);
+    QVERIFY(near(img.pixel(img.width() / 2, img.height() / 2), Qt::red));
+    QVERIFY(near(img.pixel(img.width() - 3, img.height() - 3), Qt::red));
 }
 
 QTEST_MAIN(TestMetafile)
