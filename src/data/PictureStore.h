@@ -32,6 +32,10 @@ QString fileNamePart(const QString &sourcePath);
 // (possibly fewer than len) or -1 with errno set. The copy routine loops until all is written.
 using Writer = std::function<long long(int fd, const char *data, long long len)>;
 
+// The writer used when none is passed: the plain system call, or for tests one that fails like
+// a full disk where no small file system can be mounted. An empty writer restores the plain one.
+void setDefaultWriter(const Writer &writer);
+
 // Brings the file at sourcePath (taken unchanged as a path) into the folder of customerNo under
 // storeRoot (as returned by storeRoot()) and returns the stored reference customerNo + "\" + file
 // name, or an empty string when nothing was imported. The customer folder is created as one
@@ -48,5 +52,15 @@ QString ImportPicture(const QString &storeRoot, const QString &sourcePath, const
 // to the plain system call; tests inject one that fails part-way.
 bool copyFileAtomically(const QString &source, const QString &destination, QString *whyNot = nullptr,
                         const Writer &writer = Writer());
+
+// Whether fileName (a name without folder) is that of a temporary copy. Such a file is never a
+// picture of the store.
+bool isTemporaryName(const QString &fileName);
+
+// Removes the temporary copies that imports interrupted by a crash or a kill left in the
+// customer folders under storeRoot: those written on this machine by a process that has ended,
+// and any older than olderThanSeconds (a copy of another workstation sharing the store). Copies
+// still being written are left alone. Returns how many were removed. Run at start-up.
+int removeLeftoverCopies(const QString &storeRoot, qint64 olderThanSeconds = 24 * 3600);
 
 } // namespace PictureStore
