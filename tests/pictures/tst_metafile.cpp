@@ -137,6 +137,7 @@ private slots:
     void emfShapesAndMapping();
     void truncatedRecordsDoNotCrash();
     void claimedSizeIsBounded();
+    void repeatedWholeCanvasFillsAreBounded();
 
 private:
     QString write(const QString &name, const QByteArray &data)
@@ -322,6 +323,39 @@ void TestMetafile::claimedSizeIsBounded()
     QVERIFY(img.width() > 4000 && qAbs(img.width() * 2 - img.height() * 3) <= 3);
     QVERIFY(near(img.pixel(img.width() / 2, img.height() / 2), Qt::red));
     QVERIFY(near(img.pixel(img.width() - 3, img.height() - 3), Qt::red));
+}
+
+void TestMetafile::repeatedWholeCanvasFillsAreBounded()
+{
+    // 48 kilobytes of records filling the largest canvas again and again: drawing stops when the
+    // painting work is spent, instead of taking half a minute or more.
+    Emf e;
+    e.rec(39, {1, 0, rgb(0, 0, 255), 0});
+    e.rec(37, {1});
+    e.rec(37, {0x80000008});
+    for (int i = 0; i < 2000; ++i)
+        e.rec(43, {0, 0, 4096, 4096});
+    const QString path = write("fills.emf", e.bytes(QRect(QPoint(0, 0), QPoint(108373, 108373))));
+    QElapsedTimer clock;
+    clock.start();
+    const QImage img = PictureLoader::loadPicture(path);
+    QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(img.size(), QSize(4096, 4096));
+    QVERIFY(near(img.pixel(2048, 2048), Qt::blue));
+
+    // Many small shapes in an ordinary picture are all drawn: the last one too.
+    Emf many;
+    many.rec(39, {1, 0, rgb(255, 0, 0), 0});
+    many.rec(37, {1});
+    many.rec(37, {0x80000008});
+    for (int i = 0; i < 5000; ++i)
+        many.rec(43, {quint32(i % 100), quint32(i / 100), quint32(i % 100 + 1), quint32(i / 100 + 1)});
+    many.rec(39, {2, 0, rgb(0, 255, 0), 0});
+    many.rec(37, {2});
+    many.rec(43, {80, 80, 90, 90});
+    const QImage small = PictureLoader::loadPicture(write("many.emf", many.bytes(QRect(QPoint(0, 0), QPoint(2646, 2646)))));
+    QCOMPARE(small.size(), QSize(100, 100));
+    QVERIFY(near(small.pixel(85, 85), Qt::green));
 }
 
 QTEST_MAIN(TestMetafile)
