@@ -59,7 +59,7 @@ int main(int argc, char **argv)
         return 0;
 
     const QStringList columns = Tfrm_Manager::pictureColumns();
-    QRandomGenerator random(quint32(QCoreApplication::applicationPid()));
+    QRandomGenerator random{quint32(QCoreApplication::applicationPid())};
     for (qint64 round = 0;; ++round) {
         // A customer: every field written by one save, so a half-written row shows as a
         // mismatch between name and telephone.
