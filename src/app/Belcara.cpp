@@ -1,6 +1,7 @@
 #include "app/Belcara.h"
 
 #include "data/AppError.h"
+#include "data/PictureStore.h"
 #include "widgets/Guard.h"
 #include "widgets/ProgramFont.h"
 #include "widgets/Prompter.h"
@@ -28,6 +29,7 @@ StartupFiles StartupFiles::machine()
 {
     return {Settings::defaultPath(), DbEngine::defaultConfigPath()};
 }
+#include <QThreadPool>
 
 int runBelcara(int argc, char **argv)
 {
@@ -59,6 +61,12 @@ int startBelcara(const QString &folder, const StartupFiles &files)
         delete DataMod;
         return 1;
     }
+
+    // Temporary copies left in the picture store by an import that a crash interrupted are
+    // removed, off the window's thread (the store may hold many customer folders).
+    QThreadPool::globalInstance()->start([root = PictureStore::storeRoot(folder)] {
+        PictureStore::removeLeftoverCopies(root);
+    });
 
     // 5. The main window; its creation runs the optional login.
     auto *frmMain = new TfrmMain(folder);

@@ -3,11 +3,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QDirIterator>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSysInfo>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,6 +37,12 @@ long long plainWrite(int fd, const char *data, long long len)
     return ::write(fd, data, size_t(len));
 }
 
+Writer &defaultWriter()
+{
+    static Writer writer;
+    return writer;
+}
+
 // A customer number names exactly one folder below the store root: it may not be empty, climb
 // out of the store or name a deeper folder.
 bool validFolderName(const QString &name)
@@ -45,14 +56,24 @@ bool validFolderName(const QString &name)
     return true;
 }
 
+// Temporary copies are named ".<file name>.part-<host>-<process id>-<random>", so that a copy
+// left behind by a process that was killed can be told from one still being written.
+QString hostTag()
+{
+    QString host = QSysInfo::machineHostName();
+    host.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9.]")), QStringLiteral("_"));
+    return host.isEmpty() ? QStringLiteral("localhost") : host;
+}
+
 // Opens a new, uniquely named file beside destination. Permissions follow the umask like any
 // newly created file, not the private mode a temporary file usually gets.
 int openTemporaryBeside(const QString &destination, QString *tempPath)
 {
     const QFileInfo info(destination);
+    const QString prefix = info.absolutePath() + QLatin1String("/.") + info.fileName() + QLatin1String(".part-")
+        + hostTag() + QLatin1Char('-') + QString::number(::getpid()) + QLatin1Char('-');
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const QString candidate = info.absolutePath() + QLatin1String("/.") + info.fileName()
-            + QLatin1String(".part-") + QString::number(QRandomGenerator::global()->generate(), 16);
+        const QString candidate = prefix + QString::number(QRandomGenerator::global()->generate(), 16);
         const int fd = ::open(QFile::encodeName(candidate).constData(),
                               O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST) {
@@ -65,6 +86,11 @@ int openTemporaryBeside(const QString &destination, QString *tempPath)
 }
 
 } // namespace
+
+void setDefaultWriter(const Writer &writer)
+{
+    defaultWriter() = writer;
+}
 
 QString storeRoot(const QString &programFolder)
 {
@@ -88,7 +114,8 @@ bool isPictureFile(const QString &path)
 
 QString resolveColumn(const QString &programFolder, const QString &columnValue)
 {
-    if (columnValue.isEmpty())
+    // A temporary copy of an import is never a picture, whatever a column says.
+    if (columnValue.isEmpty() || isTemporaryName(fileNamePart(columnValue)))
         return QString();
     const QString path = referenceToPath(programFolder, columnValue);
     return isPictureFile(path) ? path : QString();
@@ -114,7 +141,7 @@ namespace {
 bool writeTemporary(const QString &source, const QString &destination, QString *tempPath, QString *whyNot,
                     const Writer &writer)
 {
-    const Writer write = writer ? writer : Writer(plainWrite);
+    const Writer write = writer ? writer : defaultWriter() ? defaultWriter() : Writer(plainWrite);
 
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly)) {
@@ -197,6 +224,13 @@ bool copyFileAtomically(const QString &source, const QString &destination, QStri
         setReason(whyNot, QStringLiteral("复制图片 %1 失败：%2").arg(source, systemReason(err)));
         return false;
     }
+    // The new name is made durable too, before the caller records it in the database.
+    const int dir = ::open(QFile::encodeName(QFileInfo(destination).absolutePath()).constData(),
+                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
     return true;
 }
 
@@ -232,6 +266,39 @@ void Added::undo()
         QDir().rmdir(d);    // only when empty
     files.clear();
     folders.clear();
+}
+
+bool isTemporaryName(const QString &fileName)
+{
+    static const QRegularExpression form(QStringLiteral("^\\..+\\.part-[^/]*$"));
+    return form.match(fileName).hasMatch();
+}
+
+int removeLeftoverCopies(const QString &storeRoot, qint64 olderThanSeconds)
+{
+    static const QRegularExpression form(QStringLiteral("^\\..+\\.part-(.+)-([0-9]+)-[0-9a-f]+$"));
+    const QString host = hostTag();
+    const QDateTime cutoff = QDateTime::currentDateTimeUtc().addSecs(-olderThanSeconds);
+    int removed = 0;
+    QDirIterator folders(storeRoot, QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks);
+    while (folders.hasNext()) {
+        const QString folder = folders.next();
+        QDirIterator files(folder, QStringList{QStringLiteral(".*.part-*")}, QDir::Files | QDir::Hidden | QDir::NoSymLinks);
+        while (files.hasNext()) {
+            const QString path = files.next();
+            const QFileInfo info = files.fileInfo();
+            const QRegularExpressionMatch m = form.match(info.fileName());
+            bool abandoned = info.lastModified().toUTC() < cutoff;
+            if (!abandoned && m.hasMatch() && m.captured(1) == host) {
+                // Written on this machine by a process that no longer runs.
+                const qint64 pid = m.captured(2).toLongLong();
+                abandoned = pid > 0 && pid <= INT_MAX && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+            }
+            if (abandoned && QFile::remove(path))
+                ++removed;
+        }
+    }
+    return removed;
 }
 
 QString ImportPicture(const QString &storeRoot, const QString &sourcePath, const QString &customerNo,

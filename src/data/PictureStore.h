@@ -41,6 +41,10 @@ struct Added {
     void undo();    // removes the files, then the folders if they are empty
 };
 
+// The writer used when none is passed: the plain system call, or for tests one that fails like
+// a full disk where no small file system can be mounted. An empty writer restores the plain one.
+void setDefaultWriter(const Writer &writer);
+
 // Brings the file at sourcePath (taken unchanged as a path) into the folder of customerNo under
 // storeRoot (as returned by storeRoot()) and returns the stored reference customerNo + "\" + file
 // name, or an empty string when nothing was imported. The customer folder is created as one
@@ -69,5 +73,15 @@ QString numberedName(const QString &name, int n);
 // to the plain system call; tests inject one that fails part-way.
 bool copyFileAtomically(const QString &source, const QString &destination, QString *whyNot = nullptr,
                         const Writer &writer = Writer());
+
+// Whether fileName (a name without folder) is that of a temporary copy. Such a file is never a
+// picture of the store.
+bool isTemporaryName(const QString &fileName);
+
+// Removes the temporary copies that imports interrupted by a crash or a kill left in the
+// customer folders under storeRoot: those written on this machine by a process that has ended,
+// and any older than olderThanSeconds (a copy of another workstation sharing the store). Copies
+// still being written are left alone. Returns how many were removed. Run at start-up.
+int removeLeftoverCopies(const QString &storeRoot, qint64 olderThanSeconds = 24 * 3600);
 
 } // namespace PictureStore

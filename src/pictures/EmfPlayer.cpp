@@ -12,21 +12,19 @@ namespace {
 constexpr uint32_t EmfSignature = 0x464D4520; // " EMF"
 constexpr int MaxObjects = 65536;
 
+// Edges as read, held as doubles: a header may carry any 32-bit values, and their differences
+// must not overflow.
 struct Header {
-    QRect bounds; // device units, inclusive
-    QRect frame;  // 0.01 mm, inclusive
+    QRectF bounds; // device units, inclusive edges
+    QRectF frame;  // 0.01 mm, inclusive edges
     QSize device; // reference device in pixels
     QSize millimetres;
+    bool hasFrame() const { return frame.width() >= 0 && frame.height() >= 0; }
 };
 
 [[noreturn]] void invalid()
 {
     throw AppError(QStringLiteral("Metafile is not valid"));
-}
-
-QRect rectAt(Bytes r, std::size_t at)
-{
-    return QRect(QPoint(r.i32(at), r.i32(at + 4)), QPoint(r.i32(at + 8), r.i32(at + 12)));
 }
 
 QRectF rectFAt(Bytes r, std::size_t at)
@@ -39,8 +37,8 @@ Header headerOf(Bytes data)
     if (data.u32(0) != 1 || data.u32(40) != EmfSignature || data.u32(4) < 88 || !data.has(0, data.u32(4)))
         invalid();
     Header h;
-    h.bounds = rectAt(data, 8);
-    h.frame = rectAt(data, 24);
+    h.bounds = rectFAt(data, 8);
+    h.frame = rectFAt(data, 24);
     h.device = QSize(data.i32(72), data.i32(76));
     h.millimetres = QSize(data.i32(80), data.i32(84));
     return h;
@@ -48,15 +46,19 @@ Header headerOf(Bytes data)
 
 QSize sizeOf(const Header &h)
 {
-    QSize size;
-    if (h.frame.width() > 0 && h.frame.height() > 0)
-        size = QSize(int(std::lround((h.frame.right() - h.frame.left()) * 96 / 2540.0)),
-                     int(std::lround((h.frame.bottom() - h.frame.top()) * 96 / 2540.0)));
-    else
-        size = h.bounds.size();
-    if (size.width() < 1 || size.height() < 1 || size.width() > 20000 || size.height() > 20000)
+    double width, height;
+    if (h.hasFrame()) {
+        width = h.frame.width() * 96 / 2540.0;
+        height = h.frame.height() * 96 / 2540.0;
+    } else {
+        width = h.bounds.width() + 1;
+        height = h.bounds.height() + 1;
+    }
+    // Anything larger than the picture budget is refused by the caller; here it only has to
+    // stay a number that fits in the size.
+    if (!(width >= 0.5 && height >= 0.5 && width < 1e9 && height < 1e9))
         invalid();
-    return size;
+    return QSize(int(std::lround(width)), int(std::lround(height)));
 }
 
 QPolygonF points(Bytes r, std::size_t at, std::size_t count, bool small)
@@ -101,7 +103,7 @@ QPen makePen(uint32_t style, double width, QColor colour)
 
 class EmfPlayer {
 public:
-    explicit EmfPlayer(GdiCanvas &c) : c(c) {}
+    explicit EmfPlayer(GdiCanvas &canvas) : c(canvas) {}
     void play(uint32_t type, Bytes r);
 
 private:
@@ -309,11 +311,11 @@ void playEmf(Bytes data, QImage *target)
     const double pxPerMmY = h.millimetres.height() > 0 ? double(h.device.height()) / h.millimetres.height() : 96 / 25.4;
     canvas.devicePixelsPerMm = pxPerMmX;
     QRectF frame;
-    if (h.frame.width() > 0 && h.frame.height() > 0)
+    if (h.hasFrame())
         frame = QRectF(QPointF(h.frame.left() * pxPerMmX / 100, h.frame.top() * pxPerMmY / 100),
                        QPointF(h.frame.right() * pxPerMmX / 100, h.frame.bottom() * pxPerMmY / 100));
     else
-        frame = QRectF(QPointF(h.bounds.left(), h.bounds.top()), QPointF(h.bounds.right(), h.bounds.bottom()));
+        frame = h.bounds;
     if (frame.width() <= 0 || frame.height() <= 0)
         invalid();
     canvas.deviceToPicture = QTransform::fromTranslate(-frame.left(), -frame.top())

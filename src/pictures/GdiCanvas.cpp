@@ -1,4 +1,5 @@
 #include "pictures/GdiCanvas.h"
+#include "pictures/PictureBudget.h"
 
 #include <QBuffer>
 #include <QFontMetricsF>
@@ -47,6 +48,13 @@ QImage decodeDib(Bytes info, Bytes bits, bool *bottomUp)
         return QImage();
     if (bottomUp)
         *bottomUp = headerSize == 12 ? true : info.i32(8) > 0;
+    // A bitmap inside a metafile is drawn onto the canvas: one larger than the canvas budget is
+    // skipped before the bitmap reader allocates it.
+    const qint64 width = headerSize == 12 ? info.u16(4) : std::abs(qint64(info.i32(4)));
+    const qint64 height = headerSize == 12 ? info.u16(6) : std::abs(qint64(info.i32(8)));
+    if (!PictureBudget::fits(width, height) || width * height > PictureBudget::MaxCanvasPixels)
+        return QImage();
+    PictureBudget::applyQtLimit();
     // Put a file header in front and let the bitmap reader do the rest.
     QByteArray file(14, '\0');
     file[0] = 'B';
@@ -87,8 +95,11 @@ QImage decodePackedDib(Bytes dib, bool *bottomUp)
     return decodeDib(dib.sub(0, infoSize), dib.sub(infoSize, dib.size - infoSize), bottomUp);
 }
 
+// About thirty fills of the largest canvas.
+constexpr qint64 PaintingWork = 32 * PictureBudget::MaxCanvasPixels;
+
 GdiCanvas::GdiCanvas(QImage *target)
-    : m_target(target)
+    : m_target(target), m_workLeft(PaintingWork)
 {
     m_painter.begin(target);
     m_painter.setRenderHint(QPainter::SmoothPixmapTransform);
@@ -204,6 +215,23 @@ QPen GdiCanvas::effectivePen(const QTransform &t) const
     return pen;
 }
 
+bool GdiCanvas::spend(const QRectF &pictureArea)
+{
+    return spendPixels(coveredPixels(pictureArea));
+}
+
+double GdiCanvas::coveredPixels(const QRectF &pictureArea) const
+{
+    const QRectF covered = pictureArea.normalized().intersected(QRectF(0, 0, m_target->width(), m_target->height()));
+    return covered.isValid() ? covered.width() * covered.height() : 0.0;
+}
+
+bool GdiCanvas::spendPixels(double pixels)
+{
+    m_workLeft -= 64 + qint64(std::min(pixels, double(PaintingWork)));
+    return m_workLeft > 0;
+}
+
 void GdiCanvas::draw(const QPainterPath &path, bool fill, bool stroke)
 {
     if (m_inPath) {
@@ -211,6 +239,19 @@ void GdiCanvas::draw(const QPainterPath &path, bool fill, bool stroke)
         return;
     }
     const QTransform t = logicalToPicture();
+    // A fill costs the area it covers in the picture; a line its length times its width, at
+    // most the area around it.
+    const QRectF bounds = t.mapRect(path.controlPointRect());
+    double cost = 0;
+    if (fill && s.brush.style() != Qt::NoBrush)
+        cost += coveredPixels(bounds);
+    if (stroke && s.pen.style() != Qt::NoPen) {
+        const double scale = std::sqrt(std::abs(t.determinant()));
+        const double width = std::min(s.pen.widthF() * scale, 1e6) + 2;
+        cost += std::min(path.length() * scale * width, coveredPixels(bounds.adjusted(-width, -width, width, width)));
+    }
+    if (!spendPixels(cost))
+        return;
     m_painter.setTransform(t);
     QPainterPath p = path;
     p.setFillRule(s.fillRule);
@@ -345,7 +386,7 @@ void GdiCanvas::ellipse(const QRectF &r)
 
 void GdiCanvas::text(QPointF at, const QString &str, const QRectF *opaque, const QRectF *clip, bool useCurrent)
 {
-    if (m_inPath)
+    if (m_inPath || !workLeft())
         return;
     const QTransform t = logicalToPicture();
     m_painter.save();
@@ -373,6 +414,8 @@ void GdiCanvas::text(QPointF at, const QString &str, const QRectF *opaque, const
         const QFontMetricsF m(probe);
         px = px * 100 / std::max(1.0, m.ascent() + m.descent());
     }
+    // Text much larger than the picture shows nothing of itself but would cost its full size.
+    px = std::min(px, 2.0 * std::max(m_target->width(), m_target->height()) + 16);
     font.setPixelSize(std::max(1, int(std::lround(px))));
     font.setWeight(QFont::Weight(qBound(100, s.font.weight ? s.font.weight : 400, 900)));
     font.setItalic(s.font.italic);
@@ -380,6 +423,10 @@ void GdiCanvas::text(QPointF at, const QString &str, const QRectF *opaque, const
     font.setStrikeOut(s.font.strikeOut);
     const QFontMetricsF metrics(font);
     const double width = metrics.horizontalAdvance(str);
+    if (!spend(QRectF(device.x() - width, device.y() - metrics.height(), 2 * width, 2 * metrics.height()))) {
+        m_painter.restore();
+        return;
+    }
 
     const unsigned horizontal = s.textAlign & 6;
     const unsigned vertical = s.textAlign & 24;
@@ -423,12 +470,16 @@ void GdiCanvas::image(const QRectF &dest, const QImage &picture, const QRectF &s
         y += h;
         h = -h;
     }
+    if (!spend(logicalToPicture().mapRect(QRectF(x, y, w, h))))
+        return;
     m_painter.setTransform(logicalToPicture());
     m_painter.drawImage(QRectF(x, y, w, h), pic, src);
 }
 
 void GdiCanvas::fillWithBrush(const QRectF &dest, const QBrush &brush)
 {
+    if (!spend(logicalToPicture().mapRect(dest)))
+        return;
     m_painter.setTransform(logicalToPicture());
     m_painter.fillRect(dest.normalized(), brush);
 }

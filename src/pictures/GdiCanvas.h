@@ -119,11 +119,20 @@ public:
 
     QTransform logicalToPicture() const;
 
+    // Whether painting work is left. Every drawing costs the picture pixels it covers; a few
+    // kilobytes of records repeating whole-canvas fills would otherwise keep the program busy
+    // for seconds. Once the work is spent, the remaining drawings are skipped.
+    bool workLeft() const { return m_workLeft > 0; }
+
 private:
     void draw(const QPainterPath &path, bool fill, bool stroke);
     QPen effectivePen(const QTransform &t) const;
+    bool spend(const QRectF &pictureArea);
+    double coveredPixels(const QRectF &pictureArea) const;
+    bool spendPixels(double pixels);
 
     QImage *m_target;
+    qint64 m_workLeft;
     QPainter m_painter;
     QVector<State> m_saved;
     bool m_inPath = false;

@@ -2,6 +2,7 @@
 
 #include "data/AppError.h"
 #include "pictures/ExifOrientation.h"
+#include "pictures/PictureBudget.h"
 
 #include <QFile>
 #include <QDir>
@@ -124,6 +125,10 @@ bool run(Job *job)
         jpeg_destroy_decompress(&cinfo);
         return true;
     }
+    // Checked on the stored size, before libjpeg allocates anything for the image data: a
+    // progressive picture keeps all of its coefficients at full size, whatever the DCT scale.
+    if (!PictureBudget::fits(cinfo.image_width, cinfo.image_height))
+        ERREXIT1(&cinfo, JERR_IMAGE_TOO_BIG, unsigned(PictureBudget::MaxPixels));
 
     if (job->atLeast.isValid()) {
         const QSize need = ExifOrientation::swapsAxes(job->header.orientation) ? job->atLeast.transposed()

@@ -2,6 +2,7 @@
 
 #include "data/AppError.h"
 #include "pictures/GdiCanvas.h"
+#include "pictures/PictureBudget.h"
 
 namespace Metafile {
 
@@ -16,12 +17,15 @@ Bytes bytesOf(const QByteArray &data)
 
 QSize naturalSize(const QByteArray &data, bool emf)
 {
-    return emf ? emfNaturalSize(bytesOf(data)) : wmfNaturalSize(bytesOf(data));
+    const QSize size = emf ? emfNaturalSize(bytesOf(data)) : wmfNaturalSize(bytesOf(data));
+    if (!PictureBudget::fits(size))
+        throw AppError(QStringLiteral("Metafile is not valid"));
+    return size;
 }
 
 QImage render(const QByteArray &data, bool emf)
 {
-    const QSize size = naturalSize(data, emf);
+    const QSize size = PictureBudget::canvasSize(naturalSize(data, emf));
     QImage image(size, QImage::Format_ARGB32_Premultiplied);
     if (image.isNull())
         throw AppError(QStringLiteral("Out of memory"));

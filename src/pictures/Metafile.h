@@ -21,10 +21,12 @@
 namespace Metafile {
 
 // The natural size in pixels at 96 dots per inch: a WMF's placeable header bounding box (or,
-// without one, its window extent), an EMF's frame. Raises AppError "Metafile is not valid".
+// without one, its window extent), an EMF's frame. Raises AppError "Metafile is not valid", also
+// for a size beyond PictureBudget::MaxPixels.
 QSize naturalSize(const QByteArray &data, bool emf);
 
-// Plays the metafile onto a transparent picture of its natural size. Raises AppError
+// Plays the metafile onto a transparent picture of its natural size, or scaled down to
+// PictureBudget::canvasSize when that is larger than the canvas budget. Raises AppError
 // "Metafile is not valid" when the data is not a metafile.
 QImage render(const QByteArray &data, bool emf);
 

@@ -3,6 +3,7 @@
 #include "data/AppError.h"
 #include "pictures/JpegDecoder.h"
 #include "pictures/Metafile.h"
+#include "pictures/PictureBudget.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,10 +12,6 @@
 namespace PictureLoader {
 
 namespace {
-
-// Qt refuses pictures above 128 MB by default; a 48 MP bitmap is 192 MB. The limit stays as a
-// guard against absurd headers.
-constexpr int AllocationLimitMB = 2048;
 
 QString invalidText(Kind kind)
 {
@@ -46,7 +43,7 @@ QImageReader *prepareReader(QImageReader &reader, Kind kind)
 {
     reader.setFormat(kind == Kind::Bitmap ? "bmp" : "ico");
     reader.setAutoDetectImageFormat(false);
-    reader.setAllocationLimit(AllocationLimitMB);
+    PictureBudget::applyQtLimit();
     return &reader;
 }
 
@@ -58,7 +55,7 @@ QSize rasterSize(const QString &path, Kind kind)
     if (!reader.canRead())
         throw AppError(invalidText(kind));
     const QSize size = reader.size();
-    if (!size.isValid())
+    if (!size.isValid() || !PictureBudget::fits(size))
         throw AppError(invalidText(kind));
     return size;
 }
@@ -68,6 +65,9 @@ QImage rasterImage(const QString &path, Kind kind)
     checkReadable(path);
     QImageReader reader(path);
     prepareReader(reader, kind);
+    // The size the header claims is checked before the reader allocates the picture.
+    if (!reader.canRead() || !PictureBudget::fits(reader.size()))
+        throw AppError(invalidText(kind));
     QImage image;
     if (!reader.read(&image) || image.isNull())
         throw AppError(invalidText(kind));

@@ -110,7 +110,7 @@ QPen makePen(unsigned style, int width, QColor colour)
 
 class WmfPlayer {
 public:
-    WmfPlayer(GdiCanvas &c) : c(c) {}
+    explicit WmfPlayer(GdiCanvas &canvas) : c(canvas) {}
     void play(uint16_t fn, Bytes p, uint32_t words);
 
 private:
@@ -298,7 +298,8 @@ QSize wmfNaturalSize(Bytes data)
     const double scale = l.placeable ? 96.0 / l.unitsPerInch : 1.0;
     const QSize size(int(std::lround(std::abs(l.bounds.width()) * scale)),
                      int(std::lround(std::abs(l.bounds.height()) * scale)));
-    if (size.width() < 1 || size.height() < 1 || size.width() > 20000 || size.height() > 20000)
+    // Sizes beyond the picture budget are refused by the caller.
+    if (size.width() < 1 || size.height() < 1)
         invalid();
     return size;
 }

@@ -28,6 +28,7 @@ private slots:
     void shortWritesStillCopyEverything();
     void resolveColumn_data();
     void resolveColumn();
+    void leftoverCopiesRemovedAtStart();
 
 private:
     QString writeFile(const QString &relative, const QByteArray &content);
@@ -298,6 +299,7 @@ void TestPictureStore::resolveColumn_data()
     QTest::newRow("subfolder named like a picture") << Customer + "\\dir.jpg" << false;
     QTest::newRow("file not in the store") << Customer + "\\2.jpg" << false;
     QTest::newRow("transitional full path") << "/home/x/1.jpg" << false;
+    QTest::newRow("temporary copy of an import") << Customer + "\\.1.jpg.part-host-1-ab" << false;
 }
 
 void TestPictureStore::resolveColumn()
@@ -311,6 +313,44 @@ void TestPictureStore::resolveColumn()
     QCOMPARE(!path.isEmpty(), resolves);
     if (resolves)
         QCOMPARE(readAll(path), QByteArray("one"));
+}
+
+void TestPictureStore::leftoverCopiesRemovedAtStart()
+{
+    // An import killed half-way leaves its temporary copy; the copy's name tells which machine
+    // and process wrote it. Find the name our own imports use.
+    const QString source = writeFile(QStringLiteral("a/face.jpg"), "face");
+    QString name;
+    PictureStore::Writer spy = [&](int fd, const char *data, long long len) -> long long {
+        const QStringList entries = QDir(m_root + Customer).entryList(QDir::Files | QDir::Hidden);
+        for (const QString &e : entries)
+            if (PictureStore::isTemporaryName(e))
+                name = e;
+        return ::write(fd, data, size_t(len));
+    };
+    QVERIFY(!PictureStore::ImportPicture(m_root, source, Customer, nullptr, spy).isEmpty());
+    const QString ours = QStringLiteral(".face.jpg.part-%1-").arg(name.section(QLatin1Char('-'), 1, -3));
+    QVERIFY2(name.startsWith(ours + QString::number(QCoreApplication::applicationPid()) + QLatin1Char('-')), qPrintable(name));
+
+    // A process of this machine that has ended (pid_max is below 2^22), one still running (us),
+    // another workstation's fresh copy and its day-old one.
+    const QString dead = writeFile(QStringLiteral("prog/pic/%1/%2%3-1a").arg(Customer, ours).arg(4194304 + 17), "dead");
+    const QString running = writeFile(QStringLiteral("prog/pic/%1/%2%3-2b").arg(Customer, ours).arg(QCoreApplication::applicationPid()), "running");
+    const QString otherFresh = writeFile(QStringLiteral("prog/pic/B2/.x.jpg.part-elsewhere-5-3c"), "fresh");
+    const QString otherOld = writeFile(QStringLiteral("prog/pic/B2/.y.jpg.part-elsewhere-5-4d"), "old");
+    QFile old(otherOld);
+    QVERIFY(old.open(QIODevice::ReadWrite));
+    QVERIFY(old.setFileTime(QDateTime::currentDateTime().addDays(-2), QFileDevice::FileModificationTime));
+    old.close();
+    const QString hiddenPicture = writeFile(QStringLiteral("prog/pic/B2/.hidden.jpg"), "kept");
+
+    QCOMPARE(PictureStore::removeLeftoverCopies(m_root), 2);
+    QVERIFY(!QFile::exists(dead));
+    QVERIFY(!QFile::exists(otherOld));
+    QVERIFY(QFile::exists(running));
+    QVERIFY(QFile::exists(otherFresh));
+    QVERIFY(QFile::exists(hiddenPicture));
+    QCOMPARE(readAll(m_root + Customer + QStringLiteral("/face.jpg")), QByteArray("face"));
 }
 
 QTEST_GUILESS_MAIN(TestPictureStore)

@@ -1,9 +1,12 @@
 #include "data/AppError.h"
 #include "pictures/GdiCanvas.h"
+#include "pictures/PictureBudget.h"
 #include "pictures/PictureLoader.h"
 
 #include <QtEndian>
 #include <QtTest>
+
+#include <climits>
 
 namespace {
 
@@ -135,6 +138,8 @@ private slots:
     void emfShapesAndMapping();
     void truncatedRecordsDoNotCrash();
     void fontRecordsOfBothFormats();
+    void claimedSizeIsBounded();
+    void repeatedWholeCanvasFillsAreBounded();
 
 private:
     QString write(const QString &name, const QByteArray &data)
@@ -308,6 +313,84 @@ void TestMetafile::fontRecordsOfBothFormats()
     QVERIFY(!f.italic && !f.strikeOut);
     QCOMPARE(f.charset, 1);
     QVERIFY(f.face.isEmpty());
+void TestMetafile::claimedSizeIsBounded()
+{
+    auto errorOf = [](const std::function<void()> &f) {
+        try {
+            f();
+        } catch (const AppError &e) {
+            return e.text();
+        }
+        return QString();
+    };
+    // Headers of about a hundred bytes claiming huge frames: refused at once, before any canvas
+    // is allocated. The extreme frame's width does not fit in 32 bits.
+    const struct { const char *name; QRect frame; } refused[] = {
+        {"20000.emf", QRect(QPoint(0, 0), QPoint(529167, 529167))},
+        {"extreme.emf", QRect(QPoint(INT_MIN, INT_MIN), QPoint(INT_MAX, INT_MAX))},
+        {"wide.emf", QRect(QPoint(-2000000000, 0), QPoint(2000000000, 2540))},
+    };
+    for (const auto &r : refused) {
+        Emf e;
+        const QString path = write(r.name, e.bytes(r.frame));
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(errorOf([&] { PictureLoader::readNaturalSize(path); }), QStringLiteral("Metafile is not valid"));
+        QCOMPARE(errorOf([&] { PictureLoader::loadPicture(path); }), QStringLiteral("Metafile is not valid"));
+        QCOMPARE(errorOf([&] { PictureLoader::loadPreview(path, QSize(100, 100)); }), QStringLiteral("Metafile is not valid"));
+        QVERIFY2(clock.elapsed() < 1000, r.name);
+    }
+    Wmf far;
+    far.rect(0, 0, 1000, 1000);
+    const QString farPath = write("inch.wmf", far.bytes(1, QRect(QPoint(0, 0), QPoint(1000, 1000)), 0));
+    QCOMPARE(errorOf([&] { PictureLoader::loadPicture(farPath); }), QStringLiteral("Metafile is not valid"));
+
+    // Within the budget but above the canvas: drawn scaled down, keeping proportions and content.
+    Emf big;
+    big.rec(39, {1, 0, rgb(255, 0, 0), 0});
+    big.rec(37, {1});
+    big.rec(37, {0x80000008});
+    big.rec(43, {0, 0, 6000, 4000});
+    const QString bigPath = write("big.emf", big.bytes(QRect(QPoint(0, 0), QPoint(158750, 105833))));
+    QCOMPARE(PictureLoader::readNaturalSize(bigPath), QSize(6000, 4000));
+    const QImage img = PictureLoader::loadPicture(bigPath);
+    QVERIFY(qint64(img.width()) * img.height() <= PictureBudget::MaxCanvasPixels);
+    QVERIFY(img.width() > 4000 && qAbs(img.width() * 2 - img.height() * 3) <= 3);
+    QVERIFY(near(img.pixel(img.width() / 2, img.height() / 2), Qt::red));
+    QVERIFY(near(img.pixel(img.width() - 3, img.height() - 3), Qt::red));
+}
+
+void TestMetafile::repeatedWholeCanvasFillsAreBounded()
+{
+    // 48 kilobytes of records filling the largest canvas again and again: drawing stops when the
+    // painting work is spent, instead of taking half a minute or more.
+    Emf e;
+    e.rec(39, {1, 0, rgb(0, 0, 255), 0});
+    e.rec(37, {1});
+    e.rec(37, {0x80000008});
+    for (int i = 0; i < 2000; ++i)
+        e.rec(43, {0, 0, 4096, 4096});
+    const QString path = write("fills.emf", e.bytes(QRect(QPoint(0, 0), QPoint(108373, 108373))));
+    QElapsedTimer clock;
+    clock.start();
+    const QImage img = PictureLoader::loadPicture(path);
+    QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(img.size(), QSize(4096, 4096));
+    QVERIFY(near(img.pixel(2048, 2048), Qt::blue));
+
+    // Many small shapes in an ordinary picture are all drawn: the last one too.
+    Emf many;
+    many.rec(39, {1, 0, rgb(255, 0, 0), 0});
+    many.rec(37, {1});
+    many.rec(37, {0x80000008});
+    for (int i = 0; i < 5000; ++i)
+        many.rec(43, {quint32(i % 100), quint32(i / 100), quint32(i % 100 + 1), quint32(i / 100 + 1)});
+    many.rec(39, {2, 0, rgb(0, 255, 0), 0});
+    many.rec(37, {2});
+    many.rec(43, {80, 80, 90, 90});
+    const QImage small = PictureLoader::loadPicture(write("many.emf", many.bytes(QRect(QPoint(0, 0), QPoint(2646, 2646)))));
+    QCOMPARE(small.size(), QSize(100, 100));
+    QVERIFY(near(small.pixel(85, 85), Qt::green));
 }
 
 QTEST_MAIN(TestMetafile)

@@ -3,6 +3,7 @@
 #include "pictures/PictureLoader.h"
 
 #include <QtConcurrent>
+#include <QtEndian>
 #include <QtTest>
 
 #include <cstdio>
@@ -123,6 +124,7 @@ private slots:
     void extensionsIgnoreCase();
     void greyscaleAndCmyk();
     void largePictureLoads();
+    void claimedSizeBeyondBudgetRefused();
     void parallelLoadsAgree();
 
 private:
@@ -328,6 +330,35 @@ void TestPictureLoader::largePictureLoads()
     const QImage img = PictureLoader::loadPicture(path);
     QCOMPARE(img.size(), QSize(8000, 6000));
     QCOMPARE(PictureLoader::loadPreview(path, QSize(600, 300)).size(), QSize(1000, 750));
+}
+
+void TestPictureLoader::claimedSizeBeyondBudgetRefused()
+{
+    // Small files whose headers claim 20000 x 20000 pixels (400 MP): refused before the pixels
+    // are allocated, with the kind's usual text; the size alone can still be read.
+    QByteArray jpeg = jpegBytes(quadrants(16, 16));
+    const int sof = jpeg.indexOf("\xFF\xC0");
+    QVERIFY(sof > 0);
+    qToBigEndian<quint16>(20000, jpeg.data() + sof + 5);
+    qToBigEndian<quint16>(20000, jpeg.data() + sof + 7);
+    const QString bigJpeg = write(QStringLiteral("huge.jpg"), jpeg);
+    QCOMPARE(PictureLoader::readNaturalSize(bigJpeg), QSize(20000, 20000));
+    const QString tooBig = QStringLiteral("JPEG error #%1").arg(JERR_IMAGE_TOO_BIG);
+    QCOMPARE(errorOf([&] { PictureLoader::loadPicture(bigJpeg); }), tooBig);
+    QCOMPARE(errorOf([&] { PictureLoader::loadPreview(bigJpeg, QSize(100, 100)); }), tooBig);
+
+    QByteArray bmp("BM", 2);
+    bmp.resize(54 + 16);
+    auto put32 = [&](int at, qint32 v) { qToLittleEndian<qint32>(v, bmp.data() + at); };
+    put32(2, bmp.size()); put32(6, 0); put32(10, 54);
+    put32(14, 40); put32(18, 20000); put32(22, 20000);
+    qToLittleEndian<quint16>(1, bmp.data() + 26);
+    qToLittleEndian<quint16>(24, bmp.data() + 28);
+    for (int at = 30; at < 54; at += 4)
+        put32(at, 0);
+    const QString bigBmp = write(QStringLiteral("huge.bmp"), bmp);
+    QCOMPARE(errorOf([&] { PictureLoader::loadPicture(bigBmp); }), QStringLiteral("Bitmap image is not valid"));
+    QCOMPARE(errorOf([&] { PictureLoader::readNaturalSize(bigBmp); }), QStringLiteral("Bitmap image is not valid"));
 }
 
 void TestPictureLoader::parallelLoadsAgree()
