@@ -117,12 +117,22 @@ QString AutoResult::message() const
     return aligned ? QString() : QStringLiteral("无法自动对齐，请手动选点");
 }
 
-AutoResult alignAutomatically(const QImage &before, const QImage &after, QSize beforeSize, QSize afterSize,
-                              const AutoOptions &options)
+namespace {
+
+// The shorter edge of a picture's working copy.
+double workingShortEdge(const QImage &image, int workingEdge)
+{
+    const int longEdge = std::max(image.width(), image.height());
+    return std::min(image.width(), image.height()) * std::min(1.0, double(workingEdge) / longEdge);
+}
+
+AutoResult align(const QImage &before, const QImage &after, QSize beforeSize, QSize afterSize,
+                 const AutoOptions &options)
 {
     AutoResult result;
-    if (before.isNull() || after.isNull() || before.width() < 1 || after.width() < 1) {
-        result.failure = AutoFailure::EmptyPicture;
+    // ORB needs some room around each feature; a thin strip has none.
+    if (workingShortEdge(before, options.workingEdge) < 64 || workingShortEdge(after, options.workingEdge) < 64) {
+        result.failure = AutoFailure::TooFewFeatures;
         return result;
     }
     const Working wb = prepare(before, beforeSize, options.workingEdge);
@@ -231,6 +241,27 @@ AutoResult alignAutomatically(const QImage &before, const QImage &after, QSize b
     result.aligned = true;
     result.transform = full;
     return result;
+}
+
+} // namespace
+
+AutoResult alignAutomatically(const QImage &before, const QImage &after, QSize beforeSize, QSize afterSize,
+                              const AutoOptions &options)
+{
+    if (before.isNull() || after.isNull()) {
+        AutoResult result;
+        result.failure = AutoFailure::EmptyPicture;
+        return result;
+    }
+    try {
+        return align(before, after, beforeSize, afterSize, options);
+    } catch (const cv::Exception &) {
+        // OpenCV refuses input it cannot work on by throwing; for the window that is a picture
+        // that cannot be aligned automatically like any other.
+        AutoResult result;
+        result.failure = AutoFailure::TooFewFeatures;
+        return result;
+    }
 }
 
 } // namespace Align

@@ -135,6 +135,11 @@ void TestAutoAlign::refusesPicturesWithoutDetail()
     QVERIFY2(!r.aligned && r.failure == AutoFailure::TooFewFeatures, qPrintable(describe(r)));
     r = Align::alignAutomatically(QImage(), m_scene);
     QVERIFY(!r.aligned && r.failure == AutoFailure::EmptyPicture);
+    // Pictures too small or too thin to work on are refused, not passed to OpenCV to fail in.
+    for (const QSize size : {QSize(1, 1), QSize(40, 30), QSize(6000, 3)}) {
+        r = Align::alignAutomatically(m_scene, m_scene.scaled(size));
+        QVERIFY2(!r.aligned && r.failure == AutoFailure::TooFewFeatures, qPrintable(describe(r)));
+    }
     // A picture of other formats is read as well: the same scene in grey, with a little noise.
     Exposure look;
     look.noise = 4;

