@@ -1,0 +1,267 @@
+#include "align/AutoAlign.h"
+
+#include <opencv2/calib3d.hpp>
+#include <opencv2/core.hpp>
+#include <opencv2/features2d.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace Align {
+
+namespace {
+
+constexpr double DegreesPerRadian = 57.295779513082320876798;
+
+// A picture's working copy: grey, longest edge about options.workingEdge.
+struct Working {
+    cv::Mat gray;
+    double toFullX = 1.0; // working pixel -> full-resolution pixel, per axis
+    double toFullY = 1.0;
+};
+
+Working prepare(const QImage &image, QSize fullSize, int workingEdge)
+{
+    QImage source = image;
+    int type = CV_8UC4;
+    if (source.format() == QImage::Format_Grayscale8) {
+        type = CV_8UC1;
+    } else if (source.format() != QImage::Format_RGB32 && source.format() != QImage::Format_ARGB32
+               && source.format() != QImage::Format_ARGB32_Premultiplied) {
+        source = source.convertToFormat(QImage::Format_RGB32);
+    }
+#if Q_BYTE_ORDER != Q_LITTLE_ENDIAN
+    if (type == CV_8UC4) // 0xAARRGGBB words are A, R, G, B in memory here: have bytes R, G, B, A
+        source = source.convertToFormat(QImage::Format_RGBA8888);
+#endif
+    // A view of the QImage's pixels, no copy.
+    const cv::Mat pixels(source.height(), source.width(), type, const_cast<uchar *>(source.constBits()),
+                         size_t(source.bytesPerLine()));
+    // Grey first, then reduced: one channel to average instead of four.
+    cv::Mat gray;
+    if (type == CV_8UC1)
+        gray = pixels;
+    else
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+        cv::cvtColor(pixels, gray, cv::COLOR_BGRA2GRAY);
+#else
+        cv::cvtColor(pixels, gray, cv::COLOR_RGBA2GRAY);
+#endif
+    const double k = std::min(1.0, double(workingEdge) / std::max(source.width(), source.height()));
+    Working w;
+    if (k < 1.0)
+        cv::resize(gray, w.gray, cv::Size(), k, k, cv::INTER_AREA);
+    else
+        w.gray = gray.clone();
+    if (fullSize.isEmpty())
+        fullSize = image.size();
+    w.toFullX = double(fullSize.width()) / image.width() / k;
+    w.toFullY = double(fullSize.height()) / image.height() / k;
+    return w;
+}
+
+// Gradients after a light blur: what the correlation check compares, unmoved by brightness.
+void gradients(const cv::Mat &gray, cv::Mat &gx, cv::Mat &gy)
+{
+    cv::Mat smooth;
+    cv::GaussianBlur(gray, smooth, cv::Size(0, 0), 1.0);
+    cv::Sobel(smooth, gx, CV_32F, 1, 0, 3);
+    cv::Sobel(smooth, gy, CV_32F, 0, 1, 3);
+}
+
+// Lays the after copy over the before copy through `m` (working pixels, corner convention) and
+// measures how much of the before copy it covers and how well their gradients correlate there.
+void compareOverlaid(const cv::Mat &before, const cv::Mat &after, const cv::Matx23d &m, double &overlap,
+                     double &correlation)
+{
+    // warpAffine samples at pixel centres: shift the corner-convention transform by half a pixel.
+    cv::Matx23d c = m;
+    c(0, 2) += 0.5 * (m(0, 0) + m(0, 1)) - 0.5;
+    c(1, 2) += 0.5 * (m(1, 0) + m(1, 1)) - 0.5;
+    cv::Mat warped, mask;
+    cv::warpAffine(after, warped, c, before.size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    cv::warpAffine(cv::Mat(after.size(), CV_8UC1, cv::Scalar(255)), mask, c, before.size(), cv::INTER_NEAREST,
+                   cv::BORDER_CONSTANT, cv::Scalar(0));
+    // Keep off the edges, where the blur and the replicated border make gradients of their own.
+    cv::erode(mask, mask, cv::Mat(), cv::Point(-1, -1), 3);
+    overlap = double(cv::countNonZero(mask)) / double(before.total());
+    correlation = 0.0;
+    if (overlap <= 0.0)
+        return;
+    cv::Mat bx, by, ax, ay;
+    gradients(before, bx, by);
+    gradients(warped, ax, ay);
+    double cross = 0.0, energyB = 0.0, energyA = 0.0;
+    for (int y = 0; y < before.rows; ++y) {
+        const uchar *mk = mask.ptr<uchar>(y);
+        const float *pbx = bx.ptr<float>(y), *pby = by.ptr<float>(y);
+        const float *pax = ax.ptr<float>(y), *pay = ay.ptr<float>(y);
+        for (int x = 0; x < before.cols; ++x) {
+            if (!mk[x])
+                continue;
+            cross += double(pbx[x]) * pax[x] + double(pby[x]) * pay[x];
+            energyB += double(pbx[x]) * pbx[x] + double(pby[x]) * pby[x];
+            energyA += double(pax[x]) * pax[x] + double(pay[x]) * pay[x];
+        }
+    }
+    if (energyA > 0.0 && energyB > 0.0)
+        correlation = cross / std::sqrt(energyA * energyB);
+}
+
+} // namespace
+
+QString AutoResult::message() const
+{
+    return aligned ? QString() : QStringLiteral("无法自动对齐，请手动选点");
+}
+
+namespace {
+
+// The shorter edge of a picture's working copy.
+double workingShortEdge(const QImage &image, int workingEdge)
+{
+    const int longEdge = std::max(image.width(), image.height());
+    return std::min(image.width(), image.height()) * std::min(1.0, double(workingEdge) / longEdge);
+}
+
+AutoResult align(const QImage &before, const QImage &after, QSize beforeSize, QSize afterSize,
+                 const AutoOptions &options)
+{
+    AutoResult result;
+    // ORB needs some room around each feature; a thin strip has none.
+    if (workingShortEdge(before, options.workingEdge) < 64 || workingShortEdge(after, options.workingEdge) < 64) {
+        result.failure = AutoFailure::TooFewFeatures;
+        return result;
+    }
+    const Working wb = prepare(before, beforeSize, options.workingEdge);
+    const Working wa = prepare(after, afterSize, options.workingEdge);
+
+    cv::Ptr<cv::ORB> orb = cv::ORB::create(options.features);
+    std::vector<cv::KeyPoint> kb, ka;
+    cv::Mat db, da;
+    orb->detectAndCompute(wb.gray, cv::noArray(), kb, db);
+    orb->detectAndCompute(wa.gray, cv::noArray(), ka, da);
+    result.features = int(std::min(kb.size(), ka.size()));
+    if (result.features < options.minInliers) {
+        result.failure = AutoFailure::TooFewFeatures;
+        return result;
+    }
+
+    // Each after feature's two nearest before features; kept when the nearest is clearly nearer.
+    cv::BFMatcher matcher(cv::NORM_HAMMING);
+    std::vector<std::vector<cv::DMatch>> knn;
+    matcher.knnMatch(da, db, knn, 2);
+    // Keypoints are at pixel centres; the transform works on corners, in full-resolution pixels.
+    std::vector<cv::Point2d> fromFull, toFull;
+    for (const auto &pair : knn) {
+        if (pair.size() < 2 || pair[0].distance >= 0.8f * pair[1].distance)
+            continue;
+        const cv::Point2f &pa = ka[size_t(pair[0].queryIdx)].pt;
+        const cv::Point2f &pb = kb[size_t(pair[0].trainIdx)].pt;
+        fromFull.emplace_back((pa.x + 0.5) * wa.toFullX, (pa.y + 0.5) * wa.toFullY);
+        toFull.emplace_back((pb.x + 0.5) * wb.toFullX, (pb.y + 0.5) * wb.toFullY);
+    }
+    result.matches = int(fromFull.size());
+    if (result.matches < options.minInliers) {
+        result.failure = AutoFailure::NoConsistentMatch;
+        return result;
+    }
+
+    const double toFullB = 0.5 * (wb.toFullX + wb.toFullY);
+    std::vector<uchar> inlierMask;
+    const cv::Mat m = cv::estimateAffinePartial2D(fromFull, toFull, inlierMask, cv::RANSAC,
+                                                  options.ransacThreshold * toFullB, 2000, 0.999, 20);
+    if (m.empty()) {
+        result.failure = AutoFailure::NoConsistentMatch;
+        return result;
+    }
+    const double ma = m.at<double>(0, 0), mb = m.at<double>(1, 0);
+    // RANSAC on a few chance matches can come back with a collapsed or overflowing matrix.
+    if (!cv::checkRange(m) || !(std::hypot(ma, mb) > 1e-6)) {
+        result.failure = AutoFailure::NoConsistentMatch;
+        return result;
+    }
+    const Similarity full(std::hypot(ma, mb), std::atan2(mb, ma) * DegreesPerRadian,
+                          QPointF(m.at<double>(0, 2), m.at<double>(1, 2)));
+
+    // How the consistent matches agree, measured in the before copy's pixels.
+    double squares = 0.0, minX = 1e300, maxX = -1e300, minY = 1e300, maxY = -1e300;
+    for (size_t i = 0; i < inlierMask.size(); ++i) {
+        if (!inlierMask[i])
+            continue;
+        ++result.inliers;
+        const QPointF p = full.map(QPointF(fromFull[i].x, fromFull[i].y));
+        const double dx = (p.x() - toFull[i].x) / wb.toFullX, dy = (p.y() - toFull[i].y) / wb.toFullY;
+        squares += dx * dx + dy * dy;
+        minX = std::min(minX, toFull[i].x / wb.toFullX);
+        maxX = std::max(maxX, toFull[i].x / wb.toFullX);
+        minY = std::min(minY, toFull[i].y / wb.toFullY);
+        maxY = std::max(maxY, toFull[i].y / wb.toFullY);
+    }
+    if (result.inliers > 0) {
+        result.residual = std::sqrt(squares / result.inliers);
+        result.spread = std::min((maxX - minX) / wb.gray.cols, (maxY - minY) / wb.gray.rows);
+    }
+    if (result.inliers < options.minInliers
+        || result.inliers < options.minInlierShare * result.matches
+        || result.residual > options.maxResidual || result.spread < options.minSpread) {
+        result.failure = AutoFailure::NoConsistentMatch;
+        return result;
+    }
+
+    // The same transform between the working copies, whose longest edges are alike: a face
+    // photographed twice does not come out at twice the size nor turned by much.
+    const Similarity work = Similarity(1.0 / toFullB, 0.0, QPointF()) * full
+        * Similarity(0.5 * (wa.toFullX + wa.toFullY), 0.0, QPointF());
+    if (work.scale() > options.maxScaleChange || work.scale() < 1.0 / options.maxScaleChange
+        || std::abs(work.rotationDegrees()) > options.maxRotationDegrees) {
+        result.failure = AutoFailure::ImplausibleTransform;
+        return result;
+    }
+
+    // Judged on half-size copies: enough to see whether the pictures agree, at a quarter of the cost.
+    cv::Mat halfB, halfA;
+    cv::pyrDown(wb.gray, halfB);
+    cv::pyrDown(wa.gray, halfA);
+    const double rb = double(halfB.cols) / wb.gray.cols, ra = double(wa.gray.cols) / halfA.cols;
+    const QTransform t = (Similarity(rb, 0, QPointF()) * work * Similarity(ra, 0, QPointF())).toTransform();
+    const cv::Matx23d mw(t.m11(), t.m21(), t.dx(), t.m12(), t.m22(), t.dy());
+    compareOverlaid(halfB, halfA, mw, result.overlap, result.correlation);
+    if (result.overlap < options.minOverlap) {
+        result.failure = AutoFailure::ImplausibleTransform;
+        return result;
+    }
+    if (result.correlation < options.minCorrelation) {
+        result.failure = AutoFailure::PicturesDiffer;
+        return result;
+    }
+
+    result.aligned = true;
+    result.transform = full;
+    return result;
+}
+
+} // namespace
+
+AutoResult alignAutomatically(const QImage &before, const QImage &after, QSize beforeSize, QSize afterSize,
+                              const AutoOptions &options)
+{
+    if (before.isNull() || after.isNull()) {
+        AutoResult result;
+        result.failure = AutoFailure::EmptyPicture;
+        return result;
+    }
+    try {
+        return align(before, after, beforeSize, afterSize, options);
+    } catch (const cv::Exception &) {
+        // OpenCV refuses input it cannot work on by throwing; for the window that is a picture
+        // that cannot be aligned automatically like any other.
+        AutoResult result;
+        result.failure = AutoFailure::TooFewFeatures;
+        return result;
+    }
+}
+
+} // namespace Align
