@@ -313,6 +313,8 @@ void TestMetafile::fontRecordsOfBothFormats()
     QVERIFY(!f.italic && !f.strikeOut);
     QCOMPARE(f.charset, 1);
     QVERIFY(f.face.isEmpty());
+}
+
 void TestMetafile::claimedSizeIsBounded()
 {
     auto errorOf = [](const std::function<void()> &f) {
