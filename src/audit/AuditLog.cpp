@@ -36,6 +36,17 @@ const ActionName Names[] = {
     {Action::LoginSwitchChanged, "login-switch-changed", "更改登录开关"},
     {Action::HospitalNoChanged, "hospital-no-changed", "更改医院编号"},
     {Action::Upgraded, "upgraded", "升级数据库"},
+    {Action::AlignmentSaved, "alignment-saved", "保存对齐"},
+    {Action::AlignmentReset, "alignment-reset", "重置对齐"},
+    {Action::ConsentChanged, "consent-changed", "更改授权"},
+    {Action::ConsultationStarted, "consultation-started", "开始咨询演示"},
+    {Action::ConsultationCaseShown, "consultation-case-shown", "咨询演示案例"},
+    {Action::ConsultationEnded, "consultation-ended", "结束咨询演示"},
+    {Action::SheetExported, "sheet-exported", "导出对比图"},
+    {Action::SheetPrinted, "sheet-printed", "打印对比图"},
+    {Action::BackupMade, "backup-made", "备份数据"},
+    {Action::BackupVerified, "backup-verified", "校验备份"},
+    {Action::Restored, "restored", "恢复数据"},
 };
 
 const ActionName &nameOf(Action a)

@@ -34,6 +34,17 @@ enum class Action {
     LoginSwitchChanged,
     HospitalNoChanged,
     Upgraded,
+    AlignmentSaved,
+    AlignmentReset,
+    ConsentChanged,
+    ConsultationStarted,
+    ConsultationCaseShown,
+    ConsultationEnded,
+    SheetExported,
+    SheetPrinted,
+    BackupMade,
+    BackupVerified,
+    Restored,
 };
 
 // Every action, in the order the viewer lists them.

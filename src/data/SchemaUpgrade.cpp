@@ -204,6 +204,7 @@ const QVector<Step> &steps()
 {
     static const QVector<Step> s{
         makeStep(2, QStringLiteral("版本号表和操作记录")),
+        makeStep(3, QStringLiteral("图片对齐和顾客授权")),
     };
     return s;
 }

@@ -53,7 +53,8 @@ namespace {
 // The tables later versions added beside the five.
 const QStringList &addedTables()
 {
-    static const QStringList t{QStringLiteral("auditlog"), QStringLiteral("belcaraschema")};
+    static const QStringList t{QStringLiteral("auditlog"), QStringLiteral("belcaraschema"),
+                               QStringLiteral("picturealignment"), QStringLiteral("caseconsent")};
     return t;
 }
 
@@ -229,6 +230,8 @@ QVector<TableCount> migrate(const QString &sqlitePath, const QSqlDatabase &db, b
             QStringList copied = tables();
             if (fileVersion >= 2)
                 copied << QStringLiteral("AuditLog");
+            if (fileVersion >= 3)
+                copied << QStringLiteral("PictureAlignment") << QStringLiteral("CaseConsent");
             inTransaction(db, [&] {
                 dropTables(db);
                 create(db, false);

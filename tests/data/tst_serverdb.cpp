@@ -46,7 +46,11 @@ class TestServerDb : public QObject {
                      "INSERT INTO Surgery (客户编号, 手术大类, 手术日期, 手术前) VALUES "
                      "('A1200612070001','眼部','2006-12-07','A1200612070001\\face.jpg'),('A1200612070002','鼻部',NULL,NULL)",
                      "INSERT INTO Class (类别名称, 父类别) VALUES ('眼部',''),('双眼皮','眼部'),('无父类',NULL)",
-                     "INSERT INTO AuditLog (At, UserName, Host, Action) VALUES ('2006-12-07T01:02:03.000Z','nurse','ws1','login')"})
+                     "INSERT INTO AuditLog (At, UserName, Host, Action) VALUES ('2006-12-07T01:02:03.000Z','nurse','ws1','login')",
+                     "INSERT INTO PictureAlignment (BeforePicture, AfterPicture, Transform, Method, ChangedAt, ChangedBy) "
+                     "VALUES ('a.jpg','b.jpg','1 0 0 0','manual','2006-12-07T01:02:03.000Z','nurse')",
+                     "INSERT INTO CaseConsent (CaseId, Level, SignedOn, ChangedAt, ChangedBy) "
+                     "VALUES (1, 2, '2006-12-07', '2006-12-07T01:02:03.000Z', 'nurse')"})
                 if (!q.exec(QString::fromUtf8(s)))
                     throw AppError(QString::fromUtf8(s));
         }
@@ -98,11 +102,12 @@ private slots:
         const QString folder = makeInstallation();
         ServerDb::init(server(), false);              // a fresh init does not count as data
         const auto counts = ServerDb::migrate(ServerDb::sqlitePathFor(folder), server(), false);
-        // The five tables, then the file's audit log.
-        QCOMPARE(counts.size(), 6);
-        QCOMPARE(counts.last().table, QStringLiteral("AuditLog"));
-        const QList<qint64> expected{2, 2, 3, 2, 1, 1};
-        for (int i = 0; i < 6; ++i) {
+        // The five tables, then the file's audit log, alignments and consents.
+        QCOMPARE(counts.size(), 8);
+        QCOMPARE(counts.at(5).table, QStringLiteral("AuditLog"));
+        QCOMPARE(counts.last().table, QStringLiteral("CaseConsent"));
+        const QList<qint64> expected{2, 2, 3, 2, 1, 1, 1, 1};
+        for (int i = 0; i < 8; ++i) {
             QCOMPARE(counts[i].source, expected[i]);
             QCOMPARE(counts[i].copied, expected[i]);
         }
@@ -112,6 +117,10 @@ private slots:
         QCOMPARE(scalar(server(), "SELECT 手术前 FROM surgery WHERE 手术日期='2006-12-07'").toString(),
                  QStringLiteral("A1200612070001\\face.jpg"));
         QCOMPARE(scalar(server(), "SELECT count(*) FROM class WHERE 父类别 IS NULL").toInt(), 1);
+        // A deleted case takes its consent with it, so a case given its number later starts
+        // without one.
+        QVERIFY(scalar(server(), "DELETE FROM surgery WHERE id = 1 RETURNING id").isValid());
+        QCOMPARE(scalar(server(), "SELECT count(*) FROM caseconsent").toInt(), 0);
 
         // The program on the server: login switch, accounts, and a new customer after the keys.
         TDataMod mod(m_dir.filePath(QStringLiteral("new")));
