@@ -1,0 +1,102 @@
+#include "consent/Consent.h"
+
+#include "audit/AuditLog.h"
+#include "data/AppError.h"
+#include "data/Db.h"
+#include "data/Transaction.h"
+
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace Consent {
+
+namespace {
+
+const char *const Labels[] = {"仅存档", "可向顾客展示", "可用于宣传"};
+
+QVariant dateValue(const QDate &d)
+{
+    return d.isValid() ? QVariant(d.toString(QStringLiteral("yyyy-MM-dd"))) : QVariant(QString());
+}
+
+QString levelDetail(Level from, Level to)
+{
+    return QStringLiteral("%1 -> %2").arg(static_cast<int>(from)).arg(static_cast<int>(to));
+}
+
+} // namespace
+
+QString label(Level level)
+{
+    return QString::fromUtf8(Labels[static_cast<int>(level)]);
+}
+
+QStringList labels()
+{
+    return {label(Level::RecordOnly), label(Level::MayShow), label(Level::Publicity)};
+}
+
+Level fromInt(int value)
+{
+    return value == 1 ? Level::MayShow : value == 2 ? Level::Publicity : Level::RecordOnly;
+}
+
+Record read(const QSqlDatabase &db, qint64 caseId)
+{
+    QSqlQuery q = Db::runPrepared(db, QStringLiteral("SELECT Level, SignedOn, Note FROM CaseConsent WHERE CaseId = ?"),
+                                  {caseId});
+    Record r;
+    if (q.next()) {
+        r.level = fromInt(q.value(0).toInt());
+        r.signedOn = QDate::fromString(q.value(1).toString(), QStringLiteral("yyyy-MM-dd"));
+        r.note = q.value(2).toString();
+    }
+    return r;
+}
+
+void write(const QSqlDatabase &db, qint64 caseId, const QString &customerNo, const Record &record)
+{
+    Transaction t(db);
+    const Record before = read(db, caseId);
+    if (before == record) {
+        t.commit();
+        return;
+    }
+    Db::runPrepared(db, QStringLiteral("DELETE FROM CaseConsent WHERE CaseId = ?"), {caseId});
+    Db::runPrepared(db,
+                    QStringLiteral("INSERT INTO CaseConsent (CaseId, Level, SignedOn, Note, ChangedAt, ChangedBy) "
+                                   "VALUES (?, ?, ?, ?, ?, ?)"),
+                    {caseId, static_cast<int>(record.level), dateValue(record.signedOn), record.note,
+                     AuditLog::now(), AuditLog::currentUser()});
+    AuditLog::Event e;
+    e.action = AuditLog::Action::ConsentChanged;
+    e.customerNo = customerNo;
+    e.caseId = caseId;
+    // Level numbers only: the note may hold personal text and stays out of the log.
+    e.detail = levelDetail(before.level, record.level);
+    AuditLog::record(db, e);
+    t.commit();
+}
+
+int setForCustomer(const QSqlDatabase &db, const QString &customerNo, const Record &record)
+{
+    Transaction t(db);
+    QList<qint64> cases;
+    {
+        QSqlQuery q = Db::runPrepared(db, QStringLiteral("SELECT id FROM Surgery WHERE 客户编号 = ? ORDER BY id"),
+                                      {customerNo});
+        while (q.next())
+            cases << q.value(0).toLongLong();
+    }
+    int changed = 0;
+    for (qint64 id : cases) {
+        if (read(db, id) == record)
+            continue;
+        write(db, id, customerNo, record);
+        ++changed;
+    }
+    t.commit();
+    return changed;
+}
+
+} // namespace Consent

@@ -1,0 +1,49 @@
+#pragma once
+// What a case's customer agreed to be done with the case's photos. A case without a stored
+// agreement is record only, so nothing is ever shown or published by default.
+
+#include <QDate>
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+
+namespace Consent {
+
+// Each level allows everything the levels below it allow.
+enum class Level {
+    RecordOnly = 0, // kept in the records only
+    MayShow = 1,    // may be shown to prospective customers
+    Publicity = 2,  // may also be exported and printed for publicity
+};
+
+// "仅存档", "可向顾客展示", "可用于宣传".
+QString label(Level level);
+// The three labels, in level order (for drop-downs: index == level).
+QStringList labels();
+// The level of a stored number; RecordOnly for anything unknown.
+Level fromInt(int value);
+
+struct Record {
+    Level level = Level::RecordOnly;
+    QDate signedOn;     // invalid: not given
+    QString note;
+    bool operator==(const Record &o) const
+    {
+        return level == o.level && signedOn == o.signedOn && note == o.note;
+    }
+    bool operator!=(const Record &o) const { return !(*this == o); }
+};
+
+// The case's agreement (Surgery.id); record only when none is stored.
+Record read(const QSqlDatabase &db, qint64 caseId);
+
+// Stores the case's agreement and records its change in the audit log, in one transaction (joining
+// an open one). Storing what is already stored changes nothing and records nothing. customerNo
+// is only for the audit event. Raises AppError when the database refuses.
+void write(const QSqlDatabase &db, qint64 caseId, const QString &customerNo, const Record &record);
+
+// Gives every case of the customer the same agreement, in one transaction; returns how many
+// cases changed.
+int setForCustomer(const QSqlDatabase &db, const QString &customerNo, const Record &record);
+
+} // namespace Consent
