@@ -1,4 +1,5 @@
 #include "browser/Unit_Main.h"
+#include "compare/CompareCases.h"
 #include "ui_Unit_Main.h"
 
 #include "admin/AuditViewer.h"
@@ -55,6 +56,7 @@ TfrmMain::TfrmMain(const QString &programFolder, QWidget *parent)
 
     buildActions();
     buildMenus();
+    addCompareEntries(this);
     bindData();
     setupPictures();
 
