@@ -3,6 +3,8 @@
 #include "admin/Unit_About.h"
 #include "admin/Unit_LoginCheck.h"
 #include "browser/Unit_Main.h"
+#include "compare/CompareCases.h"
+#include "compare/CompareWindow.h"
 #include "records/Unit_Manager.h"
 #include "browser/Unit_PanelImage.h"
 #include "browser/Unit_Search.h"
@@ -199,6 +201,28 @@ QStringList renderAllWindows(const QString &programFolder, const QString &output
             photo = pictureFile(programFolder, main.adq_Surgery->asString(PictureColumns[i]));
         TfrmLarImage large(reducedPhoto(photo, QSize(640, 480)));
         out.shoot(large, QStringLiteral("large-picture"));
+    }
+    {
+        // The comparison of the same case in each of its modes, a little enlarged.
+        MainWindowCompareSource source(&main);
+        CompareWindow compare(&source, &main);
+        compare.resize(1000, 640);
+        CompareView *view = compare.view();
+        const auto loaded = [view] {
+            return !view->isLoading() && view->hasPicture(CompareView::Side::Before)
+                && view->hasPicture(CompareView::Side::After);
+        };
+        out.shoot(compare, QStringLiteral("compare-side"), 300, loaded);
+        CompareView::State s = view->state();
+        s.mode = CompareView::Mode::Wipe;
+        s.wipePosition = 0.45;
+        view->setState(s);
+        out.shoot(compare, QStringLiteral("compare-wipe"), 300, loaded);
+        s = view->state();
+        s.mode = CompareView::Mode::Overlay;
+        s.opacity = 0.5;
+        view->setState(s);
+        out.shoot(compare, QStringLiteral("compare-overlay"), 300, loaded);
     }
     main.hide();
     return out.written;
