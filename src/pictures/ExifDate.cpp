@@ -64,6 +64,8 @@ std::optional<QDate> fromApp1(const unsigned char *data, std::size_t length)
 
 std::optional<QDate> dateTaken(const QString &path)
 {
+    if (path.isEmpty())
+        return std::nullopt;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
