@@ -6,7 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 OUT=${1:-docs}
 BUILD=${BUILD_DIR:-build}
-WINDOWS=(main details records search login users audit hospital-number about large-picture)
+WINDOWS=(main details records search login users audit hospital-number about large-picture
+  consult-categories consult-subcategories consult-cases consult-compare)
 
 cmake -S . -B "$BUILD" -G Ninja >/dev/null
 cmake --build "$BUILD" --target belcara-demo belcara-render-docs

@@ -13,6 +13,7 @@
 #include "widgets/Prompter.h"
 
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -129,7 +130,7 @@ protected:
         const double h = r.height();
         QRectF text = r.adjusted(16, 12, -16, -12);
         if (m_hasPictures) {
-            const double textHeight = std::max(48.0, h * 0.2);
+            const double textHeight = std::clamp(h * 0.16, 40.0, 90.0);
             const QRectF pics(text.left(), text.top(), text.width(), text.height() - textHeight);
             const double gap = 8;
             const QRectF left(pics.left(), pics.top(), (pics.width() - gap) / 2, pics.height());
@@ -139,7 +140,7 @@ protected:
             text.setTop(pics.bottom() + 6);
         }
         p.setPen(TextColour);
-        f.setPixelSize(int(std::clamp(h * (m_hasPictures ? 0.09 : 0.16), 14.0, 48.0)));
+        f.setPixelSize(int(std::clamp(h * (m_hasPictures ? 0.06 : 0.16), 14.0, 48.0)));
         p.setFont(f);
         const int flags = Qt::AlignHCenter | (m_detail.isEmpty() ? Qt::AlignVCenter : Qt::AlignBottom);
         const QRectF captionRect = m_detail.isEmpty() ? text : QRectF(text.left(), text.top(), text.width(), text.height() * 0.55);
@@ -317,20 +318,23 @@ ConsultWindow::ConsultWindow(TDataMod &mod, QWidget *staffWindow)
     head->addWidget(m_caseCaption, 1);
     const char *const modeNames[] = {"btn_SideBySide", "btn_Wipe", "btn_Overlay"};
     const QString modeCaptions[] = {QStringLiteral("并排(&S)"), QStringLiteral("划像(&W)"), QStringLiteral("叠加(&O)")};
+    auto *modes = new QButtonGroup(m_comparePage);
+    modes->setExclusive(true);
     for (int i = 0; i < 3; ++i) {
         auto *b = new QToolButton(m_comparePage);
+        modes->addButton(b, i);
         b->setObjectName(QString::fromLatin1(modeNames[i]));
         b->setText(modeCaptions[i]);
         b->setCheckable(true);
-        b->setAutoRaise(true);
         b->setFocusPolicy(Qt::NoFocus);
-        QPalette bp = b->palette();
-        bp.setColor(QPalette::ButtonText, TextColour);
-        b->setPalette(bp);
+        b->setStyleSheet(QStringLiteral("QToolButton { color: #dcdcdc; background: transparent; border: 1px solid #5a5a60;"
+                                        " border-radius: 4px; padding: 3px 10px; font-size: 16px; }"
+                                        "QToolButton:checked { color: #202020; background: #c4a05c; border-color: #c4a05c; }"));
         connect(b, &QToolButton::clicked, this, [this, i] {
             m_view->setMode(static_cast<CompareView::Mode>(i));
             setFocus();
         });
+        b->setChecked(i == 0);
         m_modeButtons[i] = b;
         head->addWidget(b);
     }
