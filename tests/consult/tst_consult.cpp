@@ -10,8 +10,12 @@
 #include "consult/ConsultWindow.h"
 #include "data/Db.h"
 #include "data/Unit_DataMod.h"
+#include "browser/Unit_Main.h"
 
 #include <QAbstractButton>
+#include <QAction>
+#include <QMenu>
+#include <QToolButton>
 #include <QBuffer>
 #include <QDir>
 #include <QLabel>
@@ -157,6 +161,7 @@ private slots:
     void surgeonOnlyWhenAllowed();
     void leavingNeedsAStaffPasswordWhenLoginIsOn();
     void nothingToShowOpensNothing();
+    void openedFromTheStaffWindow();
 };
 
 void TestConsult::init()
@@ -412,6 +417,39 @@ void TestConsult::nothingToShowOpensNothing()
     QVERIFY(!openMode());
     QCOMPARE(m_prompter->texts(QStringLiteral("message")).size(), 1);
     QVERIFY(shownEvents().isEmpty());
+}
+
+void TestConsult::openedFromTheStaffWindow()
+{
+    TfrmMain main(m_install->folder());
+    main.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&main));
+    auto *open = main.findChild<QAction *>(QStringLiteral("ac_Consult"));
+    QVERIFY(open);
+    QCOMPARE(open->text(), QStringLiteral("咨询演示(&P)"));
+    QVERIFY(main.menuView->actions().contains(open));
+    auto *button = main.findChild<QToolButton *>(QStringLiteral("btn_ac_Consult"));
+    QVERIFY(button && button->defaultAction() == open);
+
+    // The surgeon setting follows the menu entry into the settings file.
+    auto *surgeon = main.findChild<QAction *>(QStringLiteral("ac_ConsultSurgeon"));
+    QVERIFY(main.menuView->actions().contains(surgeon));
+    surgeon->trigger();
+    QVERIFY(Showable::surgeonShown());
+
+    // F5 in the staff window opens the mode; Esc on its first level ends it (login off).
+    main.activateWindow();
+    QTest::keyClick(&main, Qt::Key_F5);
+    auto *mode = qobject_cast<ConsultWindow *>(QApplication::activeModalWidget());
+    QVERIFY(mode);
+    QCOMPARE(mode->level(), 1);
+    QPointer<ConsultWindow> alive(mode);
+    QTRY_COMPARE(QApplication::focusWidget(), mode);
+    QSignalSpy finished(mode, &ConsultWindow::finished);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    QCOMPARE(finished.size(), 1);
+    QTRY_VERIFY(!alive);
+    QVERIFY(m_prompter->calls.isEmpty());
 }
 
 QTEST_MAIN(TestConsult)
