@@ -1,5 +1,5 @@
 // The cases the consultation mode may show: only consented ones with pictures, grouped and
-// counted by category, and the surgeon setting; on both engines.
+// counted by category; on both engines.
 #include "support/TestInstall.h"
 #include "consent/Consent.h"
 #include "consent/Showable.h"
@@ -27,7 +27,6 @@ private slots:
     void cleanup() { m_install.reset(); }
     void onlyConsentedCasesWithPicturesGrouped();
     void surgeryDates();
-    void surgeonSetting();
 };
 
 void TestShowable::onlyConsentedCasesWithPicturesGrouped()
@@ -85,19 +84,6 @@ void TestShowable::surgeryDates()
     QVERIFY(!Showable::surgeryDate(QString()).isValid());
     QVERIFY(!Showable::surgeryDate(QStringLiteral("去年春天")).isValid());
     QVERIFY(!Showable::surgeryDate(QStringLiteral("2023-02-30")).isValid());
-}
-
-void TestShowable::surgeonSetting()
-{
-    m_install = std::make_unique<TestInstall>();
-    QVERIFY(!Showable::surgeonShown());
-    Showable::setSurgeonShown(true);
-    QVERIFY(Showable::surgeonShown());
-    QFile ini(m_install->settingsPath());
-    QVERIFY(ini.open(QIODevice::ReadOnly));
-    QVERIFY(QString::fromUtf8(ini.readAll()).contains(QStringLiteral("ShowSurgeon=1")));
-    Showable::setSurgeonShown(false);
-    QVERIFY(!Showable::surgeonShown());
 }
 
 QTEST_GUILESS_MAIN(TestShowable)

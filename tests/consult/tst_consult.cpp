@@ -3,6 +3,7 @@
 // the password to leave, and the audit trail of what was shown.
 #include "support/ScriptedPrompter.h"
 #include "support/TestInstall.h"
+#include "support/ExifPhoto.h"
 #include "audit/AuditLog.h"
 #include "compare/CompareView.h"
 #include "consent/Consent.h"
@@ -16,7 +17,6 @@
 #include <QAction>
 #include <QMenu>
 #include <QToolButton>
-#include <QBuffer>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -27,26 +27,12 @@
 
 namespace {
 
-// A JPEG whose EXIF (little-endian, IFD0 DateTime) says it was taken on `taken`.
+// A photo whose EXIF says it was taken on `taken` (nothing when invalid).
 QByteArray photo(QColor colour, const QDate &taken)
 {
-    QImage image(320, 240, QImage::Format_RGB32);
-    image.fill(colour);
-    QByteArray jpeg;
-    QBuffer buffer(&jpeg);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPG");
-    if (!taken.isValid())
-        return jpeg;
-    const QByteArray date = taken.toString(QStringLiteral("yyyy:MM:dd")).toLatin1() + " 10:00:00";
-    QByteArray tiff("II\x2a\0\x08\0\0\0", 8);
-    tiff += QByteArray("\x01\0", 2);                                          // one entry
-    tiff += QByteArray("\x32\x01\x02\0\x14\0\0\0\x1a\0\0\0", 12);             // DateTime, ASCII, 20, at 26
-    tiff += QByteArray(4, '\0');
-    tiff += date + '\0';
-    const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff;
-    const int length = int(payload.size()) + 2;
-    return jpeg.left(2) + char(0xFF) + char(0xE1) + char(length >> 8) + char(length & 0xFF) + payload + jpeg.mid(2);
+    const QByteArray date = taken.toString(QStringLiteral("yyyy:MM:dd 10:00:00")).toLatin1();
+    return ExifPhoto::jpeg(taken.isValid() ? ExifPhoto::segment(0xE1, ExifPhoto::payload(false, {}, date)) : QByteArray(),
+                           colour, QSize(320, 240));
 }
 
 // Every text the window and its children show or expose to assistive tools.
