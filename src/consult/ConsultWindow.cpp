@@ -23,6 +23,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QResizeEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -521,16 +522,27 @@ void ConsultWindow::buildTiles()
     const int visibleRows = std::min(rows, m_level == 3 ? 2 : 3);
     const int tileHeight = std::max(120, (area.height() - 24 - 18 * (visibleRows - 1)) / std::max(1, visibleRows));
     const QSize thumb(std::max(64, area.width() / m_columns / 2 - 24), std::max(48, tileHeight * 3 / 5));
+    // Few category tiles stay their size in the middle of the screen rather than stretch.
+    m_grid->setAlignment(m_level == 3 ? Qt::Alignment() : Qt::Alignment(Qt::AlignVCenter));
     for (int i = 0; i < n; ++i) {
         auto *tile = new Tile(m_tileHost, entries.at(i).caption, entries.at(i).detail);
-        tile->setMinimumHeight(std::min(tileHeight, m_level == 3 ? 100000 : 260));
+        if (m_level == 3)
+            tile->setMinimumHeight(tileHeight);
+        else
+            tile->setFixedHeight(std::min(tileHeight, 260));
         if (const Showable::Case *c = entries.at(i).c) {
             tile->setPictures(thumbnail(c->before.value(0), c->id, thumb), thumbnail(c->after.value(0), c->id, thumb));
             noteCaseShown(c->id, QStringLiteral("tile"));
         }
+        // Opening rebuilds the tiles, this one included: not from inside its own mouse event.
         tile->onClick = [this, i] {
-            m_selected = i;
-            openSelected();
+            QMetaObject::invokeMethod(
+                this,
+                [this, i] {
+                    m_selected = i;
+                    openSelected();
+                },
+                Qt::QueuedConnection);
         };
         m_grid->addWidget(tile, i / m_columns, i % m_columns);
         m_tiles.append(tile);
@@ -650,9 +662,11 @@ void ConsultWindow::showCase()
     const QString afterColumn = c.after.isEmpty() ? QString() : c.after.at(std::min<qsizetype>(m_pair, c.after.size() - 1));
     const QString before = picturePath(beforeColumn, c.id);
     const QString after = picturePath(afterColumn, c.id);
-    m_failed[0] = before.isEmpty();
-    m_failed[1] = after.isEmpty();
     m_view->setPictures(before, after);
+    // A picture the view could not even measure has failed already; one that fails while it is
+    // decoded is reported through pictureFailed.
+    m_failed[0] = before.isEmpty() || !m_view->hasPicture(CompareView::Side::Before);
+    m_failed[1] = after.isEmpty() || !m_view->hasPicture(CompareView::Side::After);
     Align::Similarity alignment;
     if (!beforeColumn.isEmpty() && !afterColumn.isEmpty()) {
         try {
@@ -717,6 +731,10 @@ void ConsultWindow::placePlaceholders()
 void ConsultWindow::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
+    // The tiles and their pictures are sized for the screen: built again when it changes (the
+    // first time when the window goes full screen).
+    if (m_started && m_level < 4 && event->size() != event->oldSize())
+        buildTiles();
     placePlaceholders();
 }
 
