@@ -7,7 +7,8 @@ cd "$(dirname "$0")/.."
 OUT=${1:-docs}
 BUILD=${BUILD_DIR:-build}
 WINDOWS=(main details records search login users audit hospital-number about large-picture
-  compare-side compare-wipe compare-overlay)
+  compare-side compare-wipe compare-overlay
+  consult-categories consult-subcategories consult-cases consult-compare)
 
 cmake -S . -B "$BUILD" -G Ninja >/dev/null
 cmake --build "$BUILD" --target belcara-demo belcara-render-docs

@@ -20,6 +20,7 @@
 #include "browser/Unit_Search.h"
 #include "admin/Unit_SetNo.h"
 #include "admin/UnitUserManager.h"
+#include "consult/ConsultEntry.h"
 
 #include <QCloseEvent>
 #include <QHeaderView>
@@ -57,6 +58,7 @@ TfrmMain::TfrmMain(const QString &programFolder, QWidget *parent)
     buildActions();
     buildMenus();
     addCompareEntries(this);
+    ConsultEntry::install(this, *DataMod, menuView, m_ui->ToolBar2);
     bindData();
     setupPictures();
 

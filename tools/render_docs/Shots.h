@@ -32,3 +32,7 @@ bool isUniform(const QImage &image);
 // data module open on it; writes outputFolder/<name>.png and returns the paths written.
 // Raises std::runtime_error when a window cannot be drawn, draws nothing, or a file cannot be written.
 QStringList renderAllWindows(const QString &programFolder, const QString &outputFolder);
+
+// The consultation mode's levels, over a copy of the installation in programFolder (the mode
+// writes the audit log); writes outputFolder/consult-<level>.png and returns the paths written.
+QStringList renderConsultation(const QString &programFolder, const QString &outputFolder);

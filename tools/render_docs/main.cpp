@@ -70,7 +70,7 @@ int main(int argc, char **argv)
     try {
         DataMod = new TDataMod(folder);
         DataMod->DataModuleCreate();
-        const QStringList written = renderAllWindows(folder, output);
+        const QStringList written = renderAllWindows(folder, output) + renderConsultation(folder, output);
         for (const QString &file : written)
             std::printf("%s\n", qPrintable(file));
     } catch (const std::exception &e) {
