@@ -57,6 +57,8 @@ Record read(const QSqlDatabase &db, qint64 caseId)
 void write(const QSqlDatabase &db, qint64 caseId, const QString &customerNo, const Record &record)
 {
     Transaction t(db);
+    if (!Db::runPrepared(db, QStringLiteral("SELECT id FROM Surgery WHERE id = ?"), {caseId}).next())
+        throw AppError(QStringLiteral("案例 %1 不存在，授权未保存。").arg(caseId));
     const Record before = read(db, caseId);
     if (before == record) {
         t.commit();
@@ -78,7 +80,7 @@ void write(const QSqlDatabase &db, qint64 caseId, const QString &customerNo, con
     t.commit();
 }
 
-int setForCustomer(const QSqlDatabase &db, const QString &customerNo, const Record &record)
+int setForCustomer(const QSqlDatabase &db, const QString &customerNo, Level level, const QDate &signedOn)
 {
     Transaction t(db);
     QList<qint64> cases;
@@ -90,9 +92,13 @@ int setForCustomer(const QSqlDatabase &db, const QString &customerNo, const Reco
     }
     int changed = 0;
     for (qint64 id : cases) {
-        if (read(db, id) == record)
+        const Record before = read(db, id);
+        Record after = before;
+        after.level = level;
+        after.signedOn = signedOn;
+        if (after == before)
             continue;
-        write(db, id, customerNo, record);
+        write(db, id, customerNo, after);
         ++changed;
     }
     t.commit();

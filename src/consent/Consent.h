@@ -39,11 +39,12 @@ Record read(const QSqlDatabase &db, qint64 caseId);
 
 // Stores the case's agreement and records its change in the audit log, in one transaction (joining
 // an open one). Storing what is already stored changes nothing and records nothing. customerNo
-// is only for the audit event. Raises AppError when the database refuses.
+// is only for the audit event. Raises AppError when the database refuses or when there is no
+// such case (an agreement kept for a missing case would pass to the next case given its id).
 void write(const QSqlDatabase &db, qint64 caseId, const QString &customerNo, const Record &record);
 
-// Gives every case of the customer the same agreement, in one transaction; returns how many
-// cases changed.
-int setForCustomer(const QSqlDatabase &db, const QString &customerNo, const Record &record);
+// Gives every case of the customer the same level and signing date, in one transaction; each
+// case keeps its own note. Returns how many cases changed.
+int setForCustomer(const QSqlDatabase &db, const QString &customerNo, Level level, const QDate &signedOn);
 
 } // namespace Consent

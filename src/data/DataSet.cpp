@@ -385,6 +385,13 @@ void DataSet::setValue(const QString &field, const QVariant &value)
         syncDetails();
 }
 
+void DataSet::setModified()
+{
+    if (!isEditing())
+        throw AppError(QString::fromLatin1(kNotEditing));
+    m_modified = true;
+}
+
 void DataSet::post()
 {
     requireActive();

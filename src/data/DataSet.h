@@ -71,6 +71,9 @@ public:
     QVariant savedValue(const QString &field) const;
     void setValue(const QString &field, const QVariant &value);   // needs edit or insert
     bool modified() const { return m_modified; }
+    // Marks the record being edited as changed by values kept outside its columns (a window's
+    // own fields saved together with the row), so that moving away saves it. Needs edit or insert.
+    void setModified();
 
     // Changing rows.
     void edit();
@@ -200,6 +203,10 @@ protected:
     void writeRow(bool inserting, QVariantList &values, int storageRow) override;
     void deleteRow(int storageRow) override;
     void masterChanged() override;
+    // Runs inside the transaction that writes the row, after the row and its audit event and
+    // before the stored rows are updated: what is kept elsewhere about the row (values holds
+    // its id) is saved with it, and a failure here undoes the row's write as well.
+    virtual void rowWritten(bool inserting, const QVariantList &values);
 
 private:
     void readRows();

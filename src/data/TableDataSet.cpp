@@ -169,6 +169,7 @@ void TableDataSet::writeRow(bool inserting, QVariantList &values, int storageRow
                 values[m_idColumn] = q.lastInsertId();
         }
         AuditLog::recordRowChange(db, m_table, names, {}, values);
+        rowWritten(true, values);
         t.commit();
         m_rows.insert(storageRow, values);
     } else {
@@ -181,10 +182,13 @@ void TableDataSet::writeRow(bool inserting, QVariantList &values, int storageRow
         Transaction t(db);
         Db::runPrepared(db, sql, binds);
         AuditLog::recordRowChange(db, m_table, names, m_rows.at(storageRow), values);
+        rowWritten(false, values);
         t.commit();
         m_rows[storageRow] = values;
     }
 }
+
+void TableDataSet::rowWritten(bool, const QVariantList &) {}
 
 void TableDataSet::deleteRow(int storageRow)
 {

@@ -76,6 +76,18 @@ protected:
         m_afterWrite();
     }
 
+public:
+    // What the window keeps about the case outside its row (its consent) is saved in the row's
+    // own transaction.
+    std::function<void(const QVariantList &values)> onRowWritten;
+
+protected:
+    void rowWritten(bool, const QVariantList &values) override
+    {
+        if (onRowWritten)
+            onRowWritten(values);
+    }
+
 private:
     ImportPictures m_importPictures;
     std::function<void()> m_afterWrite;
@@ -122,6 +134,7 @@ Tfrm_Manager::Tfrm_Manager(QWidget *owner, const QString &startCustomerNo)
     adt_UserInfo->setBeforeCancel([this](DataSet &ds) { adt_UserInfoBeforeCancel(ds); });
     adt_Surgery->setOnNewRecord([this](DataSet &ds) { adt_SurgeryNewRecord(ds); });
     adt_Surgery->setBeforePost([this](DataSet &ds) { adt_SurgeryBeforePost(ds); });
+    cases->onRowWritten = [this](const QVariantList &values) { SaveCaseConsent(values); };
     // Right after a case row is written (before the rest of the window follows the save).
     connect(adt_Surgery, &DataSet::stateChanged, this, [this] { reportPicturesNotStored(); });
 
@@ -131,6 +144,7 @@ Tfrm_Manager::Tfrm_Manager(QWidget *owner, const QString &startCustomerNo)
     connectHandlers();
     connectCaseHandlers();
     connectCategoryHandlers();
+    setupConsent();
 
     guarded(this, [&] { FormCreate(startCustomerNo); });
     setInitialFocus(m_ui->DBEdit2);
@@ -220,7 +234,7 @@ QList<QWidget *> Tfrm_Manager::enterKeyBoxes() const
     return {m_ui->DBEdit1, m_ui->DBEdit2, m_ui->DBEdit3, m_ui->DBEdit4, m_ui->DBEdit5, m_ui->DBEdit6,
             m_ui->cbox_Stair, m_ui->cbox_Sub, m_ui->DBEdit9, m_ui->DBEdit10, m_ui->DBEdit11,
             m_ui->dbed_Before, m_ui->dbed_After, m_ui->DBEdit7, m_ui->DBEdit8, m_ui->DBEdit12,
-            m_ui->DBEdit13};
+            m_ui->DBEdit13, m_ui->cbox_Consent, m_ui->ed_ConsentDate, m_ui->ed_ConsentNote};
 }
 
 void Tfrm_Manager::connectHandlers()

@@ -11,6 +11,7 @@
 //
 // Handlers and operations are public so that tests can drive them as the controls do.
 
+#include "consent/Consent.h"
 #include "widgets/DBNavigator.h"
 #include "widgets/FixedDialog.h"
 
@@ -78,6 +79,22 @@ public:
     void DBNavigator2Click(DBNavigator::Btn button);
     void FillCaseMinorList(const QString &major);
 
+    // ---- consent of the current case (Unit_ManagerConsent.cpp) ----
+    // Shows the current case's stored consent (a new case: record only), unless the user has
+    // changed the boxes of the case being edited.
+    void ShowCaseConsent();
+    // A consent box was changed by the user: the case counts as changed, like its other fields.
+    void ConsentEdited();
+    Consent::Record EditedConsent() const;
+    // Refuses the case save when the typed signing date is not a date.
+    void CheckConsentBeforePost();
+    // Saves the edited consent of a case row being written (values holds its id).
+    void SaveCaseConsent(const QVariantList &values);
+    // Gives all cases of the current customer one level, signed today, after asking.
+    void SetAllConsent(Consent::Level level);
+    // "2024-03-15" (also with / or . and without leading zeros); empty text is no date, ok true.
+    static QDate parseConsentDate(const QString &text, bool *ok);
+
     // ---- categories (Unit_ManagerCategories.cpp) ----
     void FillMajorLists();
     void FillDeleteMinorList(const QString &major);
@@ -109,6 +126,8 @@ private:
     void connectHandlers();
     void connectCaseHandlers();
     void connectCategoryHandlers();
+    void setupConsent();
+    void showConsent(const Consent::Record &record);
     void reportPicturesNotStored();
     void showBoundValue(class QComboBox *combo, const QString &field);
     QList<QWidget *> enterKeyBoxes() const;
@@ -119,4 +138,5 @@ private:
     CaseTable *m_cases = nullptr;       // adt_Surgery
     QStringList m_notStored;    // pictures the last case save could not bring into the store
     bool m_reportNotStored = false;
+    bool m_consentEdited = false;   // the consent boxes hold unsaved changes of the current case
 };

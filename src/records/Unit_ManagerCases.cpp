@@ -63,6 +63,7 @@ void Tfrm_Manager::adt_SurgeryBeforePost(DataSet &ds)
         Prompter::instance().showMessage(this, QStringLiteral("请选择手术大类！"));
         throw Abort();
     }
+    CheckConsentBeforePost();
     // The pictures are brought into the store by the write itself (ImportCasePictures), once the
     // rest of the row has been checked: a refused save copies nothing.
 }

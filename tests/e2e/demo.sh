@@ -167,6 +167,19 @@ expect "files without pictures" "$(find "$WORK/bare" -type f | wc -l)" 1
 expect "picture references without pictures" "$(sqlite3 "$WORK/bare/Data/Data.mdb" \
   "select count(*) from Surgery where coalesce(手术前,'')||coalesce(手术前1,'')||coalesce(手术前2,'')||coalesce(手术后,'')||coalesce(手术后1,'')||coalesce(手术后2,'') <> ''")" 0
 
+# Consent: a realistic mix over 1000 cases (most record only or shown, a smaller share publicity),
+# each form signed near its case's surgery date, every row belonging to a case.
+B="$WORK/bare/Data/Data.mdb"
+bq() { sqlite3 "$B" "$1"; }
+shown=$(bq "select count(*) from CaseConsent where Level = 1")
+publicity=$(bq "select count(*) from CaseConsent where Level = 2")
+recordonly=$(( 1000 - shown - publicity ))
+[ "$publicity" -ge 80 ] && [ "$publicity" -lt "$shown" ] && [ "$publicity" -lt "$recordonly" ] ||
+  fail "consent mix: $recordonly record only, $shown shown, $publicity publicity"
+expect "consent of no case" "$(bq "select count(*) from CaseConsent c where not exists (select 1 from Surgery s where s.id = c.CaseId)")" 0
+expect "consent signed far from the surgery" "$(bq "select count(*) from CaseConsent c join Surgery s on s.id = c.CaseId
+  where julianday(c.SignedOn) not between julianday(substr(s.手术日期, 1, 10)) - 14 and julianday(substr(s.手术日期, 1, 10)) + 60")" 0
+
 if [ "$failures" -gt 0 ]; then
   echo "$failures check(s) failed"
   exit 1

@@ -202,6 +202,31 @@ QString columnValue(const Plan &plan, const Case &c, const Slot &slot)
     }
 }
 
+// Consent forms as a clinic collects them: a third of the cases never had one (record only),
+// some customers declined in writing, most of the rest agreed to be shown to other customers,
+// and a smaller share to publicity. Forms are signed at the consultation before the surgery or
+// at a check-up some weeks after it. A stream of its own, so the rest of the plan stays as it was.
+void addConsent(std::uint64_t seed, QList<Case> &cases)
+{
+    Random random(seed ^ 0x636f6e73656e74ULL);
+    static const int levelWeights[] = {33, 12, 40, 15}; // none stored, record only, may show, publicity
+    static const QStringList notes{QStringLiteral("纸质授权书已归档"), QStringLiteral("仅限不露脸的照片"),
+                                   QStringLiteral("同意术后一年内展示"), QStringLiteral("复诊时补签"),
+                                   QStringLiteral("需先征得本人电话同意")};
+    for (Case &c : cases) {
+        c.consent = random.weighted(levelWeights) - 1;
+        if (c.consent < 0)
+            continue;
+        const QDate surgery = QDate::fromString(c.date.left(10), QStringLiteral("yyyy-MM-dd"));
+        c.consentSigned = random.chance(0.7) ? surgery.addDays(-random.between(0, 14))
+                                             : surgery.addDays(random.between(7, 60));
+        if (c.consentSigned > LastDay)
+            c.consentSigned = LastDay;
+        if (random.chance(0.15))
+            c.consentNote = random.pick(notes);
+    }
+}
+
 Plan makePlan(const Options &options, int poolSize)
 {
     Random random(options.seed);
@@ -248,6 +273,7 @@ Plan makePlan(const Options &options, int poolSize)
         entry.second.id = int(plan.cases.size()) + 1;
         plan.cases << entry.second;
     }
+    addConsent(options.seed, plan.cases);
 
     if (subjects == 0)
         return plan;

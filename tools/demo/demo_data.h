@@ -62,6 +62,11 @@ struct Case {
     QString major, minor, surgeon, amount, date;
     std::array<Slot, SlotCount> pictures;
     QString caption; // text on the captioned picture
+    // What the customer agreed to: -1 nothing stored (record only), else the level 0..2 with
+    // the date the form was signed and, now and then, a note.
+    int consent = -1;
+    QDate consentSigned;
+    QString consentNote;
 };
 
 struct Plan {

@@ -75,6 +75,21 @@ void fill(QSqlDatabase &db, const DemoData::Plan &plan)
             q.bindValue(7 + i, pictureColumn(DemoData::columnValue(plan, c, c.pictures[size_t(i)])));
         run(q);
     }
+
+    prepare(q, QStringLiteral("INSERT INTO CaseConsent (CaseId, Level, SignedOn, Note, ChangedAt, ChangedBy) "
+                              "VALUES (?, ?, ?, ?, ?, ?)"));
+    for (const DemoData::Case &c : plan.cases) {
+        if (c.consent < 0)
+            continue;
+        q.bindValue(0, c.id);
+        q.bindValue(1, c.consent);
+        q.bindValue(2, c.consentSigned.toString(QStringLiteral("yyyy-MM-dd")));
+        q.bindValue(3, optional(c.consentNote));
+        // Entered on the day the form was signed.
+        q.bindValue(4, c.consentSigned.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral("T10:00:00.000Z"));
+        q.bindValue(5, QStringLiteral("demo"));
+        run(q);
+    }
 }
 
 } // namespace

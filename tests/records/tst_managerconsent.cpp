@@ -1,0 +1,211 @@
+// The consent boxes of the records window, worked with keys and the mouse as staff use them, and
+// the command that gives all cases of the customer one level; the database checked each time.
+#include "ManagerFixture.h"
+#include "ui_Unit_Manager.h"
+
+#include "audit/AuditLog.h"
+
+#include <QInputMethodEvent>
+#include <QMenu>
+#include <QTimer>
+#include <memory>
+
+using namespace ManagerTest;
+
+namespace {
+const QString kJia = QStringLiteral("A1200612070001");
+} // namespace
+
+class TestManagerConsent : public QObject {
+    Q_OBJECT
+    std::unique_ptr<TestInstall> m_install;
+    std::unique_ptr<ScriptedPrompter> m_prompt;
+
+    int rows(const QString &sql) { return count(*m_install, sql); }
+    QVariant scalar(const QString &sql) { return m_install->scalar(sql); }
+    qint64 caseId(const QString &major)
+    {
+        return scalar("SELECT id FROM Surgery WHERE 手术大类 = '" + major + "' ORDER BY id").toLongLong();
+    }
+    // Level, date and note stored for a case, "-" when none is stored.
+    QString stored(qint64 id)
+    {
+        return scalar(QStringLiteral("SELECT COALESCE((SELECT Level || '|' || COALESCE(SignedOn, '') || '|' || "
+                                     "COALESCE(Note, '') FROM CaseConsent WHERE CaseId = %1), '-')").arg(id))
+            .toString();
+    }
+    int consentEvents()
+    {
+        return rows("SELECT count(*) FROM AuditLog WHERE Action = '"
+                    + AuditLog::code(AuditLog::Action::ConsentChanged) + "'");
+    }
+    static QString shown(Tfrm_Manager &w)
+    {
+        return w.ui()->cbox_Consent->currentText() + '|' + w.ui()->ed_ConsentDate->text() + '|'
+               + w.ui()->ed_ConsentNote->text();
+    }
+    static void open(Tfrm_Manager &w)
+    {
+        w.show();
+        QApplication::setActiveWindow(&w);
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+    }
+    // Clicks into a box, selects what it holds and types over it; Chinese text arrives as an
+    // input method commits it.
+    static void typeInto(QLineEdit *box, const QString &text)
+    {
+        QTest::mouseClick(box, Qt::LeftButton);
+        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+        QInputMethodEvent commit;
+        commit.setCommitString(text);
+        if (text.toLatin1() == text.toUtf8())
+            QTest::keyClicks(box, text);
+        else
+            QApplication::sendEvent(box, &commit);
+    }
+    static void chooseLevel(Tfrm_Manager &w, int downs)
+    {
+        QComboBox *c = w.ui()->cbox_Consent;
+        c->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(c, Qt::Key_Home);
+        for (int i = 0; i < downs; ++i)
+            QTest::keyClick(c, Qt::Key_Down);
+    }
+    static void press(Tfrm_Manager &w, DBNavigator::Btn b)
+    {
+        QTest::mouseClick(w.ui()->DBNavigator2->button(b), Qt::LeftButton);
+    }
+
+private slots:
+    void init()
+    {
+        m_install = std::make_unique<TestInstall>();
+        m_prompt = std::make_unique<ScriptedPrompter>();
+        seedCustomers(*m_install);   // 甲 Jia: 眼部 and 鼻部; 乙 Yi: 眼部; 丙 Bing: none
+        seedCategories(*m_install);
+    }
+    void cleanup()
+    {
+        m_prompt.reset();
+        m_install.reset();
+    }
+
+    // Typed and chosen by keys, saved by moving to the next case and by the question on closing;
+    // each case shows its own values, also after reopening; browsing writes nothing.
+    void typedConsentIsSavedWithTheCaseAndShownPerCase()
+    {
+        const qint64 eye = caseId(QStringLiteral("眼部")), nose = caseId(QStringLiteral("鼻部"));
+        {
+            Tfrm_Manager w(nullptr, kJia);
+            open(w);
+            QCOMPARE(shown(w), QStringLiteral("仅存档||"));
+            chooseLevel(w, 1);
+            typeInto(w.ui()->ed_ConsentDate, QStringLiteral("2024-3-15"));
+            typeInto(w.ui()->ed_ConsentNote, QStringLiteral("纸质授权书 07 号"));
+            QCOMPARE(stored(eye), QStringLiteral("-"));
+
+            press(w, DBNavigator::Next);
+            QCOMPARE(stored(eye), QStringLiteral("1|2024-03-15|纸质授权书 07 号"));
+            QCOMPARE(shown(w), QStringLiteral("仅存档||"));
+            press(w, DBNavigator::Prior);
+            QCOMPARE(shown(w), QStringLiteral("可向顾客展示|2024-03-15|纸质授权书 07 号"));
+            press(w, DBNavigator::Next);
+            chooseLevel(w, 2);
+            m_prompt->answers = {Prompt::Yes};
+            QTest::mouseClick(w.ui()->Button1, Qt::LeftButton);
+            QCOMPARE(m_prompt->texts("box"), QStringList{QStringLiteral("手术案例还未保存，现在保存吗？")});
+            QVERIFY(!w.isVisible());
+        }
+        QCOMPARE(stored(nose), QStringLiteral("2||"));
+        QCOMPARE(consentEvents(), 2);
+        Tfrm_Manager again(nullptr, kJia);
+        open(again);
+        QCOMPARE(shown(again), QStringLiteral("可向顾客展示|2024-03-15|纸质授权书 07 号"));
+        press(again, DBNavigator::Next);
+        QCOMPARE(shown(again), QStringLiteral("可用于宣传||"));
+        // Cancel drops consent edits like the case's others.
+        typeInto(again.ui()->ed_ConsentNote, QStringLiteral("待确认"));
+        press(again, DBNavigator::Cancel);
+        QCOMPARE(shown(again), QStringLiteral("可用于宣传||"));
+        QCOMPARE(stored(nose), QStringLiteral("2||"));
+    }
+
+    // A new case: consent edits start it; a refused save (no major, a date that is not one)
+    // writes neither the case nor its consent and keeps what was typed; the fixed save writes both.
+    void refusedSaveLeavesNothingAndKeepsTheEdits()
+    {
+        Tfrm_Manager w(nullptr, QStringLiteral("A1200612070003"));   // 丙, no case yet
+        open(w);
+        QVERIFY(w.adt_Surgery->isEmpty());
+        chooseLevel(w, 1);
+        QCOMPARE(w.adt_Surgery->state(), DataSet::Insert);
+        typeInto(w.ui()->ed_ConsentDate, QStringLiteral("15/03/2024"));
+        typeInto(w.ui()->ed_ConsentNote, QStringLiteral("口头同意"));
+
+        press(w, DBNavigator::Post);
+        QCOMPARE(m_prompt->texts("message"), QStringList{QStringLiteral("请选择手术大类！")});
+        QCOMPARE(rows("SELECT count(*) FROM Surgery WHERE 客户编号 = 'A1200612070003'"), 0);
+        QCOMPARE(rows("SELECT count(*) FROM CaseConsent"), 0);
+        QCOMPARE(shown(w), QStringLiteral("可向顾客展示|15/03/2024|口头同意"));
+
+        w.ui()->cbox_Stair->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(w.ui()->cbox_Stair, Qt::Key_Home);   // 眼部, the first major
+        m_prompt->clear();
+        press(w, DBNavigator::Post);
+        QCOMPARE(m_prompt->texts("message").size(), 1);
+        QVERIFY(m_prompt->texts("message").first().contains(QStringLiteral("签署日期")));
+        QCOMPARE(rows("SELECT count(*) FROM Surgery WHERE 客户编号 = 'A1200612070003'"), 0);
+        QCOMPARE(rows("SELECT count(*) FROM CaseConsent"), 0);
+        QVERIFY(w.adt_Surgery->isEditing());
+
+        typeInto(w.ui()->ed_ConsentDate, QStringLiteral("2024/03/15"));
+        press(w, DBNavigator::Post);
+        const qint64 id = scalar("SELECT id FROM Surgery WHERE 客户编号 = 'A1200612070003'").toLongLong();
+        QVERIFY(id > 0);
+        QCOMPARE(stored(id), QStringLiteral("1|2024-03-15|口头同意"));
+        QCOMPARE(shown(w), QStringLiteral("可向顾客展示|2024-03-15|口头同意"));
+    }
+
+    void oneLevelForAllCasesOfTheCustomer()
+    {
+        const qint64 eye = caseId(QStringLiteral("眼部")), nose = caseId(QStringLiteral("鼻部"));
+        const qint64 yi = scalar("SELECT id FROM Surgery WHERE 客户编号 = 'A1200612070002'").toLongLong();
+        Tfrm_Manager w(nullptr, kJia);
+        open(w);
+        // An unsaved note of the current case is saved first, and kept.
+        typeInto(w.ui()->ed_ConsentNote, QStringLiteral("只用侧脸"));
+
+        // Picks the level from the command's menu with the keyboard.
+        auto runCommand = [&](int downs) {
+            QTimer::singleShot(0, [downs] {
+                auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+                QVERIFY(menu);
+                for (int i = 0; i < downs; ++i)
+                    QTest::keyClick(menu, Qt::Key_Down);
+                QTest::keyClick(menu, Qt::Key_Return);
+            });
+            QTest::mouseClick(w.ui()->btn_ConsentAll, Qt::LeftButton);
+            QTRY_VERIFY(!QApplication::activePopupWidget());
+        };
+        m_prompt->answers = {Prompt::No};
+        runCommand(3);   // the first Down selects the first entry: 可用于宣传
+        QCOMPARE(m_prompt->texts("box").size(), 1);
+        QVERIFY(m_prompt->texts("box").first().contains(QStringLiteral("全部 2 个手术案例")));
+        QVERIFY(m_prompt->texts("box").first().contains(QStringLiteral("可用于宣传")));
+        QCOMPARE(stored(eye), QStringLiteral("0||只用侧脸"));
+        QCOMPARE(stored(nose), QStringLiteral("-"));
+
+        m_prompt->answers = {Prompt::Yes};
+        runCommand(3);
+        const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+        QCOMPARE(stored(eye), "2|" + today + "|只用侧脸");
+        QCOMPARE(stored(nose), "2|" + today + "|");
+        QCOMPARE(stored(yi), QStringLiteral("-"));
+        QCOMPARE(shown(w), "可用于宣传|" + today + "|只用侧脸");
+        QCOMPARE(consentEvents(), 3);
+        QVERIFY(!w.adt_Surgery->isEditing());
+    }
+};
+
+QTEST_MAIN(TestManagerConsent)
+#include "tst_managerconsent.moc"
