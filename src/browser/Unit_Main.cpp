@@ -19,6 +19,7 @@
 #include "browser/Unit_Search.h"
 #include "admin/Unit_SetNo.h"
 #include "admin/UnitUserManager.h"
+#include "consult/ConsultEntry.h"
 
 #include <QCloseEvent>
 #include <QHeaderView>
@@ -55,6 +56,7 @@ TfrmMain::TfrmMain(const QString &programFolder, QWidget *parent)
 
     buildActions();
     buildMenus();
+    ConsultEntry::install(this, *DataMod, menuView, m_ui->ToolBar2);
     bindData();
     setupPictures();
 

@@ -1,10 +1,11 @@
 // Pictures of every kind through the loader, as the picture frames and the large-picture window
 // read them. The first byte chooses the kind (and how large a preview is asked for); the rest is
-// the file.
+// the file. For JPEG files the date taken is read as well.
 
 #include "FuzzSupport.h"
 
 #include "data/AppError.h"
+#include "pictures/ExifDate.h"
 #include "pictures/PictureBudget.h"
 #include "pictures/PictureLoader.h"
 
@@ -56,6 +57,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     try {
         checkImage(PictureLoader::loadPreview(path, frame), "loadPreview");
     } catch (const AppError &) {
+    }
+    // The date taken read from the same file: nothing, or a real calendar date.
+    if (choice % 5 == 0) {
+        const std::optional<QDate> taken = ExifDate::dateTaken(path);
+        if (taken && !taken->isValid())
+            FuzzSupport::fail("dateTaken", QStringLiteral("gave an invalid date"));
     }
     return 0;
 }

@@ -1,0 +1,120 @@
+#include "consent/Showable.h"
+
+#include "data/Db.h"
+#include "data/JetSql.h"
+#include "data/Settings.h"
+
+#include <QMap>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <algorithm>
+
+namespace Showable {
+
+namespace {
+
+const char *const BeforeColumns[] = {"手术前", "手术前1", "手术前2"};
+const char *const AfterColumns[] = {"手术后", "手术后1", "手术后2"};
+
+QStringList pictures(const QSqlQuery &q, int first)
+{
+    QStringList names;
+    for (int i = 0; i < 3; ++i) {
+        const QString name = q.value(first + i).toString().trimmed();
+        if (!name.isEmpty())
+            names << name;
+    }
+    return names;
+}
+
+} // namespace
+
+int Major::count() const
+{
+    int n = 0;
+    for (const Minor &m : minors)
+        n += int(m.cases.size());
+    return n;
+}
+
+QDate surgeryDate(const QString &stored)
+{
+    const QString text = stored.trimmed();
+    if (text.isEmpty())
+        return {};
+    QDate d = QDate::fromString(text.left(10), QStringLiteral("yyyy-MM-dd"));
+    if (d.isValid())
+        return d;
+    const QString iso = JetSql::dateLiteralToIso(text);
+    return iso.isEmpty() ? QDate() : QDate::fromString(iso.left(10), QStringLiteral("yyyy-MM-dd"));
+}
+
+QVector<Major> load(const QSqlDatabase &db, Consent::Level atLeast)
+{
+    QString columns;
+    for (const char *c : BeforeColumns)
+        columns += QStringLiteral(", s.") + QString::fromUtf8(c);
+    for (const char *c : AfterColumns)
+        columns += QStringLiteral(", s.") + QString::fromUtf8(c);
+    QSqlQuery q = Db::runPrepared(
+        db,
+        QStringLiteral("SELECT s.id, s.手术大类, s.手术小类, s.手术日期, s.手术医生, c.Level%1 "
+                       "FROM Surgery s JOIN CaseConsent c ON c.CaseId = s.id WHERE c.Level >= ?")
+            .arg(columns),
+        {static_cast<int>(atLeast)});
+
+    QVector<Case> cases;
+    while (q.next()) {
+        Case c;
+        c.id = q.value(0).toLongLong();
+        c.major = q.value(1).toString().trimmed();
+        c.minor = q.value(2).toString().trimmed();
+        c.surgeryDate = surgeryDate(q.value(3).toString());
+        c.surgeon = q.value(4).toString().trimmed();
+        c.level = Consent::fromInt(q.value(5).toInt());
+        c.before = pictures(q, 6);
+        c.after = pictures(q, 9);
+        // A stored level the program does not know reads as record only: never shown.
+        if (c.level < atLeast || (c.before.isEmpty() && c.after.isEmpty()))
+            continue;
+        cases << c;
+    }
+    std::sort(cases.begin(), cases.end(), [](const Case &a, const Case &b) {
+        if (a.major != b.major)
+            return a.major < b.major;
+        if (a.minor != b.minor)
+            return a.minor < b.minor;
+        // Cases without a date after the dated ones.
+        if (a.surgeryDate.isValid() != b.surgeryDate.isValid())
+            return a.surgeryDate.isValid();
+        if (a.surgeryDate != b.surgeryDate)
+            return a.surgeryDate < b.surgeryDate;
+        return a.id < b.id;
+    });
+
+    QVector<Major> majors;
+    for (const Case &c : cases) {
+        if (majors.isEmpty() || majors.last().name != c.major)
+            majors.append(Major{c.major, {}});
+        QVector<Minor> &minors = majors.last().minors;
+        if (minors.isEmpty() || minors.last().name != c.minor)
+            minors.append(Minor{c.minor, {}});
+        minors.last().cases.append(c);
+    }
+    return majors;
+}
+
+bool surgeonShown()
+{
+    return Settings::readString(QStringLiteral("Consult"), QStringLiteral("ShowSurgeon"), QStringLiteral("0")).trimmed()
+           == QLatin1String("1");
+}
+
+void setSurgeonShown(bool shown)
+{
+    Settings::writeString(QStringLiteral("Consult"), QStringLiteral("ShowSurgeon"),
+                          shown ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+} // namespace Showable
