@@ -119,7 +119,7 @@ void drawWatermark(QPainter &painter, const QRectF &page, const Watermark &w, do
     const double textW = w.text.isEmpty() ? 0 : fm.horizontalAdvance(w.text);
     const double textH = w.text.isEmpty() ? 0 : fm.height();
     const double boxW = std::max(logoW, textW), boxH = logoH + textH + (logoH > 0 && textH > 0 ? u : 0);
-    const QRectF inner = page.adjusted(Margin * u * 1.5, Margin * u * 1.5, -Margin * u * 1.5, -Margin * u * 1.5);
+    const QRectF inner = page.adjusted(Margin * u * 0.5, Margin * u * 0.5, -Margin * u * 0.5, -Margin * u * 0.5);
     QPointF at;
     switch (w.corner) {
     case Corner::TopLeft: at = inner.topLeft(); break;
