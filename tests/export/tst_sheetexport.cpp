@@ -141,6 +141,14 @@ void TestSheetExport::pdfPagesPaperAndText()
         QVERIFY2(text.contains(label), qPrintable(label + QStringLiteral(" missing in: ") + text));
     QVERIFY(!text.contains(QStringLiteral("张三")));
     QVERIFY(!text.contains(QStringLiteral("A1200612070001")));
+    // Four pictures, each at 300 dots per inch on the page (they have more pixels than that).
+    const QStringList images = run(QStringLiteral("pdfimages"), {QStringLiteral("-list"), out.path})
+                                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts).mid(2);
+    QCOMPARE(images.size(), 4);
+    for (const QString &line : images) {
+        const QStringList f = line.simplified().split(QLatin1Char(' '));
+        QVERIFY2(std::abs(f.value(12).toDouble() - 300) < 3, qPrintable(line));    // x-ppi
+    }
     QVERIFY(!MetadataCheck::bytesOf(out.path).contains("A1200612070001"));
     QVERIFY(!MetadataCheck::bytesOf(out.path).contains("CamMake"));
 
