@@ -1,4 +1,5 @@
 #include "browser/Unit_Main.h"
+#include "compare/CompareCases.h"
 #include "ui_Unit_Main.h"
 
 #include "admin/AuditViewer.h"
@@ -58,6 +59,7 @@ TfrmMain::TfrmMain(const QString &programFolder, QWidget *parent)
     buildActions();
     buildMenus();
     ConsultEntry::install(this, *DataMod, menuView, m_ui->ToolBar2);
+    addCompareEntries(this);
     bindData();
     setupPictures();
 

@@ -51,10 +51,24 @@ void TPictureControl::mousePressEvent(QMouseEvent *event)
 
 void TPictureControl::mouseReleaseEvent(QMouseEvent *event)
 {
-    const bool click = m_pressed && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
+    // With Ctrl held a click is the first half of the double-click that opens the comparison.
+    const bool click = m_pressed && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())
+        && !(event->modifiers() & Qt::ControlModifier);
     m_pressed = false;
     if (click)
         emit clicked();
+}
+
+void TPictureControl::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    // A double-click with Ctrl held is left to the frame's column (the main window opens the
+    // comparison on it); any other counts as a press, as before.
+    if (event->modifiers() & Qt::ControlModifier) {
+        m_pressed = false;
+        event->ignore();
+        return;
+    }
+    QWidget::mouseDoubleClickEvent(event);
 }
 
 // ---- the frame -----------------------------------------------------------------------------

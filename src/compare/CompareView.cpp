@@ -96,7 +96,7 @@ void CompareView::setPictures(const QString &beforePath, const QString &afterPat
 void CompareView::load(Side side, const QString &path)
 {
     Picture &p = pic(side);
-    if (p.path == path && (p.natural.isValid() || path.isEmpty()))
+    if (p.path == path && (p.natural.isValid() || p.failed || path.isEmpty()))
         return;
     const int serial = p.serial + 1;
     p = Picture();

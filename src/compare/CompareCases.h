@@ -1,0 +1,61 @@
+#pragma once
+// Where the comparison window finds its pictures: the current case of a case list, the other
+// cases of the same customer, and a way to step through the list. The main window's list is one
+// such source; tests may give their own.
+
+#include <QSqlDatabase>
+#include <QString>
+#include <QVector>
+
+class TfrmMain;
+
+struct ComparePicture {
+    QString stored;         // as the case row stores it (names the picture in stored alignments)
+    QString path;           // the file, resolved against the program folder
+    bool after = false;     // one of the case's after pictures
+    int slot = 0;           // 0 to 2 within its kind
+    bool isEmpty() const { return path.isEmpty(); }
+};
+
+struct CompareCase {
+    qint64 id = 0;          // 0 when no case is current
+    QString customerNo;
+    QString title;          // what the strip shows for the case: its minor category and date
+    ComparePicture pictures[6];     // before 0..2, then after 0..2; empty where the case has none
+
+    const ComparePicture &picture(bool after, int slot) const { return pictures[(after ? 3 : 0) + slot]; }
+    // The first picture of a kind; nullptr when the case has none.
+    const ComparePicture *first(bool after) const;
+};
+
+class CompareSource {
+public:
+    virtual ~CompareSource() = default;
+    virtual CompareCase currentCase() const = 0;
+    // The same customer's other cases, in the list's order.
+    virtual QVector<CompareCase> otherCases() const = 0;
+    // Moves the list by delta rows; false (nothing moved) at its ends or without a list.
+    virtual bool step(int delta) = 0;
+    // Where stored alignments are kept.
+    virtual QSqlDatabase database() const = 0;
+};
+
+// The main window's case list and its current customer's cases.
+class MainWindowCompareSource : public CompareSource {
+public:
+    explicit MainWindowCompareSource(TfrmMain *window) : m_window(window) {}
+    CompareCase currentCase() const override;
+    QVector<CompareCase> otherCases() const override;
+    bool step(int delta) override;
+    QSqlDatabase database() const override;
+
+private:
+    TfrmMain *m_window;
+};
+
+// Adds the comparison to the main window: 查看 → "对比查看(&C)", a command-bar button with that
+// caption, Ctrl+D, and a double-click with Ctrl held on a picture frame. Returns the action.
+class QAction;
+QAction *addCompareEntries(TfrmMain *window);
+// Opens the comparison window on the main window's current case, modally.
+void openCompare(TfrmMain *window);

@@ -1,0 +1,483 @@
+#include "compare/CompareWindow.h"
+
+#include "align/AlignmentStore.h"
+#include "align/AutoAlign.h"
+#include "data/AppError.h"
+#include "widgets/Guard.h"
+#include "widgets/Prompter.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QScreen>
+#include <QSlider>
+#include <QToolButton>
+#include <QWindow>
+
+namespace {
+
+constexpr QSize ThumbSize(96, 72);
+
+QString slotCaption(const ComparePicture &p)
+{
+    return (p.after ? QStringLiteral("术后") : QStringLiteral("术前")) + QString::number(p.slot + 1);
+}
+
+} // namespace
+
+CompareWindow::CompareWindow(CompareSource *source, QWidget *parent) : QDialog(parent), m_source(source)
+{
+    setObjectName(QStringLiteral("CompareWindow"));
+    setWindowTitle(QStringLiteral("对比"));
+    setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
+    setSizeGripEnabled(true);
+    resize(1100, 760);
+    buildControls();
+    loadCase();
+    // Left the first before picture, right the first after picture.
+    if (const ComparePicture *p = m_case.first(false))
+        m_left = *p;
+    if (const ComparePicture *p = m_case.first(true))
+        m_right = *p;
+    showPair();
+    m_view->setFocus();
+}
+
+CompareWindow::~CompareWindow()
+{
+    m_thumbs.restart();
+}
+
+QAction *CompareWindow::addKeyAction(const char *name, const QString &caption, const QKeySequence &key,
+                                     const std::function<void()> &run)
+{
+    auto *a = new QAction(caption, this);
+    a->setObjectName(QString::fromLatin1(name));
+    if (!key.isEmpty())
+        a->setShortcut(key);
+    a->setShortcutContext(Qt::WindowShortcut);
+    addAction(a);
+    connectGuarded(a, &QAction::triggered, this, [run](auto...) { run(); });
+    return a;
+}
+
+void CompareWindow::buildControls()
+{
+    m_view = new CompareView(this);
+    m_view->setObjectName(QStringLiteral("view"));
+
+    auto *bar = new QHBoxLayout;
+    bar->setSpacing(2);
+    auto button = [this, bar](QAction *a) {
+        auto *b = new QToolButton(this);
+        b->setDefaultAction(a);
+        b->setObjectName(QStringLiteral("btn_") + a->objectName());
+        b->setToolButtonStyle(Qt::ToolButtonTextOnly);
+        b->setFocusPolicy(Qt::NoFocus);
+        bar->addWidget(b);
+        return b;
+    };
+    using Mode = CompareView::Mode;
+    m_side = addKeyAction("ac_SideBySide", QStringLiteral("并排(&S)"), Qt::Key_S, [this] { m_view->setMode(Mode::SideBySide); });
+    m_wipe = addKeyAction("ac_Wipe", QStringLiteral("划像(&W)"), Qt::Key_W, [this] {
+        // Chosen again, the divider turns: left|right, then top/bottom.
+        if (m_view->state().mode == Mode::Wipe)
+            m_view->setWipeOrientation(m_view->state().wipeOrientation == Qt::Vertical ? Qt::Horizontal : Qt::Vertical);
+        m_view->setMode(Mode::Wipe);
+    });
+    m_overlay = addKeyAction("ac_Overlay", QStringLiteral("叠加(&O)"), Qt::Key_O, [this] { m_view->setMode(Mode::Overlay); });
+    for (QAction *a : {m_side, m_wipe, m_overlay}) {
+        a->setCheckable(true);
+        button(a);
+    }
+    auto *opacityLabel = new QLabel(QStringLiteral("透明度"), this);
+    bar->addSpacing(6);
+    bar->addWidget(opacityLabel);
+    m_opacity = new QSlider(Qt::Horizontal, this);
+    m_opacity->setObjectName(QStringLiteral("sl_Opacity"));
+    m_opacity->setRange(0, 100);
+    m_opacity->setSingleStep(5);
+    m_opacity->setPageStep(10);
+    m_opacity->setFixedWidth(110);
+    m_opacity->setFocusPolicy(Qt::NoFocus);
+    bar->addWidget(m_opacity);
+    m_opacityText = new QLabel(this);
+    m_opacityText->setMinimumWidth(36);
+    bar->addWidget(m_opacityText);
+    connect(m_opacity, &QSlider::valueChanged, this, [this](int v) { m_view->setOpacity(v / 100.0); });
+    addKeyAction("ac_Fainter", QStringLiteral("更透明"), Qt::Key_BracketLeft,
+                 [this] { m_view->setOpacity(std::max(0.0, m_view->state().opacity - 0.1)); });
+    addKeyAction("ac_Stronger", QStringLiteral("更不透明"), Qt::Key_BracketRight,
+                 [this] { m_view->setOpacity(std::min(1.0, m_view->state().opacity + 0.1)); });
+
+    bar->addSpacing(6);
+    m_lock = addKeyAction("ac_Lock", QStringLiteral("锁定(&L)"), Qt::Key_L, [this] { m_view->setLinked(m_lock->isChecked()); });
+    m_lock->setCheckable(true);
+    m_lock->setChecked(true);
+    button(m_lock);
+    button(addKeyAction("ac_Fit", QStringLiteral("适合(&F)"), Qt::Key_F, [this] { m_view->fit(); }));
+    button(addKeyAction("ac_Actual", QStringLiteral("1:1"), Qt::Key_1, [this] { m_view->actualSize(); }));
+    QAction *in = addKeyAction("ac_ZoomIn", QStringLiteral("放大"), Qt::Key_Plus, [this] { m_view->zoomBy(1.25); });
+    in->setShortcuts({QKeySequence(Qt::Key_Plus), QKeySequence(Qt::Key_Equal)});
+    button(in);
+    button(addKeyAction("ac_ZoomOut", QStringLiteral("缩小"), Qt::Key_Minus, [this] { m_view->zoomBy(1 / 1.25); }));
+
+    bar->addSpacing(6);
+    button(addKeyAction("ac_Pick", QStringLiteral("选点对齐(&M)"), Qt::Key_M, [this] { startPicking(); }));
+    button(addKeyAction("ac_Auto", QStringLiteral("自动对齐(&A)"), Qt::Key_A, [this] { alignAutomatically(); }));
+    button(addKeyAction("ac_Reset", QStringLiteral("取消对齐(&R)"), Qt::Key_R, [this] { resetAlignment(); }));
+    bar->addSpacing(6);
+    button(addKeyAction("ac_Prior", QStringLiteral("上一例"), Qt::Key_PageUp, [this] { stepCase(-1); }));
+    button(addKeyAction("ac_Next", QStringLiteral("下一例"), Qt::Key_PageDown, [this] { stepCase(1); }));
+    button(addKeyAction("ac_FullScreen", QStringLiteral("全屏"), Qt::Key_F11, [this] {
+        if (isFullScreen()) {
+            showNormal();
+        } else {
+            // Full screen on the screen the window stands on.
+            if (windowHandle() && screen())
+                windowHandle()->setScreen(screen());
+            showFullScreen();
+        }
+    }));
+    bar->addStretch(1);
+
+    m_status = new QLabel(this);
+    m_status->setObjectName(QStringLiteral("lb_Status"));
+
+    m_strip = new QListWidget(this);
+    m_strip->setObjectName(QStringLiteral("strip"));
+    m_strip->setViewMode(QListView::IconMode);
+    m_strip->setFlow(QListView::LeftToRight);
+    m_strip->setWrapping(false);
+    m_strip->setMovement(QListView::Static);
+    m_strip->setIconSize(ThumbSize);
+    m_strip->setGridSize(QSize(ThumbSize.width() + 36, ThumbSize.height() + 36));
+    m_strip->setFixedHeight(ThumbSize.height() + 60);
+    m_strip->setContextMenuPolicy(Qt::NoContextMenu);
+    m_strip->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_strip->viewport()->installEventFilter(this);
+    m_strip->installEventFilter(this);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->setSpacing(4);
+    layout->addLayout(bar);
+    layout->addWidget(m_view, 1);
+    layout->addWidget(m_status);
+    layout->addWidget(m_strip);
+
+    connect(m_view, &CompareView::stateChanged, this, [this] { updateControls(); });
+    connect(m_view, &CompareView::pictureFailed, this,
+            [this](CompareView::Side side, const QString &message) { pictureFailed(side, message); });
+    connectGuarded(m_view, &CompareView::pointPicked, this,
+                   [this](CompareView::Side side, QPointF p) { pointPicked(side, p); });
+    updateControls();
+}
+
+// ---- the case and its pictures ------------------------------------------------------------
+
+void CompareWindow::loadCase()
+{
+    m_case = m_source->currentCase();
+    fillStrip();
+}
+
+void CompareWindow::fillStrip()
+{
+    const quint64 generation = m_thumbs.restart();
+    m_strip->clear();
+    m_stripPictures.clear();
+    auto add = [&](const ComparePicture &p, const QString &caption) {
+        auto *item = new QListWidgetItem(caption, m_strip);
+        item->setSizeHint(m_strip->gridSize());
+        item->setData(Qt::UserRole, int(m_stripPictures.size()));
+        m_stripPictures.append(p);
+        const QSize shown = ThumbSize * m_strip->devicePixelRatioF();
+        PreviewService::shared().request(m_thumbs, generation, p.path, QSize(), shown, shown, m_strip,
+                                         [item, this](const PreviewResult &r) {
+                                             if (r.ok() && m_strip->row(item) >= 0)
+                                                 item->setIcon(QIcon(QPixmap::fromImage(r.image)));
+                                         });
+    };
+    for (const ComparePicture &p : m_case.pictures)
+        if (!p.isEmpty())
+            add(p, slotCaption(p));
+    for (const CompareCase &other : m_source->otherCases())
+        for (const ComparePicture &p : other.pictures)
+            if (!p.isEmpty())
+                add(p, other.title + QLatin1Char('\n') + slotCaption(p));
+    markStrip();
+}
+
+// The strip shows which pictures are compared: 左 and 右 before their captions.
+void CompareWindow::markStrip()
+{
+    for (int i = 0; i < m_strip->count(); ++i) {
+        QListWidgetItem *item = m_strip->item(i);
+        const ComparePicture &p = m_stripPictures.at(item->data(Qt::UserRole).toInt());
+        QString caption = item->text();
+        caption.remove(QRegularExpression(QStringLiteral("^[左右]+ ")));
+        QString mark;
+        if (!p.path.isEmpty() && p.path == m_left.path)
+            mark += QStringLiteral("左");
+        if (!p.path.isEmpty() && p.path == m_right.path)
+            mark += QStringLiteral("右");
+        item->setText(mark.isEmpty() ? caption : mark + QLatin1Char(' ') + caption);
+        item->setBackground(mark.isEmpty() ? QBrush() : QBrush(QColor(255, 236, 170)));
+    }
+}
+
+void CompareWindow::choose(int stripIndex, bool rightSide)
+{
+    if (stripIndex < 0 || stripIndex >= m_stripPictures.size())
+        return;
+    (rightSide ? m_right : m_left) = m_stripPictures.at(stripIndex);
+    showPair();
+}
+
+bool CompareWindow::stepCase(int delta)
+{
+    if (m_picking)
+        stopPicking();
+    if (!m_source->step(delta))
+        return false;
+    const ComparePicture left = m_left, right = m_right;
+    loadCase();
+    // The same slots of the new case; a slot the case does not fill falls back to its first
+    // picture of that kind.
+    auto same = [this](const ComparePicture &was, bool fallbackAfter) {
+        const bool after = was.isEmpty() ? fallbackAfter : was.after;
+        if (!was.isEmpty() && !m_case.picture(after, was.slot).isEmpty())
+            return m_case.picture(after, was.slot);
+        const ComparePicture *first = m_case.first(after);
+        return first ? *first : ComparePicture();
+    };
+    m_left = same(left, false);
+    m_right = same(right, true);
+    showPair();
+    return true;
+}
+
+void CompareWindow::showPair()
+{
+    m_view->setPictures(m_left.path, m_right.path);
+    m_aligned = Aligned::None;
+    Align::Similarity t;
+    if (!m_left.isEmpty() && !m_right.isEmpty() && m_left.path != m_right.path) {
+        if (const auto stored = Align::loadAlignment(m_source->database(), m_left.stored, m_right.stored)) {
+            t = stored->transform;
+            m_aligned = stored->automatic ? Aligned::Auto : Aligned::Manual;
+        }
+    }
+    m_view->setAlignment(t);
+    markStrip();
+    updateStatus();
+}
+
+void CompareWindow::pictureFailed(CompareView::Side side, const QString &message)
+{
+    updateStatus();
+    const QString path = m_view->picturePath(side);
+    if (m_reported.contains(path))
+        return;
+    m_reported.insert(path);
+    Prompter::instance().showError(this, message);
+}
+
+// ---- alignment -----------------------------------------------------------------------------
+
+void CompareWindow::startPicking()
+{
+    if (!m_view->hasPicture(CompareView::Side::Before) || !m_view->hasPicture(CompareView::Side::After))
+        return;
+    if (m_picking) {
+        stopPicking();
+        return;
+    }
+    m_picking = true;
+    m_beforePicking = m_view->alignment();
+    m_pickBefore.clear();
+    m_pickAfter.clear();
+    // Landmarks are clicked on each picture as it is, side by side.
+    m_view->setMode(CompareView::Mode::SideBySide);
+    m_view->setAlignment(Align::Similarity());
+    m_view->setPicking(true);
+    updateStatus();
+}
+
+void CompareWindow::stopPicking()
+{
+    if (!m_picking)
+        return;
+    m_picking = false;
+    m_view->setPicking(false);
+    m_view->setMarkers(CompareView::Side::Before, {});
+    m_view->setMarkers(CompareView::Side::After, {});
+    m_view->setAlignment(m_beforePicking);
+    updateStatus();
+}
+
+void CompareWindow::pointPicked(CompareView::Side side, QPointF point)
+{
+    if (!m_picking)
+        return;
+    QVector<QPointF> &points = side == CompareView::Side::Before ? m_pickBefore : m_pickAfter;
+    // A third click on a side starts that side's pair over.
+    if (points.size() >= 2)
+        points.clear();
+    points.append(point);
+    m_view->setMarkers(side, points);
+    updateStatus();
+    if (m_pickBefore.size() < 2 || m_pickAfter.size() < 2)
+        return;
+    Align::Similarity t;
+    try {
+        t = Align::Similarity::fromLandmarks(m_pickAfter.at(0), m_pickAfter.at(1), m_pickBefore.at(0),
+                                             m_pickBefore.at(1));
+    } catch (const AppError &) {
+        // Two landmarks on one spot give no direction: the person picks that pair again.
+        m_pickAfter.clear();
+        m_pickBefore.clear();
+        m_view->setMarkers(CompareView::Side::Before, {});
+        m_view->setMarkers(CompareView::Side::After, {});
+        updateStatus();
+        throw;
+    }
+    m_beforePicking = t;
+    stopPicking();
+    applyAlignment(t, false);
+}
+
+void CompareWindow::alignAutomatically()
+{
+    using Side = CompareView::Side;
+    if (m_picking)
+        stopPicking();
+    if (!m_view->hasPicture(Side::Before) || !m_view->hasPicture(Side::After))
+        return;
+    m_view->waitUntilLoaded();
+    const QImage before = m_view->workingImage(Side::Before);
+    const QImage after = m_view->workingImage(Side::After);
+    if (before.isNull() || after.isNull())
+        return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const Align::AutoResult result = Align::alignAutomatically(before, after, m_view->pictureSize(Side::Before),
+                                                               m_view->pictureSize(Side::After));
+    QApplication::restoreOverrideCursor();
+    if (!result.aligned) {
+        // Nothing is applied: a wrong alignment is never shown as a right one.
+        Prompter::instance().showMessage(this, result.message());
+        return;
+    }
+    applyAlignment(result.transform, true);
+}
+
+void CompareWindow::applyAlignment(const Align::Similarity &t, bool automatic)
+{
+    m_view->setAlignment(t);
+    m_aligned = automatic ? Aligned::Auto : Aligned::Manual;
+    updateStatus();
+    // Shown even when it cannot be kept; the error then says it was not stored.
+    Align::saveAlignment(m_source->database(), m_left.stored, m_right.stored, {t, automatic}, m_case.customerNo,
+                         m_case.id);
+}
+
+void CompareWindow::resetAlignment()
+{
+    if (m_picking)
+        stopPicking();
+    m_view->setAlignment(Align::Similarity());
+    m_aligned = Aligned::None;
+    updateStatus();
+    if (!m_left.isEmpty() && !m_right.isEmpty())
+        Align::resetAlignment(m_source->database(), m_left.stored, m_right.stored, m_case.customerNo, m_case.id);
+}
+
+// ---- controls ------------------------------------------------------------------------------
+
+void CompareWindow::updateControls()
+{
+    const CompareView::State s = m_view->state();
+    m_side->setChecked(s.mode == CompareView::Mode::SideBySide);
+    m_wipe->setChecked(s.mode == CompareView::Mode::Wipe);
+    m_overlay->setChecked(s.mode == CompareView::Mode::Overlay);
+    m_lock->setChecked(s.linked);
+    const int percent = int(std::lround(s.opacity * 100));
+    if (m_opacity->value() != percent) {
+        const QSignalBlocker block(m_opacity);
+        m_opacity->setValue(percent);
+    }
+    m_opacityText->setText(QString::number(percent) + QLatin1Char('%'));
+    m_opacity->setEnabled(s.mode == CompareView::Mode::Overlay);
+    updateStatus();
+}
+
+void CompareWindow::updateStatus()
+{
+    QStringList parts;
+    parts << QStringLiteral("缩放 %1%").arg(int(std::lround(m_view->state().zoom * 100)));
+    using Side = CompareView::Side;
+    for (Side side : {Side::Before, Side::After}) {
+        const bool left = side == Side::Before;
+        const ComparePicture &p = left ? m_left : m_right;
+        if (p.isEmpty())
+            parts << (left ? QStringLiteral("左侧无图片") : QStringLiteral("右侧无图片"));
+        else if (!m_view->hasPicture(side))
+            parts << (left ? QStringLiteral("左图无法显示") : QStringLiteral("右图无法显示"));
+    }
+    if (m_picking)
+        parts << QStringLiteral("选点对齐：在左图和右图上各点两个相同的标志点（如两眼瞳孔），左图 %1/2，右图 %2/2，Esc 取消")
+                     .arg(m_pickBefore.size())
+                     .arg(m_pickAfter.size());
+    else if (m_aligned == Aligned::Manual)
+        parts << QStringLiteral("已手动对齐");
+    else if (m_aligned == Aligned::Auto)
+        parts << QStringLiteral("已自动对齐");
+    else
+        parts << QStringLiteral("未对齐");
+    m_status->setText(parts.join(QStringLiteral("    ")));
+}
+
+bool CompareWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_strip->viewport() && event->type() == QEvent::MouseButtonPress) {
+        auto *e = static_cast<QMouseEvent *>(event);
+        const QModelIndex index = m_strip->indexAt(e->position().toPoint());
+        if (index.isValid() && (e->button() == Qt::LeftButton || e->button() == Qt::RightButton)) {
+            const int at = index.data(Qt::UserRole).toInt();
+            const bool right = e->button() == Qt::RightButton;
+            guarded(this, [this, at, right] { choose(at, right); });
+            m_strip->setCurrentIndex(index);
+            return right;
+        }
+    }
+    if (watched == m_strip && event->type() == QEvent::KeyPress) {
+        auto *e = static_cast<QKeyEvent *>(event);
+        if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && m_strip->currentItem()) {
+            const int at = m_strip->currentItem()->data(Qt::UserRole).toInt();
+            const bool right = e->modifiers() & Qt::ShiftModifier;
+            guarded(this, [this, at, right] { choose(at, right); });
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void CompareWindow::keyPressEvent(QKeyEvent *event)
+{
+    // Esc ends landmark picking first; only then does it close the window. Enter never closes it.
+    if (event->key() == Qt::Key_Escape && m_picking) {
+        stopPicking();
+        return;
+    }
+    if (event->key() == Qt::Key_Escape && isFullScreen()) {
+        showNormal();
+        return;
+    }
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        return;
+    QDialog::keyPressEvent(event);
+}
