@@ -3,6 +3,7 @@
 #include "align/AlignmentStore.h"
 #include "align/EyeDetect.h"
 #include "browser/Unit_Main.h"
+#include "compare/CompareWindow.h"
 #include "consent/Showable.h"
 #include "data/AppError.h"
 #include "data/DataSet.h"
@@ -562,7 +563,67 @@ void openFor(TfrmMain *w, bool print)
     Prompter::instance().execModal(&dialog);
 }
 
+void openFor(CompareWindow *w, bool print)
+{
+    const CompareCase &c = w->currentCase();
+    const ComparePicture &before = w->left(), &after = w->right();
+    if (c.id == 0 || before.isEmpty() || after.isEmpty()) {
+        Prompter::instance().showMessage(w, QStringLiteral("请先在两边各放一张图片。"));
+        return;
+    }
+    const QSqlDatabase db = QSqlDatabase::database(DataMod->ADOConn);
+    Sheet::Request request = requestForCase(db, DataMod->programFolder(), c.id);
+    Sheet::Pair pair;
+    if (!request.pairs.isEmpty())
+        pair = request.pairs.first();     // the case's category and surgery interval
+    pair.caseId = c.id;
+    pair.beforeRef = before.stored;
+    pair.afterRef = after.stored;
+    pair.beforePath = before.path;
+    pair.afterPath = after.path;
+    pair.beforeDate = ExifDate::dateTaken(before.path).value_or(QDate());
+    pair.afterDate = ExifDate::dateTaken(after.path).value_or(QDate());
+    pair.interval.clear();
+    if (pair.afterDate.isValid()) {
+        // The interval of this after picture, not of the case's first one.
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral("SELECT 手术日期 FROM Surgery WHERE id = ?"));
+        q.addBindValue(c.id);
+        if (q.exec() && q.next())
+            pair.interval = ExifDate::afterSurgeryText(Showable::surgeryDate(q.value(0).toString()), pair.afterDate);
+    }
+    pair.alignment = w->view()->alignment();
+    // What the view shows of the before picture: its zoom and position are the sheet's crop.
+    const QSize size = w->view()->pictureSize(CompareView::Side::Before);
+    const QRectF whole(QPointF(0, 0), QSizeF(size));
+    const QRectF shown = w->view()->visibleRegion().intersected(whole);
+    pair.crop = shown.width() >= 8 && shown.height() >= 8 && shown != whole ? shown : QRectF();
+    request.pairs = {pair};
+    request.layout = Sheet::Layout::SideBySide;
+    ExportDialog dialog(db, request, w);
+    if (print)
+        dialog.preferPrinting();
+    Prompter::instance().execModal(&dialog);
+}
+
 } // namespace
+
+QList<QAction *> addCompareSheetCommands(CompareWindow *w)
+{
+    auto *exportAction = new QAction(QStringLiteral("导出对比图(&E)…"), w);
+    exportAction->setObjectName(QStringLiteral("ac_ExportSheet"));
+    exportAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    auto *printAction = new QAction(QStringLiteral("打印(&P)…"), w);
+    printAction->setObjectName(QStringLiteral("ac_PrintSheet"));
+    printAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+    for (QAction *a : {exportAction, printAction}) {
+        a->setShortcutContext(Qt::WindowShortcut);
+        w->addAction(a);
+    }
+    connectGuarded(exportAction, &QAction::triggered, w, [w](auto...) { openFor(w, false); });
+    connectGuarded(printAction, &QAction::triggered, w, [w](auto...) { openFor(w, true); });
+    return {exportAction, printAction};
+}
 
 void addSheetCommands(TfrmMain *w)
 {

@@ -17,6 +17,8 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSpinBox;
+class CompareWindow;
+class QAction;
 class TfrmMain;
 
 namespace Export {
@@ -100,6 +102,11 @@ private:
 
 // Adds "导出对比图…" and "打印…" to the main window's file menu, for its current case.
 void addSheetCommands(TfrmMain *window);
+
+// Adds the same two commands (Ctrl+E, Ctrl+P) to a comparison window; its sheet is the pair it
+// shows, laid over as it is aligned there and cut to what its view shows. Returns the actions
+// for the window's buttons.
+QList<QAction *> addCompareSheetCommands(CompareWindow *window);
 
 // The sheet of a case: its before and after pictures in pairs (numbers 0..2), with their stored
 // alignments, category and the customer. Pairs missing a picture are left out.

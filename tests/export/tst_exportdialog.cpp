@@ -7,6 +7,7 @@
 #include "support/TestInstall.h"
 
 #include "browser/Unit_Main.h"
+#include "compare/CompareWindow.h"
 #include "consent/Consent.h"
 #include "data/Unit_DataMod.h"
 #include "export/ExportDialog.h"
@@ -32,6 +33,7 @@ private slots:
     void cleanup();
     void fromTheMainWindowToAFileAndThePrinter();
     void eyeBarsFoundDraggedAndMissing();
+    void theComparisonWindowSendsWhatItShows();
 
 private:
     QSqlDatabase db() const { return QSqlDatabase::database(DataMod->ADOConn); }
@@ -214,6 +216,35 @@ void TestExportDialog::eyeBarsFoundDraggedAndMissing()
     const QStringList told = m_prompter->texts(QStringLiteral("message"));
     QCOMPARE(told.size(), 1);
     QVERIFY2(told.first().contains(QStringLiteral("没有找到眼睛")), qPrintable(told.first()));
+}
+
+void TestExportDialog::theComparisonWindowSendsWhatItShows()
+{
+    TfrmMain w(m_install->folder());
+    MainWindowCompareSource source(&w);
+    CompareWindow cw(&source, &w);
+    cw.resize(1000, 700);
+    cw.show();
+    QVERIFY(QTest::qWaitForWindowActive(&cw));
+    cw.view()->waitUntilLoaded();
+    const Align::Similarity aligned(1.0, 1.5, QPointF(12, -8));
+    cw.view()->setAlignment(aligned);
+    QTest::keyClick(&cw, Qt::Key_1);     // one to one: the view shows a part of the picture
+    const QRectF shown = cw.view()->visibleRegion();
+    QVERIFY2(shown.width() < 800 && shown.height() < 1000, qPrintable(QStringLiteral("%1 x %2").arg(shown.width()).arg(shown.height())));
+    Sheet::Request sent;
+    m_prompter->onModal = [&](QDialog *d) {
+        if (auto *dialog = qobject_cast<Export::ExportDialog *>(d))
+            sent = dialog->currentRequest();
+        return int(QDialog::Rejected);
+    };
+    QTest::keyClick(&cw, Qt::Key_E, Qt::ControlModifier);
+    QCOMPARE(sent.pairs.size(), 1);
+    QCOMPARE(sent.pairs[0].beforeRef, m_faceRef);
+    QVERIFY(sent.pairs[0].alignment.fuzzyEquals(aligned));
+    QVERIFY2(std::abs(sent.pairs[0].crop.width() - shown.width()) < 1 && std::abs(sent.pairs[0].crop.left() - shown.left()) < 1,
+             qPrintable(QStringLiteral("%1 %2").arg(sent.pairs[0].crop.width()).arg(shown.width())));
+    QCOMPARE(sent.pairs[0].category, QStringLiteral("眼部 / 双眼皮"));
 }
 
 QTEST_MAIN(TestExportDialog)
