@@ -8,6 +8,7 @@
 #include "data/AppError.h"
 #include "data/DataSet.h"
 #include "data/PictureStore.h"
+#include "data/Settings.h"
 #include "data/Unit_DataMod.h"
 #include "pictures/ExifDate.h"
 #include "pictures/PictureLoader.h"
@@ -260,7 +261,8 @@ ExportDialog::ExportDialog(const QSqlDatabase &db, const Sheet::Request &request
     m_logo->setText(saved.logoPath);
     m_corner->setCurrentIndex(int(saved.corner));
     m_opacity->setValue(int(std::lround(saved.opacity * 100)));
-    m_watermark->setChecked(!saved.isEmpty());
+    m_watermark->setChecked(!saved.isEmpty()
+                            && Settings::readString(QStringLiteral("Watermark"), QStringLiteral("Use"), QStringLiteral("1")) != QLatin1String("0"));
     m_layout->setCurrentIndex(m_request.pairs.size() > 1 ? int(Sheet::Layout::Grid) : int(Sheet::Layout::SideBySide));
     m_purpose->setCurrentIndex(int(Sheet::Purpose::Publicity));
     readChoices();
@@ -477,7 +479,13 @@ void ExportDialog::exportClick()
     if (!out.path.endsWith(suffixes[f], Qt::CaseInsensitive))
         out.path += suffixes[f];
     const QStringList files = SheetExport::exportSheet(m_db, request, out);
-    SheetExport::writeWatermark(request.watermark.isEmpty() ? m_request.watermark : request.watermark);
+    try {
+        // Remembered for the next sheet on this machine; the sheet itself is out already, so a
+        // settings file that cannot be written does not turn the export into a failure.
+        SheetExport::writeWatermark(m_request.watermark);
+        Settings::writeString(QStringLiteral("Watermark"), QStringLiteral("Use"), m_watermark->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+    } catch (const AppError &) {
+    }
     QStringList names;
     for (const QString &file : files)
         names << QFileInfo(file).fileName();

@@ -8,6 +8,7 @@
 
 #include "consent/Consent.h"
 #include "data/AppError.h"
+#include "data/Settings.h"
 #include "data/Unit_DataMod.h"
 #include "export/Sheet.h"
 #include "export/SheetExport.h"
@@ -45,6 +46,7 @@ private slots:
     void consentDecidesWhatMayLeave();
     void eyeBarsAreBurntIntoThePixels();
     void printingToAPdfPrinterIsRecorded();
+    void theWatermarkIsKeptInTheSettingsFile();
 
 private:
     QSqlDatabase db() const { return QSqlDatabase::database(DataMod->ADOConn); }
@@ -287,6 +289,28 @@ void TestSheetExport::printingToAPdfPrinterIsRecorded()
     QVERIFY_THROWS_EXCEPTION(AppError, SheetExport::printSheet(db(), request(Sheet::Purpose::Publicity), printer));
     QVERIFY(!QFile::exists(printer.outputFileName()));
     QCOMPARE(events(QStringLiteral("sheet-printed")), 1);
+}
+
+void TestSheetExport::theWatermarkIsKeptInTheSettingsFile()
+{
+    Settings::writeHospitalNo(QStringLiteral("B7"));
+    Sheet::Watermark w;
+    w.text = QStringLiteral(" 丽颜 医疗美容 ");       // blanks at the ends survive
+    w.logoPath = m_install->folder() + QStringLiteral("logo.png");
+    w.corner = Sheet::Corner::TopLeft;
+    w.opacity = 0.6;
+    SheetExport::writeWatermark(w);
+    const Sheet::Watermark back = SheetExport::readWatermark();
+    QCOMPARE(back.text, w.text);
+    QCOMPARE(back.logoPath, w.logoPath);
+    QCOMPARE(back.corner, Sheet::Corner::TopLeft);
+    QCOMPARE(back.opacity, 0.6);
+    QCOMPARE(Settings::readHospitalNo(), QStringLiteral("B7"));     // the other section untouched
+    // Values out of range read as the defaults, not as a corner or opacity that does not exist.
+    Settings::writeString(QStringLiteral("Watermark"), QStringLiteral("Corner"), QStringLiteral("9"));
+    Settings::writeString(QStringLiteral("Watermark"), QStringLiteral("Opacity"), QStringLiteral("250"));
+    QCOMPARE(SheetExport::readWatermark().corner, Sheet::Corner::BottomRight);
+    QCOMPARE(SheetExport::readWatermark().opacity, Sheet::Watermark().opacity);
 }
 
 QTEST_MAIN(TestSheetExport)
