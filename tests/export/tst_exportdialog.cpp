@@ -4,6 +4,7 @@
 
 #include "align/SyntheticFace.h"
 #include "support/ScriptedPrompter.h"
+#include "support/TestDatabase.h"
 #include "support/TestInstall.h"
 
 #include "browser/Unit_Main.h"
@@ -59,6 +60,7 @@ private:
 
 void TestExportDialog::init()
 {
+    BELCARA_SKIP_WITHOUT_ENGINE();
     m_install = std::make_unique<TestInstall>();
     m_prompter = std::make_unique<ScriptedPrompter>();
     PreviewService::shared().setCacheRoot(m_install->folder() + QStringLiteral("thumbnails"));
