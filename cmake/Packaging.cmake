@@ -56,7 +56,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The libraries dpkg-shlibdeps finds are added to these: the plugins (SQL drivers), Qt's
 # translations and fonts are loaded at run time and found by nobody else.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "libqt6core6, libqt6gui6, libqt6widgets6, libqt6sql6, libqt6sql6-sqlite, libqt6sql6-psql, libqt6concurrent6, qt6-translations-l10n, libjpeg62-turbo, libopencv-core406, libopencv-imgproc406, libopencv-features2d406, libopencv-calib3d406, fonts-arphic-uming, fonts-arphic-ukai, acl, passwd")
+  "libqt6core6, libqt6gui6, libqt6widgets6, libqt6sql6, libqt6sql6-sqlite, libqt6sql6-psql, libqt6concurrent6, qt6-translations-l10n, libjpeg62-turbo, libopencv-core406, libopencv-imgproc406, libopencv-features2d406, libopencv-calib3d406, libopencv-objdetect406, opencv-data, libqt6printsupport6, fonts-arphic-uming, fonts-arphic-ukai, acl, passwd")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${BELCARA_PACKAGE_DIR}/postinst ${BELCARA_PACKAGE_DIR}/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

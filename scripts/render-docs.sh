@@ -8,7 +8,7 @@ OUT=${1:-docs}
 BUILD=${BUILD_DIR:-build}
 WINDOWS=(main details records search login users audit hospital-number about large-picture
   compare-side compare-wipe compare-overlay
-  consult-categories consult-subcategories consult-cases consult-compare)
+  consult-categories consult-subcategories consult-cases consult-compare export)
 
 cmake -S . -B "$BUILD" -G Ninja >/dev/null
 cmake --build "$BUILD" --target belcara-demo belcara-render-docs
@@ -17,6 +17,7 @@ trap 'rm -rf "$work"' EXIT
 "$BUILD/tools/belcara-demo" --customers 40 --cases 120 --seed 3 "$work/demo" >/dev/null
 mkdir -p "$OUT"
 for name in "${WINDOWS[@]}"; do rm -f "$OUT/$name.png"; done
+rm -f "$OUT/sheet.jpg"
 "$BUILD/tools/belcara-render-docs" "$work/demo" "$OUT" >/dev/null
 
 failed=0
@@ -29,5 +30,9 @@ for name in "${WINDOWS[@]}"; do
     echo "FAIL: $file is (almost) one flat colour" >&2; failed=$((failed + 1))
   fi
 done
+# The comparison sheet the export draws, as a publishable JPEG.
+if ! /usr/bin/identify "$OUT/sheet.jpg" >/dev/null 2>&1; then
+  echo "FAIL: $OUT/sheet.jpg is missing or not a picture" >&2; failed=$((failed + 1))
+fi
 echo "windows: $(( ${#WINDOWS[@]} - failed )) passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -21,6 +21,7 @@
 #include "admin/Unit_SetNo.h"
 #include "admin/UnitUserManager.h"
 #include "consult/ConsultEntry.h"
+#include "export/ExportDialog.h"
 
 #include <QCloseEvent>
 #include <QHeaderView>
@@ -195,6 +196,7 @@ void TfrmMain::buildMenus()
     connectGuarded(AuditN, &QAction::triggered, this, [this](auto...) { AuditNClick(); });
     N4 = entry(menuOptions, "N4", QStringLiteral("默认程序打开图片"), ac_OpenType);
     N7 = entry(menuHelp, "N7", QStringLiteral("关于(&A)"), ac_About);
+    Export::addSheetCommands(this);
     menuFile->setObjectName(QStringLiteral("menuFile"));
     menuView->setObjectName(QStringLiteral("menuView"));
     menuOptions->setObjectName(QStringLiteral("menuOptions"));

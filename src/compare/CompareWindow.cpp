@@ -1,4 +1,5 @@
 #include "compare/CompareWindow.h"
+#include "export/ExportDialog.h"
 
 #include "align/AlignmentStore.h"
 #include "align/AutoAlign.h"
@@ -129,6 +130,9 @@ void CompareWindow::buildControls()
     button(addKeyAction("ac_Pick", QStringLiteral("选点对齐(&M)"), Qt::Key_M, [this] { startPicking(); }));
     button(addKeyAction("ac_Auto", QStringLiteral("自动对齐(&A)"), Qt::Key_A, [this] { alignAutomatically(); }));
     button(addKeyAction("ac_Reset", QStringLiteral("取消对齐(&R)"), Qt::Key_R, [this] { resetAlignment(); }));
+    bar->addSpacing(6);
+    for (QAction *a : Export::addCompareSheetCommands(this))
+        button(a);
     bar->addSpacing(6);
     button(addKeyAction("ac_Prior", QStringLiteral("上一例"), Qt::Key_PageUp, [this] { stepCase(-1); }));
     button(addKeyAction("ac_Next", QStringLiteral("下一例"), Qt::Key_PageDown, [this] { stepCase(1); }));

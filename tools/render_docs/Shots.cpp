@@ -14,12 +14,17 @@
 #include "admin/UnitUserManager.h"
 #include "data/DataSet.h"
 #include "data/Unit_DataMod.h"
+#include "export/ExportDialog.h"
+#include "export/SheetExport.h"
+#include "pictures/PictureLoader.h"
 #include "ui_Unit_Main.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QImageWriter>
 #include <QTabWidget>
 #include <QWidget>
 #include <functional>
@@ -223,6 +228,31 @@ QStringList renderAllWindows(const QString &programFolder, const QString &output
         s.opacity = 0.5;
         view->setState(s);
         out.shoot(compare, QStringLiteral("compare-overlay"), 300, loaded);
+    }
+    {
+        // The comparison-sheet window with its eye bars found, and the sheet it makes for
+        // publishing, drawn by the export itself.
+        const QSqlDatabase db = QSqlDatabase::database(DataMod->ADOConn);
+        Sheet::Request request = Export::requestForCase(db, programFolder, main.adq_Surgery->value(QStringLiteral("id")).toLongLong());
+        request.pairs.resize(1);
+        // The demo photos carry a caption strip along their bottom: the sheet leaves it out.
+        const QSize natural = PictureLoader::readNaturalSize(request.pairs[0].beforePath);
+        request.pairs[0].crop = QRectF(0, 0, natural.width(), natural.height() * 0.86);
+        Export::ExportDialog dialog(db, request, &main);
+        dialog.resize(980, 680);
+        dialog.findChild<QCheckBox *>(QStringLiteral("chk_EyeBar"))->setChecked(true);
+        out.shoot(dialog, QStringLiteral("export"), 600);
+        Sheet::Request sheet = dialog.currentRequest();
+        sheet.layout = Sheet::Layout::SideBySide;
+        sheet.showDates = true;
+        sheet.watermark.text = QStringLiteral("丽颜医疗美容");
+        const QImage page = SheetExport::renderPageImage(SheetExport::forPurpose(sheet), 0, 1080);
+        const QString path = outputFolder + QStringLiteral("/sheet.jpg");
+        QImageWriter writer(path, "jpeg");
+        writer.setQuality(85);
+        if (isUniform(page) || !writer.write(page))
+            throw std::runtime_error((QStringLiteral("cannot write ") + path).toStdString());
+        out.written << path;
     }
     main.hide();
     return out.written;

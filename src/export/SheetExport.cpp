@@ -1,0 +1,224 @@
+#include "export/SheetExport.h"
+
+#include "audit/AuditLog.h"
+#include "consent/Consent.h"
+#include "data/AppError.h"
+#include "data/Settings.h"
+#include "data/Transaction.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QImageWriter>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QPrinter>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+namespace SheetExport {
+
+namespace {
+
+const QString WatermarkSection = QStringLiteral("Watermark");
+
+QString detailOf(const Sheet::Request &r, qint64 caseId, const QString &where)
+{
+    QStringList pictures;
+    for (const Sheet::Pair &p : r.pairs) {
+        if (p.caseId != caseId)
+            continue;
+        pictures << p.beforeRef << p.afterRef;
+    }
+    return QStringLiteral("用途=%1；图片=%2；%3").arg(Sheet::purposeLabel(r.purpose), pictures.join(QLatin1Char(',')), where);
+}
+
+// One event per case of the sheet, in one transaction.
+void recordFor(const QSqlDatabase &db, AuditLog::Action action, const Sheet::Request &r, const QString &where)
+{
+    std::map<qint64, bool> cases;
+    for (const Sheet::Pair &p : r.pairs)
+        cases[p.caseId] = true;
+    Transaction t(db);
+    for (const auto &c : cases) {
+        AuditLog::Event e;
+        e.action = action;
+        e.customerNo = r.customerNo;
+        if (c.first > 0)
+            e.caseId = c.first;
+        e.detail = detailOf(r, c.first, where);
+        AuditLog::record(db, e);
+    }
+    t.commit();
+}
+
+QString pageFileName(const QString &path, int page)
+{
+    if (page == 0)
+        return path;
+    const QFileInfo fi(path);
+    return fi.path() + QLatin1Char('/') + fi.completeBaseName() + QStringLiteral("-%1.").arg(page + 1) + fi.suffix();
+}
+
+void paintAll(QPainter &painter, QPagedPaintDevice &device, const Sheet::Request &r)
+{
+    const int pages = Sheet::pageCount(r);
+    for (int page = 0; page < pages; ++page) {
+        if (page > 0 && !device.newPage())
+            throw AppError(QStringLiteral("无法开始新的一页"));
+        const QRect rect = device.pageLayout().paintRectPixels(device.logicalDpiX());
+        Sheet::paintPage(painter, QRectF(QPointF(0, 0), QSizeF(rect.size())), r, page);
+    }
+}
+
+} // namespace
+
+Sheet::Request forPurpose(Sheet::Request request)
+{
+    if (request.purpose != Sheet::Purpose::Internal) {
+        request.customerName.clear();
+        // The number stays for the audit event only: the painting draws no footer for these.
+    }
+    return request;
+}
+
+void checkConsent(const QSqlDatabase &db, const Sheet::Request &request)
+{
+    if (request.purpose == Sheet::Purpose::Internal)
+        return;
+    for (const Sheet::Pair &p : request.pairs) {
+        const Consent::Level level = Consent::read(db, p.caseId).level;
+        if (level < Consent::Level::Publicity)
+            throw AppError(QStringLiteral("该病例的同意级别为“%1”，只有“%2”的病例才能用于“%3”。")
+                               .arg(Consent::label(level), Consent::label(Consent::Level::Publicity),
+                                    Sheet::purposeLabel(request.purpose)));
+    }
+}
+
+QImage renderPageImage(const Sheet::Request &request, int page, int width)
+{
+    int w = width > 0 ? width : int(std::ceil(Sheet::fullWidth(request, page)));
+    w = std::clamp(w, 1, 30000);
+    const int h = std::clamp(int(std::ceil(Sheet::heightForWidth(request, page, w))), 1, 60000);
+    QImage image(w, h, QImage::Format_RGB32);
+    image.fill(QColor(255, 255, 255));
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    Sheet::paintPage(painter, QRectF(0, 0, w, h), request, page);
+    painter.end();
+    return image;
+}
+
+QStringList exportSheet(const QSqlDatabase &db, const Sheet::Request &original, const Output &output)
+{
+    checkConsent(db, original);
+    const Sheet::Request request = forPurpose(original);
+    if (request.pairs.isEmpty())
+        throw AppError(QStringLiteral("没有可导出的图片"));
+    // The files and their events are kept together: when the events cannot be written, the
+    // files written are taken back.
+    QStringList written;
+    Transaction t(db);
+    try {
+        if (output.format == Format::Pdf) {
+            QSaveFile file(output.path);
+            if (!file.open(QIODevice::WriteOnly))
+                throw AppError(QStringLiteral("无法写入 %1").arg(output.path));
+            {
+                QPdfWriter pdf(&file);
+                pdf.setResolution(300);
+                pdf.setCreator(QStringLiteral("Belcara"));
+                pdf.setTitle(QStringLiteral("对比图"));
+                pdf.setPageSize(QPageSize(output.paper == Paper::Letter ? QPageSize::Letter : QPageSize::A4));
+                pdf.setPageOrientation(output.landscape ? QPageLayout::Landscape : QPageLayout::Portrait);
+                pdf.setPageMargins(QMarginsF(0, 0, 0, 0));
+                QPainter painter(&pdf);
+                if (!painter.isActive())
+                    throw AppError(QStringLiteral("无法写入 %1").arg(output.path));
+                paintAll(painter, pdf, request);
+            }
+            if (!file.commit())
+                throw AppError(QStringLiteral("无法写入 %1").arg(output.path));
+            written << output.path;
+        } else {
+            const QByteArray kind = output.format == Format::Jpeg ? "jpeg" : "png";
+            for (int page = 0; page < Sheet::pageCount(request); ++page) {
+                const QImage image = renderPageImage(request, page, output.width);
+                const QString path = pageFileName(output.path, page);
+                QSaveFile file(path);
+                if (!file.open(QIODevice::WriteOnly))
+                    throw AppError(QStringLiteral("无法写入 %1").arg(path));
+                // A fresh image without text keys or colour space: the writer puts out pixels only.
+                QImageWriter writer(&file, kind);
+                if (output.format == Format::Jpeg)
+                    writer.setQuality(92);
+                if (!writer.write(image) || !file.commit())
+                    throw AppError(QStringLiteral("无法写入 %1").arg(path));
+                written << path;
+            }
+        }
+        QStringList names;
+        for (const QString &f : written)
+            names << QFileInfo(f).fileName();
+        recordFor(db, AuditLog::Action::SheetExported, original, QStringLiteral("文件=") + names.join(QLatin1Char(',')));
+        t.commit();
+    } catch (...) {
+        for (const QString &f : written)
+            QFile::remove(f);
+        throw;
+    }
+    return written;
+}
+
+void printSheet(const QSqlDatabase &db, const Sheet::Request &original, QPrinter &printer)
+{
+    checkConsent(db, original);
+    const Sheet::Request request = forPurpose(original);
+    if (request.pairs.isEmpty())
+        throw AppError(QStringLiteral("没有可打印的图片"));
+    const QString where = printer.outputFormat() == QPrinter::PdfFormat
+        ? QStringLiteral("文件=") + QFileInfo(printer.outputFileName()).fileName()
+        : QStringLiteral("打印机=") + printer.printerName();
+    // The event is written first and kept only when the pages went out.
+    Transaction t(db);
+    recordFor(db, AuditLog::Action::SheetPrinted, original, where);
+    {
+        QPainter painter(&printer);
+        if (!painter.isActive())
+            throw AppError(QStringLiteral("无法开始打印"));
+        paintAll(painter, printer, request);
+        if (!painter.end())
+            throw AppError(QStringLiteral("打印未能完成"));
+    }
+    t.commit();
+}
+
+Sheet::Watermark readWatermark()
+{
+    Sheet::Watermark w;
+    w.text = Settings::readString(WatermarkSection, QStringLiteral("Text"), QString());
+    w.logoPath = Settings::readString(WatermarkSection, QStringLiteral("Logo"), QString());
+    bool ok = false;
+    const int corner = Settings::readString(WatermarkSection, QStringLiteral("Corner"), QString()).toInt(&ok);
+    if (ok && corner >= 0 && corner <= int(Sheet::Corner::Centre))
+        w.corner = Sheet::Corner(corner);
+    const int opacity = Settings::readString(WatermarkSection, QStringLiteral("Opacity"), QString()).toInt(&ok);
+    if (ok && opacity >= 0 && opacity <= 100)
+        w.opacity = opacity / 100.0;
+    return w;
+}
+
+void writeWatermark(const Sheet::Watermark &w)
+{
+    Settings::writeString(WatermarkSection, QStringLiteral("Text"), w.text);
+    Settings::writeString(WatermarkSection, QStringLiteral("Logo"), w.logoPath);
+    Settings::writeString(WatermarkSection, QStringLiteral("Corner"), QString::number(int(w.corner)));
+    Settings::writeString(WatermarkSection, QStringLiteral("Opacity"),
+                          QString::number(int(std::lround(std::clamp(w.opacity, 0.0, 1.0) * 100))));
+}
+
+} // namespace SheetExport

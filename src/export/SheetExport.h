@@ -1,0 +1,51 @@
+#pragma once
+// Making comparison sheets leave the program: as a PDF file, as picture files or on a printer.
+// Every way out checks the cases' consent first, strips personal data from anything but the
+// internal archive, writes pixels without any metadata, and records itself in the audit log.
+
+#include "export/Sheet.h"
+
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+
+class QPrinter;
+
+namespace SheetExport {
+
+enum class Format { Pdf, Jpeg, Png };
+enum class Paper { A4, Letter };
+
+struct Output {
+    Format format = Format::Pdf;
+    Paper paper = Paper::A4;
+    bool landscape = false;
+    int width = 2048;           // picture files: 1080, 2048, or 0 for the pictures' own size
+    QString path;               // the file chosen; picture files of later pages get "-2", "-3", ...
+};
+
+// The request as it may leave for its purpose: without the customer's number and name unless
+// it is for the internal archive.
+Sheet::Request forPurpose(Sheet::Request request);
+
+// Raises AppError naming the case's consent level when a case of the request does not allow
+// its purpose. Only the internal archive needs no consent.
+void checkConsent(const QSqlDatabase &db, const Sheet::Request &request);
+
+// Writes the sheet and records it (SheetExported, one event per case); returns the files written.
+// Raises AppError when refused or when a file cannot be written (nothing is then recorded).
+QStringList exportSheet(const QSqlDatabase &db, const Sheet::Request &request, const Output &output);
+
+// Prints the sheet on a printer already set up (by the print dialog) and records it
+// (SheetPrinted). Raises AppError when refused or when printing cannot start.
+void printSheet(const QSqlDatabase &db, const Sheet::Request &request, QPrinter &printer);
+
+// One page as a picture `width` pixels wide (0: the pictures' own size), height after the
+// pictures' shape. The image carries no text keys, no colour profile: pixels only.
+QImage renderPageImage(const Sheet::Request &request, int page, int width);
+
+// The watermark kept in the settings file, section Watermark (Text, Logo, Corner, Opacity).
+Sheet::Watermark readWatermark();
+void writeWatermark(const Sheet::Watermark &watermark);
+
+} // namespace SheetExport
