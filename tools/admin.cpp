@@ -4,7 +4,7 @@
 //   belcara-admin [connection] migrate <installation folder | Data.mdb> [--force]
 //   belcara-admin [connection] upgrade
 //   belcara-admin set-connection KEY=VALUE... [--config PATH]
-//   belcara-admin [--installation DIR] [connection] backup TARGET [--keep N]
+//   belcara-admin [--installation DIR] [connection] backup [TARGET] [--keep N]
 //   belcara-admin verify BACKUP
 //   belcara-admin [--installation DIR] [connection] restore BACKUP
 //
@@ -39,7 +39,7 @@ static const char Help[] =
     "       belcara-admin [CONNECTION] migrate <INSTALLATION FOLDER | Data.mdb> [--force]\n"
     "       belcara-admin [CONNECTION] upgrade\n"
     "       belcara-admin set-connection KEY=VALUE... [--config PATH]\n"
-    "       belcara-admin [--installation DIR] [CONNECTION] backup TARGET [--keep N]\n"
+    "       belcara-admin [--installation DIR] [CONNECTION] backup [TARGET] [--keep N]\n"
     "       belcara-admin verify BACKUP\n"
     "       belcara-admin [--installation DIR] [CONNECTION] restore BACKUP\n"
     "\n"
@@ -287,6 +287,9 @@ int main(int argc, char **argv)
     const bool backupWork = command == QLatin1String("backup") || command == QLatin1String("verify")
                             || command == QLatin1String("restore");
     if (backupWork) {
+        // A backup without a folder goes where the program's menu last put one.
+        if (command == QLatin1String("backup") && source.isEmpty())
+            source = Settings::readString(QStringLiteral("Backup"), QStringLiteral("Folder"), QString()).trimmed();
         if (source.isEmpty() || force || installation.isEmpty())
             return usage();
         if (keep < 0)
