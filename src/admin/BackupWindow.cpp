@@ -378,8 +378,22 @@ void remindAtStart(QWidget *owner, bool administrator)
     if (!administrator || !DataMod)
         return;
     const int days = setting("Days", QStringLiteral("7")).toInt();
-    const QString text = reminderText(Backup::lastBackup(DataMod->ADOConn), days, setting("Folder", QString()),
-                                      QDateTime::currentDateTimeUtc());
+    const QString folder = setting("Folder", QString());
+    Backup::LastBackup last = Backup::lastBackup(DataMod->ADOConn);
+    // Records restored from a backup do not hold the event of that backup (it was written after
+    // the copy): the backups in the folder, when it is reachable, count too.
+    if (!folder.isEmpty() && QFileInfo(folder).isDir()) {
+        const QStringList backups = Backup::completeBackups(folder);
+        if (!backups.isEmpty()) {
+            const QDateTime made = QDateTime::fromString(QFileInfo(backups.last()).fileName().left(15),
+                                                         QStringLiteral("yyyyMMdd-HHmmss"));
+            if (made.isValid() && (!last.at.isValid() || made > last.at)) {
+                last.at = made;
+                last.where = backups.last();
+            }
+        }
+    }
+    const QString text = reminderText(last, days, folder, QDateTime::currentDateTimeUtc());
     if (!text.isEmpty())
         Prompter::instance().messageBox(owner, text, QStringLiteral("备份提醒"), Prompt::Ok, Prompt::Information, Prompt::Ok);
 }
