@@ -657,6 +657,21 @@ Made make(const Source &source, const QString &target, int keep, const ProgressF
             p.bytesTotal += st.st_size;
         }
         p.filesTotal = pics.size() + 1;
+        // A store that is missing or empty where the last backup had pictures is a share that is
+        // not mounted, not a clinic without photos: such a backup would, once rotated, leave no
+        // backup with the photos.
+        if (!QFileInfo(picRoot).isDir())
+            throw AppError(QStringLiteral("找不到图片文件夹 %1（共享文件夹没有连接？）：没有备份，以前的备份没有改动").arg(picRoot));
+        if (pics.isEmpty()) {
+            qint64 before = 0;
+            for (const Entry &e : std::as_const(previous))
+                before += e.path.startsWith(QLatin1String("pic/")) ? 1 : 0;
+            if (before > 0)
+                throw AppError(QStringLiteral("图片文件夹 %1 是空的，而上一次备份有 %2 张图片（共享文件夹没有连接？）："
+                                              "没有备份，以前的备份没有改动")
+                                   .arg(picRoot)
+                                   .arg(before));
+        }
 
         // The records first: every picture they name is in the store already.
         QVector<Entry> entries;

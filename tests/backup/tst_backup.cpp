@@ -435,6 +435,16 @@ private slots:
             ++objects;
         }
         QCOMPARE(objects, 41);
+
+        // The picture share not mounted (an empty store where the last backup had pictures):
+        // no backup is made, and rotation removes nothing.
+        QVERIFY(QDir(folder).rename(QStringLiteral("pic"), QStringLiteral("pic-elsewhere")));
+        QVERIFY(QDir(folder).mkdir(QStringLiteral("pic")));
+        QVERIFY_THROWS_EXCEPTION(AppError, Backup::make(sqliteSource(folder), target.path(), 1));
+        QVERIFY(QDir(folder).rmdir(QStringLiteral("pic")));
+        QVERIFY_THROWS_EXCEPTION(AppError, Backup::make(sqliteSource(folder), target.path(), 1));
+        QCOMPARE(Backup::completeBackups(target.path()), QStringList{third.folder});
+        QVERIFY(Backup::verify(third.folder).problems.isEmpty());
     }
 };
 
