@@ -35,6 +35,9 @@ install(TARGETS belcara-mkdb RUNTIME DESTINATION usr/lib/belcara)
 install(TARGETS belcara-admin RUNTIME DESTINATION usr/bin)
 install(FILES ${BELCARA_PACKAGE_DIR}/belcara.desktop DESTINATION usr/share/applications)
 install(FILES ${BELCARA_PACKAGE_DIR}/database.conf DESTINATION usr/share/belcara)
+# The nightly backup, shipped disabled: systemctl enable --now belcara-backup.timer turns it on.
+install(FILES ${BELCARA_PACKAGE_DIR}/belcara-backup.service ${BELCARA_PACKAGE_DIR}/belcara-backup.timer
+  DESTINATION lib/systemd/system)
 install(DIRECTORY ${BELCARA_STAGE_DIR}/icons/ DESTINATION usr/share/icons/hicolor)
 
 # cpack runs the install rules without building everything first: build the package's targets
@@ -57,6 +60,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # translations and fonts are loaded at run time and found by nobody else.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
   "libqt6core6, libqt6gui6, libqt6widgets6, libqt6sql6, libqt6sql6-sqlite, libqt6sql6-psql, libqt6concurrent6, qt6-translations-l10n, libjpeg62-turbo, libopencv-core406, libopencv-imgproc406, libopencv-features2d406, libopencv-calib3d406, libopencv-objdetect406, opencv-data, libqt6printsupport6, fonts-arphic-uming, fonts-arphic-ukai, acl, passwd")
+# pg_dump and pg_restore back up and restore a server's records.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "postgresql-client")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${BELCARA_PACKAGE_DIR}/postinst ${BELCARA_PACKAGE_DIR}/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

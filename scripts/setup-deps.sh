@@ -6,7 +6,7 @@ set -euo pipefail
 PKGS=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql qt6-translations-l10n
-  libsqlite3-dev sqlite3 libjpeg-dev
+  libsqlite3-dev sqlite3 libjpeg-dev libssl-dev postgresql-client
   libopencv-core-dev libopencv-imgproc-dev libopencv-features2d-dev libopencv-calib3d-dev
   libopencv-objdetect-dev opencv-data poppler-utils
   xvfb xauth xdotool imagemagick python3-xlib

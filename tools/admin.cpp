@@ -4,6 +4,9 @@
 //   belcara-admin [connection] migrate <installation folder | Data.mdb> [--force]
 //   belcara-admin [connection] upgrade
 //   belcara-admin set-connection KEY=VALUE... [--config PATH]
+//   belcara-admin [--installation DIR] [connection] backup [TARGET] [--keep N]
+//   belcara-admin verify BACKUP
+//   belcara-admin [--installation DIR] [connection] restore BACKUP
 //
 // connection: --service NAME (pg_service.conf), --conninfo "host=... dbname=...", or by default
 // section [Database] of the connection file (--config PATH, default /etc/belcara/database.conf).
@@ -11,18 +14,23 @@
 //
 // set-connection writes keys of section [Database] into the connection file, which only root
 // may change (the program refuses it otherwise), and shows the connection string that results.
+#include "backup/Backup.h"
 #include "data/AppError.h"
 #include "data/DbEngine.h"
 #include "data/SchemaUpgrade.h"
 #include "data/ServerDb.h"
 
 #include "data/ProfileFile.h"
+#include "data/Settings.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <cstdio>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,6 +39,9 @@ static const char Help[] =
     "       belcara-admin [CONNECTION] migrate <INSTALLATION FOLDER | Data.mdb> [--force]\n"
     "       belcara-admin [CONNECTION] upgrade\n"
     "       belcara-admin set-connection KEY=VALUE... [--config PATH]\n"
+    "       belcara-admin [--installation DIR] [CONNECTION] backup [TARGET] [--keep N]\n"
+    "       belcara-admin verify BACKUP\n"
+    "       belcara-admin [--installation DIR] [CONNECTION] restore BACKUP\n"
     "\n"
     "Sets up and upgrades the PostgreSQL database that several workstations share.\n"
     "\n"
@@ -58,6 +69,7 @@ static const char Help[] =
     "                     migrate: replaces data the server already holds\n"
     "  --service NAME     connect to the service NAME of pg_service.conf\n"
     "  --conninfo \"...\"  connect with libpq keywords, e.g. \"host=db1 dbname=clinic user=belcara\"\n"
+    "  --installation DIR the installation folder (default /opt/belcara)\n"
     "  --config PATH      read (or, with set-connection, write) section [Database] of this\n"
     "                     connection file (default: /etc/belcara/database.conf)\n"
     "  -h, --help         shows this text\n"
@@ -66,6 +78,8 @@ static const char Help[] =
     "(Engine=PostgreSQL with Service= or Host=/Port=/Database=/User=). Passwords are never\n"
     "given on the command line: libpq reads them from ~/.pgpass (or PGPASSFILE), and the\n"
     "PG* environment variables work as for psql.\n"
+    "\n"
+    "Progress goes to standard error, one line of results to standard output.\n"
     "\n"
     "Exit status: 0 done, 1 refused or failed (the reason is printed; nothing was changed\n"
     "by the failing step), 2 wrong usage.\n";
@@ -143,12 +157,94 @@ static int setConnection(const QStringList &pairs, const QString &configPath)
     return 0;
 }
 
+// ---- backup, verify, restore ----------------------------------------------------------
+
+// Progress on standard error: a line when the stage changes and every two seconds.
+static Backup::ProgressFn progressPrinter(const char *command)
+{
+    auto timer = std::make_shared<QElapsedTimer>();
+    auto stage = std::make_shared<QString>();
+    timer->start();
+    return [=](const Backup::Progress &p) {
+        if (p.stage != *stage || timer->elapsed() > 2000) {
+            *stage = p.stage;
+            timer->restart();
+            std::fprintf(stderr, "%s: %s %lld/%lld files, %lld/%lld MB\n", command, qPrintable(p.stage),
+                         static_cast<long long>(p.filesDone), static_cast<long long>(p.filesTotal),
+                         static_cast<long long>(p.bytesDone >> 20), static_cast<long long>(p.bytesTotal >> 20));
+        }
+        return true;
+    };
+}
+
+static int backupCommand(const QString &command, const QString &folder, const QString &path, int keep,
+                         const DbEngine::ServerSettings *server)
+{
+    const QString connection = QStringLiteral("admin");
+    try {
+        if (command == QLatin1String("verify")) {
+            const Backup::Checked c = Backup::verify(path, progressPrinter("verify"));
+            for (const QString &problem : c.problems)
+                std::fprintf(stderr, "verify: %s\n", qPrintable(problem));
+            if (!c.problems.isEmpty()) {
+                std::printf("verify: %s: %lld problems\n", qPrintable(path), static_cast<long long>(c.problems.size()));
+                return 1;
+            }
+            std::printf("verify: %s: complete, made %s, %lld files, %lld MB, all agree with the manifest\n",
+                        qPrintable(path), qPrintable(c.made.toLocalTime().toString(Qt::ISODate)),
+                        static_cast<long long>(c.files), static_cast<long long>(c.bytes >> 20));
+            return 0;
+        }
+        Backup::Source source;
+        source.programFolder = QDir(folder).absolutePath() + QLatin1Char('/');
+        if (server) {
+            source.server = true;
+            source.conninfo = DbEngine::conninfo(*server);
+        }
+        if (command == QLatin1String("backup")) {
+            if (source.server) {
+                DbEngine::openServer(connection, source.conninfo);
+            } else {
+                QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+                db.setDatabaseName(source.programFolder + QStringLiteral("Data/Data.mdb"));
+                db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+                if (QFileInfo(db.databaseName()).isFile() && db.open())
+                    source.auditConnection = connection;
+            }
+            if (source.server)
+                source.auditConnection = connection;
+            const Backup::Made m = Backup::make(source, path, keep, progressPrinter("backup"));
+            std::printf("backup: %s: %lld files, %lld MB (copied %lld files, %lld MB); %lld older backups removed\n",
+                        qPrintable(m.folder), static_cast<long long>(m.files), static_cast<long long>(m.bytes >> 20),
+                        static_cast<long long>(m.copiedFiles), static_cast<long long>(m.copiedBytes >> 20),
+                        static_cast<long long>(m.removed.size()));
+            return 0;
+        }
+        const Backup::Restored r = Backup::restore(source, path, progressPrinter("restore"));
+        qint64 rows = 0;
+        for (const qint64 n : r.rows)
+            rows += n;
+        std::printf("restore: %s: %lld pictures, %lld rows in %lld tables, all checked; the replaced database is "
+                    "%s, the replaced pictures %s\n",
+                    qPrintable(path), static_cast<long long>(r.files), static_cast<long long>(rows),
+                    static_cast<long long>(r.rows.size()), qPrintable(r.databaseAside), qPrintable(r.picturesAside));
+        return 0;
+    } catch (const AppError &e) {
+        std::fprintf(stderr, "belcara-admin: %s\n", qPrintable(e.text()));
+    } catch (const Backup::Cancelled &) {
+        std::fprintf(stderr, "belcara-admin: cancelled\n");
+    }
+    std::printf("%s: %s: failed\n", qPrintable(command), qPrintable(path));
+    return 1;
+}
+
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     bool force = false;
-    QString service, conninfo, config, command, source;
+    QString service, conninfo, config, command, source, installation = QStringLiteral("/opt/belcara");
+    int keep = -1;
     if (args.value(0) == QLatin1String("set-connection")) {
         QStringList pairs;
         for (int i = 1; i < args.size(); ++i) {
@@ -172,7 +268,14 @@ int main(int argc, char **argv)
             conninfo = value();
         else if (a == QLatin1String("--config"))
             config = value();
-        else if (a == QLatin1String("-h") || a == QLatin1String("--help"))
+        else if (a == QLatin1String("--installation"))
+            installation = value();
+        else if (a == QLatin1String("--keep")) {
+            bool ok = false;
+            keep = value().toInt(&ok);
+            if (!ok || keep < 0)
+                return usage();
+        } else if (a == QLatin1String("-h") || a == QLatin1String("--help"))
             return usage(true);
         else if (command.isEmpty())
             command = a;
@@ -181,6 +284,40 @@ int main(int argc, char **argv)
         else
             return usage();
     }
+    const bool backupWork = command == QLatin1String("backup") || command == QLatin1String("verify")
+                            || command == QLatin1String("restore");
+    if (backupWork) {
+        // A backup without a folder goes where the program's menu last put one.
+        if (command == QLatin1String("backup") && source.isEmpty())
+            source = Settings::readString(QStringLiteral("Backup"), QStringLiteral("Folder"), QString()).trimmed();
+        if (source.isEmpty() || force || installation.isEmpty())
+            return usage();
+        if (keep < 0)
+            keep = Settings::readString(QStringLiteral("Backup"), QStringLiteral("Keep"), QStringLiteral("10")).toInt();
+        if (command == QLatin1String("verify"))
+            return backupCommand(command, installation, source, keep, nullptr);
+        try {
+            if (!config.isEmpty())
+                DbEngine::setConfigPath(config);
+            DbEngine::ServerSettings server;
+            bool useServer = true;
+            if (!service.isEmpty())
+                server.service = service;
+            else if (!conninfo.isEmpty())
+                server.options = conninfo;
+            else {
+                const DbEngine::Choice c = DbEngine::fromConfig();
+                useServer = c.engine == DbEngine::Engine::PostgreSQL;
+                server = c.server;
+            }
+            return backupCommand(command, installation, source, keep, useServer ? &server : nullptr);
+        } catch (const AppError &e) {
+            std::fprintf(stderr, "belcara-admin: %s\n", qPrintable(e.text()));
+            return 1;
+        }
+    }
+    if (keep >= 0 || installation != QLatin1String("/opt/belcara"))
+        return usage();
     if (command != QLatin1String("init") && command != QLatin1String("migrate")
         && command != QLatin1String("upgrade"))
         return usage();

@@ -10,6 +10,9 @@
 #include "data/Unit_DataMod.h"
 #include "app/Unit_Logo.h"
 #include "browser/Unit_Main.h"
+#include "admin/BackupWindow.h"
+#include "backup/Backup.h"
+#include <QSqlDatabase>
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -61,6 +64,14 @@ int startBelcara(const QString &folder, const StartupFiles &files)
         delete DataMod;
         return 1;
     }
+    // While it runs, this copy of the program is seen by a restore on any computer sharing the
+    // database file, which then waits for it to end.
+    if (QSqlDatabase::database(DataMod->ADOConn, false).driverName() == QLatin1String("QSQLITE")
+        && !Backup::programLock().holdShared(DataMod->databasePath())) {
+        Prompter::instance().showError(nullptr, QStringLiteral("正在恢复数据，请等恢复完成后再启动本程序。"));
+        delete DataMod;
+        return 1;
+    }
 
     // Temporary copies left in the picture store by an import that a crash interrupted are
     // removed, off the window's thread (the store may hold many customer folders).
@@ -78,6 +89,7 @@ int startBelcara(const QString &folder, const StartupFiles &files)
 
     // 8. The message loop.
     frmMain->show();
+    BackupUi::remindAtStart(frmMain, !DataMod->cachedMustLogin() || DataMod->CurrentUser.IsSYS);
     const int rc = QApplication::exec();
     delete frmMain;
     delete DataMod;

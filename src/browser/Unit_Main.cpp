@@ -3,6 +3,7 @@
 #include "ui_Unit_Main.h"
 
 #include "admin/AuditViewer.h"
+#include "admin/BackupWindow.h"
 #include "audit/AuditLog.h"
 #include "data/AppError.h"
 #include "widgets/DataBinding.h"
@@ -194,6 +195,7 @@ void TfrmMain::buildMenus()
     connectGuarded(UserManagerN, &QAction::triggered, this, [this](auto...) { UserManagerNClick(); });
     AuditN = entry(menuOptions, "AuditN", QStringLiteral("操作记录(&R)"), nullptr);
     connectGuarded(AuditN, &QAction::triggered, this, [this](auto...) { AuditNClick(); });
+    BackupUi::addMenuEntries(menuOptions, this, ac_Manager);
     N4 = entry(menuOptions, "N4", QStringLiteral("默认程序打开图片"), ac_OpenType);
     N7 = entry(menuHelp, "N7", QStringLiteral("关于(&A)"), ac_About);
     Export::addSheetCommands(this);
