@@ -8,13 +8,12 @@
 #include <QPointer>
 #include <QThread>
 
+#include <condition_variable>
+#include <deque>
 #include <exception>
+#include <mutex>
 
 namespace {
-
-// Cache entries waiting to be written hold their pixels; past this many, a worker writes its own
-// at once instead of queueing them behind the decoding.
-constexpr int MaxQueuedWrites = 16;
 
 QImage scaledTo(const QImage &image, QSize shown)
 {
@@ -62,10 +61,94 @@ bool PreviewGroup::claimFailureReport(quint64 generation)
     return true;
 }
 
+// ---- the cache writer ------------------------------------------------------------------------
+
+// Writes cache entries on a thread of its own at the lowest priority, so that encoding and
+// writing them never delays the decoding of the frames being filled. Entries are written in the
+// order they were handed over, each atomically (PreviewCache::store); none is dropped: one that
+// does not fit in the queue is written by the thread that made it, and the queue is written out
+// before the writer ends.
+class PreviewService::Writer {
+public:
+    Writer()
+    {
+        m_thread.reset(QThread::create([this] { run(); }));
+        m_thread->start(QThread::IdlePriority);
+    }
+
+    ~Writer()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stopping = true;
+        }
+        m_wake.notify_all();
+        m_thread->wait();
+    }
+
+    // False when the queue is full: the caller writes the entry itself.
+    bool enqueue(const std::shared_ptr<const PreviewCache> &cache, Write &write)
+    {
+        const qsizetype bytes = write.image.sizeInBytes();
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_bytes > 0 && m_bytes + bytes > MaxQueuedBytes)
+                return false;
+            m_bytes += bytes;
+            m_queue.push_back({cache, std::move(write), bytes});
+        }
+        m_wake.notify_all();
+        return true;
+    }
+
+    void waitForDone()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_idle.wait(lock, [this] { return m_queue.empty() && !m_writing; });
+    }
+
+private:
+    struct Item {
+        std::shared_ptr<const PreviewCache> cache;
+        Write write;
+        qsizetype bytes;
+    };
+
+    void run()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
+            if (m_queue.empty())
+                return;     // stopping, and everything is written
+            Item item = std::move(m_queue.front());
+            m_queue.pop_front();
+            m_writing = true;
+            lock.unlock();
+            item.cache->store(item.write.path, item.write.stamp, item.write.edge, item.write.image);
+            item.write.image = QImage();
+            lock.lock();
+            m_bytes -= item.bytes;
+            m_writing = false;
+            if (m_queue.empty())
+                m_idle.notify_all();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake, m_idle;
+    std::deque<Item> m_queue;
+    qsizetype m_bytes = 0;
+    bool m_writing = false;
+    bool m_stopping = false;
+    std::unique_ptr<QThread> m_thread;
+};
+
 // ---- PreviewService -------------------------------------------------------------------------
 
 PreviewService::PreviewService(QObject *parent)
-    : QObject(parent), m_cache(std::make_shared<PreviewCache>(PreviewCache::defaultRoot()))
+    : QObject(parent), m_cache(std::make_shared<PreviewCache>(PreviewCache::defaultRoot())),
+      m_writer(std::make_unique<Writer>())
 {
     m_pool.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
 }
@@ -105,6 +188,7 @@ std::shared_ptr<const PreviewCache> PreviewService::cache() const
 void PreviewService::waitForDone()
 {
     m_pool.waitForDone();
+    m_writer->waitForDone();
 }
 
 void PreviewService::request(const PreviewGroup &group, quint64 generation, const QString &path, QSize natural,
@@ -131,20 +215,11 @@ void PreviewService::request(const PreviewGroup &group, quint64 generation, cons
     });
 }
 
-void PreviewService::schedule(std::shared_ptr<const PreviewCache> cache, std::vector<Write> writes)
+void PreviewService::schedule(const std::shared_ptr<const PreviewCache> &cache, std::vector<Write> writes)
 {
-    for (Write &w : writes) {
-        if (m_pendingWrites.load() >= MaxQueuedWrites) {
+    for (Write &w : writes)
+        if (!m_writer->enqueue(cache, w))
             cache->store(w.path, w.stamp, w.edge, w.image);
-            continue;
-        }
-        ++m_pendingWrites;
-        // Below the decoding in priority: the frames of the case being shown are filled first.
-        m_pool.start([this, cache, w = std::move(w)] {
-            cache->store(w.path, w.stamp, w.edge, w.image);
-            --m_pendingWrites;
-        }, -1);
-    }
 }
 
 PreviewResult PreviewService::produce(const PreviewCache *cache, const QString &path, QSize natural, QSize shown,

@@ -74,6 +74,10 @@ public:
     // Waits until every request and cache write has finished (tests, benchmarks, shutdown).
     void waitForDone();
 
+    // Cache entries waiting for the writer hold their pixels: at most this many bytes of them.
+    // Past it, a worker writes its entries itself.
+    static constexpr qsizetype MaxQueuedBytes = 32 * 1024 * 1024;
+
     // The work of one request, on the calling thread. Entries for the cache are appended to
     // `writes` (to be written after the result is handed over) or written at once when null.
     struct Write {
@@ -87,10 +91,11 @@ public:
 
 private:
     std::shared_ptr<const PreviewCache> cache() const;
-    void schedule(std::shared_ptr<const PreviewCache> cache, std::vector<Write> writes);
+    void schedule(const std::shared_ptr<const PreviewCache> &cache, std::vector<Write> writes);
 
+    class Writer;
     mutable QMutex m_mutex;
     std::shared_ptr<const PreviewCache> m_cache;
     QThreadPool m_pool;
-    std::atomic<int> m_pendingWrites{0};
+    std::unique_ptr<Writer> m_writer;   // ends after the pool's work (see the destructor)
 };

@@ -206,6 +206,44 @@ private slots:
         QVERIFY(!called);
     }
 
+    // Cache entries are written after the preview is handed over, by a writer of their own. None
+    // is lost: not when more wait than the writer queues (the workers write those themselves),
+    // and not when the service goes away right after the frames were filled.
+    void everyEntryIsWrittenEvenWhenTheServiceEnds()
+    {
+        const QSize natural(2400, 1800), shown(300, 225), keep(2048, 1536);
+        QStringList pics;
+        for (int i = 0; i < 8; ++i)
+            pics << jpeg(m_dir.filePath(QStringLiteral("w%1.jpg").arg(i)), natural, QColor::fromHsv(i * 40, 200, 200));
+        // Each picture keeps a 2048-pixel entry and a 512-pixel one: more than the writer queues.
+        QVERIFY(8 * PreviewCache::entrySize(natural, PreviewCache::Huge).width()
+                    * PreviewCache::entrySize(natural, PreviewCache::Huge).height() * 4
+                > PreviewService::MaxQueuedBytes);
+        {
+            PreviewService service;
+            service.setCacheRoot(m_root);
+            PreviewGroup group;
+            QObject context;
+            int delivered = 0;
+            for (const QString &p : pics)
+                service.request(group, group.generation(), p, natural, shown, keep, &context,
+                                [&](const PreviewResult &r) { delivered += r.ok() && r.image.size() == shown; });
+            QTRY_COMPARE(delivered, int(pics.size()));
+        }
+        const PreviewCache cache(m_root);
+        for (int i = 0; i < pics.size(); ++i) {
+            const PreviewCache::Stamp stamp = PreviewCache::stampOf(pics.at(i));
+            for (const PreviewCache::Edge edge : {PreviewCache::XLarge, PreviewCache::Huge}) {
+                const QImage entry = cache.find(pics.at(i), stamp, natural, edge);
+                QVERIFY2(!entry.isNull(), qPrintable(QStringLiteral("picture %1, edge %2").arg(i).arg(int(edge))));
+                QVERIFY(near(entry.pixelColor(entry.width() / 2, entry.height() / 2), QColor::fromHsv(i * 40, 200, 200)));
+            }
+        }
+        // Written through temporary files: nothing else is left in the folders.
+        QCOMPARE(QDir(m_root + "/x-large").entryList(QDir::Files | QDir::Hidden).size(), pics.size());
+        QCOMPARE(QDir(m_root + "/belcara-2048").entryList(QDir::Files | QDir::Hidden).size(), pics.size());
+    }
+
     void oneFailureReportPerGeneration()
     {
         PreviewGroup group;
