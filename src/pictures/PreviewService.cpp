@@ -1,6 +1,7 @@
 #include "pictures/PreviewService.h"
 
 #include "data/AppError.h"
+#include "pictures/JpegDecoder.h"
 #include "pictures/PictureLoader.h"
 
 #include <QCoreApplication>
@@ -86,15 +87,17 @@ public:
         m_thread->wait();
     }
 
-    // False when the queue is full: the caller writes the entry itself.
+    // False when the queue is full: the caller writes the entry itself, or, for an entry still
+    // to be decoded, leaves it.
     bool enqueue(const std::shared_ptr<const PreviewCache> &cache, Write &write)
     {
         const qsizetype bytes = write.image.sizeInBytes();
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_bytes > 0 && m_bytes + bytes > MaxQueuedBytes)
+            if (write.image.isNull() ? m_decodes >= MaxQueuedDecodes : m_bytes > 0 && m_bytes + bytes > MaxQueuedBytes)
                 return false;
             m_bytes += bytes;
+            m_decodes += write.image.isNull();
             m_queue.push_back({cache, std::move(write), bytes});
         }
         m_wake.notify_all();
@@ -123,9 +126,17 @@ private:
                 return;     // stopping, and everything is written
             Item item = std::move(m_queue.front());
             m_queue.pop_front();
+            const bool decode = item.write.image.isNull();
+            m_decodes -= decode;
+            if (decode && m_stopping)
+                continue;
             m_writing = true;
             lock.unlock();
-            item.cache->store(item.write.path, item.write.stamp, item.write.edge, item.write.image);
+            const Write &w = item.write;
+            if (decode)
+                makeLater(*item.cache, w);
+            else
+                item.cache->store(w.path, w.stamp, w.edge, w.image);
             item.write.image = QImage();
             lock.lock();
             m_bytes -= item.bytes;
@@ -137,8 +148,23 @@ private:
 
     std::mutex m_mutex;
     std::condition_variable m_wake, m_idle;
+    // Makes the entries of a picture the frame was decoded smaller for, unless an earlier request
+    // made them meanwhile. The stamp is taken again: the picture may have been replaced since.
+    static void makeLater(const PreviewCache &cache, const Write &w)
+    {
+        try {
+            const PreviewCache::Stamp stamp = PreviewCache::stampOf(w.path);
+            if (!stamp.isValid() || !cache.find(w.path, stamp, w.natural, w.edge).isNull())
+                return;
+            makeEntries(&cache, w.path, stamp, w.natural, w.edge, w.kept, nullptr);
+        } catch (...) {
+            // Shown as the frame's error already, or next time it is shown; no entry is made.
+        }
+    }
+
     std::deque<Item> m_queue;
     qsizetype m_bytes = 0;
+    int m_decodes = 0;
     bool m_writing = false;
     bool m_stopping = false;
     std::unique_ptr<QThread> m_thread;
@@ -218,7 +244,7 @@ void PreviewService::request(const PreviewGroup &group, quint64 generation, cons
 void PreviewService::schedule(const std::shared_ptr<const PreviewCache> &cache, std::vector<Write> writes)
 {
     for (Write &w : writes)
-        if (!m_writer->enqueue(cache, w))
+        if (!m_writer->enqueue(cache, w) && !w.image.isNull())
             cache->store(w.path, w.stamp, w.edge, w.image);
 }
 
@@ -232,7 +258,7 @@ PreviewResult PreviewService::produce(const PreviewCache *cache, const QString &
         shown = shown.boundedTo(natural).expandedTo(QSize(1, 1));
         auto store = [&](PreviewCache::Edge edge, const PreviewCache::Stamp &stamp, const QImage &image) {
             if (writes)
-                writes->push_back({path, stamp, edge, image});
+                writes->push_back({path, stamp, edge, image, natural, edge});
             else
                 cache->store(path, stamp, edge, image);
         };
@@ -266,15 +292,17 @@ PreviewResult PreviewService::produce(const PreviewCache *cache, const QString &
                     return result;
                 }
             }
-            // One decode of the picture gives the entry kept and, when smaller, the one drawn now.
+            // A JPEG is decoded at the least DCT scale that covers what it is decoded for. When the
+            // frame needs less than the entry, the frame is filled first and the entries are
+            // decoded afterwards by the writer.
             const QSize largest = PreviewCache::entrySize(natural, kept);
-            QImage base = scaledTo(PictureLoader::loadPreview(path, largest), largest);
-            if (kept != edge) {
-                store(kept, stamp, base);
-                base = scaledTo(base, PreviewCache::entrySize(natural, edge));
+            if (writes && PictureLoader::kindOf(path) == PictureLoader::Kind::Jpeg
+                && JpegDecoder::scaleNumerator(natural, shown) < JpegDecoder::scaleNumerator(natural, largest)) {
+                result.image = scaledTo(PictureLoader::loadPreview(path, shown), shown);
+                writes->push_back({path, stamp, edge, QImage(), natural, kept});
+                return result;
             }
-            store(edge, stamp, base);
-            result.image = scaledTo(base, shown);
+            result.image = scaledTo(makeEntries(cache, path, stamp, natural, edge, kept, writes), shown);
             return result;
         }
         result.image = scaledTo(PictureLoader::loadPreview(path, shown), shown);
@@ -286,4 +314,25 @@ PreviewResult PreviewService::produce(const PreviewCache *cache, const QString &
     if (result.ok() && result.image.isNull())
         result.error = QStringLiteral("Out of memory while loading \"%1\"").arg(path);
     return result;
+}
+
+QImage PreviewService::makeEntries(const PreviewCache *cache, const QString &path, const PreviewCache::Stamp &stamp,
+                                   QSize natural, PreviewCache::Edge edge, PreviewCache::Edge kept,
+                                   std::vector<Write> *writes)
+{
+    // One decode of the picture gives the entry kept and, when smaller, the one drawn now.
+    const QSize largest = PreviewCache::entrySize(natural, kept);
+    QImage base = scaledTo(PictureLoader::loadPreview(path, largest), largest);
+    auto store = [&](PreviewCache::Edge e, const QImage &image) {
+        if (writes)
+            writes->push_back({path, stamp, e, image, natural, e});
+        else
+            cache->store(path, stamp, e, image);
+    };
+    if (kept != edge) {
+        store(kept, base);
+        base = scaledTo(base, PreviewCache::entrySize(natural, edge));
+    }
+    store(edge, base);
+    return base;
 }
