@@ -14,6 +14,12 @@
 #include <exception>
 #include <mutex>
 
+#ifdef Q_OS_LINUX
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 QImage scaledTo(const QImage &image, QSize shown)
@@ -64,17 +70,18 @@ bool PreviewGroup::claimFailureReport(quint64 generation)
 
 // ---- the cache writer ------------------------------------------------------------------------
 
-// Writes cache entries on a thread of its own at the lowest priority, so that encoding and
-// writing them never delays the decoding of the frames being filled. Entries are written in the
-// order they were handed over, each atomically (PreviewCache::store); none is dropped: one that
-// does not fit in the queue is written by the thread that made it, and the queue is written out
-// before the writer ends.
+// Makes and writes cache entries on a thread of its own at the lowest priority, so that this
+// work never delays the decoding of the frames being filled. Entries are written in the order
+// they were handed over, each atomically (PreviewCache::store). An entry already decoded is never
+// dropped: one that does not fit in the queue is written by the thread that made it, and those
+// queued are written before the writer ends. An entry still to be decoded is left when the queue
+// holds too many of them or the writer ends: the picture is decoded again when next shown.
 class PreviewService::Writer {
 public:
     Writer()
     {
         m_thread.reset(QThread::create([this] { run(); }));
-        m_thread->start(QThread::IdlePriority);
+        m_thread->start(QThread::LowestPriority);
     }
 
     ~Writer()
@@ -117,8 +124,27 @@ private:
         qsizetype bytes;
     };
 
+    // Makes the entries of a picture the frame was decoded smaller for, unless an earlier request
+    // made them meanwhile. The stamp is taken again: the picture may have been replaced since.
+    static void makeLater(const PreviewCache &cache, const Write &w)
+    {
+        try {
+            const PreviewCache::Stamp stamp = PreviewCache::stampOf(w.path);
+            if (!stamp.isValid() || !cache.find(w.path, stamp, w.natural, w.edge).isNull())
+                return;
+            makeEntries(&cache, w.path, stamp, w.natural, w.edge, w.kept, nullptr);
+        } catch (...) {
+            // Shown as the frame's error already, or next time it is shown; no entry is made.
+        }
+    }
+
     void run()
     {
+#ifdef Q_OS_LINUX
+        // Threads of Linux's normal policy have no priority of their own but a nice value: far
+        // below the workers, yet never starved by a busy machine as the idle policy would be.
+        ::setpriority(PRIO_PROCESS, id_t(::syscall(SYS_gettid)), 10);
+#endif
         std::unique_lock<std::mutex> lock(m_mutex);
         for (;;) {
             m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
@@ -148,20 +174,6 @@ private:
 
     std::mutex m_mutex;
     std::condition_variable m_wake, m_idle;
-    // Makes the entries of a picture the frame was decoded smaller for, unless an earlier request
-    // made them meanwhile. The stamp is taken again: the picture may have been replaced since.
-    static void makeLater(const PreviewCache &cache, const Write &w)
-    {
-        try {
-            const PreviewCache::Stamp stamp = PreviewCache::stampOf(w.path);
-            if (!stamp.isValid() || !cache.find(w.path, stamp, w.natural, w.edge).isNull())
-                return;
-            makeEntries(&cache, w.path, stamp, w.natural, w.edge, w.kept, nullptr);
-        } catch (...) {
-            // Shown as the frame's error already, or next time it is shown; no entry is made.
-        }
-    }
-
     std::deque<Item> m_queue;
     qsizetype m_bytes = 0;
     int m_decodes = 0;
