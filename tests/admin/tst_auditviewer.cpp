@@ -1,7 +1,6 @@
 // The window "操作记录": newest first, a page at a time in both directions, each filter typed
 // or picked as a person does, the CSV export of what the filter selects, and its menu entry.
-#include "support/ScriptedPrompter.h"
-#include "support/TestInstall.h"
+#include "support/WindowTestBed.h"
 #include "admin/AuditViewer.h"
 #include "audit/AuditLog.h"
 #include "browser/Unit_Main.h"
@@ -13,10 +12,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-class TestAuditViewer : public QObject {
+class TestAuditViewer : public QObject, WindowTestBed {
     Q_OBJECT
-    std::unique_ptr<TestInstall> m_install;
-    std::unique_ptr<ScriptedPrompter> m_prompter;
 
     // 250 events, one a day at noon going back from yesterday: users u0..u4 in turn, every
     // tenth a failed login, the others changes of customer C<n>.
@@ -54,14 +51,12 @@ class TestAuditViewer : public QObject {
 private slots:
     void init()
     {
-        m_install = std::make_unique<TestInstall>();
-        m_prompter = std::make_unique<ScriptedPrompter>();
+        openBed();
         fill();
     }
     void cleanup()
     {
-        m_prompter.reset();
-        m_install.reset();
+        closeBed();
     }
 
     void pagesNewestFirst()

@@ -1,8 +1,7 @@
 // What the windows leave in the audit log: logins that succeed and fail (under the name typed,
 // never the password), the hospital number changed, a customer, a case and its picture saved,
 // and a category and a customer deleted in the records window.
-#include "support/ScriptedPrompter.h"
-#include "support/TestInstall.h"
+#include "support/WindowTestBed.h"
 #include "admin/Unit_LoginCheck.h"
 #include "admin/Unit_SetNo.h"
 #include "audit/AuditLog.h"
@@ -24,10 +23,8 @@
 #include <QToolButton>
 #include <QtTest>
 
-class TestAuditWindows : public QObject {
+class TestAuditWindows : public QObject, WindowTestBed {
     Q_OBJECT
-    std::unique_ptr<TestInstall> m_install;
-    std::unique_ptr<ScriptedPrompter> m_prompter;
 
     // "action|user|customer|detail" of every event but the upgrade's, oldest first.
     QStringList events() const
@@ -44,13 +41,11 @@ class TestAuditWindows : public QObject {
 private slots:
     void init()
     {
-        m_install = std::make_unique<TestInstall>();
-        m_prompter = std::make_unique<ScriptedPrompter>();
+        openBed();
     }
     void cleanup()
     {
-        m_prompter.reset();
-        m_install.reset();
+        closeBed();
     }
 
     void loginsSucceedingAndFailing()

@@ -2,8 +2,7 @@
 // the statement sent (none for an empty name), retries, and what the main window makes of the
 // result: enabled or disabled administration commands, or the end of the program on cancel.
 #include "data/Db.h"
-#include "support/ScriptedPrompter.h"
-#include "support/TestInstall.h"
+#include "support/WindowTestBed.h"
 #include "data/Unit_DataMod.h"
 #include "admin/Unit_LoginCheck.h"
 #include "browser/Unit_Main.h"
@@ -14,10 +13,8 @@
 #include <QToolButton>
 #include <QtTest>
 
-class TestLogin : public QObject {
+class TestLogin : public QObject, WindowTestBed {
     Q_OBJECT
-    std::unique_ptr<TestInstall> m_install;
-    std::unique_ptr<ScriptedPrompter> m_prompter;
     QStringList m_sent;
 
     // Types the texts and presses OK as often as asked; returns the dialog's result.
@@ -32,8 +29,7 @@ class TestLogin : public QObject {
 private slots:
     void init()
     {
-        m_install = std::make_unique<TestInstall>();
-        m_prompter = std::make_unique<ScriptedPrompter>();
+        openBed();
         m_install->exec(QStringLiteral(
             "INSERT INTO SysManager (UserName, Pwd, IsSYS) VALUES ('clerk','pw',false), ('nopwd',NULL,true), "
             "('blank','',false), ('dup','same',false), ('dup','same',true), ('O''Hara','x''y',true)"));
@@ -43,8 +39,7 @@ private slots:
     void cleanup()
     {
         Db::setObserver(nullptr);
-        m_prompter.reset();
-        m_install.reset();
+        closeBed();
     }
 
     void credentials_data()

@@ -3,8 +3,7 @@
 #include "widgets/DBNavigator.h"
 #include "data/DataSet.h"
 #include "data/Db.h"
-#include "support/ScriptedPrompter.h"
-#include "support/TestInstall.h"
+#include "support/WindowTestBed.h"
 #include "admin/UnitUserManager.h"
 #include "data/Unit_DataMod.h"
 #include "browser/Unit_Main.h"
@@ -19,10 +18,8 @@
 
 using Nav = DBNavigator;
 
-class TestUserManager : public QObject {
+class TestUserManager : public QObject, WindowTestBed {
     Q_OBJECT
-    std::unique_ptr<TestInstall> m_install;
-    std::unique_ptr<ScriptedPrompter> m_prompter;
     QStringList m_sent;
 
     int count(const QString &name) const
@@ -38,8 +35,7 @@ class TestUserManager : public QObject {
 private slots:
     void init()
     {
-        m_install = std::make_unique<TestInstall>();
-        m_prompter = std::make_unique<ScriptedPrompter>();
+        openBed();
         m_install->exec(QStringLiteral(
             "INSERT INTO SysManager (UserName, Pwd, IsSYS) VALUES ('admin','a',false), ('ADMIN','b',false), "
             "('Admin ','c',false), ('clerk','d',false)"));
@@ -49,8 +45,7 @@ private slots:
     void cleanup()
     {
         Db::setObserver(nullptr);
-        m_prompter.reset();
-        m_install.reset();
+        closeBed();
     }
 
     void onlyTheExactAdminIsKept_data()

@@ -3,9 +3,8 @@
 // the closing question.
 #include "data/DataSet.h"
 #include "widgets/DataSetActions.h"
-#include "support/ScriptedPrompter.h"
 #include "data/Settings.h"
-#include "support/TestInstall.h"
+#include "support/WindowTestBed.h"
 #include "data/Unit_DataMod.h"
 #include "browser/Unit_Main.h"
 #include "ui_Unit_Main.h"
@@ -19,10 +18,8 @@
 #include <QFileInfo>
 #include <QtTest>
 
-class TestMain : public QObject {
+class TestMain : public QObject, WindowTestBed {
     Q_OBJECT
-    std::unique_ptr<TestInstall> m_install;
-    std::unique_ptr<ScriptedPrompter> m_prompter;
 
     void fill()
     {
@@ -43,14 +40,12 @@ class TestMain : public QObject {
 private slots:
     void init()
     {
-        m_install = std::make_unique<TestInstall>();
-        m_prompter = std::make_unique<ScriptedPrompter>();
+        openBed();
         fill();
     }
     void cleanup()
     {
-        m_prompter.reset();
-        m_install.reset();
+        closeBed();
     }
 
     void opensWithAllCasesAndTheCategories()

@@ -4,9 +4,8 @@
 #include "data/DataSet.h"
 #include "pictures/PictureGeometry.h"
 #include "pictures/PreviewService.h"
-#include "support/ScriptedPrompter.h"
 #include "data/Settings.h"
-#include "support/TestInstall.h"
+#include "support/WindowTestBed.h"
 #include "browser/Unit_Main.h"
 #include "browser/Unit_PanelImage.h"
 #include "browser/Unit_ShowLarImage.h"
@@ -40,10 +39,8 @@ QStringList namesOf(QFrame *host)
 }
 } // namespace
 
-class TestPictures : public QObject {
+class TestPictures : public QObject, WindowTestBed {
     Q_OBJECT
-    std::unique_ptr<TestInstall> m_install;
-    std::unique_ptr<ScriptedPrompter> m_prompter;
 
     void picture(const QString &customer, const QString &name, QSize size, QColor colour = Qt::darkRed)
     {
@@ -75,9 +72,7 @@ class TestPictures : public QObject {
 private slots:
     void init()
     {
-        m_install = std::make_unique<TestInstall>();
-        m_prompter = std::make_unique<ScriptedPrompter>();
-        PreviewService::shared().setCacheRoot(m_install->folder() + QStringLiteral("thumbnails"));
+        openBed();
         m_install->exec(QStringLiteral("INSERT INTO tUserInfo (客户编号, 用户姓名) VALUES ('%1','张'), ('%2','李')")
                             .arg(Cust1, Cust2));
         for (const char *n : {"b1.jpg", "b2.jpg", "b3.jpg", "a1.jpg", "a2.jpg", "a3.jpg"})
@@ -86,8 +81,7 @@ private slots:
     void cleanup()
     {
         PreviewService::shared().waitForDone();
-        m_prompter.reset();
-        m_install.reset();
+        closeBed();
     }
 
     void framesFollowTheColumns_data()

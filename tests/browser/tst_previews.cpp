@@ -4,8 +4,7 @@
 #include "data/DataSet.h"
 #include "data/PictureStore.h"
 #include "pictures/PreviewService.h"
-#include "support/ScriptedPrompter.h"
-#include "support/TestInstall.h"
+#include "support/WindowTestBed.h"
 #include "browser/Unit_Main.h"
 #include "browser/Unit_PanelImage.h"
 #include "ui_Unit_Main.h"
@@ -39,10 +38,8 @@ QColor centreOf(const TPanelImage *f)
 }
 } // namespace
 
-class TestPreviews : public QObject {
+class TestPreviews : public QObject, WindowTestBed {
     Q_OBJECT
-    std::unique_ptr<TestInstall> m_install;
-    std::unique_ptr<ScriptedPrompter> m_prompter;
 
     QString picPath(const QString &name) const
     {
@@ -89,16 +86,13 @@ class TestPreviews : public QObject {
 private slots:
     void init()
     {
-        m_install = std::make_unique<TestInstall>();
-        m_prompter = std::make_unique<ScriptedPrompter>();
-        PreviewService::shared().setCacheRoot(m_install->folder() + QStringLiteral("thumbnails"));
+        openBed();
         m_install->exec(QStringLiteral("INSERT INTO tUserInfo (客户编号, 用户姓名) VALUES ('%1','张')").arg(Cust));
     }
     void cleanup()
     {
         PreviewService::shared().waitForDone();
-        m_prompter.reset();
-        m_install.reset();
+        closeBed();
     }
 
     void quickWalkNeverShowsAnotherCase()

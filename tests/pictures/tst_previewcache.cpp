@@ -1,5 +1,6 @@
-// The preview cache on disk: where entries go and what they record, which entries are trusted,
-// which size serves which frame, and that a failed write leaves nothing behind.
+// The preview cache on disk: where entries go and what they record, that they hold the pixels
+// stored, which entries are trusted, which size serves which frame, and that a failed write
+// leaves nothing behind.
 #include "pictures/PreviewCache.h"
 
 #include <QCryptographicHash>
@@ -139,6 +140,39 @@ private slots:
         const QImage back = cache.find(pic, stamp, QSize(1600, 1200), PreviewCache::XLarge);
         QCOMPARE(back.size(), QSize(512, 384));
         QCOMPARE(back.pixelColor(10, 10), QColor(Qt::red));
+    }
+
+    // Entries come back with exactly the pixels stored: photo-like rows that differ from the row
+    // above in every byte, an odd width, a single row, and a translucent picture keeping its
+    // alpha (a metafile's transparent background).
+    void entriesReadBackPixelForPixel()
+    {
+        const QString pic = picture(QStringLiteral("px.jpg"));
+        const PreviewCache::Stamp stamp = PreviewCache::stampOf(pic);
+        struct Case {
+            QSize natural;
+            PreviewCache::Edge edge;
+            bool alpha;
+        };
+        for (const Case &c : {Case{QSize(602, 1024), PreviewCache::XLarge, false},
+                              Case{QSize(4096, 1), PreviewCache::XXLarge, false},
+                              Case{QSize(1025, 2049), PreviewCache::XXLarge, true}}) {
+            const PreviewCache cache(m_dir.filePath(QStringLiteral("px%1").arg(c.natural.width())));
+            const QSize size = PreviewCache::entrySize(c.natural, c.edge);
+            QImage preview(size, c.alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+            quint32 noise = 12345;
+            for (int y = 0; y < size.height(); ++y)
+                for (int x = 0; x < size.width(); ++x) {
+                    noise = noise * 1103515245u + 12345u;
+                    preview.setPixel(x, y, qRgba(int(x * 255 / size.width()), int(noise >> 24), int(y * 7 % 256),
+                                                 c.alpha ? int(noise >> 16 & 0xFF) : 255));
+                }
+            QVERIFY(cache.store(pic, stamp, c.edge, preview));
+            const QImage back = cache.find(pic, stamp, c.natural, c.edge);
+            QCOMPARE(back.size(), size);
+            QCOMPARE(back.hasAlphaChannel(), c.alpha);
+            QCOMPARE(back.convertToFormat(QImage::Format_ARGB32), preview.convertToFormat(QImage::Format_ARGB32));
+        }
     }
 
     void staleOrForeignEntriesAreNotUsed_data()

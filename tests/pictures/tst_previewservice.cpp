@@ -206,6 +206,71 @@ private slots:
         QVERIFY(!called);
     }
 
+    // A frame is filled before the cache is written. A small frame gets a picture decoded at its
+    // own DCT scale, and the entries (here the one for the largest frame too) are decoded
+    // afterwards; waiting for the service waits for them.
+    void smallFramesFirstTheirEntriesAfter()
+    {
+        const QSize natural(2400, 1800), shown(300, 225), keep(2048, 1536);
+        PreviewService service;
+        service.setCacheRoot(m_root);
+        PreviewGroup group;
+        QObject context;
+        QStringList pics;
+        int delivered = 0;
+        for (int i = 0; i < 4; ++i) {
+            pics << jpeg(m_dir.filePath(QStringLiteral("s%1.jpg").arg(i)), natural, QColor::fromHsv(i * 60, 200, 200));
+            service.request(group, group.generation(), pics.last(), natural, shown, keep, &context,
+                            [&](const PreviewResult &r) { delivered += r.ok() && !r.fromCache && r.image.size() == shown; });
+        }
+        QTRY_COMPARE(delivered, int(pics.size()));
+        service.waitForDone();
+        const PreviewCache cache(m_root);
+        for (int i = 0; i < pics.size(); ++i)
+            for (const PreviewCache::Edge edge : {PreviewCache::XLarge, PreviewCache::Huge}) {
+                const QImage entry = cache.find(pics.at(i), PreviewCache::stampOf(pics.at(i)), natural, edge);
+                QVERIFY2(!entry.isNull(), qPrintable(QStringLiteral("picture %1, edge %2").arg(i).arg(int(edge))));
+                QVERIFY(near(entry.pixelColor(entry.width() / 2, entry.height() / 2), QColor::fromHsv(i * 60, 200, 200)));
+            }
+        bool warm = false;
+        service.request(group, group.generation(), pics.first(), natural, shown, keep, &context,
+                        [&](const PreviewResult &r) { warm = r.ok() && r.fromCache && r.image.size() == shown; });
+        QTRY_VERIFY(warm);
+        QCOMPARE(QDir(m_root + "/x-large").entryList(QDir::Files | QDir::Hidden).size(), pics.size());
+    }
+
+    // Entries decoded with the frame are written by the writer after the frame is filled. None
+    // is lost: not when more wait than the writer queues (the workers write those themselves),
+    // and not when the service goes away right after the frames were filled.
+    void decodedEntriesAreWrittenEvenWhenTheServiceEnds()
+    {
+        const QSize natural(2400, 1800), shown(1000, 750);
+        QStringList pics;
+        for (int i = 0; i < 12; ++i)
+            pics << jpeg(m_dir.filePath(QStringLiteral("w%1.jpg").arg(i)), natural, QColor::fromHsv(i * 30, 200, 200));
+        const QSize entrySize = PreviewCache::entrySize(natural, PreviewCache::XXLarge);
+        QVERIFY(pics.size() * entrySize.width() * entrySize.height() * 4 > PreviewService::MaxQueuedBytes);
+        {
+            PreviewService service;
+            service.setCacheRoot(m_root);
+            PreviewGroup group;
+            QObject context;
+            int delivered = 0;
+            for (const QString &p : pics)
+                service.request(group, group.generation(), p, natural, shown, QSize(), &context,
+                                [&](const PreviewResult &r) { delivered += r.ok() && r.image.size() == shown; });
+            QTRY_COMPARE(delivered, int(pics.size()));
+        }
+        const PreviewCache cache(m_root);
+        for (int i = 0; i < pics.size(); ++i) {
+            const QImage entry = cache.find(pics.at(i), PreviewCache::stampOf(pics.at(i)), natural, PreviewCache::XXLarge);
+            QVERIFY2(!entry.isNull(), qPrintable(QStringLiteral("picture %1").arg(i)));
+            QVERIFY(near(entry.pixelColor(entry.width() / 2, entry.height() / 2), QColor::fromHsv(i * 30, 200, 200)));
+        }
+        // Written through temporary files: nothing else is left in the folder.
+        QCOMPARE(QDir(m_root + "/xx-large").entryList(QDir::Files | QDir::Hidden).size(), pics.size());
+    }
+
     void oneFailureReportPerGeneration()
     {
         PreviewGroup group;

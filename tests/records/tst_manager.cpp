@@ -2,6 +2,7 @@
 // cases, the settle rule that saves or drops the case being edited before any customer
 // operation, the close questions, and the Enter key.
 #include "ManagerFixture.h"
+#include "support/WindowTestBed.h"
 #include "ui_Unit_Manager.h"
 
 #include <QApplication>
@@ -18,10 +19,8 @@ const QString kBoxSaveCase = QStringLiteral("手术案例还未保存，现在�
 const QString kNoMajor = QStringLiteral("请选择手术大类！");
 } // namespace
 
-class TestManager : public QObject {
+class TestManager : public QObject, WindowTestBed {
     Q_OBJECT
-    std::unique_ptr<TestInstall> m_install;
-    std::unique_ptr<ScriptedPrompter> m_prompt;
 
     TestInstall &install() { return *m_install; }
     QString name(Tfrm_Manager &w) { return w.adt_UserInfo->asString(QStringLiteral("用户姓名")); }
@@ -36,13 +35,11 @@ class TestManager : public QObject {
 private slots:
     void init()
     {
-        m_install = std::make_unique<TestInstall>();
-        m_prompt = std::make_unique<ScriptedPrompter>();
+        openBed();
     }
     void cleanup()
     {
-        m_prompt.reset();
-        m_install.reset();
+        closeBed();
     }
 
     void designFollowsTheForm()
@@ -105,7 +102,7 @@ private slots:
         // The minor list was filled for the major of the case shown at opening.
         QCOMPARE(w.ui()->cbox_Stair->currentText(), QStringLiteral("眼部"));
         QCOMPARE(items(w.ui()->cbox_Sub), (QStringList{"双眼皮", "开眼角"}));
-        QVERIFY(m_prompt->calls.isEmpty());
+        QVERIFY(m_prompter->calls.isEmpty());
     }
 
     void newCustomerNumbers_data()
@@ -160,7 +157,7 @@ private slots:
         QCOMPARE(rows("SELECT COUNT(*) FROM tUserInfo"), 3);
         // Deleting the day's greatest number frees it again.
         QVERIFY(w.adt_UserInfo->locate(QStringLiteral("用户姓名"), QStringLiteral("Bing")));
-        m_prompt->answers = {Prompt::Yes};
+        m_prompter->answers = {Prompt::Yes};
         nav->click(DBNavigator::Delete);
         QCOMPARE(rows("SELECT COUNT(*) FROM tUserInfo"), 2);
         nav->click(DBNavigator::Insert);
@@ -176,7 +173,7 @@ private slots:
         install().exec(QStringLiteral("INSERT INTO tUserInfo (客户编号) VALUES ('A1@0001'),('A1@00x2')").replace("@", today()));
         Tfrm_Manager w(nullptr, QString());
         w.ui()->DBNavigator1->click(DBNavigator::Insert);
-        QCOMPARE(m_prompt->texts("error"), QStringList{"'00x2' is not a valid integer value"});
+        QCOMPARE(m_prompter->texts("error"), QStringList{"'00x2' is not a valid integer value"});
         QCOMPARE(w.adt_UserInfo->state(), DataSet::Browse);
         QCOMPARE(w.adt_UserInfo->recordCount(), 2);
     }
@@ -194,11 +191,11 @@ private slots:
         const QString stored = writeFile(install().folder() + "pic/" + kJia + "/face.jpg", "jpg");
         install().exec(QStringLiteral("UPDATE Surgery SET 手术前='%1\\face.jpg' WHERE 客户编号='%1'").arg(kJia));
         Tfrm_Manager w(nullptr, kJia);
-        m_prompt->answers = {Prompt::Button(answer)};
+        m_prompter->answers = {Prompt::Button(answer)};
         w.ui()->DBNavigator1->click(DBNavigator::Delete);
 
-        QCOMPARE(m_prompt->calls.size(), 1);
-        const auto call = m_prompt->calls.first();
+        QCOMPARE(m_prompter->calls.size(), 1);
+        const auto call = m_prompter->calls.first();
         QCOMPARE(call.text, QStringLiteral("确认删除吗？"));
         QCOMPARE(call.caption, QStringLiteral("警告"));
         QCOMPARE(call.buttons, Prompt::Buttons(Prompt::Yes | Prompt::No));
@@ -219,7 +216,7 @@ private slots:
         w.ui()->DBNavigator1->click(DBNavigator::Insert);
         type(w.ui()->DBEdit2, QStringLiteral("New"));
         w.ui()->DBNavigator1->click(DBNavigator::Delete);
-        QVERIFY(m_prompt->calls.isEmpty());
+        QVERIFY(m_prompter->calls.isEmpty());
         QCOMPARE(w.adt_UserInfo->state(), DataSet::Browse);
         QCOMPARE(rows("SELECT COUNT(*) FROM tUserInfo"), 3);
     }
@@ -260,13 +257,13 @@ private slots:
         QCOMPARE(w.adt_Surgery->state(), DataSet::Insert);
         if (caseEdit == "changed") {
             choose(ui->cbox_Stair, QStringLiteral("鼻部"));
-            m_prompt->files = {picture};
+            m_prompter->files = {picture};
             ui->SpeedButton1->click();
         } else if (caseEdit == "refused") {
             type(ui->DBEdit9, QStringLiteral("Dr"));        // a change, but no major
         }
-        m_prompt->clear();
-        m_prompt->answers = {Prompt::Yes};                  // to the delete question
+        m_prompter->clear();
+        m_prompter->answers = {Prompt::Yes};                  // to the delete question
         if (op == "next") {
             ui->DBNavigator1->click(DBNavigator::Next);
         } else if (op.startsWith("findName")) {
@@ -287,8 +284,8 @@ private slots:
 
         const QString jiaPhone = "SELECT COUNT(*) FROM tUserInfo WHERE 电话='555'";
         if (caseEdit == "refused") {
-            QCOMPARE(m_prompt->texts("message"), QStringList{kNoMajor});
-            QCOMPARE(m_prompt->texts("box"), QStringList());   // not even the delete question
+            QCOMPARE(m_prompter->texts("message"), QStringList{kNoMajor});
+            QCOMPARE(m_prompter->texts("box"), QStringList());   // not even the delete question
             QCOMPARE(name(w), QStringLiteral("Jia"));
             QCOMPARE(w.adt_UserInfo->state(), DataSet::Edit);
             QCOMPARE(w.adt_Surgery->state(), DataSet::Insert);
@@ -297,7 +294,7 @@ private slots:
             QCOMPARE(rows("SELECT COUNT(*) FROM Surgery"), 3);
             return;
         }
-        QCOMPARE(m_prompt->texts("message"), QStringList());
+        QCOMPARE(m_prompter->texts("message"), QStringList());
         QCOMPARE(name(w), nameAfter);
         QCOMPARE(w.adt_UserInfo->state(), op == "insert" ? DataSet::Insert : DataSet::Browse);
         QCOMPARE(w.adt_Surgery->isEditing(), false);
@@ -371,8 +368,8 @@ private slots:
                 type(ui->DBEdit9, QStringLiteral("Dr"));
         }
         const int customersBefore = rows("SELECT COUNT(*) FROM tUserInfo");
-        m_prompt->clear();
-        m_prompt->answers = answers;
+        m_prompter->clear();
+        m_prompter->answers = answers;
         if (how == "button")
             ui->Button1->click();
         else if (how == "closebox")
@@ -380,8 +377,8 @@ private slots:
         else
             QTest::keyClick(&w, Qt::Key_Escape);
 
-        QCOMPARE(m_prompt->texts("box"), questions);
-        for (const auto &c : m_prompt->callsOf("box")) {
+        QCOMPARE(m_prompter->texts("box"), questions);
+        for (const auto &c : m_prompter->callsOf("box")) {
             QCOMPARE(c.caption, QStringLiteral("提示"));
             QCOMPARE(c.buttons, Prompt::Buttons(Prompt::Yes | Prompt::No));
             QCOMPARE(c.icon, Prompt::Question);
@@ -390,7 +387,7 @@ private slots:
         if (closed)
             QCOMPARE(w.result(), how == "button" ? int(QDialog::Accepted) : int(QDialog::Rejected));
         if (caseEdit == "refused")
-            QCOMPARE(m_prompt->texts("message"), QStringList{kNoMajor});
+            QCOMPARE(m_prompter->texts("message"), QStringList{kNoMajor});
         const int customersNow = rows("SELECT COUNT(*) FROM tUserInfo");
         if (customer == "new")
             QCOMPARE(customersNow - customersBefore, customerSaved ? 1 : 0);
@@ -430,7 +427,7 @@ private slots:
         QTest::keyClick(start, Qt::Key_Enter, Qt::KeypadModifier);
         QCOMPARE(QApplication::focusWidget(), byTab);
         QVERIFY(w.isVisible());
-        QVERIFY(m_prompt->calls.isEmpty());
+        QVERIFY(m_prompter->calls.isEmpty());
     }
 };
 

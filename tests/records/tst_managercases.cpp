@@ -2,6 +2,7 @@
 // on save, the notice about pictures that could not be stored, the minor-category list, the
 // picture viewer and deleting a case.
 #include "ManagerFixture.h"
+#include "support/WindowTestBed.h"
 #include "ui_Unit_Manager.h"
 
 #include "data/PictureStore.h"
@@ -16,10 +17,8 @@ const QString kJia = QStringLiteral("A1200612070001");
 const QString kBing = QStringLiteral("A1200612070003");
 } // namespace
 
-class TestManagerCases : public QObject {
+class TestManagerCases : public QObject, WindowTestBed {
     Q_OBJECT
-    std::unique_ptr<TestInstall> m_install;
-    std::unique_ptr<ScriptedPrompter> m_prompt;
 
     TestInstall &install() { return *m_install; }
     int rows(const QString &sql) { return count(*m_install, sql); }
@@ -31,7 +30,7 @@ class TestManagerCases : public QObject {
     // Picks a file through the "..." button of a picture column.
     void pick(Tfrm_Manager &w, const char *button, const QString &file)
     {
-        m_prompt->files = {file};
+        m_prompter->files = {file};
         auto *b = w.findChild<QToolButton *>(QString::fromLatin1(button));
         QVERIFY(b);
         b->click();
@@ -45,13 +44,11 @@ class TestManagerCases : public QObject {
 private slots:
     void init()
     {
-        m_install = std::make_unique<TestInstall>();
-        m_prompt = std::make_unique<ScriptedPrompter>();
+        openBed();
     }
     void cleanup()
     {
-        m_prompt.reset();
-        m_install.reset();
+        closeBed();
     }
 
     void noCustomerNoCase()
@@ -59,8 +56,8 @@ private slots:
         Tfrm_Manager w(nullptr, QString());
         w.ui()->DBNavigator2->click(DBNavigator::Insert);
         pick(w, "SpeedButton2", source(QStringLiteral("a.jpg")));
-        QCOMPARE(m_prompt->texts("box"), (QStringList{"请先增加客户", "请先增加客户"}));
-        const auto c = m_prompt->callsOf("box").first();
+        QCOMPARE(m_prompter->texts("box"), (QStringList{"请先增加客户", "请先增加客户"}));
+        const auto c = m_prompter->callsOf("box").first();
         QCOMPARE(c.caption, QStringLiteral("提示"));
         QCOMPARE(c.buttons, Prompt::Buttons(Prompt::Ok));
         QCOMPARE(w.adt_Surgery->state(), DataSet::Browse);
@@ -74,7 +71,7 @@ private slots:
         Tfrm_Manager w(nullptr, kBing);
         const QString file = source(QStringLiteral("x/b.jpg"));
         pick(w, "SpeedButton7", file);
-        QCOMPARE(m_prompt->callsOf("open").first().text, Tfrm_Manager::pictureFilter());
+        QCOMPARE(m_prompter->callsOf("open").first().text, Tfrm_Manager::pictureFilter());
         QCOMPARE(Tfrm_Manager::pictureFilter(),
                  QStringLiteral("支持图片文件|*.JPG;*.JPGE;*.BMP;*.ICO;*.WMF|JPEG文件|*.JPGE|BMP文件|*.BMP|"
                                 "ICO文件|*.ICO|WMF文件|*.WMF|JPG文件|*.JPG"));
@@ -83,7 +80,7 @@ private slots:
         QCOMPARE(w.ui()->DBEdit12->text(), file);
         // A cancelled dialog changes nothing.
         w.ui()->DBNavigator2->click(DBNavigator::Cancel);
-        m_prompt->files.clear();
+        m_prompter->files.clear();
         w.ui()->SpeedButton7->click();
         QCOMPARE(w.adt_Surgery->state(), DataSet::Browse);
     }
@@ -106,7 +103,7 @@ private slots:
         ui->DBNavigator2->click(DBNavigator::Post);
 
         QCOMPARE(w.adt_Surgery->state(), DataSet::Browse);
-        QVERIFY(m_prompt->calls.size() == 4 && m_prompt->texts("box").isEmpty());
+        QVERIFY(m_prompter->calls.size() == 4 && m_prompter->texts("box").isEmpty());
         const QString face = kBing + QStringLiteral("\\face.jpg"), sideRef = kBing + QStringLiteral("\\side.jpg");
         const QString face2 = kBing + QStringLiteral("\\face(2).jpg");
         QCOMPARE(install().scalar("SELECT 手术前 || '|' || (CASE WHEN 手术前1 IS NULL THEN 1 ELSE 0 END) || '|' || 手术前2 || '|' || 手术后 || '|' || "
@@ -135,7 +132,7 @@ private slots:
         const QString file = source(QStringLiteral("a.jpg"));
         pick(w, "SpeedButton1", file);
         w.ui()->DBNavigator2->click(DBNavigator::Post);
-        QCOMPARE(m_prompt->texts("message"), QStringList{"请选择手术大类！"});
+        QCOMPARE(m_prompter->texts("message"), QStringList{"请选择手术大类！"});
         QCOMPARE(w.adt_Surgery->state(), DataSet::Insert);
         QCOMPARE(w.ui()->dbed_Before->text(), file);
         QVERIFY(!QFileInfo::exists(store(kBing)));
@@ -166,14 +163,14 @@ private slots:
         const QString a = source(QStringLiteral("a.jpg")), b = source(QStringLiteral("b.jpg"));
         pick(w, "SpeedButton3", a);
         pick(w, "SpeedButton7", b);
-        m_prompt->clear();
+        m_prompter->clear();
         ui->DBNavigator2->click(DBNavigator::Post);
 
         QCOMPARE(w.adt_Surgery->state(), DataSet::Browse);
         QCOMPARE(install().scalar("SELECT 手术前1 || '|' || 手术后1 FROM Surgery WHERE 客户编号='" + kBing + "'").toString(),
                  a + "|" + b);
         QVERIFY(!QFileInfo::exists(install().folder() + "pic"));   // the store root is never created
-        const auto boxes = m_prompt->callsOf("box");
+        const auto boxes = m_prompter->callsOf("box");
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(boxes.first().caption, QStringLiteral("提示"));
         QCOMPARE(boxes.first().buttons, Prompt::Buttons(Prompt::Ok));
@@ -182,12 +179,12 @@ private slots:
         QVERIFY2(text.contains(install().folder() + "pic/" + kBing), qPrintable(text));   // why: the folder
 
         // A refused save tells nothing: the notice belongs to a saved case only.
-        m_prompt->clear();
+        m_prompter->clear();
         ui->DBNavigator2->click(DBNavigator::Insert);
         pick(w, "SpeedButton1", a);
         ui->DBNavigator2->click(DBNavigator::Post);
         ui->DBNavigator2->click(DBNavigator::Cancel);
-        QCOMPARE(m_prompt->texts("box"), QStringList());
+        QCOMPARE(m_prompter->texts("box"), QStringList());
     }
 
     void doubleClickShowsStoredPicturesOnly_data()
@@ -213,16 +210,16 @@ private slots:
         install().exec("UPDATE Surgery SET 手术后1='" + QString(value).replace("@", camera) + "'");
         Tfrm_Manager w(nullptr, kJia);
         QSize size;
-        m_prompt->onModal = [&size](QDialog *d) { size = d->size(); return int(QDialog::Accepted); };
+        m_prompter->onModal = [&size](QDialog *d) { size = d->size(); return int(QDialog::Accepted); };
         QTest::mouseDClick(w.ui()->DBEdit12, Qt::LeftButton);
         if (shown == "TfrmLarImage") {
-            QCOMPARE(m_prompt->texts("modal"), QStringList{shown});
+            QCOMPARE(m_prompter->texts("modal"), QStringList{shown});
             QCOMPARE(size, QSize(40, 30));
         } else if (shown == "error") {
-            QCOMPARE(m_prompt->texts("modal"), QStringList());
-            QCOMPARE(m_prompt->texts("error").size(), 1);
+            QCOMPARE(m_prompter->texts("modal"), QStringList());
+            QCOMPARE(m_prompter->texts("error").size(), 1);
         } else {
-            QVERIFY(m_prompt->calls.isEmpty());
+            QVERIFY(m_prompter->calls.isEmpty());
         }
     }
 
@@ -275,10 +272,10 @@ private slots:
         const QString file = writeFile(store(kJia + "/face.jpg"), "jpg");
         install().exec("UPDATE Surgery SET 手术前='" + kJia + "\\face.jpg' WHERE 手术医生='Wang'");
         Tfrm_Manager w(nullptr, kJia);
-        m_prompt->answers = {Prompt::Button(answer)};
+        m_prompter->answers = {Prompt::Button(answer)};
         w.ui()->DBNavigator2->click(DBNavigator::Delete);
-        QCOMPARE(m_prompt->texts("box"), QStringList{"Delete record?"});
-        QCOMPARE(m_prompt->calls.first().buttons, Prompt::Buttons(Prompt::Ok | Prompt::Cancel));
+        QCOMPARE(m_prompter->texts("box"), QStringList{"Delete record?"});
+        QCOMPARE(m_prompter->calls.first().buttons, Prompt::Buttons(Prompt::Ok | Prompt::Cancel));
         const bool ok = answer == Prompt::Ok;
         QCOMPARE(rows("SELECT COUNT(*) FROM Surgery WHERE 手术医生='Wang'"), ok ? 0 : 1);
         QCOMPARE(rows("SELECT COUNT(*) FROM tUserInfo"), 3);

@@ -1,6 +1,7 @@
 // The records window's category panel: adding majors and minors with their messages, deleting
 // by name at either level, and which lists are refilled (or not) after each.
 #include "ManagerFixture.h"
+#include "support/WindowTestBed.h"
 #include "ui_Unit_Manager.h"
 
 #include "data/Unit_DataMod.h"
@@ -11,10 +12,8 @@
 
 using namespace ManagerTest;
 
-class TestManagerCategories : public QObject {
+class TestManagerCategories : public QObject, WindowTestBed {
     Q_OBJECT
-    std::unique_ptr<TestInstall> m_install;
-    std::unique_ptr<ScriptedPrompter> m_prompt;
 
     int rows(const QString &sql) { return count(*m_install, sql); }
     int classRows() { return rows(QStringLiteral("SELECT COUNT(*) FROM Class")); }
@@ -27,14 +26,12 @@ class TestManagerCategories : public QObject {
 private slots:
     void init()
     {
-        m_install = std::make_unique<TestInstall>();
-        m_prompt = std::make_unique<ScriptedPrompter>();
+        openBed();
         seedCategories(*m_install);     // 眼部 and 鼻部; 双眼皮, 开眼角 under 眼部; 面部 with a null parent
     }
     void cleanup()
     {
-        m_prompt.reset();
-        m_install.reset();
+        closeBed();
     }
 
     void addingAMajor_data()
@@ -59,9 +56,9 @@ private slots:
         const int before = classRows();
         w.ui()->ed_Type->setText(name);
         w.ui()->BitBtn2->click();
-        QCOMPARE(m_prompt->texts("box"), QStringList{message});
-        QCOMPARE(m_prompt->calls.first().caption, QStringLiteral("提示"));
-        QCOMPARE(m_prompt->calls.first().buttons, Prompt::Buttons(Prompt::Ok));
+        QCOMPARE(m_prompter->texts("box"), QStringList{message});
+        QCOMPARE(m_prompter->calls.first().caption, QStringLiteral("提示"));
+        QCOMPARE(m_prompter->calls.first().buttons, Prompt::Buttons(Prompt::Ok));
         verifyMajorLists(w, majors);
         const bool added = !name.isEmpty();
         QCOMPARE(w.ui()->combox->currentIndex(), added ? -1 : 1);      // refilled: no selection
@@ -98,7 +95,7 @@ private slots:
         ui->Ed_SubType->setText(name);
         const int before = classRows();
         ui->BitBtn3->click();
-        QCOMPARE(m_prompt->texts("box"), QStringList{message});
+        QCOMPARE(m_prompter->texts("box"), QStringList{message});
         const bool added = message == "新增类别成功";
         QCOMPARE(classRows() - before, added ? 1 : 0);
         if (added) {
@@ -140,11 +137,11 @@ private slots:
         QCOMPARE(items(ui->dbcombox_SubType), (QStringList{"双眼皮", "开眼角"}));
         if (list == "sub")
             choose(ui->dbcombox_SubType, name);
-        m_prompt->answers = {Prompt::Button(answer)};
+        m_prompter->answers = {Prompt::Button(answer)};
         (list == "type" ? ui->BitBtn4 : ui->BitBtn5)->click();
 
-        QCOMPARE(m_prompt->texts("box"), QStringList{"确认删除吗？"});
-        const auto c = m_prompt->calls.first();
+        QCOMPARE(m_prompter->texts("box"), QStringList{"确认删除吗？"});
+        const auto c = m_prompter->calls.first();
         QCOMPARE(c.caption, QStringLiteral("提示"));
         QCOMPARE(c.buttons, Prompt::Buttons(Prompt::Ok | Prompt::Cancel));
         QCOMPARE(c.icon, Prompt::NoIcon);
@@ -179,11 +176,11 @@ private slots:
         QCOMPARE(ui->dbcombox_SubType->count(), 0);
         QVERIFY(!ui->dbcombox_SubType->isEnabled());
         ui->BitBtn5->click();
-        QVERIFY(m_prompt->calls.isEmpty());
+        QVERIFY(m_prompter->calls.isEmpty());
         // With nothing chosen the major delete button does nothing either.
         w.FillMajorLists();
         ui->BitBtn4->click();
-        QVERIFY(m_prompt->calls.isEmpty());
+        QVERIFY(m_prompter->calls.isEmpty());
         QCOMPARE(classRows(), 5);
     }
 
@@ -193,7 +190,7 @@ private slots:
         Tfrm_Manager w(nullptr, QString());
         choose(w.ui()->dbcombox_type, QString());
         w.ui()->BitBtn4->click();
-        QCOMPARE(m_prompt->texts("box"), QStringList{"请输入类别名称"});
+        QCOMPARE(m_prompter->texts("box"), QStringList{"请输入类别名称"});
         QCOMPARE(classRows(), 6);
     }
 };

@@ -2,6 +2,7 @@
 // with their stored pictures, in the main window once the records window has closed; a
 // double-click on the case list opens it on that case's customer.
 #include "ManagerFixture.h"
+#include "support/WindowTestBed.h"
 #include "ui_Unit_Manager.h"
 
 #include "browser/Unit_Main.h"
@@ -12,10 +13,8 @@
 
 using namespace ManagerTest;
 
-class TestManagerFromMain : public QObject {
+class TestManagerFromMain : public QObject, WindowTestBed {
     Q_OBJECT
-    std::unique_ptr<TestInstall> m_install;
-    std::unique_ptr<ScriptedPrompter> m_prompt;
 
     QString source(const QString &relative, const QByteArray &bytes)
     {
@@ -25,15 +24,13 @@ class TestManagerFromMain : public QObject {
 private slots:
     void init()
     {
-        m_install = std::make_unique<TestInstall>();
-        m_prompt = std::make_unique<ScriptedPrompter>();
+        openBed();
         seedCustomers(*m_install);
         seedCategories(*m_install);
     }
     void cleanup()
     {
-        m_prompt.reset();
-        m_install.reset();
+        closeBed();
     }
 
     void aCaseEnteredShowsWithItsPicturesAfterClosing()
@@ -43,7 +40,7 @@ private slots:
         const QString before = source(QStringLiteral("2006-12-01/face.jpg"), "before");
         const QString after = source(QStringLiteral("2007-02-01/face.jpg"), "after");
         QString number;
-        m_prompt->onModal = [&](QDialog *dialog) {
+        m_prompter->onModal = [&](QDialog *dialog) {
             auto *w = qobject_cast<Tfrm_Manager *>(dialog);
             if (!w)
                 return int(QDialog::Rejected);
@@ -55,22 +52,22 @@ private slots:
             choose(ui->cbox_Stair, QStringLiteral("眼部"));
             choose(ui->cbox_Sub, QStringLiteral("双眼皮"));
             type(ui->DBEdit11, QStringLiteral("2007-2-1"));
-            m_prompt->files = {before, after};
+            m_prompter->files = {before, after};
             ui->SpeedButton1->click();
             ui->SpeedButton2->click();
             // A new major shows in the main window's list afterwards.
             ui->ed_Type->setText(QStringLiteral("胸部"));
             ui->BitBtn2->click();
-            m_prompt->answers = {Prompt::Yes};        // save the customer (and the case with it)
+            m_prompter->answers = {Prompt::Yes};        // save the customer (and the case with it)
             ui->Button1->click();
             return w->result();
         };
         main.ac_Manager->trigger();
 
-        QCOMPARE(m_prompt->texts("modal"), QStringList{"Tfrm_Manager"});
-        QCOMPARE(m_prompt->texts("box"),
+        QCOMPARE(m_prompter->texts("modal"), QStringList{"Tfrm_Manager"});
+        QCOMPARE(m_prompter->texts("box"),
                  (QStringList{"新增类别成功", "客户资料还未保存，现在保存吗？"}));
-        QCOMPARE(m_prompt->texts("error"), QStringList());
+        QCOMPARE(m_prompter->texts("error"), QStringList());
         QCOMPARE(number, QStringLiteral("A1") + today() + QStringLiteral("0001"));
         // The main window has re-read its list, the customer and the customer's cases.
         QCOMPARE(main.adq_Surgery->recordCount(), 4);
@@ -93,7 +90,7 @@ private slots:
         main.adq_Surgery->last();
         const QString expected = main.adq_Surgery->asString(QStringLiteral("客户编号"));
         QString shown;
-        m_prompt->onModal = [&](QDialog *dialog) {
+        m_prompter->onModal = [&](QDialog *dialog) {
             if (auto *w = qobject_cast<Tfrm_Manager *>(dialog))
                 shown = w->adt_UserInfo->asString(QStringLiteral("客户编号"));
             return int(QDialog::Rejected);
@@ -101,10 +98,10 @@ private slots:
         main.DBGrid2DblClick();
         QCOMPARE(shown, expected);
         // Not while records management is not allowed.
-        m_prompt->clear();
+        m_prompter->clear();
         main.ac_Manager->setEnabled(false);
         main.DBGrid2DblClick();
-        QVERIFY(m_prompt->texts("modal").isEmpty());
+        QVERIFY(m_prompter->texts("modal").isEmpty());
     }
 };
 

@@ -4,6 +4,7 @@
 // after the number box was changed, a refused case save with a picture named like a stored one,
 // and a case saved under a new customer nobody typed into.
 #include "ManagerFixture.h"
+#include "support/WindowTestBed.h"
 #include "ui_Unit_Manager.h"
 
 #include <memory>
@@ -16,10 +17,8 @@ const QString kYi = QStringLiteral("A1200612070002");
 const QString kBing = QStringLiteral("A1200612070003");
 } // namespace
 
-class TestManagerTyping : public QObject {
+class TestManagerTyping : public QObject, WindowTestBed {
     Q_OBJECT
-    std::unique_ptr<TestInstall> m_install;
-    std::unique_ptr<ScriptedPrompter> m_prompt;
 
     TestInstall &install() { return *m_install; }
     int rows(const QString &sql) { return count(*m_install, sql); }
@@ -30,7 +29,7 @@ class TestManagerTyping : public QObject {
     }
     void pick(QToolButton *button, const QString &file)
     {
-        m_prompt->files = {file};
+        m_prompter->files = {file};
         button->click();
     }
     // Shows the window and puts the focus in a box, as a click would.
@@ -50,15 +49,13 @@ class TestManagerTyping : public QObject {
 private slots:
     void init()
     {
-        m_install = std::make_unique<TestInstall>();
-        m_prompt = std::make_unique<ScriptedPrompter>();
+        openBed();
         seedCustomers(install());   // 甲 Jia (two cases), 乙 Yi (one case), 丙 Bing (none)
         seedCategories(install());
     }
     void cleanup()
     {
-        m_prompt.reset();
-        m_install.reset();
+        closeBed();
     }
 
     // The first key in a record that is not being edited puts the record into editing; the box
@@ -106,7 +103,7 @@ private slots:
         QCOMPARE(w.adt_UserInfo->asString("用户姓名"), result);
         w.ui()->DBNavigator1->click(DBNavigator::Post);
         QCOMPARE(saved("用户姓名", "客户编号='" + kYi + "'"), result);
-        QVERIFY(m_prompt->calls.isEmpty());
+        QVERIFY(m_prompter->calls.isEmpty());
     }
 
     // Several boxes of one record in a row, Tab and Enter between them, the date box included:
@@ -154,7 +151,7 @@ private slots:
                                   "WHERE 客户编号='" + kBing + "'").toString(),
                  QStringLiteral("眼部|WangLi|1200|2006-12-07"));
         QCOMPARE(ui->DBEdit11->text(), QStringLiteral("2006-12-07"));
-        QVERIFY(m_prompt->calls.isEmpty());
+        QVERIFY(m_prompter->calls.isEmpty());
     }
 
     // A refused edit (here: typing into a case while there is no customer at all) shows the
@@ -166,7 +163,7 @@ private slots:
         Tfrm_Manager w(nullptr, QString());
         focus(w, w.ui()->DBEdit9);
         QTest::keyClicks(w.ui()->DBEdit9, QStringLiteral("W"));
-        QCOMPARE(m_prompt->texts("box"), QStringList{"请先增加客户"});
+        QCOMPARE(m_prompter->texts("box"), QStringList{"请先增加客户"});
         QCOMPARE(w.ui()->DBEdit9->text(), QString());
         QCOMPARE(w.adt_Surgery->state(), DataSet::Browse);
     }
@@ -187,9 +184,9 @@ private slots:
         QTest::keyClick(ui->DBEdit1, Qt::Key_Backspace);
         QTest::keyClicks(ui->DBEdit1, QStringLiteral("1"));
         QCOMPARE(ui->DBEdit1->text(), first);
-        m_prompt->answers = {Prompt::Yes};
+        m_prompter->answers = {Prompt::Yes};
         ui->DBNavigator1->click(DBNavigator::Delete);
-        QCOMPARE(m_prompt->texts("box"), QStringList{"确认删除吗？"});
+        QCOMPARE(m_prompter->texts("box"), QStringList{"确认删除吗？"});
         QCOMPARE(rows("SELECT COUNT(*) FROM tUserInfo WHERE 客户编号='" + second + "'"), 0);
         QCOMPARE(rows("SELECT COUNT(*) FROM Surgery WHERE 客户编号='" + second + "'"), 0);
         QCOMPARE(rows("SELECT COUNT(*) FROM Surgery WHERE 客户编号='" + first + "'"), 1);
@@ -220,7 +217,7 @@ private slots:
         pick(ui->SpeedButton1, picked);
         ui->DBNavigator2->click(DBNavigator::Post);
 
-        QCOMPARE(m_prompt->texts("error"), QStringList{"'bad' is not a valid date"});
+        QCOMPARE(m_prompter->texts("error"), QStringList{"'bad' is not a valid date"});
         QCOMPARE(w.adt_Surgery->state(), DataSet::Insert);
         QCOMPARE(ui->dbed_Before->text(), picked);
         QCOMPARE(readFile(store(kYi + "/before1.jpg")), QByteArray("Zhao's photo"));
@@ -251,7 +248,7 @@ private slots:
         install().exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON Surgery "
                                       "BEGIN SELECT RAISE(ABORT, 'refused by the database'); END"));
         ui->DBNavigator2->click(DBNavigator::Post);
-        QCOMPARE(m_prompt->texts("error").size(), 1);
+        QCOMPARE(m_prompter->texts("error").size(), 1);
         QCOMPARE(w.adt_Surgery->state(), DataSet::Insert);
         QVERIFY(!QFileInfo::exists(store(kBing)));
     }
@@ -277,7 +274,7 @@ private slots:
         ui->DBNavigator1->click(DBNavigator::Insert);
         QCOMPARE(w.adt_UserInfo->asString("客户编号"), "A1" + today() + "0002");
         QCOMPARE(w.adt_Surgery->recordCount(), 0);
-        QVERIFY(m_prompt->texts("box").isEmpty());
+        QVERIFY(m_prompter->texts("box").isEmpty());
     }
 
     // Cancel (or delete, or closing without saving) on such a row asks: No keeps the row in
@@ -304,18 +301,18 @@ private slots:
         choose(ui->cbox_Stair, QStringLiteral("眼部"));
         ui->DBNavigator2->click(DBNavigator::Post);
         QCOMPARE(rows("SELECT COUNT(*) FROM Surgery WHERE 客户编号='" + number + "'"), 1);
-        m_prompt->clear();
+        m_prompter->clear();
         if (how == "close")
-            m_prompt->answers = {Prompt::No, Prompt::Button(answer)};   // "save the customer?" No
+            m_prompter->answers = {Prompt::No, Prompt::Button(answer)};   // "save the customer?" No
         else
-            m_prompt->answers = {Prompt::Button(answer)};
+            m_prompter->answers = {Prompt::Button(answer)};
         if (how == "cancel")
             ui->DBNavigator1->click(DBNavigator::Cancel);
         else if (how == "delete")
             ui->DBNavigator1->click(DBNavigator::Delete);
         else
             w->reject();
-        const QStringList boxes = m_prompt->texts("box");
+        const QStringList boxes = m_prompter->texts("box");
         QVERIFY(!boxes.isEmpty());
         QCOMPARE(boxes.last(), QStringLiteral("这位新客户下已保存了手术案例，撤销将同时删除这些案例。确定撤销吗？"));
         const bool dropped = answer == Prompt::Yes;

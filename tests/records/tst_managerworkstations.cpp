@@ -2,6 +2,7 @@
 // other one saved first is saved under the next free number, together with the case already
 // saved for it; a typed number that collides is refused with the database's text.
 #include "ManagerFixture.h"
+#include "support/WindowTestBed.h"
 #include "ui_Unit_Manager.h"
 
 #include "support/TestDatabase.h"
@@ -11,10 +12,8 @@
 
 using namespace ManagerTest;
 
-class TestManagerWorkstations : public QObject {
+class TestManagerWorkstations : public QObject, WindowTestBed {
     Q_OBJECT
-    std::unique_ptr<TestInstall> m_install;
-    std::unique_ptr<ScriptedPrompter> m_prompt;
 
     // The other workstation saves a customer with this number.
     void saveElsewhere(const QString &number)
@@ -31,14 +30,12 @@ private slots:
     void initTestCase() { BELCARA_SKIP_WITHOUT_ENGINE(); }
     void init()
     {
-        m_install = std::make_unique<TestInstall>();
-        m_prompt = std::make_unique<ScriptedPrompter>();
+        openBed();
         m_install->exec(QStringLiteral("INSERT INTO Class (类别名称, 父类别) VALUES ('眼部','')"));
     }
     void cleanup()
     {
-        m_prompt.reset();
-        m_install.reset();
+        closeBed();
     }
 
     void generatedNumberTakenMeanwhileMovesOnWithItsCase()
@@ -56,7 +53,7 @@ private slots:
         QCOMPARE(w.adt_Surgery->state(), DataSet::Browse);
         saveElsewhere(first);
         w.ui()->DBNavigator1->click(DBNavigator::Post);
-        QCOMPARE(m_prompt->calls.size(), 0);        // no error box
+        QCOMPARE(m_prompter->calls.size(), 0);        // no error box
         const QString second = QStringLiteral("A1") + today() + QStringLiteral("0002");
         QCOMPARE(w.adt_UserInfo->state(), DataSet::Browse);
         QCOMPARE(w.ui()->DBEdit1->text(), second);
@@ -73,7 +70,7 @@ private slots:
         type(w.ui()->DBEdit1, QStringLiteral("A1200001010001"));
         saveElsewhere(QStringLiteral("A1200001010001"));
         w.ui()->DBNavigator1->click(DBNavigator::Post);
-        QCOMPARE(m_prompt->callsOf(QStringLiteral("error")).size(), 1);   // the database's text
+        QCOMPARE(m_prompter->callsOf(QStringLiteral("error")).size(), 1);   // the database's text
         QCOMPARE(w.adt_UserInfo->state(), DataSet::Insert);
         QCOMPARE(m_install->scalar(QStringLiteral("SELECT COUNT(*) FROM tUserInfo")).toInt(), 1);
     }
