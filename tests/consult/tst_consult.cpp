@@ -418,6 +418,7 @@ void TestConsult::openedFromTheStaffWindow()
     QVERIFY(main.menuView->actions().contains(open));
     auto *button = main.findChild<QToolButton *>(QStringLiteral("btn_ac_Consult"));
     QVERIFY(button && button->defaultAction() == open);
+    QCOMPARE(button->text(), QStringLiteral("咨询演示"));
 
     // The surgeon setting follows the menu entry into the settings file.
     auto *surgeon = main.findChild<QAction *>(QStringLiteral("ac_ConsultSurgeon"));
