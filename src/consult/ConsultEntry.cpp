@@ -47,7 +47,8 @@ QAction *install(QWidget *staffWindow, TDataMod &mod, QMenu *viewMenu, QToolBar 
     }
     if (commandBar) {
         auto *b = new QToolButton(commandBar);
-        open->setIconText(open->text());
+        // F5 is the button's key: Alt+P belongs to the command bar's 前一条(&P).
+        open->setIconText(QStringLiteral("咨询演示"));
         b->setDefaultAction(open);
         b->setObjectName(QStringLiteral("btn_ac_Consult"));
         b->setAutoRaise(true);
