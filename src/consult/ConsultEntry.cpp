@@ -47,7 +47,7 @@ QAction *install(QWidget *staffWindow, TDataMod &mod, QMenu *viewMenu, QToolBar 
     }
     if (commandBar) {
         auto *b = new QToolButton(commandBar);
-        // The button carries no access key: Alt+P belongs to the command bar's 前一条(&P).
+        // F5 is the button's key: Alt+P belongs to the command bar's 前一条(&P).
         open->setIconText(QStringLiteral("咨询演示"));
         b->setDefaultAction(open);
         b->setObjectName(QStringLiteral("btn_ac_Consult"));
