@@ -290,7 +290,9 @@ Plan makePlan(const Options &options, int poolSize)
         addPictures(random, c, customer.subject, photoCounter[size_t(c.customer)]);
         if (hasUnfilled(c))
             addBrokenReferences(random, c, eligible++, photoCounter[size_t(c.customer)]);
-        c.caption = QStringLiteral("%1 · 病例 %2").arg(customer.number).arg(c.id);
+        // The case number only: the demo photos are shown in the consultation mode, which shows
+        // nothing that names a customer.
+        c.caption = QStringLiteral("病例 %1").arg(c.id);
     }
     return plan;
 }
