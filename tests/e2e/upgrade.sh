@@ -35,7 +35,7 @@ copies=("$dir"/Data/Data-v1-*.mdb)
 sleep 0.5
 press "$login" shift+a d m i n Tab a d m i n alt+o
 wait_window "$MAIN" 20 >/dev/null || fail "the main window did not appear after the login"
-[ "$(db "SELECT group_concat(Action || ':' || UserName, ' ') FROM AuditLog ORDER BY id")" = "upgraded:$(id -un) login:Admin" ] \
+[ "$(db "SELECT group_concat(Action || ':' || UserName, ' ') FROM AuditLog ORDER BY id")" = "upgraded:$(id -un) upgraded:$(id -un) login:Admin" ] \
   || fail "events: $(db 'SELECT Action, UserName FROM AuditLog')"
 kill "$pid"; wait "$pid" 2>/dev/null; pid=
 
