@@ -638,25 +638,30 @@ Made make(const Source &source, const QString &target, int keep, const ProgressF
         QVector<Pic> pics;
         p.stage = QStringLiteral("正在清点图片");
         checkCancel(progress, p);
-        QDirIterator it(picRoot, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks,
-                        QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString path = it.next();
-            const QString rel = path.mid(picRoot.size() + 1);
-            // Hidden folders (what a restore set aside) and unfinished imports are not pictures.
-            if (rel.startsWith(QLatin1Char('.')) || rel.contains(QLatin1String("/.")))
-                continue;
-            const QFileInfo fi = it.fileInfo();
-            if (!fi.isFile() || PictureStore::isTemporaryName(fi.fileName()))
-                continue;
-            struct stat st {};
-            if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-                continue;
-            pics.append({QStringLiteral("pic/") + rel, path, qint64(st.st_size),
-                         qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec});
-            p.bytesTotal += st.st_size;
-        }
-        p.filesTotal = pics.size() + 1;
+        const auto listPictures = [&] {
+            pics.clear();
+            p.bytesTotal = 0;
+            QDirIterator it(picRoot, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks,
+                            QDirIterator::Subdirectories);
+            while (it.hasNext()) {
+                const QString path = it.next();
+                const QString rel = path.mid(picRoot.size() + 1);
+                // Hidden folders (what a restore set aside) and unfinished imports are not pictures.
+                if (rel.startsWith(QLatin1Char('.')) || rel.contains(QLatin1String("/.")))
+                    continue;
+                const QFileInfo fi = it.fileInfo();
+                if (!fi.isFile() || PictureStore::isTemporaryName(fi.fileName()))
+                    continue;
+                struct stat st {};
+                if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+                    continue;
+                pics.append({QStringLiteral("pic/") + rel, path, qint64(st.st_size),
+                             qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec});
+                p.bytesTotal += st.st_size;
+            }
+            p.filesTotal = pics.size() + 1;
+        };
+        listPictures();
         // A store that is missing or empty where the last backup had pictures is a share that is
         // not mounted, not a clinic without photos: such a backup would, once rotated, leave no
         // backup with the photos.
@@ -690,6 +695,9 @@ Made make(const Source &source, const QString &target, int keep, const ProgressF
             entries.append(e);
             made.copiedFiles++;
             made.copiedBytes += e.size;
+            // The pictures are listed again now: one saved between the first listing and the
+            // snapshot is named by the snapshot and must be in the backup with it.
+            listPictures();
             p.filesDone = 1;
             p.bytesTotal += e.size;
             p.bytesDone += e.size;

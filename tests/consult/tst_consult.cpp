@@ -173,7 +173,7 @@ void TestConsult::init()
             QStringLiteral("zhoumh_a_5512.jpg"), photo(Qt::darkYellow, QDate(2023, 7, 20)), 2);
     addCase(3, b, "眼部", "开眼角", QStringLiteral("王建国"), QStringLiteral("7300"), QDate(2023, 1, 5),
             QStringLiteral("zhoumh_b_6611.jpg"), photo(Qt::darkCyan, {}),
-            QStringLiteral("zhoumh_a_6612.jpg"), QByteArray("\xFF\xD8\xFF\xE0 not really a picture", 28), 1);
+            QStringLiteral("zhoumh_a_6612.jpg"), QByteArrayLiteral("\xFF\xD8\xFF\xE0 not really a picture"), 1);
     addCase(4, a, "鼻部", "隆鼻", QStringLiteral("李振华"), QStringLiteral("21000"), QDate(2022, 9, 9),
             QStringLiteral("linxm_nose_b.jpg"), photo(Qt::gray, {}), QStringLiteral("linxm_nose_a.jpg"), QByteArray(), 1);
     addCase(5, a, "鼻部", "隆鼻", QStringLiteral("王建国"), QStringLiteral("18800"), QDate(2022, 10, 1),
