@@ -26,7 +26,7 @@ before=$(rows "$FIXTURE")
 
 "$dir/Belcara" >"$dir/out.log" 2>&1 &
 pid=$!
-login=$(wait_window "用户登录" 20) || { cat "$dir/out.log"; fail "the login dialog did not appear"; }
+login=$(wait_window "用户登录" 60) || { cat "$dir/out.log"; fail "the login dialog did not appear"; }
 [ "$(db 'SELECT Version FROM BelcaraSchema')" = 3 ] || fail "the database was not upgraded before the login"
 copies=("$dir"/Data/Data-v1-*.mdb)
 [ ${#copies[@]} -eq 1 ] && [ -f "${copies[0]}" ] || fail "no copy aside: $(ls "$dir/Data")"

@@ -26,6 +26,9 @@ wait_window() {
     if [ -n "$wid" ]; then echo "$wid"; return 0; fi
     sleep 0.25
   done
+  # What was on the screen instead, for the failure's report.
+  echo "no window \"$title\" after ${limit} s; visible: $(xdotool search --onlyvisible --name . 2>/dev/null |
+    while read -r w; do printf '[%s] ' "$(xdotool getwindowname "$w" 2>/dev/null)"; done)" >&2
   return 1
 }
 
