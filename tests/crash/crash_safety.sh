@@ -86,6 +86,8 @@ for k in $(seq 1 "$kills"); do
   kill -0 $pid 2>/dev/null || { cat "$work/err" >&2; fail "the driver ended by itself"; }
   kill -9 $pid
   wait $pid 2>/dev/null || true
+  # Gone for good before the next start judges its copies by whether their process still runs.
+  for _ in $(seq 1 200); do kill -0 $pid 2>/dev/null || break; sleep 0.05; done
   left=$(find "$install/pic" -name '.*.part-*' | wc -l)
   leftovers_total=$((leftovers_total + left))
   [ "$left" = 0 ] || kills_mid_copy=$((kills_mid_copy + 1))
