@@ -44,9 +44,17 @@ void report(const char *kind, const Align::AutoResult &r, double error = qQNaN()
         return;
     out << QStringLiteral("  %1: aligned %2 failure %3 features %4 matches %5 inliers %6 residual %7 spread %8 "
                           "overlap %9 correlation %10 error %11\n")
-               .arg(QLatin1String(kind)).arg(r.aligned).arg(int(r.failure)).arg(r.features).arg(r.matches)
-               .arg(r.inliers).arg(r.residual, 0, 'f', 2).arg(r.spread, 0, 'f', 2).arg(r.overlap, 0, 'f', 2)
-               .arg(r.correlation, 0, 'f', 2).arg(error, 0, 'f', 2);
+               .arg(QLatin1String(kind))
+               .arg(r.aligned)
+               .arg(int(r.failure))
+               .arg(r.features)
+               .arg(r.matches)
+               .arg(r.inliers)
+               .arg(r.residual, 0, 'f', 2)
+               .arg(r.spread, 0, 'f', 2)
+               .arg(r.overlap, 0, 'f', 2)
+               .arg(r.correlation, 0, 'f', 2)
+               .arg(error, 0, 'f', 2);
     out.flush();
 }
 
@@ -200,13 +208,17 @@ void printRelated(const QString &title, const Tally &t)
 {
     out << title << "\n"
         << QStringLiteral("  pairs %1, aligned %2 (%3 %), failure reported for the others\n")
-               .arg(t.pairs).arg(t.aligned).arg(100.0 * t.aligned / std::max(t.pairs, 1), 0, 'f', 1)
+               .arg(t.pairs)
+               .arg(t.aligned)
+               .arg(100.0 * t.aligned / std::max(t.pairs, 1), 0, 'f', 1)
         << QStringLiteral("  landmark error at 1000 px width: median %1 px, 95th percentile %2 px, worst %3 px\n")
-               .arg(percentile(t.errors, 0.5), 0, 'f', 2).arg(percentile(t.errors, 0.95), 0, 'f', 2)
+               .arg(percentile(t.errors, 0.5), 0, 'f', 2)
+               .arg(percentile(t.errors, 0.95), 0, 'f', 2)
                .arg(percentile(t.errors, 1.0), 0, 'f', 2)
         << QStringLiteral("  claimed aligned with an error over 10 px: %1\n").arg(t.wrong)
         << QStringLiteral("  time per pair: median %1 ms, worst %2 ms; processor time (all threads) median %3 ms\n")
-               .arg(percentile(t.millis, 0.5), 0, 'f', 1).arg(percentile(t.millis, 1.0), 0, 'f', 1)
+               .arg(percentile(t.millis, 0.5), 0, 'f', 1)
+               .arg(percentile(t.millis, 1.0), 0, 'f', 1)
                .arg(percentile(t.cpuMillis, 0.5), 0, 'f', 1);
     out.flush();
 }
@@ -264,7 +276,9 @@ int main(int argc, char **argv)
     }
     out << "Unrelated pairs (portrait or scene against another scene or noise)\n"
         << QStringLiteral("  pairs %1, wrongly claimed as aligned %2 (%3 %)\n")
-               .arg(unrelated).arg(claimed).arg(100.0 * claimed / std::max(unrelated, 1), 0, 'f', 1)
+               .arg(unrelated)
+               .arg(claimed)
+               .arg(100.0 * claimed / std::max(unrelated, 1), 0, 'f', 1)
         << QStringLiteral("  time per pair: median %1 ms\n").arg(percentile(millis, 0.5), 0, 'f', 1);
     out.flush();
 

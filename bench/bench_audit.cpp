@@ -35,10 +35,10 @@ static double medianMs(const std::function<void()> &fn, int runs = 9)
 // events spread over 50,000 customers.
 static void fill(const QSqlDatabase &db, int events)
 {
-    const QVector<AuditLog::Action> common{AuditLog::Action::CaseChanged,     AuditLog::Action::CustomerChanged,
-                                           AuditLog::Action::Login,           AuditLog::Action::CaseAdded,
+    const QVector<AuditLog::Action> common{AuditLog::Action::CaseChanged,    AuditLog::Action::CustomerChanged,
+                                           AuditLog::Action::Login,          AuditLog::Action::CaseAdded,
                                            AuditLog::Action::PicturesStored, AuditLog::Action::CustomerAdded,
-                                           AuditLog::Action::LoginFailed,     AuditLog::Action::CategoryAdded};
+                                           AuditLog::Action::LoginFailed,    AuditLog::Action::CategoryAdded};
     const QDateTime start = QDateTime::currentDateTimeUtc().addDays(-730);
     QSqlQuery q(db);
     q.exec(QStringLiteral("BEGIN"));
@@ -95,9 +95,12 @@ int main(int argc, char **argv)
     all = byDate;
     all.user = QStringLiteral("user0");
     all.action = AuditLog::code(AuditLog::Action::CaseChanged);
-    const Case cases[] = {{"first page, no filter", none},      {"date range (one month)", byDate},
-                          {"user", byUser},                      {"action (a rare one)", byAction},
-                          {"customer number", byCustomer},       {"date + user + action", all}};
+    const Case cases[] = {{"first page, no filter", none},
+                          {"date range (one month)", byDate},
+                          {"user", byUser},
+                          {"action (a rare one)", byAction},
+                          {"customer number", byCustomer},
+                          {"date + user + action", all}};
     for (const Case &c : cases) {
         int rows = 0;
         const double ms = medianMs([&] { rows = AuditQuery::page(db, c.filter, pageSize).size(); });
@@ -122,60 +125,66 @@ int main(int argc, char **argv)
     customers.open();
     int n = 0;
     const double withEvent = medianMs(
-        [&] {
-            for (int i = 0; i < 50; ++i) {
-                customers.edit();
-                customers.setValue(QStringLiteral("电话"), QString::number(++n));
-                customers.post();
-            }
-        },
-        7) / 50;
+                                 [&] {
+                                     for (int i = 0; i < 50; ++i) {
+                                         customers.edit();
+                                         customers.setValue(QStringLiteral("电话"), QString::number(++n));
+                                         customers.post();
+                                     }
+                                 },
+                                 7)
+                             / 50;
     QSqlQuery plain(db);
     // The statement the table data set sends: every column but the key.
     plain.prepare(QStringLiteral("UPDATE \"tUserInfo\" SET \"客户编号\" = ?, \"用户姓名\" = ?, \"性别\" = ?, "
                                  "\"年龄\" = ?, \"电话\" = ?, \"地址\" = ? WHERE id = ?"));
     const double without = medianMs(
-        [&] {
-            for (int i = 0; i < 50; ++i) {
-                QSqlQuery(db).exec(QStringLiteral("BEGIN"));
-                plain.addBindValue(QStringLiteral("A1200612070001"));
-                for (int k = 0; k < 3; ++k)
-                    plain.addBindValue(QVariant());
-                plain.addBindValue(QString::number(++n));
-                plain.addBindValue(QVariant());
-                plain.addBindValue(customers.rowId(0));
-                plain.exec();
-                QSqlQuery(db).exec(QStringLiteral("COMMIT"));
-            }
-        },
-        7) / 50;
+                               [&] {
+                                   for (int i = 0; i < 50; ++i) {
+                                       QSqlQuery(db).exec(QStringLiteral("BEGIN"));
+                                       plain.addBindValue(QStringLiteral("A1200612070001"));
+                                       for (int k = 0; k < 3; ++k)
+                                           plain.addBindValue(QVariant());
+                                       plain.addBindValue(QString::number(++n));
+                                       plain.addBindValue(QVariant());
+                                       plain.addBindValue(customers.rowId(0));
+                                       plain.exec();
+                                       QSqlQuery(db).exec(QStringLiteral("COMMIT"));
+                                   }
+                               },
+                               7)
+                           / 50;
     const double withRecord = medianMs(
-        [&] {
-            for (int i = 0; i < 50; ++i) {
-                QSqlQuery(db).exec(QStringLiteral("BEGIN"));
-                plain.addBindValue(QStringLiteral("A1200612070001"));
-                for (int k = 0; k < 3; ++k)
-                    plain.addBindValue(QVariant());
-                plain.addBindValue(QString::number(++n));
-                plain.addBindValue(QVariant());
-                plain.addBindValue(customers.rowId(0));
-                plain.exec();
-                AuditLog::record(db, {AuditLog::Action::CustomerChanged, QStringLiteral("A1200612070001"), QVariant(),
-                                      QStringLiteral("电话"), QString()});
-                QSqlQuery(db).exec(QStringLiteral("COMMIT"));
-            }
-        },
-        7) / 50;
+                                  [&] {
+                                      for (int i = 0; i < 50; ++i) {
+                                          QSqlQuery(db).exec(QStringLiteral("BEGIN"));
+                                          plain.addBindValue(QStringLiteral("A1200612070001"));
+                                          for (int k = 0; k < 3; ++k)
+                                              plain.addBindValue(QVariant());
+                                          plain.addBindValue(QString::number(++n));
+                                          plain.addBindValue(QVariant());
+                                          plain.addBindValue(customers.rowId(0));
+                                          plain.exec();
+                                          AuditLog::record(db, {AuditLog::Action::CustomerChanged,
+                                                                QStringLiteral("A1200612070001"), QVariant(),
+                                                                QStringLiteral("电话"), QString()});
+                                          QSqlQuery(db).exec(QStringLiteral("COMMIT"));
+                                      }
+                                  },
+                                  7)
+                              / 50;
     const double eventOnly = medianMs(
-        [&] {
-            for (int i = 0; i < 50; ++i) {
-                QSqlQuery(db).exec(QStringLiteral("BEGIN"));
-                AuditLog::record(db, {AuditLog::Action::CustomerChanged, QStringLiteral("A1200612070001"), QVariant(),
-                                      QStringLiteral("电话"), QString()});
-                QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
-            }
-        },
-        7) / 50;
+                                 [&] {
+                                     for (int i = 0; i < 50; ++i) {
+                                         QSqlQuery(db).exec(QStringLiteral("BEGIN"));
+                                         AuditLog::record(db, {AuditLog::Action::CustomerChanged,
+                                                               QStringLiteral("A1200612070001"), QVariant(),
+                                                               QStringLiteral("电话"), QString()});
+                                         QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+                                     }
+                                 },
+                                 7)
+                             / 50;
     std::printf("saving a customer row (each save its own committed transaction, synchronous=FULL):\n"
                 "  the update alone %.3f ms; the update and its event %.3f ms: the event adds %.3f ms\n"
                 "  (its insert inside the transaction %.3f ms; the rest is the commit writing a few more\n"

@@ -57,8 +57,11 @@ int main(int argc, char **argv)
     // cp -a of the store, synced like the backup's own copy.
     QElapsedTimer t;
     t.start();
-    if (QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-a"), install + QStringLiteral("pic"), dir.filePath(QStringLiteral("cp-copy"))}) != 0
-        || QProcess::execute(QStringLiteral("sync"), {QStringLiteral("-f"), dir.filePath(QStringLiteral("cp-copy"))}) != 0)
+    if (QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-a"), install + QStringLiteral("pic"),
+                                                 dir.filePath(QStringLiteral("cp-copy"))})
+            != 0
+        || QProcess::execute(QStringLiteral("sync"), {QStringLiteral("-f"), dir.filePath(QStringLiteral("cp-copy"))})
+               != 0)
         qFatal("cp -a failed");
     const double cp = seconds(t);
     QDir(dir.filePath(QStringLiteral("cp-copy"))).removeRecursively();
@@ -73,7 +76,8 @@ int main(int argc, char **argv)
 
     for (int i = 0; i < changed && i < pictures; ++i) {
         const int n = i * (pictures / qMax(1, changed));
-        writePicture(install + QStringLiteral("pic/A12006120%1/%2.jpg").arg(n / 10, 5, 10, QLatin1Char('0')).arg(n % 10),
+        writePicture(install
+                         + QStringLiteral("pic/A12006120%1/%2.jpg").arg(n / 10, 5, 10, QLatin1Char('0')).arg(n % 10),
                      size, quint32(100000 + i));
     }
     t.restart();

@@ -73,7 +73,10 @@ class BenchPrompter : public Prompter {
 public:
     long rssWhileOpen = 0;
     Prompt::Button messageBox(QWidget *, const QString &, const QString &, Prompt::Buttons, Prompt::Icon,
-                              Prompt::Button d) override { return d; }
+                              Prompt::Button d) override
+    {
+        return d;
+    }
     void showMessage(QWidget *, const QString &) override {}
     void showError(QWidget *, const QString &t) override { std::fprintf(stderr, "error: %s\n", qPrintable(t)); }
     QString openFile(QWidget *, const QString &, int) override { return QString(); }
@@ -208,7 +211,8 @@ void browsePictures(MeteredApp &app, int cases, QSize size)
         mod.DataModuleCreate();
         QSqlQuery q(QSqlDatabase::database(mod.ADOConn));
         // Row 0 has no pictures: the walk starts there and every step lands on six.
-        q.exec(QStringLiteral("INSERT INTO Surgery (客户编号, 手术大类, 手术小类) VALUES ('A1200001010000','眼部','双眼皮')"));
+        q.exec(QStringLiteral(
+            "INSERT INTO Surgery (客户编号, 手术大类, 手术小类) VALUES ('A1200001010000','眼部','双眼皮')"));
         for (int c = 0; c < cases; ++c) {
             const QString cust = QStringLiteral("A120000101%1").arg(c / 5 + 1, 4, 10, QLatin1Char('0'));
             QDir().mkpath(folder + QStringLiteral("pic/") + cust);
@@ -219,9 +223,10 @@ void browsePictures(MeteredApp &app, int cases, QSize size)
                        QFile::encodeName(folder + QStringLiteral("pic/") + cust + QLatin1Char('/') + name).constData());
                 refs << QLatin1Char('\'') + cust + QLatin1Char('\\') + name + QLatin1Char('\'');
             }
-            q.exec(QStringLiteral("INSERT INTO Surgery (客户编号, 手术大类, 手术小类, 手术前, 手术前1, 手术前2, 手术后, "
-                                  "手术后1, 手术后2) VALUES ('%1','眼部','双眼皮',%2)")
-                       .arg(cust, refs.join(QLatin1Char(','))));
+            q.exec(
+                QStringLiteral("INSERT INTO Surgery (客户编号, 手术大类, 手术小类, 手术前, 手术前1, 手术前2, 手术后, "
+                               "手术后1, 手术后2) VALUES ('%1','眼部','双眼皮',%2)")
+                    .arg(cust, refs.join(QLatin1Char(','))));
         }
     }
     std::printf("== device pixel ratio %.2f\n", app.devicePixelRatio());
@@ -238,7 +243,7 @@ void browsePictures(MeteredApp &app, int cases, QSize size)
     std::vector<double> cold, warm, naive;
     double coldBusy = 0, warmBusy = 0, naiveBusy = 0;
     QVector<QSize> shown;
-    QSize beforeShown;      // the before column's frame, logical
+    QSize beforeShown; // the before column's frame, logical
     {
         TfrmMain w(folder);
         w.resize(1920, 1080);
@@ -288,7 +293,8 @@ void browsePictures(MeteredApp &app, int cases, QSize size)
     while (q.next()) {
         QStringList paths;
         for (int k = 0; k < 6; ++k)
-            paths << folder + QStringLiteral("pic/") + q.value(k).toString().replace(QLatin1Char('\\'), QLatin1Char('/'));
+            paths << folder + QStringLiteral("pic/")
+                         + q.value(k).toString().replace(QLatin1Char('\\'), QLatin1Char('/'));
         casePaths << paths;
     }
 
@@ -312,9 +318,8 @@ void browsePictures(MeteredApp &app, int cases, QSize size)
         QElapsedTimer t;
         t.start();
         QList<int> ks{0, 1, 2, 3, 4, 5};
-        QtConcurrent::blockingMap(&barePool, ks, [&](int k) {
-            JpegDecoder::decode(paths.at(k), k < 3 ? beforeDevice : afterDevice);
-        });
+        QtConcurrent::blockingMap(&barePool, ks,
+                                  [&](int k) { JpegDecoder::decode(paths.at(k), k < 3 ? beforeDevice : afterDevice); });
         bareAll.push_back(t.nsecsElapsed() / 1e6);
     }
 
@@ -333,8 +338,7 @@ void browsePictures(MeteredApp &app, int cases, QSize size)
     }
     DataMod = nullptr;
 
-    const Stats c = statsOf(cold), wm = statsOf(warm), n = statsOf(naive), b1 = statsOf(bareOne),
-                bn = statsOf(bareAll);
+    const Stats c = statsOf(cold), wm = statsOf(warm), n = statsOf(naive), b1 = statsOf(bareOne), bn = statsOf(bareAll);
     std::printf("per case, until its six frames are filled (%d cases):\n", cases);
     printRow("cold preview cache", c, coldBusy);
     printRow("warm preview cache", wm, warmBusy);
@@ -355,8 +359,9 @@ void walkList(MeteredApp &app, int cases)
     QTemporaryDir dir;
     const QString folder = dir.path() + QLatin1Char('/');
     const int rc = QProcess::execute(QStringLiteral(BELCARA_BINARY_DIR "/tools/belcara-demo"),
-                                     {QStringLiteral("--customers"), QString::number(cases * 3 / 10), QStringLiteral("--cases"),
-                                      QString::number(cases), QStringLiteral("--pictures"), QStringLiteral("0"), dir.path()});
+                                     {QStringLiteral("--customers"), QString::number(cases * 3 / 10),
+                                      QStringLiteral("--cases"), QString::number(cases), QStringLiteral("--pictures"),
+                                      QStringLiteral("0"), dir.path()});
     if (rc != 0) {
         std::fprintf(stderr, "belcara-demo failed (%d)\n", rc);
         return;
@@ -420,7 +425,8 @@ int main(int argc, char **argv)
         else if (args[i] == QLatin1String("--list"))
             list = args[i + 1].toInt();
         else if (args[i] == QLatin1String("--size"))
-            size = QSize(args[i + 1].section(QLatin1Char('x'), 0, 0).toInt(), args[i + 1].section(QLatin1Char('x'), 1).toInt());
+            size = QSize(args[i + 1].section(QLatin1Char('x'), 0, 0).toInt(),
+                         args[i + 1].section(QLatin1Char('x'), 1).toInt());
     }
     browsePictures(app, cases, size);
     if (!ratio.isEmpty())
@@ -429,8 +435,11 @@ int main(int argc, char **argv)
         walkList(app, list);
     // The same browse at ratio 2, in a process of its own so that its peak memory is its own.
     std::fflush(stdout);
-    const QStringList childArgs{QStringLiteral("--ratio"), QStringLiteral("2"), QStringLiteral("--cases"),
-                                QString::number(cases), QStringLiteral("--size"),
+    const QStringList childArgs{QStringLiteral("--ratio"),
+                                QStringLiteral("2"),
+                                QStringLiteral("--cases"),
+                                QString::number(cases),
+                                QStringLiteral("--size"),
                                 QStringLiteral("%1x%2").arg(size.width()).arg(size.height())};
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedChannels);

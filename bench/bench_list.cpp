@@ -87,7 +87,10 @@ int main(int argc, char **argv)
             q.next();
         });
     };
-    struct Row { const char *name; QString sql; };
+    struct Row {
+        const char *name;
+        QString sql;
+    };
     const Row rows[] = {
         {"full list", Statements::showAll()},
         {"surgeon text", Statements::filter(bySurgeon)},

@@ -33,7 +33,8 @@ QImage photoLike(int w, int h, int seed)
         QRgb *line = reinterpret_cast<QRgb *>(img.scanLine(y));
         for (int x = 0; x < w; ++x) {
             const int n = int(rng.bounded(6));
-            line[x] = qRgb((x * 255 / w + n + seed * 40) & 255, (y * 255 / h + n) & 255, ((x + y) * 128 / (w + h) + n) & 255);
+            line[x] = qRgb((x * 255 / w + n + seed * 40) & 255, (y * 255 / h + n) & 255,
+                           ((x + y) * 128 / (w + h) + n) & 255);
         }
     }
     return img;
@@ -63,8 +64,7 @@ void bareDecode(const QString &path, unsigned scaleNum)
     std::fclose(f);
 }
 
-template<typename F>
-double bestOf(int runs, F f)
+template <typename F> double bestOf(int runs, F f)
 {
     double best = 1e18;
     for (int i = 0; i < runs; ++i) {
@@ -116,14 +116,14 @@ void runSet(const QStringList &paths, QSize natural, int runs)
         bytes += QFile(p).size();
     std::printf("%d pictures of %dx%d, %.1f bits per pixel, into frames of %dx%d (shown at %dx%d, decoded at %u/8):\n",
                 int(paths.size()), natural.width(), natural.height(),
-                bytes * 8.0 / (double(natural.width()) * natural.height() * paths.size()), frame.width(), frame.height(),
-                shown.width(), shown.height(), n);
+                bytes * 8.0 / (double(natural.width()) * natural.height() * paths.size()), frame.width(),
+                frame.height(), shown.width(), shown.height(), n);
     std::printf("  loadPreview + smooth scale : %8.1f ms\n", ours);
     std::printf("  the same, in parallel      : %8.1f ms (%d threads)\n", parallel, QThread::idealThreadCount());
     std::printf("  full decode + smooth scale : %8.1f ms\n", naive);
     std::printf("  bare libjpeg scaled decode : %8.1f ms\n", floor);
-    std::printf("  naive / ours = %.1fx (parallel: %.1fx), ours / floor = %.2fx\n\n", naive / ours,
-                naive / parallel, ours / floor);
+    std::printf("  naive / ours = %.1fx (parallel: %.1fx), ours / floor = %.2fx\n\n", naive / ours, naive / parallel,
+                ours / floor);
 }
 
 } // namespace

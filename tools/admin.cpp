@@ -34,55 +34,55 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-static const char Help[] =
-    "usage: belcara-admin [CONNECTION] init [--force]\n"
-    "       belcara-admin [CONNECTION] migrate <INSTALLATION FOLDER | Data.mdb> [--force]\n"
-    "       belcara-admin [CONNECTION] upgrade\n"
-    "       belcara-admin set-connection KEY=VALUE... [--config PATH]\n"
-    "       belcara-admin [--installation DIR] [CONNECTION] backup [TARGET] [--keep N]\n"
-    "       belcara-admin verify BACKUP\n"
-    "       belcara-admin [--installation DIR] [CONNECTION] restore BACKUP\n"
-    "\n"
-    "Sets up and upgrades the PostgreSQL database that several workstations share.\n"
-    "\n"
-    "Commands:\n"
-    "  init      makes the tables of the newest database version on an empty server\n"
-    "            database, with the Param row (no login required) and the account\n"
-    "            Admin (password admin; change it at once in the program).\n"
-    "  migrate   makes the newest tables and copies every row of an installation's\n"
-    "            SQLite database (the folder's Data/Data.mdb, or the file) into them,\n"
-    "            keys included; the row counts are compared before anything is kept.\n"
-    "            Copy the installation's pic/ folder to the shared picture folder too.\n"
-    "  upgrade   brings a server database made by an earlier release to the version\n"
-    "            this program uses, step by step, each step in a transaction of its\n"
-    "            own, and reports what it did. Workstations upgrade by themselves when\n"
-    "            they start; this does it beforehand, e.g. for a user who may not\n"
-    "            change tables. A database newer than this program is left alone.\n"
-    "  set-connection  writes keys of section [Database] into the connection file that\n"
-    "            every workstation's program reads (as root; the file stays root's, mode\n"
-    "            644), e.g. Engine=PostgreSQL Service=clinic. Keys: Engine Service Host\n"
-    "            Port Database User Options ConnectTimeout; KEY= empties a key. Passwords\n"
-    "            are refused: they belong in each user's ~/.pgpass.\n"
-    "\n"
-    "Options:\n"
-    "  --force            init: drops the program's tables first (and every row in them);\n"
-    "                     migrate: replaces data the server already holds\n"
-    "  --service NAME     connect to the service NAME of pg_service.conf\n"
-    "  --conninfo \"...\"  connect with libpq keywords, e.g. \"host=db1 dbname=clinic user=belcara\"\n"
-    "  --installation DIR the installation folder (default /opt/belcara)\n"
-    "  --config PATH      read (or, with set-connection, write) section [Database] of this\n"
-    "                     connection file (default: /etc/belcara/database.conf)\n"
-    "  -h, --help         shows this text\n"
-    "\n"
-    "Without --service or --conninfo the server is the one the connection file names\n"
-    "(Engine=PostgreSQL with Service= or Host=/Port=/Database=/User=). Passwords are never\n"
-    "given on the command line: libpq reads them from ~/.pgpass (or PGPASSFILE), and the\n"
-    "PG* environment variables work as for psql.\n"
-    "\n"
-    "Progress goes to standard error, one line of results to standard output.\n"
-    "\n"
-    "Exit status: 0 done, 1 refused or failed (the reason is printed; nothing was changed\n"
-    "by the failing step), 2 wrong usage.\n";
+static const char Help[]
+    = "usage: belcara-admin [CONNECTION] init [--force]\n"
+      "       belcara-admin [CONNECTION] migrate <INSTALLATION FOLDER | Data.mdb> [--force]\n"
+      "       belcara-admin [CONNECTION] upgrade\n"
+      "       belcara-admin set-connection KEY=VALUE... [--config PATH]\n"
+      "       belcara-admin [--installation DIR] [CONNECTION] backup [TARGET] [--keep N]\n"
+      "       belcara-admin verify BACKUP\n"
+      "       belcara-admin [--installation DIR] [CONNECTION] restore BACKUP\n"
+      "\n"
+      "Sets up and upgrades the PostgreSQL database that several workstations share.\n"
+      "\n"
+      "Commands:\n"
+      "  init      makes the tables of the newest database version on an empty server\n"
+      "            database, with the Param row (no login required) and the account\n"
+      "            Admin (password admin; change it at once in the program).\n"
+      "  migrate   makes the newest tables and copies every row of an installation's\n"
+      "            SQLite database (the folder's Data/Data.mdb, or the file) into them,\n"
+      "            keys included; the row counts are compared before anything is kept.\n"
+      "            Copy the installation's pic/ folder to the shared picture folder too.\n"
+      "  upgrade   brings a server database made by an earlier release to the version\n"
+      "            this program uses, step by step, each step in a transaction of its\n"
+      "            own, and reports what it did. Workstations upgrade by themselves when\n"
+      "            they start; this does it beforehand, e.g. for a user who may not\n"
+      "            change tables. A database newer than this program is left alone.\n"
+      "  set-connection  writes keys of section [Database] into the connection file that\n"
+      "            every workstation's program reads (as root; the file stays root's, mode\n"
+      "            644), e.g. Engine=PostgreSQL Service=clinic. Keys: Engine Service Host\n"
+      "            Port Database User Options ConnectTimeout; KEY= empties a key. Passwords\n"
+      "            are refused: they belong in each user's ~/.pgpass.\n"
+      "\n"
+      "Options:\n"
+      "  --force            init: drops the program's tables first (and every row in them);\n"
+      "                     migrate: replaces data the server already holds\n"
+      "  --service NAME     connect to the service NAME of pg_service.conf\n"
+      "  --conninfo \"...\"  connect with libpq keywords, e.g. \"host=db1 dbname=clinic user=belcara\"\n"
+      "  --installation DIR the installation folder (default /opt/belcara)\n"
+      "  --config PATH      read (or, with set-connection, write) section [Database] of this\n"
+      "                     connection file (default: /etc/belcara/database.conf)\n"
+      "  -h, --help         shows this text\n"
+      "\n"
+      "Without --service or --conninfo the server is the one the connection file names\n"
+      "(Engine=PostgreSQL with Service= or Host=/Port=/Database=/User=). Passwords are never\n"
+      "given on the command line: libpq reads them from ~/.pgpass (or PGPASSFILE), and the\n"
+      "PG* environment variables work as for psql.\n"
+      "\n"
+      "Progress goes to standard error, one line of results to standard output.\n"
+      "\n"
+      "Exit status: 0 done, 1 refused or failed (the reason is printed; nothing was changed\n"
+      "by the failing step), 2 wrong usage.\n";
 
 static int usage(bool asked = false)
 {
@@ -318,8 +318,7 @@ int main(int argc, char **argv)
     }
     if (keep >= 0 || installation != QLatin1String("/opt/belcara"))
         return usage();
-    if (command != QLatin1String("init") && command != QLatin1String("migrate")
-        && command != QLatin1String("upgrade"))
+    if (command != QLatin1String("init") && command != QLatin1String("migrate") && command != QLatin1String("upgrade"))
         return usage();
     if (command == QLatin1String("upgrade") && force)
         return usage();
@@ -355,8 +354,8 @@ int main(int argc, char **argv)
             if (r.from == r.to)
                 std::printf("upgrade: the database is at version %d already; nothing to do\n", r.to);
             else if (r.done.isEmpty())
-                std::printf("upgrade: another program upgraded the database from version %d to %d meanwhile\n",
-                            r.from, r.to);
+                std::printf("upgrade: another program upgraded the database from version %d to %d meanwhile\n", r.from,
+                            r.to);
             else {
                 std::printf("upgrade: from version %d to %d\n", r.from, r.to);
                 for (const QString &step : r.done)

@@ -118,8 +118,13 @@ void AuditViewer::showPage()
     grid->setRowCount(rows.size());
     for (int r = 0; r < rows.size(); ++r) {
         const AuditQuery::Event &e = rows.at(r);
-        const QStringList cells{AuditQuery::localTime(e.at), e.user, e.host, AuditLog::labelOfCode(e.action),
-                                e.customerNo, e.caseId.isNull() ? QString() : e.caseId.toString(), e.detail};
+        const QStringList cells{AuditQuery::localTime(e.at),
+                                e.user,
+                                e.host,
+                                AuditLog::labelOfCode(e.action),
+                                e.customerNo,
+                                e.caseId.isNull() ? QString() : e.caseId.toString(),
+                                e.detail};
         for (int c = 0; c < cells.size(); ++c)
             grid->setItem(r, c, new QTableWidgetItem(cells.at(c)));
     }
@@ -150,6 +155,6 @@ void AuditViewer::bbtn_ExportClick()
     const qint64 n = AuditQuery::exportCsv(QSqlDatabase::database(m_connection, false), f, file);
     if (!file.commit())
         throw AppError(QStringLiteral("无法写入 %1：%2").arg(path, file.errorString()));
-    Prompter::instance().messageBox(this, QStringLiteral("已导出%1条记录到 %2").arg(n).arg(path), QStringLiteral("提示"),
-                                    Prompt::Ok, Prompt::Information, Prompt::Ok);
+    Prompter::instance().messageBox(this, QStringLiteral("已导出%1条记录到 %2").arg(n).arg(path),
+                                    QStringLiteral("提示"), Prompt::Ok, Prompt::Information, Prompt::Ok);
 }

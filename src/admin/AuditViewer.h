@@ -21,7 +21,7 @@ public:
     ~AuditViewer() override;
 
     Ui::AuditViewer *ui() const { return m_ui.get(); }
-    int pageNumber() const { return m_starts.size(); }     // 1 for the first page
+    int pageNumber() const { return m_starts.size(); } // 1 for the first page
     const QVector<AuditQuery::Event> &shown() const { return m_events; }
 
     // Handlers.

@@ -77,7 +77,9 @@ BackupWindow::BackupWindow(QWidget *owner, Mode mode) : FixedDialog(owner), m_mo
     setObjectName(mode == MakeBackup ? QStringLiteral("BackupWindow") : QStringLiteral("RestoreWindow"));
     setWindowTitle(mode == MakeBackup ? QStringLiteral("备份数据") : QStringLiteral("恢复数据"));
     auto *grid = new QGridLayout(this);
-    auto *targetLabel = new QLabel(mode == MakeBackup ? QStringLiteral("备份到(&F)：") : QStringLiteral("备份所在(&F)："), this);
+    auto *targetLabel = new QLabel(mode == MakeBackup ? QStringLiteral("备份到(&F)：")
+                                                      : QStringLiteral("备份所在(&F)："),
+                                   this);
     m_target = new QComboBox(this);
     m_target->setObjectName(QStringLiteral("Target"));
     m_target->setEditable(true);
@@ -115,7 +117,8 @@ BackupWindow::BackupWindow(QWidget *owner, Mode mode) : FixedDialog(owner), m_mo
     grid->addWidget(m_bar, row++, 0, 1, 2);
     grid->addWidget(m_status, row++, 0, 1, 2);
     auto *buttons = new QHBoxLayout;
-    m_start = new QPushButton(mode == MakeBackup ? QStringLiteral("开始备份(&S)") : QStringLiteral("开始恢复(&S)"), this);
+    m_start = new QPushButton(mode == MakeBackup ? QStringLiteral("开始备份(&S)") : QStringLiteral("开始恢复(&S)"),
+                              this);
     m_start->setObjectName(QStringLiteral("Start"));
     m_cancel = new QPushButton(QStringLiteral("取消(&C)"), this);
     m_cancel->setObjectName(QStringLiteral("Cancel"));
@@ -142,7 +145,8 @@ void BackupWindow::fillBackups()
     for (const QString &folder : backups) {
         const QString name = QFileInfo(folder).fileName();
         const QDateTime made = QDateTime::fromString(name.left(15), QStringLiteral("yyyyMMdd-HHmmss"));
-        auto *item = new QListWidgetItem(made.isValid() ? made.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : name, m_list);
+        auto *item = new QListWidgetItem(made.isValid() ? made.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : name,
+                                         m_list);
         item->setData(Qt::UserRole, folder);
     }
     if (m_list->count() > 0)
@@ -152,7 +156,8 @@ void BackupWindow::fillBackups()
 Backup::ProgressFn BackupWindow::progressFn()
 {
     return [this](const Backup::Progress &p) {
-        QMetaObject::invokeMethod(this, [this, p] { showProgress(p); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, p] { showProgress(p); }, Qt::QueuedConnection);
         return !m_cancelRequested.load();
     };
 }
@@ -174,7 +179,8 @@ void BackupWindow::startClick()
     const QString target = m_target->currentText().trimmed();
     if (m_mode == MakeBackup) {
         if (target.isEmpty() || !QFileInfo(target).isDir()) {
-            Prompter::instance().showMessage(this, QStringLiteral("请选择一个存在的文件夹作为备份位置（例如插入的U盘）。"));
+            Prompter::instance().showMessage(this,
+                                             QStringLiteral("请选择一个存在的文件夹作为备份位置（例如插入的U盘）。"));
             m_target->setFocus();
             return;
         }
@@ -186,10 +192,12 @@ void BackupWindow::startClick()
         m_target->setFocus();
         return;
     }
-    const QString text = QStringLiteral("要用 %1 的备份替换现在的全部资料和图片吗？\n\n现在的数据库和图片不会删除，"
-                                        "会移到一旁保留。恢复前请关闭其他电脑上的本程序；恢复完成后本程序会退出，请重新启动。")
+    const QString text = QStringLiteral(
+                             "要用 %1 的备份替换现在的全部资料和图片吗？\n\n现在的数据库和图片不会删除，"
+                             "会移到一旁保留。恢复前请关闭其他电脑上的本程序；恢复完成后本程序会退出，请重新启动。")
                              .arg(m_list->currentItem()->text());
-    if (Prompter::instance().messageBox(this, text, windowTitle(), Prompt::Yes | Prompt::No, Prompt::Question, Prompt::No)
+    if (Prompter::instance().messageBox(this, text, windowTitle(), Prompt::Yes | Prompt::No, Prompt::Question,
+                                        Prompt::No)
         != Prompt::Yes)
         return;
     runRestore();
@@ -287,12 +295,14 @@ void BackupWindow::finished(const QString &error, bool cancelled)
         m_list->setEnabled(true);
     Prompter &p = Prompter::instance();
     if (cancelled) {
-        p.showMessage(this, m_mode == MakeBackup ? QStringLiteral("备份已取消。未完成的备份不会被当作备份，下次备份时会清除；以前的备份没有改动。")
+        p.showMessage(this, m_mode == MakeBackup ? QStringLiteral(
+                                "备份已取消。未完成的备份不会被当作备份，下次备份时会清除；以前的备份没有改动。")
                                                  : QStringLiteral("恢复已取消，现在的资料和图片没有改动。"));
         return;
     }
     if (!error.isEmpty()) {
-        p.showError(this, (m_mode == MakeBackup ? QStringLiteral("备份没有完成：") : QStringLiteral("恢复没有完成：")) + error);
+        p.showError(this, (m_mode == MakeBackup ? QStringLiteral("备份没有完成：") : QStringLiteral("恢复没有完成："))
+                              + error);
         return;
     }
     if (m_mode == MakeBackup) {
@@ -307,8 +317,9 @@ void BackupWindow::finished(const QString &error, bool cancelled)
         accept();
         return;
     }
-    p.showMessage(this, QStringLiteral("恢复完成，资料的行数和每张图片都已核对。\n原来的数据库移到了：%1\n原来的图片移到了：%2\n"
-                                       "程序现在退出，请重新启动。")
+    p.showMessage(this, QStringLiteral(
+                            "恢复完成，资料的行数和每张图片都已核对。\n原来的数据库移到了：%1\n原来的图片移到了：%2\n"
+                            "程序现在退出，请重新启动。")
                             .arg(m_restoreResult.databaseAside, m_restoreResult.picturesAside));
     accept();
 }
@@ -395,7 +406,8 @@ void remindAtStart(QWidget *owner, bool administrator)
     }
     const QString text = reminderText(last, days, folder, QDateTime::currentDateTimeUtc());
     if (!text.isEmpty())
-        Prompter::instance().messageBox(owner, text, QStringLiteral("备份提醒"), Prompt::Ok, Prompt::Information, Prompt::Ok);
+        Prompter::instance().messageBox(owner, text, QStringLiteral("备份提醒"), Prompt::Ok, Prompt::Information,
+                                        Prompt::Ok);
 }
 
 } // namespace BackupUi

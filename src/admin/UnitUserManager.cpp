@@ -39,8 +39,8 @@ TfrmUserManager::TfrmUserManager(QWidget *owner) : FixedDialog(owner), m_ui(new 
 
     using DBNav = DBNavigator;
     m_ui->DBNavigator1->setDataSet(adt_SysManager);
-    m_ui->DBNavigator1->setVisibleButtons({DBNav::Prior, DBNav::Next, DBNav::Insert, DBNav::Delete,
-                                           DBNav::Post, DBNav::Cancel});
+    m_ui->DBNavigator1->setVisibleButtons(
+        {DBNav::Prior, DBNav::Next, DBNav::Insert, DBNav::Delete, DBNav::Post, DBNav::Cancel});
     m_ui->DBNavigator1->setConfirmDelete(false);
     DataBinding::bindGrid(m_ui->DBGrid1, adt_SysManager,
                           {DataBinding::Column{kUserName, QStringLiteral("用户名"), 84}});
@@ -78,8 +78,7 @@ void TfrmUserManager::DataSource1StateChange()
     QLineEdit *name = m_ui->DBEdit1;
     name->setReadOnly(!inserting);
     QPalette pal = name->palette();
-    pal.setColor(QPalette::Base, inserting ? QApplication::palette().color(QPalette::Base)
-                                           : QColor(192, 192, 192));
+    pal.setColor(QPalette::Base, inserting ? QApplication::palette().color(QPalette::Base) : QColor(192, 192, 192));
     name->setPalette(pal);
 }
 

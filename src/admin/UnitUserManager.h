@@ -31,7 +31,7 @@ public:
     void FormCreate();
     void DataSource1StateChange();
     void Button1Click();
-    bool FormClose();               // true when the window may close
+    bool FormClose(); // true when the window may close
 
     void done(int result) override;
 

@@ -10,8 +10,14 @@
 #include <QMouseEvent>
 
 // The captions show the addresses in capitals; the links open them in small letters.
-QString TfrmAbout::webAddress() { return QStringLiteral("http://www.example.com"); }
-QString TfrmAbout::mailAddress() { return QStringLiteral("info@example.com"); }
+QString TfrmAbout::webAddress()
+{
+    return QStringLiteral("http://www.example.com");
+}
+QString TfrmAbout::mailAddress()
+{
+    return QStringLiteral("info@example.com");
+}
 
 static void setLinkLook(QLabel *label, bool underline, const QColor &colour)
 {
@@ -23,7 +29,10 @@ static void setLinkLook(QLabel *label, bool underline, const QColor &colour)
     label->setPalette(pal);
 }
 
-static QColor windowText() { return QApplication::palette().color(QPalette::WindowText); }
+static QColor windowText()
+{
+    return QApplication::palette().color(QPalette::WindowText);
+}
 
 TfrmAbout::TfrmAbout(QWidget *owner) : FixedDialog(owner, CentreOnScreen), m_ui(new Ui::TfrmAbout)
 {
@@ -47,7 +56,7 @@ TfrmAbout::TfrmAbout(QWidget *owner) : FixedDialog(owner, CentreOnScreen), m_ui(
         f.setPixelSize(12);
         link->setFont(f);
         setLinkLook(link, true, windowText());
-        link->adjustSize();     // the pointer lights the link only over its text
+        link->adjustSize(); // the pointer lights the link only over its text
         link->setCursor(Qt::PointingHandCursor);
         link->installEventFilter(this);
     }
@@ -57,11 +66,20 @@ TfrmAbout::TfrmAbout(QWidget *owner) : FixedDialog(owner, CentreOnScreen), m_ui(
 
 TfrmAbout::~TfrmAbout() = default;
 
-void TfrmAbout::Label3MouseEnter(QLabel *sender) { setLinkLook(sender, true, QColor(255, 0, 0)); }
+void TfrmAbout::Label3MouseEnter(QLabel *sender)
+{
+    setLinkLook(sender, true, QColor(255, 0, 0));
+}
 
-void TfrmAbout::Label3MouseLeave(QLabel *sender) { setLinkLook(sender, false, windowText()); }
+void TfrmAbout::Label3MouseLeave(QLabel *sender)
+{
+    setLinkLook(sender, false, windowText());
+}
 
-void TfrmAbout::Label3Click() { Prompter::instance().openExternal(this, webAddress()); }
+void TfrmAbout::Label3Click()
+{
+    Prompter::instance().openExternal(this, webAddress());
+}
 
 void TfrmAbout::Label4Click()
 {
@@ -73,12 +91,8 @@ bool TfrmAbout::eventFilter(QObject *watched, QEvent *event)
     auto *label = qobject_cast<QLabel *>(watched);
     if (label && (label == m_ui->Label3 || label == m_ui->Label4)) {
         switch (event->type()) {
-        case QEvent::Enter:
-            guarded(this, [&] { Label3MouseEnter(label); });
-            break;
-        case QEvent::Leave:
-            guarded(this, [&] { Label3MouseLeave(label); });
-            break;
+        case QEvent::Enter: guarded(this, [&] { Label3MouseEnter(label); }); break;
+        case QEvent::Leave: guarded(this, [&] { Label3MouseLeave(label); }); break;
         case QEvent::MouseButtonRelease:
             if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton
                 && label->rect().contains(static_cast<QMouseEvent *>(event)->position().toPoint())) {
@@ -86,8 +100,7 @@ bool TfrmAbout::eventFilter(QObject *watched, QEvent *event)
                 return true;
             }
             break;
-        default:
-            break;
+        default: break;
         }
     }
     return FixedDialog::eventFilter(watched, event);

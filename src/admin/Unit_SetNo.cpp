@@ -46,8 +46,7 @@ private:
 
 } // namespace
 
-Tfrm_SetNo::Tfrm_SetNo(QWidget *owner, const QString &number)
-    : FixedDialog(owner), m_ui(new Ui::Tfrm_SetNo)
+Tfrm_SetNo::Tfrm_SetNo(QWidget *owner, const QString &number) : FixedDialog(owner), m_ui(new Ui::Tfrm_SetNo)
 {
     m_ui->setupUi(this);
     fixDesign(QSize(270, 133));
@@ -61,14 +60,17 @@ Tfrm_SetNo::Tfrm_SetNo(QWidget *owner, const QString &number)
 
 Tfrm_SetNo::~Tfrm_SetNo() = default;
 
-QString Tfrm_SetNo::number() const { return m_ui->Edit1->text(); }
+QString Tfrm_SetNo::number() const
+{
+    return m_ui->Edit1->text();
+}
 
 void Tfrm_SetNo::Button1Click()
 {
     const QString text = m_ui->Edit1->text();
     if (text.isEmpty() || Gbk::byteLength(text) != 2) {
-        Prompter::instance().messageBox(this, QStringLiteral("请输入编号，编号长度等于2个字符"),
-                                        QStringLiteral("提示"), Prompt::Ok, Prompt::NoIcon, Prompt::Ok);
+        Prompter::instance().messageBox(this, QStringLiteral("请输入编号，编号长度等于2个字符"), QStringLiteral("提示"),
+                                        Prompt::Ok, Prompt::NoIcon, Prompt::Ok);
         return;
     }
     accept();

@@ -18,7 +18,7 @@ public:
     ~Tfrm_SetNo() override;
 
     Ui::Tfrm_SetNo *ui() const { return m_ui.get(); }
-    QString number() const;     // the text of Edit1
+    QString number() const; // the text of Edit1
 
     // Handlers.
     void Button1Click();

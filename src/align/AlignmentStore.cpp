@@ -30,9 +30,11 @@ void recordEvent(const QSqlDatabase &db, AuditLog::Action action, const QString 
 std::optional<StoredAlignment> loadAlignment(const QSqlDatabase &db, const QString &beforePicture,
                                              const QString &afterPicture)
 {
-    QSqlQuery q = Db::runPrepared(
-        db, QStringLiteral("SELECT Transform, Method FROM PictureAlignment WHERE BeforePicture = ? AND AfterPicture = ?"),
-        {beforePicture, afterPicture});
+    QSqlQuery q = Db::
+        runPrepared(db,
+                    QStringLiteral(
+                        "SELECT Transform, Method FROM PictureAlignment WHERE BeforePicture = ? AND AfterPicture = ?"),
+                    {beforePicture, afterPicture});
     if (!q.next())
         return std::nullopt;
     const std::optional<Similarity> t = Similarity::parse(q.value(0).toString());
@@ -64,13 +66,13 @@ bool resetAlignment(const QSqlDatabase &db, const QString &beforePicture, const 
                     const QString &customerNo, qint64 caseId)
 {
     Transaction t(db);
-    QSqlQuery q = Db::runPrepared(
-        db, QStringLiteral("DELETE FROM PictureAlignment WHERE BeforePicture = ? AND AfterPicture = ?"),
-        {beforePicture, afterPicture});
+    QSqlQuery q = Db::runPrepared(db,
+                                  QStringLiteral(
+                                      "DELETE FROM PictureAlignment WHERE BeforePicture = ? AND AfterPicture = ?"),
+                                  {beforePicture, afterPicture});
     const bool had = q.numRowsAffected() > 0;
     if (had)
-        recordEvent(db, AuditLog::Action::AlignmentReset, beforePicture, afterPicture, QString(), customerNo,
-                    caseId);
+        recordEvent(db, AuditLog::Action::AlignmentReset, beforePicture, afterPicture, QString(), customerNo, caseId);
     t.commit();
     return had;
 }

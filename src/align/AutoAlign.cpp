@@ -204,8 +204,7 @@ AutoResult align(const QImage &before, const QImage &after, QSize beforeSize, QS
         result.residual = std::sqrt(squares / result.inliers);
         result.spread = std::min((maxX - minX) / wb.gray.cols, (maxY - minY) / wb.gray.rows);
     }
-    if (result.inliers < options.minInliers
-        || result.inliers < options.minInlierShare * result.matches
+    if (result.inliers < options.minInliers || result.inliers < options.minInlierShare * result.matches
         || result.residual > options.maxResidual || result.spread < options.minSpread) {
         result.failure = AutoFailure::NoConsistentMatch;
         return result;
@@ -214,7 +213,7 @@ AutoResult align(const QImage &before, const QImage &after, QSize beforeSize, QS
     // The same transform between the working copies, whose longest edges are alike: a face
     // photographed twice does not come out at twice the size nor turned by much.
     const Similarity work = Similarity(1.0 / toFullB, 0.0, QPointF()) * full
-        * Similarity(0.5 * (wa.toFullX + wa.toFullY), 0.0, QPointF());
+                            * Similarity(0.5 * (wa.toFullX + wa.toFullY), 0.0, QPointF());
     if (work.scale() > options.maxScaleChange || work.scale() < 1.0 / options.maxScaleChange
         || std::abs(work.rotationDegrees()) > options.maxRotationDegrees) {
         result.failure = AutoFailure::ImplausibleTransform;

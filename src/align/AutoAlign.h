@@ -14,27 +14,27 @@
 namespace Align {
 
 struct AutoOptions {
-    int workingEdge = 1000;          // longest edge of the copies that are matched
-    int features = 3000;             // ORB features sought in each copy
-    double ransacThreshold = 3.0;    // working pixels
+    int workingEdge = 1000;       // longest edge of the copies that are matched
+    int features = 3000;          // ORB features sought in each copy
+    double ransacThreshold = 3.0; // working pixels
     // Acceptance: every one must hold.
-    int minInliers = 24;             // matches consistent with the transform
-    double minInlierShare = 0.2;     // ... among the matches that passed the ratio test
-    double maxResidual = 2.0;        // root mean square distance of those matches, working pixels
-    double minSpread = 0.15;         // their extent, as a share of the before copy's width and height
-    double maxScaleChange = 2.0;     // found scale within [1/x, x]
+    int minInliers = 24;         // matches consistent with the transform
+    double minInlierShare = 0.2; // ... among the matches that passed the ratio test
+    double maxResidual = 2.0;    // root mean square distance of those matches, working pixels
+    double minSpread = 0.15;     // their extent, as a share of the before copy's width and height
+    double maxScaleChange = 2.0; // found scale within [1/x, x]
     double maxRotationDegrees = 30.0;
-    double minOverlap = 0.3;         // share of the before copy covered by the after picture
-    double minCorrelation = 0.5;     // of the two copies' gradients where they overlap
+    double minOverlap = 0.3;     // share of the before copy covered by the after picture
+    double minCorrelation = 0.5; // of the two copies' gradients where they overlap
 };
 
 enum class AutoFailure {
     None,
-    EmptyPicture,        // one picture has no pixels
-    TooFewFeatures,      // too little detail to match (a blank or blurred picture)
-    NoConsistentMatch,   // too few matches agree on one transform, or they agree too loosely
+    EmptyPicture,         // one picture has no pixels
+    TooFewFeatures,       // too little detail to match (a blank or blurred picture)
+    NoConsistentMatch,    // too few matches agree on one transform, or they agree too loosely
     ImplausibleTransform, // the transform turns, scales or shifts more than photos of one face do
-    PicturesDiffer,      // laid over each other, the two pictures do not look alike
+    PicturesDiffer,       // laid over each other, the two pictures do not look alike
 };
 
 struct AutoResult {
@@ -43,10 +43,10 @@ struct AutoResult {
     // After picture to before picture, in full-resolution pixels. The identity when not aligned.
     Similarity transform;
     // What the decision was made on, for diagnostics and tuning.
-    int features = 0;       // the fewer of the two pictures' features
-    int matches = 0;        // after the ratio test
+    int features = 0; // the fewer of the two pictures' features
+    int matches = 0;  // after the ratio test
     int inliers = 0;
-    double residual = 0.0;  // working pixels
+    double residual = 0.0; // working pixels
     double spread = 0.0;
     double overlap = 0.0;
     double correlation = 0.0;

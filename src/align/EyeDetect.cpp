@@ -25,13 +25,13 @@ cv::Mat grayOf(const QImage &picture, double factor)
     QImage small = picture;
     if (factor < 1.0)
         small = picture.scaled(std::max(1, int(std::lround(picture.width() * factor))),
-                               std::max(1, int(std::lround(picture.height() * factor))),
-                               Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+                               std::max(1, int(std::lround(picture.height() * factor))), Qt::IgnoreAspectRatio,
+                               Qt::SmoothTransformation);
     small = small.convertToFormat(QImage::Format_Grayscale8);
     cv::Mat view(small.height(), small.width(), CV_8UC1, const_cast<uchar *>(small.constBits()),
                  size_t(small.bytesPerLine()));
     cv::Mat gray;
-    cv::equalizeHist(view, gray);       // copies out of the QImage's pixels
+    cv::equalizeHist(view, gray); // copies out of the QImage's pixels
     return gray;
 }
 
@@ -104,16 +104,14 @@ EyeBars findEyeBars(const QImage &picture, int workingEdge)
             // The eye line of a frontal face: about 0.38 of its height, eyes spanning the
             // middle three quarters of its width.
             const double cy = face.y + face.height * 0.38;
-            band = QRectF(face.x + face.width * 0.14, cy - face.height * 0.09, face.width * 0.72,
-                          face.height * 0.18);
+            band = QRectF(face.x + face.width * 0.14, cy - face.height * 0.09, face.width * 0.72, face.height * 0.18);
             if (!inFace.empty())
                 result.eyesFound += int(inFace.size());
         }
         // A little wider and taller than the eyes themselves, then back to the picture's size.
         const double padX = band.width() * 0.08, padY = band.height() * 0.2;
         band.adjust(-padX, -padY, padX, padY);
-        const QRectF full(band.x() / factor, band.y() / factor, band.width() / factor,
-                          band.height() / factor);
+        const QRectF full(band.x() / factor, band.y() / factor, band.width() / factor, band.height() / factor);
         result.bars.append(full.intersected(QRectF(QPointF(0, 0), QSizeF(picture.size()))));
     }
     return result;

@@ -93,8 +93,7 @@ std::optional<Similarity> Similarity::fromTransform(const QTransform &t, double 
     return Similarity(s, std::atan2(cb, ca) * DegreesPerRadian, QPointF(t.dx(), t.dy()));
 }
 
-Similarity Similarity::fromLandmarks(QPointF from1, QPointF from2, QPointF to1, QPointF to2,
-                                     double minDistance)
+Similarity Similarity::fromLandmarks(QPointF from1, QPointF from2, QPointF to1, QPointF to2, double minDistance)
 {
     const QPointF u = from2 - from1, v = to2 - to1;
     const double uu = QPointF::dotProduct(u, u), vv = QPointF::dotProduct(v, v);
@@ -136,13 +135,10 @@ std::optional<Similarity> Similarity::parse(const QString &text)
     return Similarity(values[0], values[1], QPointF(values[2], values[3]));
 }
 
-bool Similarity::fuzzyEquals(const Similarity &o, double scaleTol, double degreesTol,
-                             double shiftTol) const
+bool Similarity::fuzzyEquals(const Similarity &o, double scaleTol, double degreesTol, double shiftTol) const
 {
-    return std::abs(m_scale - o.m_scale) <= scaleTol
-        && std::abs(reduceDegrees(m_rotation - o.m_rotation)) <= degreesTol
-        && std::abs(m_shift.x() - o.m_shift.x()) <= shiftTol
-        && std::abs(m_shift.y() - o.m_shift.y()) <= shiftTol;
+    return std::abs(m_scale - o.m_scale) <= scaleTol && std::abs(reduceDegrees(m_rotation - o.m_rotation)) <= degreesTol
+           && std::abs(m_shift.x() - o.m_shift.x()) <= shiftTol && std::abs(m_shift.y() - o.m_shift.y()) <= shiftTol;
 }
 
 } // namespace Align

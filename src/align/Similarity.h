@@ -43,8 +43,7 @@ public:
     // landmarks clicked on each picture (from: the after picture, to: the before picture).
     // Throws AppError with a message for the user when the two landmarks of one picture are closer
     // than minDistance pixels, since their direction, and so the rotation, is then unknown.
-    static Similarity fromLandmarks(QPointF from1, QPointF from2, QPointF to1, QPointF to2,
-                                    double minDistance = 2.0);
+    static Similarity fromLandmarks(QPointF from1, QPointF from2, QPointF to1, QPointF to2, double minDistance = 2.0);
 
     // A short, locale-independent text that parse() reads back exactly, for storing an alignment:
     // "s=1.0425;r=-3.5;dx=12.25;dy=-40". Each number is written in the fewest digits that read
@@ -60,7 +59,7 @@ public:
     bool operator==(const Similarity &o) const
     {
         return m_scale == o.m_scale && m_rotation == o.m_rotation && m_shift.x() == o.m_shift.x()
-            && m_shift.y() == o.m_shift.y();
+               && m_shift.y() == o.m_shift.y();
     }
     bool operator!=(const Similarity &o) const { return !(*this == o); }
 

@@ -75,9 +75,8 @@ int startBelcara(const QString &folder, const StartupFiles &files)
 
     // Temporary copies left in the picture store by an import that a crash interrupted are
     // removed, off the window's thread (the store may hold many customer folders).
-    QThreadPool::globalInstance()->start([root = PictureStore::storeRoot(folder)] {
-        PictureStore::removeLeftoverCopies(root);
-    });
+    QThreadPool::globalInstance()->start(
+        [root = PictureStore::storeRoot(folder)] { PictureStore::removeLeftoverCopies(root); });
 
     // 5. The main window; its creation runs the optional login.
     auto *frmMain = new TfrmMain(folder);

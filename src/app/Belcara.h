@@ -24,4 +24,3 @@ int startBelcara(const QString &folder, const StartupFiles &files);
 // menu) speak Chinese, from Qt's translations installed with the system. The program's own texts
 // are not translated. Returns false when the translation is not installed.
 bool installQtTranslation(QApplication &app);
-

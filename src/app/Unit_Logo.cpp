@@ -36,8 +36,14 @@ TfrmLogo::TfrmLogo(QWidget *parent) : QDialog(parent, Qt::FramelessWindowHint | 
     Timer1->start();
 }
 
-void TfrmLogo::Timer1Timer() { accept(); }
-void TfrmLogo::Image1Click() { accept(); }
+void TfrmLogo::Timer1Timer()
+{
+    accept();
+}
+void TfrmLogo::Image1Click()
+{
+    accept();
+}
 
 bool TfrmLogo::eventFilter(QObject *watched, QEvent *event)
 {

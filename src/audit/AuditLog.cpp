@@ -15,7 +15,7 @@ namespace {
 struct ActionName {
     Action action;
     const char *code;
-    const char *label;      // UTF-8
+    const char *label; // UTF-8
 };
 
 const ActionName Names[] = {
@@ -111,8 +111,8 @@ QVariant field(const QStringList &fields, const QVariantList &row, const QString
 
 const QStringList &pictureColumns()
 {
-    static const QStringList c{QStringLiteral("手术前"),  QStringLiteral("手术前1"), QStringLiteral("手术前2"),
-                               QStringLiteral("手术后"),  QStringLiteral("手术后1"), QStringLiteral("手术后2")};
+    static const QStringList c{QStringLiteral("手术前"), QStringLiteral("手术前1"), QStringLiteral("手术前2"),
+                               QStringLiteral("手术后"), QStringLiteral("手术后1"), QStringLiteral("手术后2")};
     return c;
 }
 
@@ -136,8 +136,14 @@ const QVector<Action> &actions()
     return all;
 }
 
-QString code(Action action) { return QString::fromLatin1(nameOf(action).code); }
-QString label(Action action) { return QString::fromUtf8(nameOf(action).label); }
+QString code(Action action)
+{
+    return QString::fromLatin1(nameOf(action).code);
+}
+QString label(Action action)
+{
+    return QString::fromUtf8(nameOf(action).label);
+}
 
 QString labelOfCode(const QString &c)
 {
@@ -147,7 +153,10 @@ QString labelOfCode(const QString &c)
     return c;
 }
 
-void setUser(const QString &accountName) { loggedInUser() = accountName; }
+void setUser(const QString &accountName)
+{
+    loggedInUser() = accountName;
+}
 
 QString computerAccount()
 {
@@ -164,7 +173,10 @@ QString currentUser()
     return loggedInUser().isEmpty() ? computerAccount() : loggedInUser();
 }
 
-QString hostName() { return QSysInfo::machineHostName(); }
+QString hostName()
+{
+    return QSysInfo::machineHostName();
+}
 
 QString now()
 {

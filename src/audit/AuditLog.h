@@ -58,9 +58,9 @@ QString labelOfCode(const QString &code);
 struct Event {
     Action action = Action::Login;
     QString customerNo;
-    QVariant caseId;            // Surgery.id, when the event concerns one case
-    QString detail;             // column names, a category name, a version step; never values
-    QString user;               // empty: the current user
+    QVariant caseId; // Surgery.id, when the event concerns one case
+    QString detail;  // column names, a category name, a version step; never values
+    QString user;    // empty: the current user
 };
 
 // The user events are written for: the account that logged in, or, while nobody has (no login
@@ -78,8 +78,7 @@ QString now();
 void record(const QSqlDatabase &db, const Event &event);
 
 // Runs the change and records the event in one transaction (joining an open one).
-template <typename Change>
-void recordWith(const QSqlDatabase &db, const Event &event, Change change)
+template <typename Change> void recordWith(const QSqlDatabase &db, const Event &event, Change change)
 {
     Transaction t(db);
     change();

@@ -14,9 +14,7 @@ namespace {
 
 QString stamp(const QDate &day)
 {
-    return QDateTime(day, QTime(0, 0), Qt::LocalTime)
-        .toUTC()
-        .toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ"));
+    return QDateTime(day, QTime(0, 0), Qt::LocalTime).toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ"));
 }
 
 // The WHERE clause of a filter (and a position), with its values to bind in order.
@@ -110,18 +108,21 @@ qint64 exportCsv(const QSqlDatabase &db, const Filter &filter, QIODevice &out)
             throw AppError(QStringLiteral("无法写入导出文件：%1").arg(out.errorString()));
     };
     write(QByteArray("\xEF\xBB\xBF"));
-    const QStringList header{QStringLiteral("时间"),     QStringLiteral("使用人"), QStringLiteral("计算机"),
-                             QStringLiteral("操作"),     QStringLiteral("客户编号"), QStringLiteral("案例"),
+    const QStringList header{QStringLiteral("时间"), QStringLiteral("使用人"),   QStringLiteral("计算机"),
+                             QStringLiteral("操作"), QStringLiteral("客户编号"), QStringLiteral("案例"),
                              QStringLiteral("说明")};
     write(header.join(QLatin1Char(',')).toUtf8() + "\r\n");
     QVariantList binds;
-    const QString sql = QLatin1String(Columns) + where(filter, nullptr, binds) + QStringLiteral(" ORDER BY At DESC, id DESC");
+    const QString sql = QLatin1String(Columns) + where(filter, nullptr, binds)
+                        + QStringLiteral(" ORDER BY At DESC, id DESC");
     QSqlQuery q = Db::runPrepared(db, sql, binds);
     qint64 n = 0;
     while (q.next()) {
         const Event e = read(q);
-        const QStringList fields{localTime(e.at), e.user, e.host, AuditLog::labelOfCode(e.action), e.customerNo,
-                                 e.caseId.isNull() ? QString() : e.caseId.toString(), e.detail};
+        const QStringList fields{localTime(e.at), e.user,
+                                 e.host,          AuditLog::labelOfCode(e.action),
+                                 e.customerNo,    e.caseId.isNull() ? QString() : e.caseId.toString(),
+                                 e.detail};
         QStringList quoted;
         for (const QString &f : fields)
             quoted << csvField(f);

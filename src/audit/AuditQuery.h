@@ -13,19 +13,19 @@
 namespace AuditQuery {
 
 struct Filter {
-    QDate from;                 // local days, both included; null: open
+    QDate from; // local days, both included; null: open
     QDate to;
-    QString user;               // exact account name; empty: anybody
-    QString action;             // the stored code; empty: every action
-    QString customerNo;         // exact customer number; empty: any
+    QString user;       // exact account name; empty: anybody
+    QString action;     // the stored code; empty: every action
+    QString customerNo; // exact customer number; empty: any
 };
 
 struct Event {
     qint64 id = 0;
-    QString at;                 // as stored: UTC "yyyy-MM-ddTHH:mm:ss.zzzZ"
+    QString at; // as stored: UTC "yyyy-MM-ddTHH:mm:ss.zzzZ"
     QString user;
     QString host;
-    QString action;             // the stored code
+    QString action; // the stored code
     QString customerNo;
     QVariant caseId;
     QString detail;

@@ -67,10 +67,10 @@ QString systemError(int err)
 }
 
 struct Entry {
-    QByteArray sha;     // hex
+    QByteArray sha; // hex
     qint64 size = 0;
-    qint64 mtime = 0;   // nanoseconds since the epoch (pictures only; 0 for snapshots)
-    QString path;       // "pic/A1/1.jpg"
+    qint64 mtime = 0; // nanoseconds since the epoch (pictures only; 0 for snapshots)
+    QString path;     // "pic/A1/1.jpg"
 };
 
 QString objectPath(const QString &root, const QByteArray &sha)
@@ -89,8 +89,8 @@ QByteArray manifestText(const QVector<Entry> &entries)
 {
     QByteArray text;
     for (const Entry &e : entries)
-        text += e.sha + ' ' + QByteArray::number(e.size) + ' ' + QByteArray::number(e.mtime) + ' '
-                + encodePath(e.path) + '\n';
+        text += e.sha + ' ' + QByteArray::number(e.size) + ' ' + QByteArray::number(e.mtime) + ' ' + encodePath(e.path)
+                + '\n';
     return text;
 }
 
@@ -108,7 +108,8 @@ bool parseManifest(const QByteArray &text, QVector<Entry> *entries)
         e.size = f[1].toLongLong(&ok1);
         e.mtime = f[2].toLongLong(&ok2);
         e.path = QString::fromUtf8(QByteArray::fromPercentEncoding(f[3]));
-        if (!ok1 || !ok2 || e.path.isEmpty() || e.path.startsWith(QLatin1Char('/')) || e.path.contains(QLatin1String("..")))
+        if (!ok1 || !ok2 || e.path.isEmpty() || e.path.startsWith(QLatin1Char('/'))
+            || e.path.contains(QLatin1String("..")))
             return false;
         entries->append(e);
     }
@@ -144,7 +145,8 @@ void writeDurably(const QString &path, const QByteArray &bytes)
     }
     if (::rename(name.constData(), QFile::encodeName(path).constData()) != 0)
         throw AppError(QStringLiteral("无法写入 %1：%2").arg(path, systemError(errno)));
-    const int dir = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dir = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
+                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         ::fsync(dir);
         ::close(dir);
@@ -237,9 +239,10 @@ Entry storeObject(const QString &root, const QString &source, const QSet<QByteAr
     const int in = ::open(srcName.constData(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
         throw AppError(QStringLiteral("无法读取 %1：%2").arg(source, systemError(errno)));
-    const QString tmp = root + QStringLiteral("/objects/.tmp-%1-%2")
-                                   .arg(QCoreApplication::applicationPid())
-                                   .arg(QUuid::createUuid().toString(QUuid::Id128).left(12));
+    const QString tmp = root
+                        + QStringLiteral("/objects/.tmp-%1-%2")
+                              .arg(QCoreApplication::applicationPid())
+                              .arg(QUuid::createUuid().toString(QUuid::Id128).left(12));
     const QByteArray tmpName = QFile::encodeName(tmp);
     const int out = ::open(tmpName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (out < 0) {
@@ -492,7 +495,8 @@ void runPgTool(const QString &program, QStringList args, const QString &conninfo
         throw AppError(QStringLiteral("无法运行 %1（请安装 postgresql-client）").arg(program));
     p.waitForFinished(-1);
     if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-        throw AppError(QStringLiteral("%1 失败：%2").arg(program, QString::fromLocal8Bit(p.readAllStandardError()).trimmed()));
+        throw AppError(
+            QStringLiteral("%1 失败：%2").arg(program, QString::fromLocal8Bit(p.readAllStandardError()).trimmed()));
 }
 
 QStringList serverTables(const QSqlDatabase &db)
@@ -512,7 +516,8 @@ QMap<QString, qint64> serverRowCounts(const QSqlDatabase &db)
     QMap<QString, qint64> rows;
     for (const QString &t : serverTables(db)) {
         QSqlQuery q(db);
-        if (!q.exec(QStringLiteral("SELECT count(*) FROM \"%1\"").arg(QString(t).replace(QLatin1Char('"'), QLatin1String("\"\""))))
+        if (!q.exec(QStringLiteral("SELECT count(*) FROM \"%1\"")
+                        .arg(QString(t).replace(QLatin1Char('"'), QLatin1String("\"\""))))
             || !q.next())
             throw AppError(q.lastError().text());
         rows.insert(t, q.value(0).toLongLong());
@@ -666,7 +671,8 @@ Made make(const Source &source, const QString &target, int keep, const ProgressF
         // not mounted, not a clinic without photos: such a backup would, once rotated, leave no
         // backup with the photos.
         if (!QFileInfo(picRoot).isDir())
-            throw AppError(QStringLiteral("找不到图片文件夹 %1（共享文件夹没有连接？）：没有备份，以前的备份没有改动").arg(picRoot));
+            throw AppError(QStringLiteral("找不到图片文件夹 %1（共享文件夹没有连接？）：没有备份，以前的备份没有改动")
+                               .arg(picRoot));
         if (pics.isEmpty()) {
             qint64 before = 0;
             for (const Entry &e : std::as_const(previous))
@@ -876,7 +882,8 @@ Restored restore(const Source &source, const QString &backupFolder, const Progre
 {
     const Checked c = verify(backupFolder, progress);
     if (!c.problems.isEmpty())
-        throw AppError(QStringLiteral("备份未通过检查，不能恢复：\n%1").arg(c.problems.mid(0, 10).join(QLatin1Char('\n'))));
+        throw AppError(
+            QStringLiteral("备份未通过检查，不能恢复：\n%1").arg(c.problems.mid(0, 10).join(QLatin1Char('\n'))));
     if (c.server != source.server)
         throw AppError(c.server ? QStringLiteral("这是服务器数据库的备份，本机使用的是本地数据库")
                                 : QStringLiteral("这是本地数据库的备份，本机使用的是服务器数据库"));
@@ -907,8 +914,9 @@ Restored restore(const Source &source, const QString &backupFolder, const Progre
             throw AppError(QStringLiteral("还有 %1 个程序连接着服务器上的数据库：请先关闭其他工作站上的程序，再恢复")
                                .arg(q.value(0).toLongLong()));
     } else if (!lock.holdExclusive(dataDir + QStringLiteral("/Data.mdb"))) {
-        throw AppError(QStringLiteral("另一个程序正在使用数据库 %1：请先关闭所有使用它的程序（包括其他电脑上的），再恢复")
-                           .arg(dataDir + QStringLiteral("/Data.mdb")));
+        throw AppError(
+            QStringLiteral("另一个程序正在使用数据库 %1：请先关闭所有使用它的程序（包括其他电脑上的），再恢复")
+                .arg(dataDir + QStringLiteral("/Data.mdb")));
     }
 
     Progress p;
@@ -934,7 +942,8 @@ Restored restore(const Source &source, const QString &backupFolder, const Progre
                 if (!hashFile(dest, &sha, &size) || sha != e.sha)
                     throw AppError(QStringLiteral("恢复的 %1 与备份不符").arg(e.path));
                 if (e.mtime > 0) {
-                    const struct timespec times[2] = {{0, UTIME_OMIT}, {time_t(e.mtime / 1000000000), long(e.mtime % 1000000000)}};
+                    const struct timespec times[2] = {{0, UTIME_OMIT},
+                                                      {time_t(e.mtime / 1000000000), long(e.mtime % 1000000000)}};
                     ::utimensat(AT_FDCWD, QFile::encodeName(dest).constData(), times, 0);
                 }
                 r.files++;
@@ -984,8 +993,8 @@ Restored restore(const Source &source, const QString &backupFolder, const Progre
                   source.conninfo);
         runPgTool(QStringLiteral("pg_restore"),
                   {QStringLiteral("--clean"), QStringLiteral("--if-exists"), QStringLiteral("--no-owner"),
-                   QStringLiteral("--no-privileges"), QStringLiteral("--single-transaction"), QStringLiteral("--exit-on-error"),
-                   restoredDb},
+                   QStringLiteral("--no-privileges"), QStringLiteral("--single-transaction"),
+                   QStringLiteral("--exit-on-error"), restoredDb},
                   source.conninfo);
         r.rows = serverRowCounts(server->db());
     } else {
@@ -1000,11 +1009,13 @@ Restored restore(const Source &source, const QString &backupFolder, const Progre
         moveOrFail(restoredDb, current);
     }
     QDir().mkpath(r.picturesAside);
-    const QStringList children = QDir(picRoot).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    const QStringList children = QDir(picRoot).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden
+                                                         | QDir::System);
     for (const QString &child : children)
         if (!child.startsWith(QLatin1Char('.')))
             moveOrFail(picRoot + QLatin1Char('/') + child, r.picturesAside + QLatin1Char('/') + child);
-    for (const QString &child : QDir(staging).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System))
+    for (const QString &child :
+         QDir(staging).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System))
         moveOrFail(staging + QLatin1Char('/') + child, picRoot + QLatin1Char('/') + child);
     QDir().rmdir(staging);
 
@@ -1012,7 +1023,8 @@ Restored restore(const Source &source, const QString &backupFolder, const Progre
     if (!source.server) {
         sqlite3 *db = nullptr;
         QString integrity;
-        sqlite3_open_v2(QFile::encodeName(dataDir + QStringLiteral("/Data.mdb")).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_open_v2(QFile::encodeName(dataDir + QStringLiteral("/Data.mdb")).constData(), &db, SQLITE_OPEN_READONLY,
+                        nullptr);
         r.rows = sqliteRowCounts(db, &integrity);
         sqlite3_close(db);
         if (integrity != QLatin1String("ok"))
@@ -1063,7 +1075,7 @@ static int lockFile(const QString &databasePath, short type)
     if (fd < 0)
         fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return -2;     // no lock file can be had: a user who may only read, on an old installation
+        return -2; // no lock file can be had: a user who may only read, on an old installation
     struct flock fl {};
     fl.l_type = type;
     fl.l_whence = SEEK_SET;

@@ -36,15 +36,15 @@ QString rootFolder(const QString &target);
 
 // Where the records are: the installation's Data/Data.mdb, or a server.
 struct Source {
-    QString programFolder;      // ends in "/"; holds Data/ and pic/
+    QString programFolder; // ends in "/"; holds Data/ and pic/
     bool server = false;
-    QString conninfo;           // libpq keywords (server only); a password= in it goes through the environment
+    QString conninfo; // libpq keywords (server only); a password= in it goes through the environment
     // The program's connection in which events are recorded (empty: none is recorded).
     QString auditConnection;
 };
 
 struct Progress {
-    QString stage;              // what is being done, for the user
+    QString stage; // what is being done, for the user
     qint64 filesDone = 0;
     qint64 filesTotal = 0;
     qint64 bytesDone = 0;
@@ -57,10 +57,10 @@ using ProgressFn = std::function<bool(const Progress &)>;
 class Cancelled {};
 
 struct Made {
-    QString folder;             // the new backup's folder
+    QString folder; // the new backup's folder
     qint64 files = 0, bytes = 0;
-    qint64 copiedFiles = 0, copiedBytes = 0;    // what had to be read and written this time
-    QStringList removed;        // backups removed by rotation
+    qint64 copiedFiles = 0, copiedBytes = 0; // what had to be read and written this time
+    QStringList removed;                     // backups removed by rotation
 };
 
 // Makes a backup of source under rootFolder(target), keeping the newest `keep` complete backups
@@ -84,8 +84,8 @@ Checked verify(const QString &backupFolder, const ProgressFn &progress = {});
 QStringList completeBackups(const QString &target);
 
 struct Restored {
-    QString databaseAside;      // where the database that was replaced now is (file or dump)
-    QString picturesAside;      // where the picture store that was replaced now is
+    QString databaseAside; // where the database that was replaced now is (file or dump)
+    QString picturesAside; // where the picture store that was replaced now is
     qint64 files = 0;
     QMap<QString, qint64> rows;
 };

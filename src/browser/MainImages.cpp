@@ -30,7 +30,7 @@ QIcon mainImage(int index)
     case 1: dottedArrow(p, true, false); break;
     case 2: dottedArrow(p, false, false); break;
     case 3: dottedArrow(p, false, true); break;
-    case 4: {   // folder with a magnifying glass
+    case 4: { // folder with a magnifying glass
         p.setPen(QColor(128, 96, 0));
         p.setBrush(QColor(255, 216, 96));
         p.drawRect(1, 5, 11, 8);
@@ -42,7 +42,7 @@ QIcon mainImage(int index)
         p.drawLine(QPointF(12, 11), QPointF(15, 14.5));
         break;
     }
-    case 5: {   // monitor
+    case 5: { // monitor
         p.setPen(QColor(64, 64, 64));
         p.setBrush(QColor(192, 192, 192));
         p.drawRect(1, 1, 13, 10);
@@ -51,7 +51,7 @@ QIcon mainImage(int index)
         p.fillRect(3, 14, 10, 1, QColor(64, 64, 64));
         break;
     }
-    case 6: {   // picture document
+    case 6: { // picture document
         p.setPen(QColor(64, 64, 64));
         p.setBrush(Qt::white);
         p.drawRect(2, 1, 11, 13);
@@ -60,7 +60,7 @@ QIcon mainImage(int index)
         p.fillRect(8, 5, 2, 2, QColor(255, 224, 0));
         break;
     }
-    case 7: {   // key
+    case 7: { // key
         p.setRenderHint(QPainter::Antialiasing);
         p.setPen(QPen(QColor(128, 96, 0), 1.2));
         p.setBrush(QColor(232, 192, 64));

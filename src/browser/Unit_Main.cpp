@@ -70,9 +70,9 @@ TfrmMain::TfrmMain(const QString &programFolder, QWidget *parent)
     connect(m_ui->DBEdit5, &QLineEdit::textChanged, this, [this] { DBEdit5Change(); });
     // A double-click anywhere on the case list opens its current case's customer: on a row, on
     // the blank area below the rows, or on the title row.
-    for (QWidget *part : {static_cast<QWidget *>(m_ui->DBGrid2->viewport()),
-                          static_cast<QWidget *>(m_ui->DBGrid2->horizontalHeader()),
-                          static_cast<QWidget *>(m_ui->DBGrid2->verticalHeader())})
+    for (QWidget *part :
+         {static_cast<QWidget *>(m_ui->DBGrid2->viewport()), static_cast<QWidget *>(m_ui->DBGrid2->horizontalHeader()),
+          static_cast<QWidget *>(m_ui->DBGrid2->verticalHeader())})
         part->installEventFilter(this);
 
     guarded(this, [this] { FormCreate(); });
@@ -93,8 +93,7 @@ TfrmMain::~TfrmMain()
 void TfrmMain::buildActions()
 {
     dataSetActions = new DataSetActions(this, [this] {
-        return QList<QWidget *>{m_ui->CoolBar1, m_ui->Panel1, m_ui->PlPicSpace,
-                                m_ui->PageControl->currentWidget()};
+        return QList<QWidget *>{m_ui->CoolBar1, m_ui->Panel1, m_ui->PlPicSpace, m_ui->PageControl->currentWidget()};
     });
     auto name = [](QAction *a, const char *n, const QString &caption, int image) {
         a->setObjectName(QString::fromLatin1(n));
@@ -243,12 +242,15 @@ void TfrmMain::bindData()
     DataBinding::bindGrid(m_ui->DBGrid2, adq_Surgery, {Column{no, {}, -1}, Column{QStringLiteral("手术小类"), {}, 84}});
     DataBinding::bindGrid(m_ui->DBGrid1, adt_Surgery,
                           {Column{QStringLiteral("手术大类"), {}, 77}, Column{QStringLiteral("手术小类"), {}, 76}});
-    const struct { QLineEdit *edit; DataSet *ds; const char *field; } fields[] = {
-        {m_ui->DBEdit1, adt_Userinfo, "客户编号"}, {m_ui->DBEdit2, adt_Userinfo, "用户姓名"},
-        {m_ui->DBEdit3, adt_Userinfo, "性别"},     {m_ui->DBEdit4, adt_Userinfo, "年龄"},
-        {m_ui->DBEdit6, adt_Userinfo, "电话"},     {m_ui->DBEdit5, adt_Userinfo, "地址"},
-        {m_ui->DBEdit7, adt_Surgery, "手术日期"},  {m_ui->DBEdit8, adt_Surgery, "手术医生"},
-        {m_ui->DBEdit9, adt_Surgery, "金额"}};
+    const struct {
+        QLineEdit *edit;
+        DataSet *ds;
+        const char *field;
+    } fields[] = {{m_ui->DBEdit1, adt_Userinfo, "客户编号"}, {m_ui->DBEdit2, adt_Userinfo, "用户姓名"},
+                  {m_ui->DBEdit3, adt_Userinfo, "性别"},     {m_ui->DBEdit4, adt_Userinfo, "年龄"},
+                  {m_ui->DBEdit6, adt_Userinfo, "电话"},     {m_ui->DBEdit5, adt_Userinfo, "地址"},
+                  {m_ui->DBEdit7, adt_Surgery, "手术日期"},  {m_ui->DBEdit8, adt_Surgery, "手术医生"},
+                  {m_ui->DBEdit9, adt_Surgery, "金额"}};
     for (const auto &f : fields)
         DataBinding::bindLineEdit(f.edit, f.ds, QString::fromUtf8(f.field), true);
 
@@ -333,11 +335,20 @@ void TfrmMain::ApplyFilter()
     openListWith(Statements::filter(f));
 }
 
-void TfrmMain::bbtn_ShowClick() { ApplyFilter(); }
+void TfrmMain::bbtn_ShowClick()
+{
+    ApplyFilter();
+}
 
-void TfrmMain::BitBtn1Click() { openListWith(Statements::showAll()); }
+void TfrmMain::BitBtn1Click()
+{
+    openListWith(Statements::showAll());
+}
 
-void TfrmMain::ApplySearch(const QString &where) { openListWith(Statements::search(where)); }
+void TfrmMain::ApplySearch(const QString &where)
+{
+    openListWith(Statements::search(where));
+}
 
 void TfrmMain::RefreshData()
 {
@@ -363,7 +374,10 @@ void TfrmMain::DBEdit5Change()
 
 // ---- commands ------------------------------------------------------------------------------
 
-void TfrmMain::ac_CloseExecute() { close(); }
+void TfrmMain::ac_CloseExecute()
+{
+    close();
+}
 
 bool TfrmMain::FormClose()
 {
@@ -470,17 +484,23 @@ void TfrmMain::ac_OpenTypeExecute()
 
 // ---- settings ------------------------------------------------------------------------------
 
-bool TfrmMain::ReadOpenSetting() const { return Settings::readOpen(); }
+bool TfrmMain::ReadOpenSetting() const
+{
+    return Settings::readOpen();
+}
 
 void TfrmMain::WriteOpenSetting(bool open)
 {
     if (open == m_lastOpen)
         return;
-    Settings::writeOpen(open);      // raises "Unable to write to ..."; nothing remembered then
+    Settings::writeOpen(open); // raises "Unable to write to ..."; nothing remembered then
     m_lastOpen = open;
 }
 
-QString TfrmMain::ReadHospitalNo() const { return Settings::readHospitalNo(); }
+QString TfrmMain::ReadHospitalNo() const
+{
+    return Settings::readHospitalNo();
+}
 
 void TfrmMain::SaveHospitalNo(const QString &number)
 {

@@ -37,7 +37,7 @@ public:
 
     // Handlers.
     void FormCreate();
-    bool FormClose();                   // true when the window may close
+    bool FormClose(); // true when the window may close
     void FormResize();
     void ac_CloseExecute();
     void ac_ManagerExecute();
@@ -45,7 +45,7 @@ public:
     void ac_SearchExecute();
     void ac_SetNoExecute();
     void UserManagerNClick();
-    void AuditNClick();         // the audit log viewer, for administrators
+    void AuditNClick(); // the audit log viewer, for administrators
     void ac_AboutExecute();
     void ac_OpenTypeExecute();
     void cbox_StairChange();
@@ -81,12 +81,11 @@ public:
     TableDataSet *adt_Userinfo = nullptr;
     TableDataSet *adt_Surgery = nullptr;
     DataSetActions *dataSetActions = nullptr;
-    QAction *DataSetFirst1 = nullptr, *DataSetPrior1 = nullptr, *DataSetNext1 = nullptr,
-            *DataSetLast1 = nullptr, *ac_Search = nullptr, *ac_Manager = nullptr,
-            *ac_Close = nullptr, *ac_About = nullptr, *ac_SetNo = nullptr, *ac_OpenType = nullptr;
-    QAction *N2 = nullptr, *N3 = nullptr, *F1 = nullptr, *P1 = nullptr, *N1 = nullptr,
-            *L1 = nullptr, *N9 = nullptr, *N10 = nullptr, *SetNoN = nullptr,
-            *UserManagerN = nullptr, *AuditN = nullptr, *N4 = nullptr, *N7 = nullptr;
+    QAction *DataSetFirst1 = nullptr, *DataSetPrior1 = nullptr, *DataSetNext1 = nullptr, *DataSetLast1 = nullptr,
+            *ac_Search = nullptr, *ac_Manager = nullptr, *ac_Close = nullptr, *ac_About = nullptr, *ac_SetNo = nullptr,
+            *ac_OpenType = nullptr;
+    QAction *N2 = nullptr, *N3 = nullptr, *F1 = nullptr, *P1 = nullptr, *N1 = nullptr, *L1 = nullptr, *N9 = nullptr,
+            *N10 = nullptr, *SetNoN = nullptr, *UserManagerN = nullptr, *AuditN = nullptr, *N4 = nullptr, *N7 = nullptr;
     QMenu *menuFile = nullptr, *menuView = nullptr, *menuOptions = nullptr, *menuHelp = nullptr;
 
 protected:
@@ -104,8 +103,8 @@ private:
 
     std::unique_ptr<Ui::TfrmMain> m_ui;
     QString m_folder;
-    QString m_lastHospitalNo;           // the last number written in this run
-    bool m_lastOpen = false;            // the last Open state read or written
+    QString m_lastHospitalNo; // the last number written in this run
+    bool m_lastOpen = false;  // the last Open state read or written
     bool m_loginCancelled = false;
     PicturePanelController *m_pictures = nullptr;
 };

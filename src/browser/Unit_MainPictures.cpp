@@ -22,9 +22,9 @@ class PicturePanelController : public QObject {
 public:
     explicit PicturePanelController(TfrmMain *w) : QObject(w), m_w(w) {}
 
-    bool caseRowsReset = false;     // the customer's cases were just re-read
-    PreviewGroup previews;          // the shown case's previews; a new case abandons the old
-    int acceptedBeforeWidth = -1;   // the last before-column width the splitter accepted
+    bool caseRowsReset = false;   // the customer's cases were just re-read
+    PreviewGroup previews;        // the shown case's previews; a new case abandons the old
+    int acceptedBeforeWidth = -1; // the last before-column width the splitter accepted
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
@@ -222,9 +222,15 @@ void TfrmMain::PlPicSpaceResize()
     m_pictures->acceptedBeforeWidth = before;
 }
 
-void TfrmMain::Pl_BeforeResize() { ArrangePictures(m_ui->Pl_Before); }
+void TfrmMain::Pl_BeforeResize()
+{
+    ArrangePictures(m_ui->Pl_Before);
+}
 
-void TfrmMain::Pl_AfterResize() { ArrangePictures(m_ui->Pl_After); }
+void TfrmMain::Pl_AfterResize()
+{
+    ArrangePictures(m_ui->Pl_After);
+}
 
 bool TfrmMain::Splitter1CanResize(int newBeforeWidth)
 {

@@ -53,7 +53,7 @@ void TPictureControl::mouseReleaseEvent(QMouseEvent *event)
 {
     // With Ctrl held a click is the first half of the double-click that opens the comparison.
     const bool click = m_pressed && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())
-        && !(event->modifiers() & Qt::ControlModifier);
+                       && !(event->modifiers() & Qt::ControlModifier);
     m_pressed = false;
     if (click)
         emit clicked();
@@ -203,7 +203,7 @@ void TPanelImage::previewArrived(int serial, const PreviewResult &result)
 {
     if (!result.ok()) {
         if (onFailed) {
-            onFailed(this, result.error);   // may remove this frame: nothing follows
+            onFailed(this, result.error); // may remove this frame: nothing follows
             return;
         }
         m_natural = QSize();

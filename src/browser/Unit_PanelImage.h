@@ -100,10 +100,10 @@ private:
     quint64 m_generation = 0;
     QSize deviceSize(QSize logical) const;
 
-    QSize m_asked;                  // the largest size asked of the decoder so far, in device pixels
-    qreal m_askedRatio = 0;         // the device pixel ratio it was asked for
-    int m_serial = 0;               // requests made, and the latest one whose preview is shown
+    QSize m_asked;          // the largest size asked of the decoder so far, in device pixels
+    qreal m_askedRatio = 0; // the device pixel ratio it was asked for
+    int m_serial = 0;       // requests made, and the latest one whose preview is shown
     int m_shownSerial = 0;
-    QPointer<QFrame> m_frame;       // Panel, while it exists
-    QTimer *m_sharpen = nullptr;    // re-decodes a preview that became too small for the frame
+    QPointer<QFrame> m_frame;    // Panel, while it exists
+    QTimer *m_sharpen = nullptr; // re-decodes a preview that became too small for the frame
 };

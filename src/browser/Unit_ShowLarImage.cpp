@@ -5,8 +5,8 @@
 #include <QVBoxLayout>
 
 TfrmLarImage::TfrmLarImage(QImage picture)
-    : QDialog(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                           | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint)
+    : QDialog(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint
+                           | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("frmLarImage"));
     setWindowTitle(QStringLiteral("大图"));

@@ -36,8 +36,8 @@ CompareCase caseAt(const TfrmMain *w, const DataSet *ds, int row)
     c.customerNo = value("客户编号").toString();
     const QVariant date = value("手术日期");
     const QString day = date.canConvert<QDateTime>() && date.toDateTime().isValid()
-        ? date.toDateTime().toString(QStringLiteral("yyyy-MM-dd"))
-        : date.toString().left(10);
+                            ? date.toDateTime().toString(QStringLiteral("yyyy-MM-dd"))
+                            : date.toString().left(10);
     c.title = (value("手术小类").toString() + QLatin1Char(' ') + day).trimmed();
     for (int i = 0; i < 6; ++i) {
         ComparePicture &p = c.pictures[i];
@@ -125,7 +125,7 @@ QAction *addCompareEntries(TfrmMain *w)
     QAction *entry = w->menuView->addAction(action->text());
     entry->setObjectName(QStringLiteral("CompareN"));
     entry->setShortcut(action->shortcut());
-    entry->setShortcutContext(Qt::WidgetShortcut);     // shown in the menu; the window's action answers
+    entry->setShortcutContext(Qt::WidgetShortcut); // shown in the menu; the window's action answers
     QObject::connect(entry, &QAction::triggered, action, &QAction::trigger);
 
     // The command-bar button, before the gap that precedes 退出.
@@ -141,7 +141,8 @@ QAction *addCompareEntries(TfrmMain *w)
     QAction *before = nullptr;
     const QList<QAction *> items = bar->actions();
     for (int i = 0; i < items.size(); ++i)
-        if (bar->widgetForAction(items.at(i)) && bar->widgetForAction(items.at(i))->objectName() == QLatin1String("btn_ac_Close"))
+        if (bar->widgetForAction(items.at(i))
+            && bar->widgetForAction(items.at(i))->objectName() == QLatin1String("btn_ac_Close"))
             before = i > 0 ? items.at(i - 1) : items.at(i);
     if (before)
         bar->insertWidget(before, b);

@@ -10,18 +10,18 @@
 class TfrmMain;
 
 struct ComparePicture {
-    QString stored;         // as the case row stores it (names the picture in stored alignments)
-    QString path;           // the file, resolved against the program folder
-    bool after = false;     // one of the case's after pictures
-    int slot = 0;           // 0 to 2 within its kind
+    QString stored;     // as the case row stores it (names the picture in stored alignments)
+    QString path;       // the file, resolved against the program folder
+    bool after = false; // one of the case's after pictures
+    int slot = 0;       // 0 to 2 within its kind
     bool isEmpty() const { return path.isEmpty(); }
 };
 
 struct CompareCase {
-    qint64 id = 0;          // 0 when no case is current
+    qint64 id = 0; // 0 when no case is current
     QString customerNo;
-    QString title;          // what the strip shows for the case: its minor category and date
-    ComparePicture pictures[6];     // before 0..2, then after 0..2; empty where the case has none
+    QString title;              // what the strip shows for the case: its minor category and date
+    ComparePicture pictures[6]; // before 0..2, then after 0..2; empty where the case has none
 
     const ComparePicture &picture(bool after, int slot) const { return pictures[(after ? 3 : 0) + slot]; }
     // The first picture of a kind; nullptr when the case has none.

@@ -5,7 +5,7 @@
 
 namespace {
 
-constexpr double PaneGap = 4.0;     // view pixels between the two halves, side by side
+constexpr double PaneGap = 4.0; // view pixels between the two halves, side by side
 
 QPointF paneCentre(const QRectF &pane)
 {
@@ -17,8 +17,8 @@ QPointF paneCentre(const QRectF &pane)
 bool CompareState::operator==(const CompareState &o) const
 {
     return mode == o.mode && zoom == o.zoom && centre == o.centre && fitted == o.fitted && linked == o.linked
-        && afterOffset == o.afterOffset && wipeOrientation == o.wipeOrientation
-        && wipePosition == o.wipePosition && opacity == o.opacity;
+           && afterOffset == o.afterOffset && wipeOrientation == o.wipeOrientation && wipePosition == o.wipePosition
+           && opacity == o.opacity;
 }
 
 double CompareState::clampZoom(double z)

@@ -36,8 +36,8 @@ struct CompareState {
     QPointF afterOffset;
     // Wipe: Qt::Vertical divides left (before) from right (after); Horizontal top from bottom.
     Qt::Orientation wipeOrientation = Qt::Vertical;
-    double wipePosition = 0.5;      // share of the width (or height) left of (above) the divider
-    double opacity = 0.5;           // overlay: the after picture's, 0 to 1
+    double wipePosition = 0.5; // share of the width (or height) left of (above) the divider
+    double opacity = 0.5;      // overlay: the after picture's, 0 to 1
 
     bool operator==(const CompareState &o) const;
     bool operator!=(const CompareState &o) const { return !(*this == o); }

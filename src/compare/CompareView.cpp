@@ -21,8 +21,8 @@ namespace {
 constexpr int BaseEdge = 1600;
 // A level may be magnified this much before a finer one is asked for.
 constexpr double Magnify = 1.05;
-constexpr double DividerGrip = 6.0;     // view pixels either side of the wipe divider
-constexpr double ClickSlop = 3.0;       // a press that moves less is a click
+constexpr double DividerGrip = 6.0; // view pixels either side of the wipe divider
+constexpr double ClickSlop = 3.0;   // a press that moves less is a click
 
 struct Decoded {
     QImage image;
@@ -191,9 +191,18 @@ void CompareView::waitUntilLoaded()
     }
 }
 
-QString CompareView::picturePath(Side side) const { return pic(side).path; }
-QSize CompareView::pictureSize(Side side) const { return pic(side).natural; }
-QImage CompareView::workingImage(Side side) const { return pic(side).base.image; }
+QString CompareView::picturePath(Side side) const
+{
+    return pic(side).path;
+}
+QSize CompareView::pictureSize(Side side) const
+{
+    return pic(side).natural;
+}
+QImage CompareView::workingImage(Side side) const
+{
+    return pic(side).base.image;
+}
 
 // Asks for a finer decode of each side whose best level would now be magnified.
 void CompareView::askForDetail()
@@ -214,8 +223,7 @@ void CompareView::askForDetail()
         // A little above what is needed, so a small further zoom needs no new decode.
         const double ask = std::min(1.0, need * 1.25);
         p.detailAsked = ask;
-        request(side, QSize(int(std::ceil(p.natural.width() * ask)), int(std::ceil(p.natural.height() * ask))),
-                true);
+        request(side, QSize(int(std::ceil(p.natural.width() * ask)), int(std::ceil(p.natural.height() * ask))), true);
     }
 }
 
@@ -258,7 +266,10 @@ void CompareView::setMode(Mode mode)
     setState(s);
 }
 
-void CompareView::setLinked(bool linked) { change(m_state.withLinked(linked)); }
+void CompareView::setLinked(bool linked)
+{
+    change(m_state.withLinked(linked));
+}
 
 void CompareView::setOpacity(double opacity)
 {
@@ -274,9 +285,15 @@ void CompareView::setWipeOrientation(Qt::Orientation orientation)
     change(s);
 }
 
-void CompareView::fit() { change(m_state.fittedTo(size(), referenceRect())); }
+void CompareView::fit()
+{
+    change(m_state.fittedTo(size(), referenceRect()));
+}
 
-void CompareView::actualSize() { change(m_state.withZoom(1.0 / devicePixelRatioF())); }
+void CompareView::actualSize()
+{
+    change(m_state.withZoom(1.0 / devicePixelRatioF()));
+}
 
 void CompareView::zoomBy(double factor)
 {
@@ -285,7 +302,7 @@ void CompareView::zoomBy(double factor)
     // Side by side, the pointer over neither half zooms around the before half's centre.
     const Side side = sideAt(point);
     const QPointF inPane = m_state.paneRect(size(), side).contains(point) ? point
-                                                                           : m_state.paneRect(size(), side).center();
+                                                                          : m_state.paneRect(size(), side).center();
     change(m_state.zoomedAt(size(), side, inPane, factor));
 }
 
@@ -408,7 +425,7 @@ void CompareView::drawMarkers(QPainter &p) const
         // Markers sit where their side is drawn: its own half, side by side; the one view otherwise.
         const Side pane = m_state.mode == Mode::SideBySide ? side : Side::Before;
         const QTransform toView = (side == Side::After ? m_alignment.toTransform() : QTransform())
-            * m_state.referenceToView(size(), pane);
+                                  * m_state.referenceToView(size(), pane);
         for (int i = 0; i < points.size(); ++i) {
             const QPointF at = toView.map(points.at(i));
             p.setPen(QPen(Qt::black, 3));
@@ -468,8 +485,7 @@ void CompareView::mouseMoveEvent(QMouseEvent *event)
     const QPointF at = event->position();
     if (m_drag == Drag::None) {
         if (!m_picking)
-            setCursor(nearDivider(at) ? (m_state.wipeOrientation == Qt::Vertical ? Qt::SplitHCursor
-                                                                                   : Qt::SplitVCursor)
+            setCursor(nearDivider(at) ? (m_state.wipeOrientation == Qt::Vertical ? Qt::SplitHCursor : Qt::SplitVCursor)
                                       : Qt::ArrowCursor);
         return;
     }
@@ -536,19 +552,10 @@ void CompareView::keyPressEvent(QKeyEvent *event)
     }
     switch (event->key()) {
     case Qt::Key_Plus:
-    case Qt::Key_Equal:
-        zoomBy(1.25);
-        break;
-    case Qt::Key_Minus:
-        zoomBy(1 / 1.25);
-        break;
-    case Qt::Key_F:
-        fit();
-        break;
-    case Qt::Key_1:
-        actualSize();
-        break;
-    default:
-        QWidget::keyPressEvent(event);
+    case Qt::Key_Equal: zoomBy(1.25); break;
+    case Qt::Key_Minus: zoomBy(1 / 1.25); break;
+    case Qt::Key_F: fit(); break;
+    case Qt::Key_1: actualSize(); break;
+    default: QWidget::keyPressEvent(event);
     }
 }

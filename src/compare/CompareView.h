@@ -70,12 +70,12 @@ public:
     void setState(const State &state);
     void setMode(Mode mode);
     void setLinked(bool linked);
-    void setOpacity(double opacity);                    // 0 to 1
+    void setOpacity(double opacity); // 0 to 1
     void setWipeOrientation(Qt::Orientation orientation);
 
     void fit();
-    void actualSize();                                  // 1:1, around the centre
-    void zoomBy(double factor);                         // around the pointer when it is over the view
+    void actualSize();          // 1:1, around the centre
+    void zoomBy(double factor); // around the pointer when it is over the view
     // The before-picture region the (before side of the) view shows, in its pixels.
     QRectF visibleRegion() const;
 
@@ -105,15 +105,15 @@ protected:
 private:
     struct Level {
         QImage image;
-        double scale = 0;           // level pixels per full-resolution pixel
+        double scale = 0; // level pixels per full-resolution pixel
     };
     struct Picture {
         QString path;
         QSize natural;
-        Level base;                 // fitted views
-        Level detail;               // finer, when zoomed in
-        int serial = 0;             // the load the decodes belong to
-        double detailAsked = 0;     // the finest scale asked for and not yet arrived
+        Level base;             // fitted views
+        Level detail;           // finer, when zoomed in
+        int serial = 0;         // the load the decodes belong to
+        double detailAsked = 0; // the finest scale asked for and not yet arrived
         bool failed = false;
     };
     struct Request;

@@ -82,14 +82,16 @@ void CompareWindow::buildControls()
         return b;
     };
     using Mode = CompareView::Mode;
-    m_side = addKeyAction("ac_SideBySide", QStringLiteral("并排(&S)"), Qt::Key_S, [this] { m_view->setMode(Mode::SideBySide); });
+    m_side = addKeyAction("ac_SideBySide", QStringLiteral("并排(&S)"), Qt::Key_S,
+                          [this] { m_view->setMode(Mode::SideBySide); });
     m_wipe = addKeyAction("ac_Wipe", QStringLiteral("划像(&W)"), Qt::Key_W, [this] {
         // Chosen again, the divider turns: left|right, then top/bottom.
         if (m_view->state().mode == Mode::Wipe)
             m_view->setWipeOrientation(m_view->state().wipeOrientation == Qt::Vertical ? Qt::Horizontal : Qt::Vertical);
         m_view->setMode(Mode::Wipe);
     });
-    m_overlay = addKeyAction("ac_Overlay", QStringLiteral("叠加(&O)"), Qt::Key_O, [this] { m_view->setMode(Mode::Overlay); });
+    m_overlay = addKeyAction("ac_Overlay", QStringLiteral("叠加(&O)"), Qt::Key_O,
+                             [this] { m_view->setMode(Mode::Overlay); });
     for (QAction *a : {m_side, m_wipe, m_overlay}) {
         a->setCheckable(true);
         button(a);
@@ -115,7 +117,8 @@ void CompareWindow::buildControls()
                  [this] { m_view->setOpacity(std::min(1.0, m_view->state().opacity + 0.1)); });
 
     bar->addSpacing(6);
-    m_lock = addKeyAction("ac_Lock", QStringLiteral("锁定(&L)"), Qt::Key_L, [this] { m_view->setLinked(m_lock->isChecked()); });
+    m_lock = addKeyAction("ac_Lock", QStringLiteral("锁定(&L)"), Qt::Key_L,
+                          [this] { m_view->setLinked(m_lock->isChecked()); });
     m_lock->setCheckable(true);
     m_lock->setChecked(true);
     button(m_lock);
@@ -433,7 +436,8 @@ void CompareWindow::updateStatus()
             parts << (left ? QStringLiteral("左图无法显示") : QStringLiteral("右图无法显示"));
     }
     if (m_picking)
-        parts << QStringLiteral("选点对齐：在左图和右图上各点两个相同的标志点（如两眼瞳孔），左图 %1/2，右图 %2/2，Esc 取消")
+        parts << QStringLiteral(
+                     "选点对齐：在左图和右图上各点两个相同的标志点（如两眼瞳孔），左图 %1/2，右图 %2/2，Esc 取消")
                      .arg(m_pickBefore.size())
                      .arg(m_pickAfter.size());
     else if (m_aligned == Aligned::Manual)

@@ -68,8 +68,8 @@ void write(const QSqlDatabase &db, qint64 caseId, const QString &customerNo, con
     Db::runPrepared(db,
                     QStringLiteral("INSERT INTO CaseConsent (CaseId, Level, SignedOn, Note, ChangedAt, ChangedBy) "
                                    "VALUES (?, ?, ?, ?, ?, ?)"),
-                    {caseId, static_cast<int>(record.level), dateValue(record.signedOn), record.note,
-                     AuditLog::now(), AuditLog::currentUser()});
+                    {caseId, static_cast<int>(record.level), dateValue(record.signedOn), record.note, AuditLog::now(),
+                     AuditLog::currentUser()});
     AuditLog::Event e;
     e.action = AuditLog::Action::ConsentChanged;
     e.customerNo = customerNo;

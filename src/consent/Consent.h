@@ -25,12 +25,9 @@ Level fromInt(int value);
 
 struct Record {
     Level level = Level::RecordOnly;
-    QDate signedOn;     // invalid: not given
+    QDate signedOn; // invalid: not given
     QString note;
-    bool operator==(const Record &o) const
-    {
-        return level == o.level && signedOn == o.signedOn && note == o.note;
-    }
+    bool operator==(const Record &o) const { return level == o.level && signedOn == o.signedOn && note == o.note; }
     bool operator!=(const Record &o) const { return !(*this == o); }
 };
 

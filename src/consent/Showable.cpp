@@ -57,12 +57,12 @@ QVector<Major> load(const QSqlDatabase &db, Consent::Level atLeast)
         columns += QStringLiteral(", s.") + QString::fromUtf8(c);
     for (const char *c : AfterColumns)
         columns += QStringLiteral(", s.") + QString::fromUtf8(c);
-    QSqlQuery q = Db::runPrepared(
-        db,
-        QStringLiteral("SELECT s.id, s.手术大类, s.手术小类, s.手术日期, s.手术医生, c.Level%1 "
-                       "FROM Surgery s JOIN CaseConsent c ON c.CaseId = s.id WHERE c.Level >= ?")
-            .arg(columns),
-        {static_cast<int>(atLeast)});
+    QSqlQuery q = Db::runPrepared(db,
+                                  QStringLiteral(
+                                      "SELECT s.id, s.手术大类, s.手术小类, s.手术日期, s.手术医生, c.Level%1 "
+                                      "FROM Surgery s JOIN CaseConsent c ON c.CaseId = s.id WHERE c.Level >= ?")
+                                      .arg(columns),
+                                  {static_cast<int>(atLeast)});
 
     QVector<Case> cases;
     while (q.next()) {

@@ -15,24 +15,24 @@
 namespace Showable {
 
 struct Case {
-    qint64 id = 0;                      // Surgery.id
+    qint64 id = 0; // Surgery.id
     QString major;
     QString minor;
-    QDate surgeryDate;                  // invalid when the row holds none or no readable one
+    QDate surgeryDate; // invalid when the row holds none or no readable one
     QString surgeon;
-    QStringList before;                 // picture columns as stored, in slot order, empty ones left out
+    QStringList before; // picture columns as stored, in slot order, empty ones left out
     QStringList after;
     Consent::Level level = Consent::Level::MayShow;
 };
 
 struct Minor {
-    QString name;                       // empty: cases without a 手术小类
-    QVector<Case> cases;                // by surgery date, then id
+    QString name;        // empty: cases without a 手术小类
+    QVector<Case> cases; // by surgery date, then id
 };
 
 struct Major {
-    QString name;                       // empty: cases without a 手术大类
-    QVector<Minor> minors;              // by name
+    QString name;          // empty: cases without a 手术大类
+    QVector<Minor> minors; // by name
     int count() const;
 };
 

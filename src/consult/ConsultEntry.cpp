@@ -23,9 +23,8 @@ QAction *install(QWidget *staffWindow, TDataMod &mod, QMenu *viewMenu, QToolBar 
     open->setShortcutContext(Qt::WindowShortcut);
     open->setIcon(staffWindow->style()->standardIcon(QStyle::SP_DesktopIcon));
     staffWindow->addAction(open);
-    connectGuarded(open, &QAction::triggered, staffWindow, [staffWindow, &mod](auto...) {
-        ConsultEntry::open(staffWindow, mod);
-    });
+    connectGuarded(open, &QAction::triggered, staffWindow,
+                   [staffWindow, &mod](auto...) { ConsultEntry::open(staffWindow, mod); });
 
     auto *surgeon = new QAction(QStringLiteral("咨询演示显示医生(&D)"), staffWindow);
     surgeon->setObjectName(QStringLiteral("ac_ConsultSurgeon"));

@@ -68,8 +68,10 @@ void paintPlaceholder(QPainter &p, const QRectF &r)
     p.setBrush(Qt::NoBrush);
     p.drawRoundedRect(sign, s / 14, s / 14);
     QPolygonF hill;
-    hill << QPointF(sign.left() + s * 0.1, sign.bottom() - s * 0.1) << QPointF(sign.left() + s * 0.4, sign.top() + s * 0.35)
-         << QPointF(sign.left() + s * 0.6, sign.bottom() - s * 0.25) << QPointF(sign.left() + s * 0.72, sign.top() + s * 0.45)
+    hill << QPointF(sign.left() + s * 0.1, sign.bottom() - s * 0.1)
+         << QPointF(sign.left() + s * 0.4, sign.top() + s * 0.35)
+         << QPointF(sign.left() + s * 0.6, sign.bottom() - s * 0.25)
+         << QPointF(sign.left() + s * 0.72, sign.top() + s * 0.45)
          << QPointF(sign.right() - s * 0.1, sign.bottom() - s * 0.1);
     p.drawPolyline(hill);
     p.drawEllipse(QPointF(sign.right() - s * 0.25, sign.top() + s * 0.2), s * 0.07, s * 0.07);
@@ -98,7 +100,8 @@ protected:
 // pictures (or placeholders).
 class Tile : public QWidget {
 public:
-    Tile(QWidget *parent, const QString &caption, const QString &detail) : QWidget(parent), m_caption(caption), m_detail(detail)
+    Tile(QWidget *parent, const QString &caption, const QString &detail)
+        : QWidget(parent), m_caption(caption), m_detail(detail)
     {
         setObjectName(QStringLiteral("tile"));
         setFocusPolicy(Qt::NoFocus);
@@ -144,13 +147,16 @@ protected:
         f.setPixelSize(int(std::clamp(h * (m_hasPictures ? 0.06 : 0.16), 14.0, 48.0)));
         p.setFont(f);
         const int flags = Qt::AlignHCenter | (m_detail.isEmpty() ? Qt::AlignVCenter : Qt::AlignBottom);
-        const QRectF captionRect = m_detail.isEmpty() ? text : QRectF(text.left(), text.top(), text.width(), text.height() * 0.55);
+        const QRectF captionRect = m_detail.isEmpty()
+                                       ? text
+                                       : QRectF(text.left(), text.top(), text.width(), text.height() * 0.55);
         p.drawText(captionRect, flags | Qt::TextWordWrap, m_caption);
         if (!m_detail.isEmpty()) {
             f.setPixelSize(std::max(12, f.pixelSize() * 2 / 3));
             p.setFont(f);
             p.setPen(DimText);
-            p.drawText(QRectF(text.left(), captionRect.bottom() + 4, text.width(), text.bottom() - captionRect.bottom() - 4),
+            p.drawText(QRectF(text.left(), captionRect.bottom() + 4, text.width(),
+                              text.bottom() - captionRect.bottom() - 4),
                        Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, m_detail);
         }
     }
@@ -328,9 +334,10 @@ ConsultWindow::ConsultWindow(TDataMod &mod, QWidget *staffWindow)
         b->setText(modeCaptions[i]);
         b->setCheckable(true);
         b->setFocusPolicy(Qt::NoFocus);
-        b->setStyleSheet(QStringLiteral("QToolButton { color: #dcdcdc; background: transparent; border: 1px solid #5a5a60;"
-                                        " border-radius: 4px; padding: 3px 10px; font-size: 16px; }"
-                                        "QToolButton:checked { color: #202020; background: #c4a05c; border-color: #c4a05c; }"));
+        b->setStyleSheet(
+            QStringLiteral("QToolButton { color: #dcdcdc; background: transparent; border: 1px solid #5a5a60;"
+                           " border-radius: 4px; padding: 3px 10px; font-size: 16px; }"
+                           "QToolButton:checked { color: #202020; background: #c4a05c; border-color: #c4a05c; }"));
         connect(b, &QToolButton::clicked, this, [this, i] {
             m_view->setMode(static_cast<CompareView::Mode>(i));
             setFocus();
@@ -347,7 +354,8 @@ ConsultWindow::ConsultWindow(TDataMod &mod, QWidget *staffWindow)
     m_view->setFocusPolicy(Qt::NoFocus);
     cv->addWidget(m_view, 1);
     auto *hint = label(m_comparePage, "lbl_CompareHint", 16, DimText);
-    hint->setText(QStringLiteral("← → 上一组 / 下一组　S 并排　W 划像　O 叠加　+ - 缩放　F 适合大小　B 黑屏　Esc 返回"));
+    hint->setText(
+        QStringLiteral("← → 上一组 / 下一组　S 并排　W 划像　O 叠加　+ - 缩放　F 适合大小　B 黑屏　Esc 返回"));
     cv->addWidget(hint);
     m_stack->addWidget(m_comparePage);
     for (int i = 0; i < 2; ++i)
@@ -399,8 +407,9 @@ bool ConsultWindow::start()
         return false;
     }
     if (m_majors.isEmpty()) {
-        Prompter::instance().showMessage(
-            m_staff, QStringLiteral("没有可向顾客展示的病例。请先在资料管理中为病例设置授权“可向顾客展示”。"));
+        Prompter::instance().showMessage(m_staff,
+                                         QStringLiteral(
+                                             "没有可向顾客展示的病例。请先在资料管理中为病例设置授权“可向顾客展示”。"));
         return false;
     }
     // The start is recorded before anything is shown; a log that refuses it stops the mode
@@ -499,11 +508,13 @@ void ConsultWindow::buildTiles()
         for (const Showable::Case &c : n.cases) {
             ++index;
             const QString after = c.after.value(0);
-            const QDate taken = after.isEmpty() ? QDate() : ExifDate::dateTaken(picturePath(after, c.id)).value_or(QDate());
+            const QDate taken = after.isEmpty() ? QDate()
+                                                : ExifDate::dateTaken(picturePath(after, c.id)).value_or(QDate());
             QString caption = ExifDate::afterSurgeryText(c.surgeryDate, taken);
             if (caption.isEmpty())
                 caption = QStringLiteral("第 %1 例").arg(index);
-            const QString detail = m_surgeonShown && !c.surgeon.isEmpty() ? QStringLiteral("医生：%1").arg(c.surgeon) : QString();
+            const QString detail = m_surgeonShown && !c.surgeon.isEmpty() ? QStringLiteral("医生：%1").arg(c.surgeon)
+                                                                          : QString();
             entries.append({caption, detail, &c});
         }
     }
@@ -579,25 +590,17 @@ void ConsultWindow::openSelected()
         m_pair = 0;
         showLevel(4, 0);
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
 void ConsultWindow::back()
 {
     switch (m_level) {
-    case 4:
-        showLevel(3, m_case);
-        break;
-    case 3:
-        showLevel(2, m_minor);
-        break;
-    case 2:
-        showLevel(1, m_major);
-        break;
-    default:
-        leave();
+    case 4: showLevel(3, m_case); break;
+    case 3: showLevel(2, m_minor); break;
+    case 2: showLevel(1, m_major); break;
+    default: leave();
     }
 }
 
@@ -639,7 +642,8 @@ QString ConsultWindow::caseCaption(const Showable::Case &c, const QString &after
 {
     QStringList parts{majorName(c.major), minorName(c.minor)};
     if (!afterPath.isEmpty()) {
-        const QString since = ExifDate::afterSurgeryText(c.surgeryDate, ExifDate::dateTaken(afterPath).value_or(QDate()));
+        const QString since = ExifDate::afterSurgeryText(c.surgeryDate,
+                                                         ExifDate::dateTaken(afterPath).value_or(QDate()));
         if (!since.isEmpty())
             parts << since;
     }
@@ -658,8 +662,10 @@ void ConsultWindow::showCase()
     const int pairs = pairCount(c);
     m_pair = std::clamp(m_pair, 0, pairs - 1);
     // The n-th pair; a case with fewer pictures on one side repeats its last one.
-    const QString beforeColumn = c.before.isEmpty() ? QString() : c.before.at(std::min<qsizetype>(m_pair, c.before.size() - 1));
-    const QString afterColumn = c.after.isEmpty() ? QString() : c.after.at(std::min<qsizetype>(m_pair, c.after.size() - 1));
+    const QString beforeColumn = c.before.isEmpty() ? QString()
+                                                    : c.before.at(std::min<qsizetype>(m_pair, c.before.size() - 1));
+    const QString afterColumn = c.after.isEmpty() ? QString()
+                                                  : c.after.at(std::min<qsizetype>(m_pair, c.after.size() - 1));
     const QString before = picturePath(beforeColumn, c.id);
     const QString after = picturePath(afterColumn, c.id);
     m_view->setPictures(before, after);
@@ -670,7 +676,8 @@ void ConsultWindow::showCase()
     Align::Similarity alignment;
     if (!beforeColumn.isEmpty() && !afterColumn.isEmpty()) {
         try {
-            if (auto stored = Align::loadAlignment(QSqlDatabase::database(m_mod.ADOConn, false), beforeColumn, afterColumn))
+            if (auto stored = Align::loadAlignment(QSqlDatabase::database(m_mod.ADOConn, false), beforeColumn,
+                                                   afterColumn))
                 alignment = stored->transform;
         } catch (const AppError &e) {
             keepProblem(QStringLiteral("病例 %1：%2").arg(c.id).arg(e.text()));
@@ -863,8 +870,8 @@ void ConsultWindow::finish()
     close();
     // Only now, with the customer's screen gone, the staff learns what went wrong.
     if (!m_problems.isEmpty()) {
-        Prompter::instance().showMessage(
-            m_staff, QStringLiteral("咨询演示中有以下问题（演示时以空白代替）：\n") + m_problems.join(QLatin1Char('\n')));
+        Prompter::instance().showMessage(m_staff, QStringLiteral("咨询演示中有以下问题（演示时以空白代替）：\n")
+                                                      + m_problems.join(QLatin1Char('\n')));
     }
     emit finished();
 }

@@ -97,8 +97,8 @@ private:
     bool m_surgeonShown = false;
 
     int m_level = 1;
-    int m_major = 0, m_minor = 0;       // the chosen tiles of levels 1 and 2
-    int m_case = 0, m_pair = 0;         // level 4: the case of the chosen minor and its pair
+    int m_major = 0, m_minor = 0; // the chosen tiles of levels 1 and 2
+    int m_case = 0, m_pair = 0;   // level 4: the case of the chosen minor and its pair
     int m_selected = 0;
     int m_columns = 1;
     bool m_blanked = false;
@@ -106,7 +106,7 @@ private:
     bool m_started = false;
 
     QStringList m_problems;
-    QSet<QString> m_shown;              // "case/where" already recorded this time
+    QSet<QString> m_shown; // "case/where" already recorded this time
     QVector<QWidget *> m_tiles;
 
     QStackedWidget *m_stack = nullptr;

@@ -10,14 +10,12 @@ namespace CustomerNo {
 QString DateStamp(const QDate &date)
 {
     return QString::number(date.year()) + QStringLiteral("%1").arg(date.month(), 2, 10, QLatin1Char('0'))
-        + QStringLiteral("%1").arg(date.day(), 2, 10, QLatin1Char('0'));
+           + QStringLiteral("%1").arg(date.day(), 2, 10, QLatin1Char('0'));
 }
 
 int toInteger(const QString &text)
 {
-    auto fail = [&text]() -> int {
-        throw AppError(QStringLiteral("'%1' is not a valid integer value").arg(text));
-    };
+    auto fail = [&text]() -> int { throw AppError(QStringLiteral("'%1' is not a valid integer value").arg(text)); };
     int i = 0;
     const int n = text.size();
     while (i < n && text.at(i) == QLatin1Char(' '))
@@ -28,8 +26,7 @@ int toInteger(const QString &text)
         ++i;
     }
     int base = 10;
-    if (i < n && (text.at(i) == QLatin1Char('$') || text.at(i) == QLatin1Char('x')
-                  || text.at(i) == QLatin1Char('X'))) {
+    if (i < n && (text.at(i) == QLatin1Char('$') || text.at(i) == QLatin1Char('x') || text.at(i) == QLatin1Char('X'))) {
         base = 16;
         ++i;
     } else if (i + 1 < n && text.at(i) == QLatin1Char('0')
@@ -76,7 +73,7 @@ QString maxIdStatement(const QString &prefix)
         return Statements::maxCustomerNo(prefix);
     return QStringLiteral("SELECT RIGHT(客户编号,4) as MaxId FROM tUserInfo WHERE LEFT(客户编号,%1) = '")
                .arg(prefix.size())
-        + JetSql::quoted(prefix) + QStringLiteral("' ORDER BY 客户编号 DESC");
+           + JetSql::quoted(prefix) + QStringLiteral("' ORDER BY 客户编号 DESC");
 }
 
 QString MakeCustomerNo(SharedQuery &query, const QString &hospitalNo, const QDate &today)

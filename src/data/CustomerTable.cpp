@@ -61,8 +61,7 @@ void moveCases(const QString &connectionName, const QVariantList &caseIds, const
     if (ids.isEmpty())
         return;
     Db::run(QSqlDatabase::database(connectionName, false),
-            QStringLiteral("UPDATE Surgery SET 客户编号='%1' WHERE id IN (%2)")
-                .arg(JetSql::quoted(customerNo), ids));
+            QStringLiteral("UPDATE Surgery SET 客户编号='%1' WHERE id IN (%2)").arg(JetSql::quoted(customerNo), ids));
 }
 
 void removeCases(const QString &connectionName, const QVariantList &caseIds)

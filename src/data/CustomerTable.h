@@ -43,4 +43,4 @@ namespace CustomerCases {
 void moveCases(const QString &connectionName, const QVariantList &caseIds, const QString &customerNo);
 // Deletes the cases with these keys (those of a new customer that is dropped unsaved).
 void removeCases(const QString &connectionName, const QVariantList &caseIds);
-}
+} // namespace CustomerCases

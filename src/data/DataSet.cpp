@@ -9,10 +9,7 @@ static const char kReadOnly[] = "Cannot modify a read-only dataset";
 static const char kClosed[] = "Cannot perform this operation on a closed dataset";
 static const char kEmpty[] = "Cannot perform this operation on an empty dataset";
 
-DataSet::DataSet(const QString &connectionName, QObject *parent)
-    : QObject(parent), m_connection(connectionName)
-{
-}
+DataSet::DataSet(const QString &connectionName, QObject *parent) : QObject(parent), m_connection(connectionName) {}
 
 DataSet::~DataSet() = default;
 
@@ -57,7 +54,7 @@ void DataSet::open()
     if (isActive())
         return;
     m_openedKey = masterKey();
-    doOpen();               // raises on a rejected statement; the data set then stays closed
+    doOpen(); // raises on a rejected statement; the data set then stays closed
     m_state = Browse;
     emit stateChanged();
     resetAfterRead();
@@ -259,8 +256,14 @@ int DataSet::moveBy(int distance)
     return moved;
 }
 
-void DataSet::next() { moveBy(1); }
-void DataSet::prior() { moveBy(-1); }
+void DataSet::next()
+{
+    moveBy(1);
+}
+void DataSet::prior()
+{
+    moveBy(-1);
+}
 
 void DataSet::moveTo(int row)
 {
@@ -509,8 +512,7 @@ void DataSet::setMaster(DataSet *master, const QString &keyField)
 
 QVariant DataSet::masterKey() const
 {
-    if (!m_master || !m_master->isActive() || m_master->recordCount() == 0
-        || m_master->fieldIndex(m_masterField) < 0)
+    if (!m_master || !m_master->isActive() || m_master->recordCount() == 0 || m_master->fieldIndex(m_masterField) < 0)
         return QVariant();
     return m_master->value(m_masterField);
 }

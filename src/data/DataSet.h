@@ -33,20 +33,20 @@ public:
     // Opening and closing.
     void open();
     void close();
-    void refresh();                 // re-runs the statement; positioned on the first row
+    void refresh(); // re-runs the statement; positioned on the first row
     bool isActive() const { return m_state != Inactive; }
     State state() const { return m_state; }
     bool isEditing() const { return m_state == Edit || m_state == Insert; }
     virtual bool isReadOnly() const = 0;
 
     // Rows and the current record.
-    int recordCount() const;        // rows, a row being inserted included
+    int recordCount() const; // rows, a row being inserted included
     bool isEmpty() const { return recordCount() == 0; }
-    int recNo() const { return m_current; }   // 0-based; -1 when empty or closed
+    int recNo() const { return m_current; } // 0-based; -1 when empty or closed
     bool bof() const { return m_bof; }
     bool eof() const { return m_eof; }
     QStringList fieldNames() const { return m_fields; }
-    int fieldIndex(const QString &field) const;   // without regard to case; -1 when unknown
+    int fieldIndex(const QString &field) const; // without regard to case; -1 when unknown
     bool hasField(const QString &field) const { return fieldIndex(field) >= 0; }
 
     // Navigation. Each first settles the details and this data set (checkBrowseMode).
@@ -54,8 +54,8 @@ public:
     void prior();
     void next();
     void last();
-    int moveBy(int distance);       // the distance actually moved
-    void moveTo(int row);           // a grid's click
+    int moveBy(int distance); // the distance actually moved
+    void moveTo(int row);     // a grid's click
     // Moves to the first row whose field equals the value (partial: begins with the text).
     bool locate(const QString &field, const QVariant &value, bool partial = false);
 
@@ -66,10 +66,10 @@ public:
     // How every Boolean column is read, whatever the engine hands back: an integer (non-zero is
     // true), a Boolean, or a text holding "true", "false" or an integer. Null is false.
     static bool toBool(const QVariant &v);
-    QVariant valueAt(int row, const QString &field) const;   // any row, for grids
+    QVariant valueAt(int row, const QString &field) const; // any row, for grids
     // The current record's value as saved, whatever is being edited; null for a new row.
     QVariant savedValue(const QString &field) const;
-    void setValue(const QString &field, const QVariant &value);   // needs edit or insert
+    void setValue(const QString &field, const QVariant &value); // needs edit or insert
     bool modified() const { return m_modified; }
     // Marks the record being edited as changed by values kept outside its columns (a window's
     // own fields saved together with the row), so that moving away saves it. Needs edit or insert.
@@ -77,12 +77,12 @@ public:
 
     // Changing rows.
     void edit();
-    void insert();                  // a new row before the current one
-    void append();                  // a new row at the end
+    void insert(); // a new row before the current one
+    void append(); // a new row at the end
     void post();
     void cancel();
-    void remove();                  // deletes the current row
-    void checkBrowseMode();         // while editing: post when modified, else cancel
+    void remove();          // deletes the current row
+    void checkBrowseMode(); // while editing: post when modified, else cancel
 
     // Hooks.
     void setOnNewRecord(Hook h) { m_onNewRecord = std::move(h); }
@@ -99,28 +99,28 @@ public:
 
 signals:
     void stateChanged();
-    void recordChanged();                       // another current row, or its values replaced
-    void fieldChanged(const QString &field);    // a field of the current record was set
-    void rowsReset();                           // the set of rows changed
-    void rowUpdated(int row);                   // one row's stored values changed
-    void positionChanged();                     // after every move (BOF/EOF may change)
+    void recordChanged();                    // another current row, or its values replaced
+    void fieldChanged(const QString &field); // a field of the current record was set
+    void rowsReset();                        // the set of rows changed
+    void rowUpdated(int row);                // one row's stored values changed
+    void positionChanged();                  // after every move (BOF/EOF may change)
 
 protected:
     // Implemented by the two kinds.
-    virtual void doOpen() = 0;                  // fills m_fields and the row source
+    virtual void doOpen() = 0; // fills m_fields and the row source
     virtual void doClose() = 0;
     virtual int storedCount() const = 0;
     virtual QVariantList storedRow(int row) const = 0;
     // Writes the row to the database and to the stored rows; values may be normalised.
     virtual void writeRow(bool inserting, QVariantList &values, int storageRow) = 0;
     virtual void deleteRow(int storageRow) = 0;
-    virtual void masterChanged() = 0;           // re-reads for the master's new key
+    virtual void masterChanged() = 0; // re-reads for the master's new key
 
     QVariant masterKey() const;
     QString masterField() const { return m_masterField; }
     void setFields(const QStringList &f) { m_fields = f; }
     QSqlDatabase database() const;
-    void resetAfterRead();                      // first row, BOF, details follow, signals
+    void resetAfterRead(); // first row, BOF, details follow, signals
 
 private:
     void setState(State s);
@@ -176,7 +176,7 @@ private:
     static constexpr int PageSize = 256;
     static constexpr int MaxPages = 32;
     mutable QHash<int, QVector<QVariantList>> m_pages;
-    mutable QList<int> m_pageOrder;   // least recently used first
+    mutable QList<int> m_pageOrder; // least recently used first
 };
 
 // One table, whole or restricted to a master's rows; editable.
@@ -217,5 +217,5 @@ private:
     bool m_readOnly = false;
     QVector<QVariantList> m_rows;
     int m_idColumn = -1;
-    QVector<int> m_boolColumns;     // columns the engine reports as Boolean
+    QVector<int> m_boolColumns; // columns the engine reports as Boolean
 };

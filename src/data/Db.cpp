@@ -14,12 +14,14 @@ std::function<void(const QString &)> &observer()
 }
 } // namespace
 
-void setObserver(std::function<void(const QString &)> o) { observer() = std::move(o); }
+void setObserver(std::function<void(const QString &)> o)
+{
+    observer() = std::move(o);
+}
 
 JetSql::Dialect dialect(const QSqlDatabase &db)
 {
-    return db.driverName() == QLatin1String("QPSQL") ? JetSql::Dialect::PostgreSQL
-                                                      : JetSql::Dialect::SQLite;
+    return db.driverName() == QLatin1String("QPSQL") ? JetSql::Dialect::PostgreSQL : JetSql::Dialect::SQLite;
 }
 
 QString errorText(const QSqlError &error)
@@ -45,17 +47,17 @@ bool isDuplicateKey(const QSqlError &error)
     if (code == QLatin1String("23505"))
         return true;
     return (code == QLatin1String("19") || code == QLatin1String("2067"))
-        && error.databaseText().contains(QLatin1String("UNIQUE"), Qt::CaseInsensitive);
+           && error.databaseText().contains(QLatin1String("UNIQUE"), Qt::CaseInsensitive);
 }
 
 bool isReadOnly(const QSqlError &error, JetSql::Dialect engine)
 {
     const QString code = error.nativeErrorCode();
     if (engine == JetSql::Dialect::PostgreSQL)
-        return code == QLatin1String("25006");     // read_only_sql_transaction
+        return code == QLatin1String("25006"); // read_only_sql_transaction
     bool ok = false;
     const int n = code.toInt(&ok);
-    return ok && (n & 0xff) == 8;                   // SQLITE_READONLY and its extended codes
+    return ok && (n & 0xff) == 8; // SQLITE_READONLY and its extended codes
 }
 
 namespace {

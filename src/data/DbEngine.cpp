@@ -60,9 +60,9 @@ QString systemText(int err)
 
 QStringList keys()
 {
-    return {QStringLiteral("Engine"),   QStringLiteral("Service"), QStringLiteral("Host"),
-            QStringLiteral("Port"),     QStringLiteral("Database"), QStringLiteral("User"),
-            QStringLiteral("Options"),  QStringLiteral("ConnectTimeout")};
+    return {QStringLiteral("Engine"),  QStringLiteral("Service"),       QStringLiteral("Host"),
+            QStringLiteral("Port"),    QStringLiteral("Database"),      QStringLiteral("User"),
+            QStringLiteral("Options"), QStringLiteral("ConnectTimeout")};
 }
 
 QString defaultConfigPath()
@@ -183,8 +183,7 @@ QString conninfoValue(const QString &value)
 {
     bool plain = !value.isEmpty();
     for (const QChar ch : value)
-        plain = plain && !ch.isSpace() && ch != QLatin1Char('\'') && ch != QLatin1Char('\\')
-                && ch != QLatin1Char(';');
+        plain = plain && !ch.isSpace() && ch != QLatin1Char('\'') && ch != QLatin1Char('\\') && ch != QLatin1Char(';');
     if (plain)
         return value;
     QString v = value;
@@ -199,8 +198,10 @@ QString conninfo(const ServerSettings &s)
     // Encrypted unless the administrator's Options say otherwise; being part of the connection
     // string, it also overrules a sslmode from a service file or PGSSLMODE.
     parts << QStringLiteral("sslmode=require");
-    const QList<QPair<const char *, QString>> keys{{"service", s.service}, {"host", s.host},
-                                                   {"port", s.port},       {"dbname", s.database},
+    const QList<QPair<const char *, QString>> keys{{"service", s.service},
+                                                   {"host", s.host},
+                                                   {"port", s.port},
+                                                   {"dbname", s.database},
                                                    {"user", s.user}};
     for (const auto &k : keys)
         if (!k.second.isEmpty())

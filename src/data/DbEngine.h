@@ -40,7 +40,7 @@ struct ServerSettings {
     QString port;
     QString database;
     QString user;
-    QString options;        // libpq keywords as "key=value key=value"
+    QString options; // libpq keywords as "key=value key=value"
     int connectTimeout = 5;
 };
 

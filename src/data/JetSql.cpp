@@ -16,7 +16,7 @@ namespace {
 struct Token {
     enum Kind { Blank, String, QuotedName, Bracketed, Date, Name, Number, Punct };
     Kind kind;
-    QString text;   // as written; for Bracketed and Date without the delimiters
+    QString text; // as written; for Bracketed and Date without the delimiters
 };
 
 bool isNameStart(QChar c)
@@ -66,9 +66,10 @@ QVector<Token> tokenize(const QString &s)
             const QChar close = c == QLatin1Char('[') ? QLatin1Char(']') : QLatin1Char('#');
             const int at = s.indexOf(close, i + 1);
             if (at < 0) {
-                throw AppError(c == QLatin1Char('[')
-                                   ? QStringLiteral("The name %1 in the statement has no closing ]").arg(s.mid(i))
-                                   : QStringLiteral("The date literal %1 in the statement has no closing #").arg(s.mid(i)));
+                throw AppError(
+                    c == QLatin1Char('[')
+                        ? QStringLiteral("The name %1 in the statement has no closing ]").arg(s.mid(i))
+                        : QStringLiteral("The date literal %1 in the statement has no closing #").arg(s.mid(i)));
             }
             out.push_back({c == QLatin1Char('[') ? Token::Bracketed : Token::Date, s.mid(i + 1, at - i - 1)});
             i = at + 1;
@@ -93,6 +94,7 @@ bool isPostgresReserved(const QString &lower)
 {
     static const QSet<QString> words = [] {
         QSet<QString> w;
+        // clang-format off
         const char *list[] = {
             "all", "analyse", "analyze", "and", "any", "array", "as", "asc", "asymmetric",
             "authorization", "between", "binary", "both", "case", "cast", "check", "collate",
@@ -107,6 +109,7 @@ bool isPostgresReserved(const QString &lower)
             "select", "session_user", "similar", "some", "symmetric", "system_user", "table",
             "tablesample", "then", "to", "trailing", "true", "union", "unique", "user", "using",
             "variadic", "verbose", "when", "where", "window", "with"};
+        // clang-format on
         for (const char *s : list)
             w.insert(QString::fromLatin1(s));
         return w;
@@ -119,7 +122,7 @@ QString postgresName(const QString &name)
     QString lower = name;
     for (QChar &c : lower) {
         if (c.unicode() < 0x80)
-            c = c.toLower();   // the server folds ASCII letters only
+            c = c.toLower(); // the server folds ASCII letters only
     }
     bool plain = !lower.isEmpty() && isNameStart(lower[0]) && !isPostgresReserved(lower);
     for (const QChar c : lower)
@@ -141,21 +144,20 @@ public:
             switch (t.kind) {
             case Token::Bracketed:
                 out += m_d == Dialect::SQLite
-                           ? QLatin1Char('"') + QString(t.text).replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"')
+                           ? QLatin1Char('"') + QString(t.text).replace(QLatin1Char('"'), QStringLiteral("\"\""))
+                                 + QLatin1Char('"')
                            : postgresName(t.text);
                 break;
             case Token::Date: {
                 const QString iso = dateLiteralToIso(t.text);
                 if (iso.isEmpty())
-                    throw AppError(QStringLiteral("The date literal #%1# in the statement is not a valid date").arg(t.text));
+                    throw AppError(
+                        QStringLiteral("The date literal #%1# in the statement is not a valid date").arg(t.text));
                 out += QLatin1Char('\'') + iso + QLatin1Char('\'');
                 break;
             }
-            case Token::Name:
-                i = name(i, to, out);
-                break;
-            default:
-                out += t.text;
+            case Token::Name: i = name(i, to, out); break;
+            default: out += t.text;
             }
         }
         return out;
@@ -180,7 +182,7 @@ private:
     {
         const QString &text = m_t[i].text;
         const bool qualified = i > 0 && m_t[i - 1].kind == Token::Punct
-            && QStringLiteral(".:@").contains(m_t[i - 1].text);
+                               && QStringLiteral(".:@").contains(m_t[i - 1].text);
         const QString key = text.toUpper();
         if (qualified) {
             out += text;

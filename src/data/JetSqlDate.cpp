@@ -36,14 +36,13 @@ QDate readDate(const QString &text)
     }
     if (year < 100)
         return {};
-    return QDate(year, month, day);   // invalid when the month or day is out of range
+    return QDate(year, month, day); // invalid when the month or day is out of range
 }
 
 // The time of day; an invalid QTime when the text is not one.
 QTime readTime(const QString &text)
 {
-    static const QRegularExpression re(QStringLiteral(
-        "^(\\d{1,2}):(\\d{1,2})(?::(\\d{1,2}))?(?:\\s*([AaPp][Mm]))?$"));
+    static const QRegularExpression re(QStringLiteral("^(\\d{1,2}):(\\d{1,2})(?::(\\d{1,2}))?(?:\\s*([AaPp][Mm]))?$"));
     const QRegularExpressionMatch m = re.match(text);
     if (!m.hasMatch())
         return {};

@@ -71,11 +71,10 @@ int openTemporaryBeside(const QString &destination, QString *tempPath)
 {
     const QFileInfo info(destination);
     const QString prefix = info.absolutePath() + QLatin1String("/.") + info.fileName() + QLatin1String(".part-")
-        + hostTag() + QLatin1Char('-') + QString::number(::getpid()) + QLatin1Char('-');
+                           + hostTag() + QLatin1Char('-') + QString::number(::getpid()) + QLatin1Char('-');
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString candidate = prefix + QString::number(QRandomGenerator::global()->generate(), 16);
-        const int fd = ::open(QFile::encodeName(candidate).constData(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = ::open(QFile::encodeName(candidate).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST) {
             *tempPath = candidate;
             return fd;
@@ -211,8 +210,7 @@ bool placeUnlessTaken(const QByteArray &temp, const QByteArray &destination)
 
 } // namespace
 
-bool copyFileAtomically(const QString &source, const QString &destination, QString *whyNot,
-                        const Writer &writer)
+bool copyFileAtomically(const QString &source, const QString &destination, QString *whyNot, const Writer &writer)
 {
     QString tempPath;
     if (!writeTemporary(source, destination, &tempPath, whyNot, writer))
@@ -263,7 +261,7 @@ void Added::undo()
     for (const QString &f : std::as_const(files))
         QFile::remove(f);
     for (const QString &d : std::as_const(folders))
-        QDir().rmdir(d);    // only when empty
+        QDir().rmdir(d); // only when empty
     files.clear();
     folders.clear();
 }
@@ -283,7 +281,8 @@ int removeLeftoverCopies(const QString &storeRoot, qint64 olderThanSeconds)
     QDirIterator folders(storeRoot, QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks);
     while (folders.hasNext()) {
         const QString folder = folders.next();
-        QDirIterator files(folder, QStringList{QStringLiteral(".*.part-*")}, QDir::Files | QDir::Hidden | QDir::NoSymLinks);
+        QDirIterator files(folder, QStringList{QStringLiteral(".*.part-*")},
+                           QDir::Files | QDir::Hidden | QDir::NoSymLinks);
         while (files.hasNext()) {
             const QString path = files.next();
             const QFileInfo info = files.fileInfo();
@@ -301,8 +300,8 @@ int removeLeftoverCopies(const QString &storeRoot, qint64 olderThanSeconds)
     return removed;
 }
 
-QString ImportPicture(const QString &storeRoot, const QString &sourcePath, const QString &customerNo,
-                      QString *whyNot, const Writer &writer, Added *added)
+QString ImportPicture(const QString &storeRoot, const QString &sourcePath, const QString &customerNo, QString *whyNot,
+                      const Writer &writer, Added *added)
 {
     QString root = storeRoot;
     root.replace(QLatin1Char('\\'), QLatin1Char('/'));
@@ -335,7 +334,7 @@ QString ImportPicture(const QString &storeRoot, const QString &sourcePath, const
             added->folders << folder;
     }
 
-    QString tempPath;   // written once, then offered to each free name in turn
+    QString tempPath; // written once, then offered to each free name in turn
     auto dropTemporary = [&] {
         if (!tempPath.isEmpty())
             ::unlink(QFile::encodeName(tempPath).constData());
@@ -350,7 +349,7 @@ QString ImportPicture(const QString &storeRoot, const QString &sourcePath, const
                 dropTemporary();
                 return customerNo + QLatin1Char('\\') + candidate;
             }
-            ++n;    // another picture (or a folder) has this name
+            ++n; // another picture (or a folder) has this name
             continue;
         }
         if (tempPath.isEmpty() && !writeTemporary(sourcePath, destination, &tempPath, whyNot, writer))

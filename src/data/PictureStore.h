@@ -38,7 +38,7 @@ using Writer = std::function<long long(int fd, const char *data, long long len)>
 struct Added {
     QStringList files;
     QStringList folders;
-    void undo();    // removes the files, then the folders if they are empty
+    void undo(); // removes the files, then the folders if they are empty
 };
 
 // The writer used when none is passed: the plain system call, or for tests one that fails like

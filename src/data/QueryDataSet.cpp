@@ -9,10 +9,7 @@
 // A statement's rows are counted in SQL and read a page at a time when they are first asked
 // for; a few pages are kept, least recently used dropped first.
 
-QueryDataSet::QueryDataSet(const QString &connectionName, QObject *parent)
-    : DataSet(connectionName, parent)
-{
-}
+QueryDataSet::QueryDataSet(const QString &connectionName, QObject *parent) : DataSet(connectionName, parent) {}
 
 static QString withoutTrailingSemicolon(QString sql)
 {

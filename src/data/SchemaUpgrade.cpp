@@ -95,8 +95,9 @@ void requireWritable(const QSqlDatabase &db, const QString &sqliteFile, int from
             throw Refused(readOnlyText(from, to));
         return;
     }
-    QSqlQuery q = exec(db, QStringLiteral("SELECT pg_is_in_recovery() OR current_setting('transaction_read_only') = 'on', "
-                                          "has_schema_privilege(current_schema(), 'CREATE')"));
+    QSqlQuery q = exec(db,
+                       QStringLiteral("SELECT pg_is_in_recovery() OR current_setting('transaction_read_only') = 'on', "
+                                      "has_schema_privilege(current_schema(), 'CREATE')"));
     if (q.next() && (q.value(0).toBool() || !q.value(1).toBool()))
         throw Refused(readOnlyText(from, to));
 }
@@ -106,10 +107,11 @@ bool hasTable(const QSqlDatabase &db, const QString &name)
     if (isPostgres(db)) {
         // The catalogue itself, not to_regclass(): inside a transaction that waited for another
         // program's upgrade, to_regclass() may still miss the tables that program made.
-        QSqlQuery q = exec(db, QStringLiteral("SELECT count(*) FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n "
-                                              "ON n.oid = c.relnamespace WHERE c.relname = '%1' "
-                                              "AND n.nspname = current_schema()")
-                                   .arg(name.toLower()));
+        QSqlQuery q = exec(db,
+                           QStringLiteral("SELECT count(*) FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n "
+                                          "ON n.oid = c.relnamespace WHERE c.relname = '%1' "
+                                          "AND n.nspname = current_schema()")
+                               .arg(name.toLower()));
         return q.next() && q.value(0).toInt() > 0;
     }
     QSqlQuery q = exec(db, QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' "

@@ -30,9 +30,9 @@ public:
 };
 
 struct Step {
-    int version = 0;            // the version the database has after this step
-    QString description;        // for reports and the audit log
-    QStringList sqlite;         // the statements, one per entry, per engine
+    int version = 0;     // the version the database has after this step
+    QString description; // for reports and the audit log
+    QStringList sqlite;  // the statements, one per entry, per engine
     QStringList postgres;
 };
 
@@ -50,17 +50,16 @@ int version(const QSqlDatabase &db);
 QStringList newestStatements(bool postgres);
 
 struct Report {
-    int from = 1;               // the version found
-    int to = 1;                 // the version left
-    QString backup;             // the SQLite copy made aside, or empty
-    QStringList done;           // the steps this call ran (another program may have run them)
+    int from = 1;     // the version found
+    int to = 1;       // the version left
+    QString backup;   // the SQLite copy made aside, or empty
+    QStringList done; // the steps this call ran (another program may have run them)
 };
 
 // Brings the database to the newest version of the steps. sqliteFile is the database file of
 // an SQLite connection (its copy aside is made beside it); empty for a server. Raises Refused
 // for a newer or read-only database, AppError when a step fails.
-Report upgrade(const QSqlDatabase &db, const QString &sqliteFile,
-               const QVector<Step> &steps = SchemaUpgrade::steps());
+Report upgrade(const QSqlDatabase &db, const QString &sqliteFile, const QVector<Step> &steps = SchemaUpgrade::steps());
 
 // The name of the copy made before upgrading from the version at the moment given.
 QString backupName(const QString &sqliteFile, int fromVersion, const QDateTime &when);

@@ -32,8 +32,7 @@ qint64 count(const QSqlDatabase &db, const QString &table)
 }
 
 // Runs body inside one transaction; rolls back when it raises.
-template <typename F>
-void inTransaction(QSqlDatabase db, F body)
+template <typename F> void inTransaction(QSqlDatabase db, F body)
 {
     if (!db.transaction())
         throw AppError(Db::errorText(db.lastError()));
@@ -243,7 +242,9 @@ QVector<TableCount> migrate(const QString &sqlitePath, const QSqlDatabase &db, b
                     c.copied = count(db, t.toLower());
                     if (c.copied != c.source)
                         throw AppError(QStringLiteral("%1: %2 rows in the file but %3 on the server; nothing was kept")
-                                           .arg(t).arg(c.source).arg(c.copied));
+                                           .arg(t)
+                                           .arg(c.source)
+                                           .arg(c.copied));
                     counts << c;
                 }
             });

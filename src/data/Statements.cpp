@@ -8,8 +8,8 @@ namespace Statements {
 
 QString login(const QString &name, const QString &pwd)
 {
-    return QStringLiteral("SELECT * FROM SysManager WHERE UserName='") + quoted(name)
-        + QStringLiteral("' AND Pwd ='") + quoted(pwd) + QLatin1Char('\'');
+    return QStringLiteral("SELECT * FROM SysManager WHERE UserName='") + quoted(name) + QStringLiteral("' AND Pwd ='")
+           + quoted(pwd) + QLatin1Char('\'');
 }
 
 QString readParam()
@@ -41,7 +41,7 @@ QString deleteCategory(const QString &name)
 QString maxCustomerNo(const QString &prefix)
 {
     return QStringLiteral("SELECT RIGHT(客户编号,4) as MaxId FROM tUserInfo WHERE LEFT(客户编号,10) = '")
-        + quoted(prefix) + QStringLiteral("' ORDER BY 客户编号 DESC");
+           + quoted(prefix) + QStringLiteral("' ORDER BY 客户编号 DESC");
 }
 
 QString deleteCustomerCases(const QString &customerNo)
@@ -71,8 +71,8 @@ QString filter(const CaseFilter &f)
     if (f.bySurgeon && !f.surgeon.isEmpty())
         sql += QStringLiteral(" AND 手术医生 like '%") + quoted(f.surgeon) + QStringLiteral("%'");
     if (f.byDate) {
-        sql += QStringLiteral(" AND 手术日期 between #") + jetDate(f.from) + QStringLiteral("# And #")
-            + jetDate(f.to) + QLatin1Char('#');
+        sql += QStringLiteral(" AND 手术日期 between #") + jetDate(f.from) + QStringLiteral("# And #") + jetDate(f.to)
+               + QLatin1Char('#');
     }
     return sql;
 }

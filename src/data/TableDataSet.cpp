@@ -152,11 +152,10 @@ void TableDataSet::writeRow(bool inserting, QVariantList &values, int storageRow
         binds << values.at(i);
     }
     if (inserting) {
-        const QString sql = cols.isEmpty()
-                                ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(quotedName(m_table))
-                                : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                      .arg(quotedName(m_table), cols.join(QLatin1String(", ")),
-                                           marks.join(QLatin1String(", ")));
+        const QString sql = cols.isEmpty() ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(quotedName(m_table))
+                                           : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                                 .arg(quotedName(m_table), cols.join(QLatin1String(", ")),
+                                                      marks.join(QLatin1String(", ")));
         // The row and its audit event are saved together or not at all.
         Transaction t(db);
         if (postgres && m_idColumn >= 0) {
@@ -194,8 +193,7 @@ void TableDataSet::deleteRow(int storageRow)
 {
     const QSqlDatabase db = database();
     Transaction t(db);
-    Db::runPrepared(db, QStringLiteral("DELETE FROM %1 WHERE id = ?").arg(quotedName(m_table)),
-                    {rowId(storageRow)});
+    Db::runPrepared(db, QStringLiteral("DELETE FROM %1 WHERE id = ?").arg(quotedName(m_table)), {rowId(storageRow)});
     AuditLog::recordRowChange(db, m_table, fieldNames(), m_rows.at(storageRow), {});
     t.commit();
     m_rows.remove(storageRow);

@@ -67,7 +67,7 @@ void Transaction::commit()
     if (m_outermost) {
         if (depths().value(m_db.connectionName()).spoiled)
             throw AppError(QStringLiteral("A part of the change failed; nothing was saved"));
-        exec(m_db, QStringLiteral("COMMIT"));   // a refused commit leaves the rollback to the destructor
+        exec(m_db, QStringLiteral("COMMIT")); // a refused commit leaves the rollback to the destructor
     }
     m_done = true;
 }

@@ -132,8 +132,8 @@ void TDataMod::OpenDatabase()
     useDriver(ADOConn, QStringLiteral("QSQLITE"));
     // The connection string keeps the form the installation has always used; the data source
     // is the program folder's Data/Data.mdb, written unchanged (blanks and all, no quotes).
-    m_connectionString = QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;Data Source=")
-                         + databasePath() + QStringLiteral(";Persist Security Info=false;");
+    m_connectionString = QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;Data Source=") + databasePath()
+                         + QStringLiteral(";Persist Security Info=false;");
     QSqlDatabase db = QSqlDatabase::database(ADOConn, false);
     if (db.isOpen())
         db.close();
@@ -167,8 +167,7 @@ void TDataMod::OpenDatabase()
     upgradeDatabase(path);
     // Switching the journal writes to the file, so a read-only database keeps the one it has.
     if (!m_readOnly
-        && (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL"))
-            || !q.exec(QStringLiteral("PRAGMA synchronous=FULL")))) {
+        && (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.exec(QStringLiteral("PRAGMA synchronous=FULL")))) {
         const QString text = Db::errorText(q.lastError());
         q.finish();
         db.close();

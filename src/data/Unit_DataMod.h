@@ -23,8 +23,8 @@ public:
     void close();
     void setSql(const QString &jet) { m_sql = jet; }
     QString sql() const { return m_sql; }
-    void open();        // runs a SELECT and keeps its rows
-    void execSql();     // runs an UPDATE or DELETE
+    void open();    // runs a SELECT and keeps its rows
+    void execSql(); // runs an UPDATE or DELETE
     bool isActive() const { return m_active; }
     int recordCount() const { return m_rows.size(); }
     bool isEmpty() const { return m_rows.isEmpty(); }
@@ -63,7 +63,7 @@ public:
     // What opening the database did to bring it to the program's version.
     const SchemaUpgrade::Report &lastUpgrade() const { return m_upgrade; }
 
-    const QString ADOConn;      // the connection's name; every data set names it
+    const QString ADOConn; // the connection's name; every data set names it
     SharedQuery ADOQuery;
     TUserInfo CurrentUser;
 

@@ -43,7 +43,7 @@ namespace Export {
 
 namespace {
 
-constexpr double Handle = 8;    // screen pixels of a bar's corner that resize it
+constexpr double Handle = 8; // screen pixels of a bar's corner that resize it
 
 QComboBox *combo(QWidget *parent, const char *name, const QStringList &items)
 {
@@ -159,7 +159,8 @@ void SheetPreview::paintEvent(QPaintEvent *)
             for (const QRectF &bar : bars) {
                 const QRectF s = barOnScreen(pp, after, bar);
                 p.fillRect(s, Qt::black);
-                p.fillRect(QRectF(s.bottomRight() - QPointF(Handle, Handle), QSizeF(Handle, Handle)), QColor(200, 200, 200));
+                p.fillRect(QRectF(s.bottomRight() - QPointF(Handle, Handle), QSizeF(Handle, Handle)),
+                           QColor(200, 200, 200));
             }
             p.restore();
         }
@@ -215,7 +216,8 @@ void SheetPreview::mouseMoveEvent(QMouseEvent *e)
         return;
     Sheet::Request &r = m_owner->editable();
     const QVector<Sheet::PlacedPair> all = placed();
-    const auto pp = std::find_if(all.begin(), all.end(), [&](const Sheet::PlacedPair &x) { return x.pairIndex == m_drag.pair; });
+    const auto pp = std::find_if(all.begin(), all.end(),
+                                 [&](const Sheet::PlacedPair &x) { return x.pairIndex == m_drag.pair; });
     if (pp == all.end())
         return;
     const QRectF cell = m_drag.after ? pp->after : pp->before;
@@ -261,8 +263,10 @@ ExportDialog::ExportDialog(const QSqlDatabase &db, const Sheet::Request &request
     m_logo->setText(saved.logoPath);
     m_corner->setCurrentIndex(int(saved.corner));
     m_opacity->setValue(int(std::lround(saved.opacity * 100)));
-    m_watermark->setChecked(!saved.isEmpty()
-                            && Settings::readString(QStringLiteral("Watermark"), QStringLiteral("Use"), QStringLiteral("1")) != QLatin1String("0"));
+    m_watermark->setChecked(
+        !saved.isEmpty()
+        && Settings::readString(QStringLiteral("Watermark"), QStringLiteral("Use"), QStringLiteral("1"))
+               != QLatin1String("0"));
     m_layout->setCurrentIndex(m_request.pairs.size() > 1 ? int(Sheet::Layout::Grid) : int(Sheet::Layout::SideBySide));
     m_purpose->setCurrentIndex(int(Sheet::Purpose::Publicity));
     readChoices();
@@ -386,8 +390,8 @@ void ExportDialog::readChoices()
     m_paper->setEnabled(pdf);
     m_landscape->setEnabled(pdf);
     m_width->setEnabled(!pdf);
-    for (QWidget *w : {static_cast<QWidget *>(m_text), static_cast<QWidget *>(m_logo),
-                       static_cast<QWidget *>(m_corner), static_cast<QWidget *>(m_opacity)})
+    for (QWidget *w : {static_cast<QWidget *>(m_text), static_cast<QWidget *>(m_logo), static_cast<QWidget *>(m_corner),
+                       static_cast<QWidget *>(m_opacity)})
         w->setEnabled(m_watermark->isChecked());
     const int pages = std::max(1, Sheet::pageCount(m_request));
     m_page->setMaximum(pages);
@@ -437,16 +441,17 @@ void ExportDialog::findEyesClick()
             for (bool after : {false, true}) {
                 const QString path = after ? p.afterPath : p.beforePath;
                 const QSize natural = PictureLoader::readNaturalSize(path);
-                const QImage picture = PictureLoader::loadPreview(path, natural.scaled(1600, 1600, Qt::KeepAspectRatio).boundedTo(natural));
+                const QImage picture = PictureLoader::loadPreview(path, natural.scaled(1600, 1600, Qt::KeepAspectRatio)
+                                                                            .boundedTo(natural));
                 const Align::EyeBars found = Align::findEyeBars(picture);
                 missing = missing || found.detectorMissing;
                 faces += int(found.bars.size());
-                const double sx = double(natural.width()) / picture.width(), sy = double(natural.height()) / picture.height();
+                const double sx = double(natural.width()) / picture.width(),
+                             sy = double(natural.height()) / picture.height();
                 for (const QRectF &b : found.bars) {
                     const QRectF own(b.x() * sx, b.y() * sy, b.width() * sx, b.height() * sy);
                     // After-picture bars go into the before picture's frame the pair is shown in.
-                    (after ? p.afterBars : p.beforeBars)
-                        .append(after ? p.alignment.toTransform().mapRect(own) : own);
+                    (after ? p.afterBars : p.beforeBars).append(after ? p.alignment.toTransform().mapRect(own) : own);
                 }
             }
         }
@@ -457,22 +462,26 @@ void ExportDialog::findEyesClick()
     QApplication::restoreOverrideCursor();
     m_preview->update();
     if (missing)
-        Prompter::instance().showError(this, QStringLiteral("找不到眼部识别的数据文件（%1），无法自动放置眼部遮挡。").arg(Align::detectorFolder()));
+        Prompter::instance().showError(this, QStringLiteral("找不到眼部识别的数据文件（%1），无法自动放置眼部遮挡。")
+                                                 .arg(Align::detectorFolder()));
     else if (faces == 0)
-        Prompter::instance().showMessage(this, QStringLiteral("图片中没有找到眼睛，没有放置眼部遮挡。可以在预览中拖动鼠标画出遮挡条。"));
+        Prompter::instance().showMessage(this,
+                                         QStringLiteral(
+                                             "图片中没有找到眼睛，没有放置眼部遮挡。可以在预览中拖动鼠标画出遮挡条。"));
 }
 
 void ExportDialog::exportClick()
 {
     readChoices();
     const Sheet::Request request = currentRequest();
-    SheetExport::checkConsent(m_db, request);   // refused before a file is asked for
+    SheetExport::checkConsent(m_db, request); // refused before a file is asked for
     SheetExport::Output out = currentOutput();
     static const QStringList filters{QStringLiteral("PDF 文件|*.pdf"), QStringLiteral("JPEG 图片|*.jpg"),
                                      QStringLiteral("PNG 图片|*.png")};
     static const QStringList suffixes{QStringLiteral(".pdf"), QStringLiteral(".jpg"), QStringLiteral(".png")};
     const int f = int(out.format);
-    const QString proposed = QStringLiteral("对比图-") + QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) + suffixes[f];
+    const QString proposed = QStringLiteral("对比图-") + QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))
+                             + suffixes[f];
     out.path = Prompter::instance().saveFile(this, filters[f], proposed);
     if (out.path.isEmpty())
         return;
@@ -483,7 +492,8 @@ void ExportDialog::exportClick()
         // Remembered for the next sheet on this machine; the sheet itself is out already, so a
         // settings file that cannot be written does not turn the export into a failure.
         SheetExport::writeWatermark(m_request.watermark);
-        Settings::writeString(QStringLiteral("Watermark"), QStringLiteral("Use"), m_watermark->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+        Settings::writeString(QStringLiteral("Watermark"), QStringLiteral("Use"),
+                              m_watermark->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
     } catch (const AppError &) {
     }
     QStringList names;
@@ -583,7 +593,7 @@ void openFor(CompareWindow *w, bool print)
     Sheet::Request request = requestForCase(db, DataMod->programFolder(), c.id);
     Sheet::Pair pair;
     if (!request.pairs.isEmpty())
-        pair = request.pairs.first();     // the case's category and surgery interval
+        pair = request.pairs.first(); // the case's category and surgery interval
     pair.caseId = c.id;
     pair.beforeRef = before.stored;
     pair.afterRef = after.stored;
@@ -636,7 +646,7 @@ QList<QAction *> addCompareSheetCommands(CompareWindow *w)
 void addSheetCommands(TfrmMain *w)
 {
     QMenu *menu = w->menuFile;
-    QAction *before = w->N3;        // above 退出
+    QAction *before = w->N3; // above 退出
     auto *exportAction = new QAction(QStringLiteral("导出对比图(&E)…"), w);
     exportAction->setObjectName(QStringLiteral("ac_ExportSheet"));
     auto *printAction = new QAction(QStringLiteral("打印(&P)…"), w);

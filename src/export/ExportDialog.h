@@ -51,8 +51,8 @@ private:
     QSqlDatabase m_db;
     Sheet::Request m_request;
     SheetPreview *m_preview = nullptr;
-    QComboBox *m_purpose = nullptr, *m_layout = nullptr, *m_corner = nullptr, *m_format = nullptr,
-              *m_paper = nullptr, *m_width = nullptr;
+    QComboBox *m_purpose = nullptr, *m_layout = nullptr, *m_corner = nullptr, *m_format = nullptr, *m_paper = nullptr,
+              *m_width = nullptr;
     QCheckBox *m_dates = nullptr, *m_watermark = nullptr, *m_eyeBar = nullptr, *m_landscape = nullptr;
     QLineEdit *m_text = nullptr, *m_logo = nullptr;
     QSpinBox *m_opacity = nullptr, *m_page = nullptr;

@@ -40,8 +40,8 @@ double aspectOf(const Pair &pair)
 // Everything but the pictures, in page-width hundredths, and the pictures' heights per unit of
 // cell width.
 struct Shape {
-    double fixed = 0;       // hundredths of the width
-    double pictures = 0;    // sum of picture heights divided by the cell width
+    double fixed = 0;    // hundredths of the width
+    double pictures = 0; // sum of picture heights divided by the cell width
     int columns = 2;
 };
 
@@ -302,10 +302,10 @@ void paintPage(QPainter &painter, const QRectF &pageRect, const Request &request
         }
         if (!pair.category.isEmpty()) {
             const bool grid = request.layout == Layout::Grid;
-            const QRectF band = grid ? QRectF(pp.before.left(), pp.before.top() - RowTitle * u,
-                                              pp.after.right() - pp.before.left(), RowTitle * u)
-                                     : QRectF(pageRect.left(), pp.before.top() - Title * u,
-                                              pageRect.width(), Title * u);
+            const QRectF band = grid
+                                    ? QRectF(pp.before.left(), pp.before.top() - RowTitle * u,
+                                             pp.after.right() - pp.before.left(), RowTitle * u)
+                                    : QRectF(pageRect.left(), pp.before.top() - Title * u, pageRect.width(), Title * u);
             painter.setFont(grid ? labelFont : titleFont);
             painter.drawText(band, Qt::AlignCenter, pair.category);
         }

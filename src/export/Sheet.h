@@ -17,33 +17,33 @@ namespace Sheet {
 
 // Why the sheet is made. Only the internal archive may carry who the customer is.
 enum class Purpose { Internal, Customer, Publicity };
-QString purposeLabel(Purpose purpose);     // "内部存档", "发给顾客本人", "宣传发布"
-QStringList purposeLabels();               // in enum order
+QString purposeLabel(Purpose purpose); // "内部存档", "发给顾客本人", "宣传发布"
+QStringList purposeLabels();           // in enum order
 
 enum class Layout { SideBySide, Stacked, Grid };
-QStringList layoutLabels();                // in enum order
+QStringList layoutLabels(); // in enum order
 
 enum class Corner { TopLeft, TopRight, BottomLeft, BottomRight, Centre };
-QStringList cornerLabels();                // in enum order
+QStringList cornerLabels(); // in enum order
 
 struct Pair {
-    QString beforePath, afterPath;         // files to read
-    QString beforeRef, afterRef;           // as the case row names them (for the audit log)
-    Align::Similarity alignment;           // lays the after picture over the before picture
-    QRectF crop;                           // in before-picture pixels; empty: the whole picture
+    QString beforePath, afterPath; // files to read
+    QString beforeRef, afterRef;   // as the case row names them (for the audit log)
+    Align::Similarity alignment;   // lays the after picture over the before picture
+    QRectF crop;                   // in before-picture pixels; empty: the whole picture
     qint64 caseId = 0;
-    QString category;                      // "大类 / 小类"
-    QDate beforeDate, afterDate;           // invalid: not known
-    QString interval;                      // "术后 3 个月"; empty: not known
+    QString category;            // "大类 / 小类"
+    QDate beforeDate, afterDate; // invalid: not known
+    QString interval;            // "术后 3 个月"; empty: not known
     // Eye bars, in before-picture pixels (the after picture is laid over that frame).
     QVector<QRectF> beforeBars, afterBars;
 };
 
 struct Watermark {
-    QString text;                          // the clinic's name; empty: none
-    QString logoPath;                      // a picture file; empty: none
+    QString text;     // the clinic's name; empty: none
+    QString logoPath; // a picture file; empty: none
     Corner corner = Corner::BottomRight;
-    double opacity = 0.35;                 // 0..1
+    double opacity = 0.35; // 0..1
     bool isEmpty() const { return text.isEmpty() && logoPath.isEmpty(); }
 };
 
@@ -51,7 +51,7 @@ struct Request {
     Purpose purpose = Purpose::Publicity;
     Layout layout = Layout::SideBySide;
     QVector<Pair> pairs;
-    bool showDates = false;                // dates and interval under the pictures
+    bool showDates = false; // dates and interval under the pictures
     Watermark watermark;
     // Only drawn for the internal archive, in the footer.
     QString customerNo, customerName;

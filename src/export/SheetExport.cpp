@@ -33,7 +33,8 @@ QString detailOf(const Sheet::Request &r, qint64 caseId, const QString &where)
             continue;
         pictures << p.beforeRef << p.afterRef;
     }
-    return QStringLiteral("用途=%1；图片=%2；%3").arg(Sheet::purposeLabel(r.purpose), pictures.join(QLatin1Char(',')), where);
+    return QStringLiteral("用途=%1；图片=%2；%3")
+        .arg(Sheet::purposeLabel(r.purpose), pictures.join(QLatin1Char(',')), where);
 }
 
 // One event per case of the sheet, in one transaction.
@@ -164,7 +165,8 @@ QStringList exportSheet(const QSqlDatabase &db, const Sheet::Request &original, 
         QStringList names;
         for (const QString &f : written)
             names << QFileInfo(f).fileName();
-        recordFor(db, AuditLog::Action::SheetExported, original, QStringLiteral("文件=") + names.join(QLatin1Char(',')));
+        recordFor(db, AuditLog::Action::SheetExported, original,
+                  QStringLiteral("文件=") + names.join(QLatin1Char(',')));
         t.commit();
     } catch (...) {
         for (const QString &f : written)
@@ -181,8 +183,8 @@ void printSheet(const QSqlDatabase &db, const Sheet::Request &original, QPrinter
     if (request.pairs.isEmpty())
         throw AppError(QStringLiteral("没有可打印的图片"));
     const QString where = printer.outputFormat() == QPrinter::PdfFormat
-        ? QStringLiteral("文件=") + QFileInfo(printer.outputFileName()).fileName()
-        : QStringLiteral("打印机=") + printer.printerName();
+                              ? QStringLiteral("文件=") + QFileInfo(printer.outputFileName()).fileName()
+                              : QStringLiteral("打印机=") + printer.printerName();
     // The event is written first and kept only when the pages went out.
     Transaction t(db);
     recordFor(db, AuditLog::Action::SheetPrinted, original, where);

@@ -20,8 +20,8 @@ struct Output {
     Format format = Format::Pdf;
     Paper paper = Paper::A4;
     bool landscape = false;
-    int width = 2048;           // picture files: 1080, 2048, or 0 for the pictures' own size
-    QString path;               // the file chosen; picture files of later pages get "-2", "-3", ...
+    int width = 2048; // picture files: 1080, 2048, or 0 for the pictures' own size
+    QString path;     // the file chosen; picture files of later pages get "-2", "-3", ...
 };
 
 // The request as it may leave for its purpose: without the customer's number and name unless

@@ -17,7 +17,7 @@ constexpr int MaxObjects = 65536;
 struct Header {
     QRectF bounds; // device units, inclusive edges
     QRectF frame;  // 0.01 mm, inclusive edges
-    QSize device; // reference device in pixels
+    QSize device;  // reference device in pixels
     QSize millimetres;
     bool hasFrame() const { return frame.width() >= 0 && frame.height() >= 0; }
 };
@@ -89,15 +89,15 @@ QVector<QPolygonF> polyPoints(Bytes r, bool small)
 
 QPen makePen(uint32_t style, double width, QColor colour)
 {
-    static const Qt::PenStyle styles[] = {Qt::SolidLine, Qt::DashLine, Qt::DotLine, Qt::DashDotLine,
-                                          Qt::DashDotDotLine, Qt::NoPen, Qt::SolidLine};
+    static const Qt::PenStyle styles[] = {Qt::SolidLine,      Qt::DashLine, Qt::DotLine,  Qt::DashDotLine,
+                                          Qt::DashDotDotLine, Qt::NoPen,    Qt::SolidLine};
     const unsigned s = style & 0xF;
-    const Qt::PenCapStyle cap = (style & 0xF00) == 0x100 ? Qt::SquareCap
-        : (style & 0xF00) == 0x200                      ? Qt::FlatCap
-                                                        : Qt::RoundCap;
-    const Qt::PenJoinStyle join = (style & 0xF000) == 0x1000 ? Qt::BevelJoin
-        : (style & 0xF000) == 0x2000                        ? Qt::MiterJoin
-                                                            : Qt::RoundJoin;
+    const Qt::PenCapStyle cap = (style & 0xF00) == 0x100   ? Qt::SquareCap
+                                : (style & 0xF00) == 0x200 ? Qt::FlatCap
+                                                           : Qt::RoundCap;
+    const Qt::PenJoinStyle join = (style & 0xF000) == 0x1000   ? Qt::BevelJoin
+                                  : (style & 0xF000) == 0x2000 ? Qt::MiterJoin
+                                                               : Qt::RoundJoin;
     return QPen(colour, std::abs(width), s < 7 ? styles[s] : Qt::SolidLine, cap, join);
 }
 
@@ -157,7 +157,7 @@ void EmfPlayer::play(uint32_t type, Bytes r)
     case 30: c.intersectClip(rectFAt(r, 8)); break;
     case 33: c.saveDC(); break;
     case 34: c.restoreDC(r.i32(8)); break;
-    case 35: // SETWORLDTRANSFORM
+    case 35:   // SETWORLDTRANSFORM
     case 36: { // MODIFYWORLDTRANSFORM
         const QTransform x(r.f32(8), r.f32(12), r.f32(16), r.f32(20), r.f32(24), r.f32(28));
         const uint32_t mode = type == 35 ? 4 : r.u32(32);
@@ -319,7 +319,8 @@ void playEmf(Bytes data, QImage *target)
     if (frame.width() <= 0 || frame.height() <= 0)
         invalid();
     canvas.deviceToPicture = QTransform::fromTranslate(-frame.left(), -frame.top())
-        * QTransform::fromScale(target->width() / frame.width(), target->height() / frame.height());
+                             * QTransform::fromScale(target->width() / frame.width(),
+                                                     target->height() / frame.height());
 
     EmfPlayer player(canvas);
     std::size_t offset = 0;

@@ -15,10 +15,7 @@ struct Reader {
     std::size_t length = 0;
     bool bigEndian = false;
 
-    bool has(std::size_t offset, std::size_t count) const
-    {
-        return offset <= length && count <= length - offset;
-    }
+    bool has(std::size_t offset, std::size_t count) const { return offset <= length && count <= length - offset; }
     unsigned u16(std::size_t at) const
     {
         return bigEndian ? unsigned(data[at]) << 8 | data[at + 1] : unsigned(data[at + 1]) << 8 | data[at];

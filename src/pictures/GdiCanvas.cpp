@@ -98,8 +98,7 @@ QImage decodePackedDib(Bytes dib, bool *bottomUp)
 // About thirty fills of the largest canvas.
 constexpr qint64 PaintingWork = 32 * PictureBudget::MaxCanvasPixels;
 
-GdiCanvas::GdiCanvas(QImage *target)
-    : m_target(target), m_workLeft(PaintingWork)
+GdiCanvas::GdiCanvas(QImage *target) : m_target(target), m_workLeft(PaintingWork)
 {
     m_painter.begin(target);
     m_painter.setRenderHint(QPainter::SmoothPixmapTransform);
@@ -177,8 +176,9 @@ QTransform GdiCanvas::logicalToPicture() const
     if (windowToPicture) {
         const double sx = ratio(pictureRect.width(), s.windowExt.width());
         const double sy = ratio(pictureRect.height(), s.windowExt.height());
-        return s.world * QTransform(sx, 0, 0, sy, pictureRect.x() - s.windowOrg.x() * sx,
-                                    pictureRect.y() - s.windowOrg.y() * sy);
+        return s.world
+               * QTransform(sx, 0, 0, sy, pictureRect.x() - s.windowOrg.x() * sx,
+                            pictureRect.y() - s.windowOrg.y() * sy);
     }
     double sx = 1, sy = 1;
     switch (s.mapMode) {
@@ -508,7 +508,7 @@ GdiFont decodeLogFont(Bytes f, bool wide)
 {
     const std::size_t n = wide ? 4 : 2;
     const auto number = [&](std::size_t index) { return wide ? f.i32(index * n) : int32_t(f.i16(index * n)); };
-    const std::size_t flags = 5 * n;            // italic, underline, strike-out, character set
+    const std::size_t flags = 5 * n; // italic, underline, strike-out, character set
     const std::size_t face = flags + 8;
     GdiFont font;
     font.height = number(0);
@@ -536,7 +536,7 @@ GdiFont decodeLogFont(Bytes f, bool wide)
 
 QBrush gdiBrush(unsigned style, QColor colour, unsigned hatch)
 {
-    static const Qt::BrushStyle hatches[] = {Qt::HorPattern, Qt::VerPattern, Qt::FDiagPattern,
+    static const Qt::BrushStyle hatches[] = {Qt::HorPattern,   Qt::VerPattern,   Qt::FDiagPattern,
                                              Qt::BDiagPattern, Qt::CrossPattern, Qt::DiagCrossPattern};
     if (style == 1)
         return Qt::NoBrush;

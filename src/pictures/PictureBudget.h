@@ -25,10 +25,12 @@ constexpr int QtAllocationLimitMB = int(MaxPixels * 4 / (1024 * 1024));
 // Whether a picture of width x height (as read from a header, any values) is within the budget.
 inline bool fits(qint64 width, qint64 height)
 {
-    return width > 0 && height > 0 && width <= MaxPixels && height <= MaxPixels
-        && width * height <= MaxPixels;
+    return width > 0 && height > 0 && width <= MaxPixels && height <= MaxPixels && width * height <= MaxPixels;
 }
-inline bool fits(QSize size) { return fits(size.width(), size.height()); }
+inline bool fits(QSize size)
+{
+    return fits(size.width(), size.height());
+}
 
 // The size a canvas for a picture of natural size gets: the natural size when it is within
 // MaxCanvasPixels, otherwise scaled down (keeping the proportions) to fit it.

@@ -19,8 +19,7 @@ struct Fit {
 
     bool operator==(const Fit &o) const
     {
-        return left == o.left && top == o.top && width == o.width && height == o.height
-            && stretch == o.stretch;
+        return left == o.left && top == o.top && width == o.width && height == o.height && stretch == o.stretch;
     }
 };
 

@@ -26,7 +26,8 @@ QByteArray readWholeFile(const QString &path)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
-        throw AppError(QStringLiteral("Cannot open file \"%1\". %2").arg(QDir::toNativeSeparators(path), f.errorString()));
+        throw AppError(
+            QStringLiteral("Cannot open file \"%1\". %2").arg(QDir::toNativeSeparators(path), f.errorString()));
     return f.readAll();
 }
 
@@ -34,7 +35,8 @@ void checkReadable(const QString &path)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
-        throw AppError(QStringLiteral("Cannot open file \"%1\". %2").arg(QDir::toNativeSeparators(path), f.errorString()));
+        throw AppError(
+            QStringLiteral("Cannot open file \"%1\". %2").arg(QDir::toNativeSeparators(path), f.errorString()));
 }
 
 // Bitmaps and icons through Qt's readers, held to the one format the extension names: a PNG
@@ -78,7 +80,8 @@ QImage rasterImage(const QString &path, Kind kind)
 
 Kind kindOf(const QString &path)
 {
-    const QString name = path.mid(std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\'))) + 1);
+    const QString name = path.mid(std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')))
+                                  + 1);
     const int dot = name.lastIndexOf(QLatin1Char('.'));
     const QString ext = dot < 0 ? QString() : name.mid(dot + 1);
     const QString lower = ext.toLower();
@@ -100,17 +103,11 @@ PictureInfo readInfo(const QString &path)
     PictureInfo info;
     info.kind = kindOf(path);
     switch (info.kind) {
-    case Kind::Jpeg:
-        info.naturalSize = JpegDecoder::readHeader(path).uprightSize();
-        break;
+    case Kind::Jpeg: info.naturalSize = JpegDecoder::readHeader(path).uprightSize(); break;
     case Kind::Bitmap:
-    case Kind::Icon:
-        info.naturalSize = rasterSize(path, info.kind);
-        break;
+    case Kind::Icon: info.naturalSize = rasterSize(path, info.kind); break;
     case Kind::Wmf:
-    case Kind::Emf:
-        info.naturalSize = Metafile::naturalSize(readWholeFile(path), info.kind == Kind::Emf);
-        break;
+    case Kind::Emf: info.naturalSize = Metafile::naturalSize(readWholeFile(path), info.kind == Kind::Emf); break;
     }
     return info;
 }
@@ -124,14 +121,11 @@ QImage loadPicture(const QString &path)
 {
     const Kind kind = kindOf(path);
     switch (kind) {
-    case Kind::Jpeg:
-        return JpegDecoder::decode(path);
+    case Kind::Jpeg: return JpegDecoder::decode(path);
     case Kind::Bitmap:
-    case Kind::Icon:
-        return rasterImage(path, kind);
+    case Kind::Icon: return rasterImage(path, kind);
     case Kind::Wmf:
-    case Kind::Emf:
-        return Metafile::render(readWholeFile(path), kind == Kind::Emf);
+    case Kind::Emf: return Metafile::render(readWholeFile(path), kind == Kind::Emf);
     }
     return QImage();
 }

@@ -26,12 +26,9 @@ const char *const FineKey = "X-Belcara::Stamp";
 QString folderName(PreviewCache::Edge edge)
 {
     switch (edge) {
-    case PreviewCache::XLarge:
-        return QStringLiteral("x-large");
-    case PreviewCache::XXLarge:
-        return QStringLiteral("xx-large");
-    case PreviewCache::Huge:
-        break;
+    case PreviewCache::XLarge: return QStringLiteral("x-large");
+    case PreviewCache::XXLarge: return QStringLiteral("xx-large");
+    case PreviewCache::Huge: break;
     }
     return QStringLiteral("belcara-2048");
 }
@@ -75,7 +72,7 @@ QByteArray textChunk(const char *key, const QByteArray &value)
 quint32 bigEndian(const QByteArray &d, int at)
 {
     return quint32(quint8(d[at])) << 24 | quint32(quint8(d[at + 1])) << 16 | quint32(quint8(d[at + 2])) << 8
-        | quint32(quint8(d[at + 3]));
+           | quint32(quint8(d[at + 3]));
 }
 
 // The tEXt chunks before the image data of a PNG; false when it is no PNG or is cut short.
@@ -182,7 +179,7 @@ QString PreviewCache::entryPath(const QString &path, Edge edge) const
 {
     const QByteArray md5 = QCryptographicHash::hash(uriOf(path), QCryptographicHash::Md5).toHex();
     return m_root + QLatin1Char('/') + folderName(edge) + QLatin1Char('/') + QString::fromLatin1(md5)
-        + QStringLiteral(".png");
+           + QStringLiteral(".png");
 }
 
 QSize PreviewCache::entrySize(QSize natural, Edge edge)
@@ -191,7 +188,8 @@ QSize PreviewCache::entrySize(QSize natural, Edge edge)
     if (longer <= edge || natural.isEmpty())
         return natural;
     const double f = double(edge) / longer;
-    return QSize(std::max(1, int(std::lround(natural.width() * f))), std::max(1, int(std::lround(natural.height() * f))));
+    return QSize(std::max(1, int(std::lround(natural.width() * f))),
+                 std::max(1, int(std::lround(natural.height() * f))));
 }
 
 bool PreviewCache::worthCaching(QSize natural, Edge edge)
@@ -264,7 +262,7 @@ QByteArray PreviewCache::encodeEntry(const QImage &preview, const QByteArray &ur
     for (int y = 0; y < h; ++y) {
         const uchar *row = pixels.constScanLine(y);
         const uchar *above = y > 0 ? pixels.constScanLine(y - 1) : nullptr;
-        *out++ = 2;     // Up: each byte less the byte above it
+        *out++ = 2; // Up: each byte less the byte above it
         for (qsizetype x = 0; x < rowBytes; ++x)
             *out++ = char(above ? uchar(row[x] - above[x]) : row[x]);
     }
@@ -284,16 +282,16 @@ QByteArray PreviewCache::encodeEntry(const QImage &preview, const QByteArray &ur
     QByteArray header;
     appendBigEndian(header, quint32(w));
     appendBigEndian(header, quint32(h));
-    header += char(8);                  // bits per sample
-    header += char(alpha ? 6 : 2);      // truecolour, with or without alpha
-    header += char(0);                  // deflate
-    header += char(0);                  // adaptive filtering
-    header += char(0);                  // not interlaced
+    header += char(8);             // bits per sample
+    header += char(alpha ? 6 : 2); // truecolour, with or without alpha
+    header += char(0);             // deflate
+    header += char(0);             // adaptive filtering
+    header += char(0);             // not interlaced
     QByteArray png("\x89PNG\r\n\x1a\n", 8);
     png += chunk("IHDR", header);
     png += textChunk(UriKey, uri) + textChunk(MTimeKey, QByteArray::number(stamp.mtime))
-        + textChunk(SizeKey, QByteArray::number(stamp.size)) + textChunk(FineKey, stamp.fine)
-        + textChunk("Software", "Belcara");
+           + textChunk(SizeKey, QByteArray::number(stamp.size)) + textChunk(FineKey, stamp.fine)
+           + textChunk("Software", "Belcara");
     png += chunk("IDAT", zlib);
     png += chunk("IEND", QByteArray());
     return png;

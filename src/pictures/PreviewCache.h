@@ -37,9 +37,9 @@ public:
     // What identifies the picture's content for the cache. Taken before the picture is read, so
     // that a picture replaced while it was decoded leaves an entry that no longer matches.
     struct Stamp {
-        qint64 mtime = -1;      // seconds, as stat's st_mtime
+        qint64 mtime = -1; // seconds, as stat's st_mtime
         qint64 size = -1;
-        QByteArray fine;        // nanosecond time and inode
+        QByteArray fine; // nanosecond time and inode
         bool isValid() const { return mtime >= 0; }
     };
     static Stamp stampOf(const QString &path);

@@ -149,7 +149,7 @@ private:
         for (;;) {
             m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
             if (m_queue.empty())
-                return;     // stopping, and everything is written
+                return; // stopping, and everything is written
             Item item = std::move(m_queue.front());
             m_queue.pop_front();
             const bool decode = item.write.image.isNull();
@@ -236,7 +236,7 @@ void PreviewService::request(const PreviewGroup &group, quint64 generation, cons
     std::shared_ptr<const PreviewCache> snapshot = cache();
     m_pool.start([this, group, generation, path, natural, shown, keep, target, done = std::move(done), snapshot] {
         if (!group.isCurrent(generation))
-            return;                     // abandoned before it began
+            return; // abandoned before it began
         std::vector<Write> writes;
         PreviewResult result = produce(snapshot.get(), path, natural, shown, keep, &writes);
         if (group.isCurrent(generation)) {

@@ -41,8 +41,8 @@ private:
 };
 
 struct PreviewResult {
-    QImage image;           // scaled to the size asked for (never enlarged)
-    QString error;          // the decoder's text when the picture could not be read
+    QImage image;  // scaled to the size asked for (never enlarged)
+    QString error; // the decoder's text when the picture could not be read
     bool fromCache = false;
     bool ok() const { return error.isEmpty(); }
 };
@@ -52,7 +52,7 @@ class PreviewService : public QObject {
 public:
     // Uses PreviewCache::defaultRoot() and as many workers as the machine has cores.
     explicit PreviewService(QObject *parent = nullptr);
-    ~PreviewService() override;     // abandons queued work and waits for the running work
+    ~PreviewService() override; // abandons queued work and waits for the running work
 
     // The program's service, made on first use as a child of the application object.
     static PreviewService &shared();
@@ -90,12 +90,12 @@ public:
         QString path;
         PreviewCache::Stamp stamp;
         PreviewCache::Edge edge;
-        QImage image;               // null: decode the picture for the entry `kept` and for `edge`
+        QImage image; // null: decode the picture for the entry `kept` and for `edge`
         QSize natural;
         PreviewCache::Edge kept = PreviewCache::XLarge;
     };
-    static PreviewResult produce(const PreviewCache *cache, const QString &path, QSize natural, QSize shown,
-                                 QSize keep, std::vector<Write> *writes);
+    static PreviewResult produce(const PreviewCache *cache, const QString &path, QSize natural, QSize shown, QSize keep,
+                                 std::vector<Write> *writes);
 
     // Decodes the picture once and writes its entry `kept` and, when smaller, its entry `edge`;
     // returns the smaller one. Raises AppError.
@@ -111,5 +111,5 @@ private:
     mutable QMutex m_mutex;
     std::shared_ptr<const PreviewCache> m_cache;
     QThreadPool m_pool;
-    std::unique_ptr<Writer> m_writer;   // ends after the pool's work (see the destructor)
+    std::unique_ptr<Writer> m_writer; // ends after the pool's work (see the destructor)
 };

@@ -27,8 +27,7 @@ struct Layout {
 }
 
 // Calls f(function, params, recordWords) for every record until EOF or the data ends.
-template<typename F>
-void forEachRecord(Bytes data, std::size_t start, F f)
+template <typename F> void forEachRecord(Bytes data, std::size_t start, F f)
 {
     std::size_t offset = start;
     while (data.has(offset, 6)) {
@@ -101,8 +100,8 @@ QRectF ltrb(Bytes p, std::size_t bottomAt)
 
 QPen makePen(unsigned style, int width, QColor colour)
 {
-    static const Qt::PenStyle styles[] = {Qt::SolidLine, Qt::DashLine, Qt::DotLine, Qt::DashDotLine,
-                                          Qt::DashDotDotLine, Qt::NoPen, Qt::SolidLine};
+    static const Qt::PenStyle styles[] = {Qt::SolidLine,      Qt::DashLine, Qt::DotLine,  Qt::DashDotLine,
+                                          Qt::DashDotDotLine, Qt::NoPen,    Qt::SolidLine};
     const unsigned s = style & 0xF;
     QPen pen(colour, std::abs(width), s < 7 ? styles[s] : Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
     return pen;
@@ -125,23 +124,23 @@ void WmfPlayer::play(uint16_t fn, Bytes p, uint32_t words)
 {
     auto pt = [&](std::size_t yAt) { return QPointF(p.i16(yAt + 2), p.i16(yAt)); };
     switch (fn) {
-    case 0x020B: c.s.windowOrg = pt(0); break;                        // SETWINDOWORG
-    case 0x020C: c.s.windowExt = QSizeF(p.i16(2), p.i16(0)); break;   // SETWINDOWEXT
-    case 0x020F: c.s.windowOrg += pt(0); break;                       // OFFSETWINDOWORG
-    case 0x0410: {                                                    // SCALEWINDOWEXT
+    case 0x020B: c.s.windowOrg = pt(0); break;                      // SETWINDOWORG
+    case 0x020C: c.s.windowExt = QSizeF(p.i16(2), p.i16(0)); break; // SETWINDOWEXT
+    case 0x020F: c.s.windowOrg += pt(0); break;                     // OFFSETWINDOWORG
+    case 0x0410: {                                                  // SCALEWINDOWEXT
         const int yDen = p.i16(0), yNum = p.i16(2), xDen = p.i16(4), xNum = p.i16(6);
         if (xDen && yDen)
             c.s.windowExt = QSizeF(c.s.windowExt.width() * xNum / xDen, c.s.windowExt.height() * yNum / yDen);
         break;
     }
-    case 0x0102: c.s.opaqueBackground = p.u16(0) == 2; break;         // SETBKMODE
-    case 0x0201: c.s.bkColor = colorRef(p.u32(0)); break;             // SETBKCOLOR
-    case 0x0209: c.s.textColor = colorRef(p.u32(0)); break;           // SETTEXTCOLOR
-    case 0x012E: c.s.textAlign = p.u16(0); break;                     // SETTEXTALIGN
+    case 0x0102: c.s.opaqueBackground = p.u16(0) == 2; break; // SETBKMODE
+    case 0x0201: c.s.bkColor = colorRef(p.u32(0)); break;     // SETBKCOLOR
+    case 0x0209: c.s.textColor = colorRef(p.u32(0)); break;   // SETTEXTCOLOR
+    case 0x012E: c.s.textAlign = p.u16(0); break;             // SETTEXTALIGN
     case 0x0106: c.s.fillRule = p.u16(0) == 2 ? Qt::WindingFill : Qt::OddEvenFill; break;
     case 0x001E: c.saveDC(); break;
     case 0x0127: c.restoreDC(p.i16(0)); break;
-    case 0x0416: c.intersectClip(ltrb(p, 0)); break;                  // INTERSECTCLIPRECT
+    case 0x0416: c.intersectClip(ltrb(p, 0)); break; // INTERSECTCLIPRECT
     case 0x0214: c.moveTo(pt(0)); break;
     case 0x0213: c.lineTo(pt(0)); break;
     case 0x041B: c.rectangle(ltrb(p, 0)); break;
@@ -149,7 +148,7 @@ void WmfPlayer::play(uint16_t fn, Bytes p, uint32_t words)
     case 0x061C: c.roundRect(ltrb(p, 4), QSizeF(p.i16(2), p.i16(0))); break;
     case 0x0324: c.polygon(points16(p, 2, p.u16(0))); break;
     case 0x0325: c.polyline(points16(p, 2, p.u16(0)), false); break;
-    case 0x0538: {                                                    // POLYPOLYGON
+    case 0x0538: { // POLYPOLYGON
         const unsigned n = p.u16(0);
         std::size_t at = 2 + std::size_t(n) * 2;
         QVector<QPolygonF> polys;
@@ -161,21 +160,21 @@ void WmfPlayer::play(uint16_t fn, Bytes p, uint32_t words)
         c.polyPolygon(polys);
         break;
     }
-    case 0x02FA: {                                                    // CREATEPENINDIRECT
+    case 0x02FA: { // CREATEPENINDIRECT
         GdiObject o;
         o.type = GdiObject::Pen;
         o.pen = makePen(p.u16(0), p.i16(2), colorRef(p.u32(6)));
         addObject(o);
         break;
     }
-    case 0x02FC: {                                                    // CREATEBRUSHINDIRECT
+    case 0x02FC: { // CREATEBRUSHINDIRECT
         GdiObject o;
         o.type = GdiObject::Brush;
         o.brush = gdiBrush(p.u16(0), colorRef(p.u32(2)), p.u16(6));
         addObject(o);
         break;
     }
-    case 0x0142: {                                                    // DIBCREATEPATTERNBRUSH
+    case 0x0142: { // DIBCREATEPATTERNBRUSH
         GdiObject o;
         o.type = GdiObject::Brush;
         const QImage pattern = decodePackedDib(p.sub(4, p.size));
@@ -183,26 +182,28 @@ void WmfPlayer::play(uint16_t fn, Bytes p, uint32_t words)
         addObject(o);
         break;
     }
-    case 0x02FB: {                                                    // CREATEFONTINDIRECT
+    case 0x02FB: { // CREATEFONTINDIRECT
         GdiObject o;
         o.type = GdiObject::Font;
         o.font = decodeLogFont(p, false);
         addObject(o);
         break;
     }
-    case 0x00F7: case 0x01F9: case 0x06FF: {                          // palette, pattern brush, region
+    case 0x00F7:
+    case 0x01F9:
+    case 0x06FF: { // palette, pattern brush, region
         GdiObject o;
         o.type = GdiObject::Other;
         addObject(o);
         break;
     }
-    case 0x012D: {                                                    // SELECTOBJECT
+    case 0x012D: { // SELECTOBJECT
         const int index = p.u16(0);
         if (index < c.objects.size())
             c.select(c.objects[index]);
         break;
     }
-    case 0x01F0: {                                                    // DELETEOBJECT
+    case 0x01F0: { // DELETEOBJECT
         const int index = p.u16(0);
         if (index < c.objects.size())
             c.objects[index] = GdiObject();
@@ -210,7 +211,9 @@ void WmfPlayer::play(uint16_t fn, Bytes p, uint32_t words)
     }
     case 0x0521: text(p, false); break;
     case 0x0A32: text(p, true); break;
-    case 0x0F43: case 0x0B41: case 0x0940: bitmap(fn, p, words); break;
+    case 0x0F43:
+    case 0x0B41:
+    case 0x0940: bitmap(fn, p, words); break;
     default: break;
     }
 }

@@ -50,8 +50,8 @@ public:
     using ImportPictures = std::function<void(QVariantList &values, PictureStore::Added &added)>;
     CaseTable(const QString &connection, QObject *parent, ImportPictures importPictures,
               std::function<void()> afterWrite)
-        : TableDataSet(connection, QStringLiteral("Surgery"), parent),
-          m_importPictures(std::move(importPictures)), m_afterWrite(std::move(afterWrite))
+        : TableDataSet(connection, QStringLiteral("Surgery"), parent), m_importPictures(std::move(importPictures)),
+          m_afterWrite(std::move(afterWrite))
     {
     }
 
@@ -102,12 +102,12 @@ Tfrm_Manager::Tfrm_Manager(QWidget *owner, const QString &startCustomerNo)
 
     const QString conn = DataMod->ADOConn;
     // A generated number that another workstation saved first is replaced by the next free one.
-    auto *customers = new CustomerTable(conn, [this] { return MakeCustomerNo(); }, this);
+    auto *customers = new CustomerTable(
+        conn, [this] { return MakeCustomerNo(); }, this);
     adt_UserInfo = customers;
     adt_UserInfo->setObjectName(QStringLiteral("adt_UserInfo"));
     auto *cases = new CaseTable(
-        conn, this,
-        [this](QVariantList &values, PictureStore::Added &added) { ImportCasePictures(values, added); },
+        conn, this, [this](QVariantList &values, PictureStore::Added &added) { ImportCasePictures(values, added); },
         [this] { m_reportNotStored = !m_notStored.isEmpty(); });
     m_cases = cases;
     adt_Surgery = cases;
@@ -178,15 +178,14 @@ void Tfrm_Manager::setupLook()
 
 void Tfrm_Manager::setupNavigators()
 {
-    const QList<DBNavigator::Btn> shown{DBNavigator::Prior, DBNavigator::Next, DBNavigator::Insert,
+    const QList<DBNavigator::Btn> shown{DBNavigator::Prior,  DBNavigator::Next, DBNavigator::Insert,
                                         DBNavigator::Delete, DBNavigator::Post, DBNavigator::Cancel};
     DBNavigator *nav1 = m_ui->DBNavigator1;
     nav1->setDataSet(adt_UserInfo);
     nav1->setVisibleButtons(shown);
-    nav1->setHints({QStringLiteral("第一条"), QStringLiteral("前条"), QStringLiteral("下条"),
-                    QStringLiteral("最后条"), QStringLiteral("新增加"), QStringLiteral("删除"),
-                    QStringLiteral("编辑"), QStringLiteral("保存"), QStringLiteral("撤销"),
-                    QStringLiteral("刷新")});
+    nav1->setHints({QStringLiteral("第一条"), QStringLiteral("前条"), QStringLiteral("下条"), QStringLiteral("最后条"),
+                    QStringLiteral("新增加"), QStringLiteral("删除"), QStringLiteral("编辑"), QStringLiteral("保存"),
+                    QStringLiteral("撤销"), QStringLiteral("刷新")});
     // The customer delete asks its own question (adt_UserInfoBeforeDelete).
     nav1->setConfirmDelete(false);
     nav1->setFlat(true);
@@ -196,8 +195,7 @@ void Tfrm_Manager::setupNavigators()
     nav2->setVisibleButtons(shown);
     nav2->setHints({QStringLiteral("第一条"), QStringLiteral("前个手术案例"), QStringLiteral("下个手术案例"),
                     QStringLiteral("最后条"), QStringLiteral("新增此用户案例"), QStringLiteral("删除"),
-                    QStringLiteral("编辑"), QStringLiteral("保存"), QStringLiteral("撤销"),
-                    QStringLiteral("刷新")});
+                    QStringLiteral("编辑"), QStringLiteral("保存"), QStringLiteral("撤销"), QStringLiteral("刷新")});
     nav2->setConfirmDelete(true);
     nav2->setFlat(true);
 }
@@ -231,10 +229,10 @@ QList<QLineEdit *> Tfrm_Manager::pictureBoxes() const
 
 QList<QWidget *> Tfrm_Manager::enterKeyBoxes() const
 {
-    return {m_ui->DBEdit1, m_ui->DBEdit2, m_ui->DBEdit3, m_ui->DBEdit4, m_ui->DBEdit5, m_ui->DBEdit6,
-            m_ui->cbox_Stair, m_ui->cbox_Sub, m_ui->DBEdit9, m_ui->DBEdit10, m_ui->DBEdit11,
-            m_ui->dbed_Before, m_ui->dbed_After, m_ui->DBEdit7, m_ui->DBEdit8, m_ui->DBEdit12,
-            m_ui->DBEdit13, m_ui->cbox_Consent, m_ui->ed_ConsentDate, m_ui->ed_ConsentNote};
+    return {m_ui->DBEdit1,  m_ui->DBEdit2,     m_ui->DBEdit3,      m_ui->DBEdit4,        m_ui->DBEdit5,
+            m_ui->DBEdit6,  m_ui->cbox_Stair,  m_ui->cbox_Sub,     m_ui->DBEdit9,        m_ui->DBEdit10,
+            m_ui->DBEdit11, m_ui->dbed_Before, m_ui->dbed_After,   m_ui->DBEdit7,        m_ui->DBEdit8,
+            m_ui->DBEdit12, m_ui->DBEdit13,    m_ui->cbox_Consent, m_ui->ed_ConsentDate, m_ui->ed_ConsentNote};
 }
 
 void Tfrm_Manager::connectHandlers()
@@ -269,7 +267,7 @@ bool Tfrm_Manager::FormClose()
         if (p.messageBox(this, QStringLiteral("客户资料还未保存，现在保存吗？"), QStringLiteral("提示"),
                          Prompt::Yes | Prompt::No, Prompt::Question, Prompt::Yes)
             == Prompt::Yes)
-            adt_UserInfo->post();   // settles the case first; raises when either save fails
+            adt_UserInfo->post(); // settles the case first; raises when either save fails
         else
             dropCustomer = true;
     }
@@ -324,9 +322,10 @@ void Tfrm_Manager::adt_UserInfoBeforeCancel(DataSet &ds)
     if (ds.state() != DataSet::Insert || m_cases->casesOfNewCustomer.isEmpty())
         return;
     // Cases were saved under this new customer: dropping it alone would leave them ownerless.
-    if (Prompter::instance().messageBox(
-            this, QStringLiteral("这位新客户下已保存了手术案例，撤销将同时删除这些案例。确定撤销吗？"),
-            QStringLiteral("提示"), Prompt::Yes | Prompt::No, Prompt::Question, Prompt::No)
+    if (Prompter::instance().messageBox(this,
+                                        QStringLiteral(
+                                            "这位新客户下已保存了手术案例，撤销将同时删除这些案例。确定撤销吗？"),
+                                        QStringLiteral("提示"), Prompt::Yes | Prompt::No, Prompt::Question, Prompt::No)
         != Prompt::Yes)
         throw Abort();
     CustomerCases::removeCases(DataMod->ADOConn, m_cases->casesOfNewCustomer);
@@ -338,9 +337,15 @@ void Tfrm_Manager::DeleteCustomerCases(const QString &customerNo)
     Operations::deleteCasesOf(*DataMod, customerNo);
 }
 
-void Tfrm_Manager::BitBtn1Click() { FindByName(m_ui->ed_Search->text()); }
+void Tfrm_Manager::BitBtn1Click()
+{
+    FindByName(m_ui->ed_Search->text());
+}
 
-void Tfrm_Manager::BitBtn6Click() { FindByNumber(m_ui->ed_Text->text()); }
+void Tfrm_Manager::BitBtn6Click()
+{
+    FindByNumber(m_ui->ed_Text->text());
+}
 
 void Tfrm_Manager::FindByName(const QString &name)
 {

@@ -42,11 +42,11 @@ public:
     TableDataSet *adt_UserInfo = nullptr;
     TableDataSet *adt_Surgery = nullptr;
     TableDataSet *adt_Class = nullptr;
-    QString PicPath;            // the picture store root, with a trailing "/"
+    QString PicPath; // the picture store root, with a trailing "/"
 
     // ---- window and customers (Unit_Manager.cpp) ----
     void FormCreate(const QString &startCustomerNo);
-    bool FormClose();           // true when the window may close; raises when a save failed
+    bool FormClose(); // true when the window may close; raises when a save failed
     void adt_UserInfoNewRecord(DataSet &ds);
     void adt_UserInfoBeforeDelete(DataSet &ds);
     void adt_UserInfoBeforeCancel(DataSet &ds);
@@ -65,12 +65,12 @@ public:
     // Brings a case's picked pictures into the store while its row is saved, after every check
     // that can refuse the row; rewrites the picture columns of values to the stored references.
     void ImportCasePictures(QVariantList &values, PictureStore::Added &added);
-    void SpeedButton1Click();   // 手术前
-    void SpeedButton3Click();   // 手术前1
-    void SpeedButton4Click();   // 手术前2
-    void SpeedButton2Click();   // 手术后
-    void SpeedButton7Click();   // 手术后1
-    void SpeedButton8Click();   // 手术后2
+    void SpeedButton1Click(); // 手术前
+    void SpeedButton3Click(); // 手术前1
+    void SpeedButton4Click(); // 手术前2
+    void SpeedButton2Click(); // 手术后
+    void SpeedButton7Click(); // 手术后1
+    void SpeedButton8Click(); // 手术后2
     void PickPicture(const QString &column);
     QString ChoosePictureFile();
     void DBEdit12DblClick(QLineEdit *box);
@@ -135,8 +135,8 @@ private:
 
     class CaseTable;
     std::unique_ptr<Ui::Tfrm_Manager> m_ui;
-    CaseTable *m_cases = nullptr;       // adt_Surgery
-    QStringList m_notStored;    // pictures the last case save could not bring into the store
+    CaseTable *m_cases = nullptr; // adt_Surgery
+    QStringList m_notStored;      // pictures the last case save could not bring into the store
     bool m_reportNotStored = false;
-    bool m_consentEdited = false;   // the consent boxes hold unsaved changes of the current case
+    bool m_consentEdited = false; // the consent boxes hold unsaved changes of the current case
 };

@@ -17,9 +17,8 @@
 
 const QStringList &Tfrm_Manager::pictureColumns()
 {
-    static const QStringList columns{QStringLiteral("手术前"),  QStringLiteral("手术前1"),
-                                     QStringLiteral("手术前2"), QStringLiteral("手术后"),
-                                     QStringLiteral("手术后1"), QStringLiteral("手术后2")};
+    static const QStringList columns{QStringLiteral("手术前"), QStringLiteral("手术前1"), QStringLiteral("手术前2"),
+                                     QStringLiteral("手术后"), QStringLiteral("手术后1"), QStringLiteral("手术后2")};
     return columns;
 }
 
@@ -96,21 +95,39 @@ void Tfrm_Manager::reportPicturesNotStored()
     m_reportNotStored = false;
     const QStringList lines = m_notStored;
     m_notStored.clear();
-    Prompter::instance().messageBox(
-        this,
-        QStringLiteral("案例已保存，但以下图片未能存入图片库，案例中保留了所选文件的原路径：\n")
-            + lines.join(QLatin1Char('\n')),
-        QStringLiteral("提示"), Prompt::Ok, Prompt::Warning, Prompt::Ok);
+    Prompter::instance().messageBox(this,
+                                    QStringLiteral(
+                                        "案例已保存，但以下图片未能存入图片库，案例中保留了所选文件的原路径：\n")
+                                        + lines.join(QLatin1Char('\n')),
+                                    QStringLiteral("提示"), Prompt::Ok, Prompt::Warning, Prompt::Ok);
 }
 
 // ---- pictures -------------------------------------------------------------------------------
 
-void Tfrm_Manager::SpeedButton1Click() { PickPicture(pictureColumns().at(0)); }
-void Tfrm_Manager::SpeedButton3Click() { PickPicture(pictureColumns().at(1)); }
-void Tfrm_Manager::SpeedButton4Click() { PickPicture(pictureColumns().at(2)); }
-void Tfrm_Manager::SpeedButton2Click() { PickPicture(pictureColumns().at(3)); }
-void Tfrm_Manager::SpeedButton7Click() { PickPicture(pictureColumns().at(4)); }
-void Tfrm_Manager::SpeedButton8Click() { PickPicture(pictureColumns().at(5)); }
+void Tfrm_Manager::SpeedButton1Click()
+{
+    PickPicture(pictureColumns().at(0));
+}
+void Tfrm_Manager::SpeedButton3Click()
+{
+    PickPicture(pictureColumns().at(1));
+}
+void Tfrm_Manager::SpeedButton4Click()
+{
+    PickPicture(pictureColumns().at(2));
+}
+void Tfrm_Manager::SpeedButton2Click()
+{
+    PickPicture(pictureColumns().at(3));
+}
+void Tfrm_Manager::SpeedButton7Click()
+{
+    PickPicture(pictureColumns().at(4));
+}
+void Tfrm_Manager::SpeedButton8Click()
+{
+    PickPicture(pictureColumns().at(5));
+}
 
 void Tfrm_Manager::PickPicture(const QString &column)
 {

@@ -128,8 +128,7 @@ void Tfrm_Manager::CheckConsentBeforePost()
     bool ok = false;
     parseConsentDate(m_ui->ed_ConsentDate->text(), &ok);
     if (!ok) {
-        Prompter::instance().showMessage(
-            this, QStringLiteral("授权签署日期无效，请按“年-月-日”填写，如 2024-03-15。"));
+        Prompter::instance().showMessage(this, QStringLiteral("授权签署日期无效，请按“年-月-日”填写，如 2024-03-15。"));
         throw Abort();
     }
 }
@@ -156,10 +155,10 @@ void Tfrm_Manager::SetAllConsent(Consent::Level level)
         return;
     }
     const QDate today = QDate::currentDate();
-    const QString question =
-        QStringLiteral("把本客户全部 %1 个手术案例的授权设为“%2”，签署日期记为 %3 吗？\n各案例的备注保持不变。")
-            .arg(cases)
-            .arg(Consent::label(level), today.toString(QStringLiteral("yyyy-MM-dd")));
+    const QString question = QStringLiteral(
+                                 "把本客户全部 %1 个手术案例的授权设为“%2”，签署日期记为 %3 吗？\n各案例的备注保持不变。")
+                                 .arg(cases)
+                                 .arg(Consent::label(level), today.toString(QStringLiteral("yyyy-MM-dd")));
     if (Prompter::instance().messageBox(this, question, QStringLiteral("提示"), Prompt::Yes | Prompt::No,
                                         Prompt::Question, Prompt::No)
         != Prompt::Yes)

@@ -15,8 +15,8 @@ DBNavigator::DBNavigator(QWidget *parent) : QWidget(parent)
     auto *lay = new QHBoxLayout(this);
     lay->setContentsMargins(0, 0, 0, 0);
     lay->setSpacing(0);
-    static const char *names[ButtonCount] = {"First", "Prior", "Next", "Last", "Insert",
-                                             "Delete", "Edit", "Post", "Cancel", "Refresh"};
+    static const char *names[ButtonCount] = {"First",  "Prior", "Next", "Last",   "Insert",
+                                             "Delete", "Edit",  "Post", "Cancel", "Refresh"};
     for (int i = 0; i < ButtonCount; ++i) {
         auto *b = new QToolButton(this);
         b->setObjectName(QString::fromLatin1(names[i]));
@@ -108,10 +108,9 @@ void DBNavigator::run(Btn b)
     case Refresh: m_ds->refresh(); break;
     case Delete:
         if (m_confirmDelete && m_ds->state() != DataSet::Insert
-            && Prompter::instance().messageBox(window(), QStringLiteral("Delete record?"),
-                                               QStringLiteral("Confirm"),
-                                               Prompt::Ok | Prompt::Cancel, Prompt::Question,
-                                               Prompt::Ok) != Prompt::Ok)
+            && Prompter::instance().messageBox(window(), QStringLiteral("Delete record?"), QStringLiteral("Confirm"),
+                                               Prompt::Ok | Prompt::Cancel, Prompt::Question, Prompt::Ok)
+                   != Prompt::Ok)
             throw Abort();
         m_ds->remove();
         break;
@@ -129,28 +128,52 @@ QIcon DBNavigator::glyph(Btn b)
     auto tri = [&](bool left, int x) {
         QPainterPath path;
         if (left) {
-            path.moveTo(x + 5, 3); path.lineTo(x, 8); path.lineTo(x + 5, 13);
+            path.moveTo(x + 5, 3);
+            path.lineTo(x, 8);
+            path.lineTo(x + 5, 13);
         } else {
-            path.moveTo(x, 3); path.lineTo(x + 5, 8); path.lineTo(x, 13);
+            path.moveTo(x, 3);
+            path.lineTo(x + 5, 8);
+            path.lineTo(x, 13);
         }
         path.closeSubpath();
         p.drawPath(path);
     };
     switch (b) {
-    case First: p.fillRect(4, 3, 2, 11, QColor(0, 0, 128)); tri(true, 6); break;
+    case First:
+        p.fillRect(4, 3, 2, 11, QColor(0, 0, 128));
+        tri(true, 6);
+        break;
     case Prior: tri(true, 5); break;
     case Next: tri(false, 6); break;
-    case Last: tri(false, 5); p.fillRect(11, 3, 2, 11, QColor(0, 0, 128)); break;
-    case Insert: p.fillRect(7, 3, 3, 11, QColor(0, 0, 128)); p.fillRect(3, 7, 11, 3, QColor(0, 0, 128)); break;
+    case Last:
+        tri(false, 5);
+        p.fillRect(11, 3, 2, 11, QColor(0, 0, 128));
+        break;
+    case Insert:
+        p.fillRect(7, 3, 3, 11, QColor(0, 0, 128));
+        p.fillRect(3, 7, 11, 3, QColor(0, 0, 128));
+        break;
     case Delete: p.fillRect(3, 7, 11, 3, QColor(0, 0, 128)); break;
     case Edit:
-        p.setPen(QPen(QColor(0, 0, 128), 2)); p.drawLine(4, 12, 12, 4); break;
+        p.setPen(QPen(QColor(0, 0, 128), 2));
+        p.drawLine(4, 12, 12, 4);
+        break;
     case Post:
-        p.setPen(QPen(QColor(0, 128, 0), 2.5)); p.drawLine(3, 8, 7, 12); p.drawLine(7, 12, 13, 4); break;
+        p.setPen(QPen(QColor(0, 128, 0), 2.5));
+        p.drawLine(3, 8, 7, 12);
+        p.drawLine(7, 12, 13, 4);
+        break;
     case Cancel:
-        p.setPen(QPen(QColor(160, 0, 0), 2.5)); p.drawLine(4, 4, 12, 12); p.drawLine(12, 4, 4, 12); break;
+        p.setPen(QPen(QColor(160, 0, 0), 2.5));
+        p.drawLine(4, 4, 12, 12);
+        p.drawLine(12, 4, 4, 12);
+        break;
     case Refresh:
-        p.setPen(QPen(QColor(0, 0, 128), 2)); p.setBrush(Qt::NoBrush); p.drawArc(3, 3, 10, 10, 30 * 16, 300 * 16); break;
+        p.setPen(QPen(QColor(0, 0, 128), 2));
+        p.setBrush(Qt::NoBrush);
+        p.drawArc(3, 3, 10, 10, 30 * 16, 300 * 16);
+        break;
     }
     return QIcon(pm);
 }

@@ -22,7 +22,7 @@ public:
     void setDataSet(DataSet *ds);
     DataSet *dataSet() const { return m_ds; }
     void setVisibleButtons(const QList<Btn> &buttons);
-    void setHints(const QStringList &hints);        // one per button, in the order of Btn
+    void setHints(const QStringList &hints); // one per button, in the order of Btn
     void setConfirmDelete(bool confirm) { m_confirmDelete = confirm; }
     void setFlat(bool flat);
     QToolButton *button(Btn b) const { return m_buttons[b]; }

@@ -87,14 +87,13 @@ void bindLineEdit(QLineEdit *edit, DataSet *ds, const QString &field, bool readO
                 edit->setText(t);
                 edit->setCursorPosition(0);
             }
-            emit edit->textChanged(t);   // handlers of the shown text (tooltips) still run
+            emit edit->textChanged(t); // handlers of the shown text (tooltips) still run
         }
     };
     auto writing = std::make_shared<bool>(false);
     follow(edit, ds, field, show, writing);
-    QObject::connect(edit, &QLineEdit::textEdited, edit, [edit, ds, field, show, writing](const QString &t) {
-        store(edit, ds, field, t, show, writing);
-    });
+    QObject::connect(edit, &QLineEdit::textEdited, edit,
+                     [edit, ds, field, show, writing](const QString &t) { store(edit, ds, field, t, show, writing); });
 }
 
 void bindComboBox(QComboBox *combo, DataSet *ds, const QString &field)
@@ -120,9 +119,8 @@ void bindCheckBox(QCheckBox *box, DataSet *ds, const QString &field)
     };
     auto writing = std::make_shared<bool>(false);
     follow(box, ds, field, show, writing);
-    QObject::connect(box, &QCheckBox::clicked, box, [box, ds, field, show, writing](bool checked) {
-        store(box, ds, field, checked, show, writing);
-    });
+    QObject::connect(box, &QCheckBox::clicked, box,
+                     [box, ds, field, show, writing](bool checked) { store(box, ds, field, checked, show, writing); });
 }
 
 void bindGrid(QTableView *view, DataSet *ds, const QList<Column> &columns)
@@ -159,8 +157,7 @@ void bindGrid(QTableView *view, DataSet *ds, const QList<Column> &columns)
             return;
         *syncing = true;
         const QModelIndex idx = model->index(row, cur.isValid() ? cur.column() : 0);
-        view->selectionModel()->setCurrentIndex(
-            idx, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        view->selectionModel()->setCurrentIndex(idx, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         view->scrollTo(idx);
         *syncing = false;
     };

@@ -31,8 +31,8 @@ void bindCheckBox(QCheckBox *box, DataSet *ds, const QString &field);
 
 struct Column {
     QString field;
-    QString title;      // empty: the field's name
-    int width = -1;     // -1: the view's default
+    QString title;  // empty: the field's name
+    int width = -1; // -1: the view's default
 };
 // A read-only grid with whole-row selection: its current row is the data set's current record.
 void bindGrid(QTableView *view, DataSet *ds, const QList<Column> &columns);

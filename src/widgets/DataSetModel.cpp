@@ -9,9 +9,8 @@ DataSetModel::DataSetModel(DataSet *ds, const QList<DataBinding::Column> &column
         beginResetModel();
         endResetModel();
     });
-    connect(ds, &DataSet::rowUpdated, this, [this](int row) {
-        emit dataChanged(index(row, 0), index(row, columnCount() - 1));
-    });
+    connect(ds, &DataSet::rowUpdated, this,
+            [this](int row) { emit dataChanged(index(row, 0), index(row, columnCount() - 1)); });
     connect(ds, &DataSet::fieldChanged, this, [this](const QString &) {
         const int row = m_ds->recNo();
         if (row >= 0)

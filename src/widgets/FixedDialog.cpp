@@ -6,8 +6,8 @@
 #include <QScreen>
 
 FixedDialog::FixedDialog(QWidget *owner, Placement placement)
-    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                         | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
+                         | Qt::MSWindowsFixedSizeDialogHint),
       m_placement(placement)
 {
 }

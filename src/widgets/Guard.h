@@ -15,7 +15,6 @@ template <typename Sender, typename Signal, typename Fn>
 QMetaObject::Connection connectGuarded(Sender *sender, Signal signal, QWidget *owner, Fn fn)
 {
     QObject *context = owner ? static_cast<QObject *>(owner) : static_cast<QObject *>(sender);
-    return QObject::connect(sender, signal, context, [owner, fn](auto &&...args) {
-        guarded(owner, [&] { fn(args...); });
-    });
+    return QObject::connect(sender, signal, context,
+                            [owner, fn](auto &&...args) { guarded(owner, [&] { fn(args...); }); });
 }

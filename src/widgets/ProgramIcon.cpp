@@ -12,7 +12,10 @@ static QPixmap canvas()
     return pm;
 }
 
-QPixmap programIcon() { return programIcon(32); }
+QPixmap programIcon()
+{
+    return programIcon(32);
+}
 
 QPixmap programIcon(int size)
 {
@@ -20,7 +23,7 @@ QPixmap programIcon(int size)
     pm.fill(Qt::transparent);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
-    p.scale(size / 32.0, size / 32.0);     // drawn on a 32 x 32 grid
+    p.scale(size / 32.0, size / 32.0); // drawn on a 32 x 32 grid
 
     QRadialGradient badge(QPointF(12, 10), 22);
     badge.setColorAt(0, QColor(214, 92, 146));

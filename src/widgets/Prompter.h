@@ -21,8 +21,8 @@ public:
 
     // The platform message box: text, its own caption, explicit buttons, icon, default button.
     virtual Prompt::Button messageBox(QWidget *owner, const QString &text, const QString &caption,
-                                      Prompt::Buttons buttons, Prompt::Icon icon,
-                                      Prompt::Button defaultButton) = 0;
+                                      Prompt::Buttons buttons, Prompt::Icon icon, Prompt::Button defaultButton)
+        = 0;
     // The simple message dialog: the application title as caption, one OK button.
     virtual void showMessage(QWidget *owner, const QString &text) = 0;
     // The generic error box: the error's text, the application title, an error icon, OK.
@@ -38,7 +38,7 @@ public:
     virtual void openExternal(QWidget *owner, const QString &fileOrUrl) = 0;
 
     static Prompter &instance();
-    static void install(Prompter *prompter);    // not owned; nullptr restores the Qt one
+    static void install(Prompter *prompter); // not owned; nullptr restores the Qt one
 };
 
 // The application title, caption of the simple message dialog and the generic error box.

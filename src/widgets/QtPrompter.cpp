@@ -65,11 +65,14 @@ void Prompter::install(Prompter *p)
 }
 
 Prompt::Button QtPrompter::messageBox(QWidget *owner, const QString &text, const QString &caption,
-                                      Prompt::Buttons buttons, Prompt::Icon icon,
-                                      Prompt::Button defaultButton)
+                                      Prompt::Buttons buttons, Prompt::Icon icon, Prompt::Button defaultButton)
 {
     QMessageBox box(qtIcon(icon), caption, text, QMessageBox::NoButton, owner);
-    struct Pair { Prompt::Button ours; QMessageBox::StandardButton qt; QString label; };
+    struct Pair {
+        Prompt::Button ours;
+        QMessageBox::StandardButton qt;
+        QString label;
+    };
     // Buttons carry the platform's own captions; Escape answers the box's cancel or no.
     const Pair pairs[] = {{Prompt::Yes, QMessageBox::Yes, QStringLiteral("是(&Y)")},
                           {Prompt::No, QMessageBox::No, QStringLiteral("否(&N)")},

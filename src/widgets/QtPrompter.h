@@ -5,9 +5,8 @@
 
 class QtPrompter : public Prompter {
 public:
-    Prompt::Button messageBox(QWidget *owner, const QString &text, const QString &caption,
-                              Prompt::Buttons buttons, Prompt::Icon icon,
-                              Prompt::Button defaultButton) override;
+    Prompt::Button messageBox(QWidget *owner, const QString &text, const QString &caption, Prompt::Buttons buttons,
+                              Prompt::Icon icon, Prompt::Button defaultButton) override;
     void showMessage(QWidget *owner, const QString &text) override;
     void showError(QWidget *owner, const QString &text) override;
     QString openFile(QWidget *owner, const QString &filter, int filterIndex) override;

@@ -23,8 +23,7 @@ class TestAbout : public QObject {
     }
     static bool looks(QLabel *label, bool underline, const QColor &colour)
     {
-        return label->font().underline() == underline
-               && label->palette().color(QPalette::WindowText) == colour;
+        return label->font().underline() == underline && label->palette().color(QPalette::WindowText) == colour;
     }
 
 private slots:

@@ -54,10 +54,7 @@ private slots:
         openBed();
         fill();
     }
-    void cleanup()
-    {
-        closeBed();
-    }
+    void cleanup() { closeBed(); }
 
     void pagesNewestFirst()
     {
@@ -71,11 +68,11 @@ private slots:
         QTest::mouseClick(w.ui()->bbtn_Next, Qt::LeftButton);
         QTest::mouseClick(w.ui()->bbtn_Next, Qt::LeftButton);
         QCOMPARE(w.ui()->lb_Page->text(), QStringLiteral("第3页"));
-        QCOMPARE(w.ui()->grid_Events->rowCount(), 50);     // 250 events in all
+        QCOMPARE(w.ui()->grid_Events->rowCount(), 50); // 250 events in all
         QVERIFY(!w.ui()->bbtn_Next->isEnabled());
         QTest::mouseClick(w.ui()->bbtn_Prior, Qt::LeftButton);
         QCOMPARE(w.ui()->lb_Page->text(), QStringLiteral("第2页"));
-        QCOMPARE(cell(w, 1, 4), QStringLiteral("C101"));     // no event repeated or skipped
+        QCOMPARE(cell(w, 1, 4), QStringLiteral("C101")); // no event repeated or skipped
         QCOMPARE(cell(w, 99, 4), QStringLiteral("C199"));
     }
 
@@ -94,7 +91,7 @@ private slots:
         while (w.ui()->cbox_Action->currentText() != QStringLiteral("登录失败"))
             QTest::keyClick(w.ui()->cbox_Action, Qt::Key_Down);
         QTest::mouseClick(w.ui()->bbtn_Filter, Qt::LeftButton);
-        QCOMPARE(w.ui()->grid_Events->rowCount(), 0);       // u3's events are all changes
+        QCOMPARE(w.ui()->grid_Events->rowCount(), 0); // u3's events are all changes
         QCOMPARE(w.ui()->lb_Page->text(), QStringLiteral("没有记录"));
         typeInto(w.ui()->ed_User, QString());
         QTest::mouseClick(w.ui()->bbtn_Filter, Qt::LeftButton);
@@ -111,7 +108,7 @@ private slots:
         w.ui()->dtp_From->setDate(QDate::currentDate().addDays(-9));
         w.ui()->dtp_To->setDate(QDate::currentDate());
         QTest::mouseClick(w.ui()->bbtn_Filter, Qt::LeftButton);
-        QCOMPARE(w.ui()->grid_Events->rowCount(), 9);       // yesterday and the eight days before
+        QCOMPARE(w.ui()->grid_Events->rowCount(), 9); // yesterday and the eight days before
 
         // A range that ends before it begins is refused with a notice; the list stays.
         w.ui()->dtp_From->setDate(QDate::currentDate().addDays(1));
@@ -126,7 +123,7 @@ private slots:
         const QString path = out.filePath(QStringLiteral("log.csv"));
         AuditViewer w(nullptr, m_install->mod()->ADOConn);
         w.show();
-        typeInto(w.ui()->ed_User, QStringLiteral("u1"));    // typed, not yet applied: still exported
+        typeInto(w.ui()->ed_User, QStringLiteral("u1")); // typed, not yet applied: still exported
         m_prompter->files = {path};
         QTest::mouseClick(w.ui()->bbtn_Export, Qt::LeftButton);
         QCOMPARE(m_prompter->callsOf(QStringLiteral("save")).size(), 1);
@@ -138,7 +135,8 @@ private slots:
         QCOMPARE(lines.size(), 1 + 50);
         QCOMPARE(lines.first(), QStringLiteral("时间,使用人,计算机,操作,客户编号,案例,说明"));
         // The detail that looks like a formula is neither run nor split.
-        QVERIFY2(lines.at(1).endsWith(QStringLiteral(",u1,ws,修改客户,C1,,\"'=1+1,\"\"x\"\"\"")), qPrintable(lines.at(1)));
+        QVERIFY2(lines.at(1).endsWith(QStringLiteral(",u1,ws,修改客户,C1,,\"'=1+1,\"\"x\"\"\"")),
+                 qPrintable(lines.at(1)));
         QVERIFY(m_prompter->texts("box").last().startsWith(QStringLiteral("已导出50条记录")));
 
         // Cancelling the file dialog writes nothing and says nothing more.

@@ -31,22 +31,18 @@ class TestAuditWindows : public QObject, WindowTestBed {
     {
         QStringList out;
         QSqlQuery q(QSqlDatabase::database(m_install->mod()->ADOConn, false));
-        q.exec(QStringLiteral("SELECT Action, UserName, CustomerNo, Detail FROM AuditLog WHERE Action <> 'upgraded' ORDER BY id"));
+        q.exec(QStringLiteral(
+            "SELECT Action, UserName, CustomerNo, Detail FROM AuditLog WHERE Action <> 'upgraded' ORDER BY id"));
         while (q.next())
-            out << QStringList{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString()}
+            out << QStringList{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+                               q.value(3).toString()}
                        .join(QLatin1Char('|'));
         return out;
     }
 
 private slots:
-    void init()
-    {
-        openBed();
-    }
-    void cleanup()
-    {
-        closeBed();
-    }
+    void init() { openBed(); }
+    void cleanup() { closeBed(); }
 
     void loginsSucceedingAndFailing()
     {
@@ -59,12 +55,13 @@ private slots:
             QTest::mouseClick(dialog.ui()->Button1, Qt::LeftButton);
         };
         attempt(QStringLiteral("Admin"), QStringLiteral("wrong-secret"));
-        attempt(QStringLiteral(""), QStringLiteral("x"));      // nothing checked, nothing logged
+        attempt(QStringLiteral(""), QStringLiteral("x")); // nothing checked, nothing logged
         attempt(QStringLiteral("Admin"), QStringLiteral("admin"));
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QCOMPARE(events(), (QStringList{QStringLiteral("login-failed|Admin||"), QStringLiteral("login|Admin||")}));
-        QCOMPARE(m_install->scalar(QStringLiteral("SELECT count(*) FROM AuditLog WHERE Detail LIKE '%secret%' "
-                                                  "OR UserName LIKE '%secret%'"))
+        QCOMPARE(m_install
+                     ->scalar(QStringLiteral("SELECT count(*) FROM AuditLog WHERE Detail LIKE '%secret%' "
+                                             "OR UserName LIKE '%secret%'"))
                      .toInt(),
                  0);
         // Later events are the logged-in account's.
@@ -81,18 +78,20 @@ private slots:
             QTest::mouseClick(dialog->ui()->Button1, Qt::LeftButton);
             return d->result();
         };
-        answer = QStringLiteral("A1");          // confirming the number in force changes nothing
+        answer = QStringLiteral("A1"); // confirming the number in force changes nothing
         w.SetNoN->trigger();
         answer = QStringLiteral("院");
         w.SetNoN->trigger();
         QCOMPARE(Settings::readHospitalNo(), QStringLiteral("院"));
-        QCOMPARE(events(), QStringList{QStringLiteral("hospital-no-changed|%1||A1→院").arg(AuditLog::computerAccount())});
+        QCOMPARE(events(),
+                 QStringList{QStringLiteral("hospital-no-changed|%1||A1→院").arg(AuditLog::computerAccount())});
     }
 
     void recordsWindowSaves()
     {
         m_install->exec(QStringLiteral("INSERT INTO Class (类别名称, 父类别) VALUES ('眼部','')"));
-        const QString photo = ManagerTest::writeFile(m_install->folder() + QStringLiteral("camera/face.jpg"), "picture");
+        const QString photo = ManagerTest::writeFile(m_install->folder() + QStringLiteral("camera/face.jpg"),
+                                                     "picture");
         Tfrm_Manager w(nullptr, QString());
         auto *ui = w.ui();
         ui->DBNavigator1->click(DBNavigator::Insert);
@@ -112,8 +111,9 @@ private slots:
                                         QStringLiteral("case-added|%1|%2|").arg(me, number),
                                         QStringLiteral("pictures-stored|%1|%2|手术前").arg(me, number),
                                         QStringLiteral("case-changed|%1|%2|手术医生").arg(me, number)}));
-        QCOMPARE(m_install->scalar(QStringLiteral("SELECT count(*) FROM AuditLog WHERE Action = 'case-added' AND "
-                                                  "CaseId = (SELECT max(id) FROM Surgery)"))
+        QCOMPARE(m_install
+                     ->scalar(QStringLiteral("SELECT count(*) FROM AuditLog WHERE Action = 'case-added' AND "
+                                             "CaseId = (SELECT max(id) FROM Surgery)"))
                      .toInt(),
                  1);
     }

@@ -44,7 +44,8 @@ void typeFolderAndStart(BackupWindow &w, const QString &folder)
     w.show();
     QApplication::setActiveWindow(&w);
     QVERIFY(QTest::qWaitForWindowActive(&w));
-    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(w.findChild<QComboBox *>(QStringLiteral("Target"))));
+    QTRY_COMPARE(QApplication::focusWidget(),
+                 static_cast<QWidget *>(w.findChild<QComboBox *>(QStringLiteral("Target"))));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
     QTest::keyClicks(QApplication::focusWidget(), folder);
     QTest::keyClick(&w, Qt::Key_S, Qt::AltModifier);
@@ -83,7 +84,7 @@ private slots:
 
         // 取消 while it works: no backup is added and none is left half-made.
         prompter.clear();
-        QTest::qWait(1100);     // a new backup folder gets a new name
+        QTest::qWait(1100); // a new backup folder gets a new name
         {
             BackupWindow w(nullptr, BackupWindow::MakeBackup);
             typeFolderAndStart(w, usb.path());
@@ -127,7 +128,8 @@ private slots:
         Backup::LastBackup last;
         // Never backed up and no folder chosen: a fresh installation is left in peace.
         QVERIFY(BackupUi::reminderText(last, 7, QString(), now).isEmpty());
-        QVERIFY(BackupUi::reminderText(last, 7, QStringLiteral("/media/u/USB"), now).contains(QStringLiteral("/media/u/USB")));
+        QVERIFY(BackupUi::reminderText(last, 7, QStringLiteral("/media/u/USB"), now)
+                    .contains(QStringLiteral("/media/u/USB")));
         last.at = QDateTime::fromString(QStringLiteral("2026-12-10T09:00:00Z"), Qt::ISODate);
         last.where = QStringLiteral("/media/u/USB/Belcara备份/20261210-170000");
         const QString text = BackupUi::reminderText(last, 7, QString(), now);

@@ -48,6 +48,7 @@ private slots:
         QTest::addColumn<QString>("pwd");
         QTest::addColumn<bool>("ok");
         QTest::addColumn<bool>("admin");
+        // clang-format off
         QTest::newRow("administrator") << "Admin" << "admin" << true << true;
         QTest::newRow("ordinary user") << "clerk" << "pw" << true << false;
         QTest::newRow("wrong password") << "Admin" << "Admin1" << false << false;
@@ -59,6 +60,7 @@ private slots:
         QTest::newRow("injection in the password") << "Admin" << "' OR '1'='1" << false << false;
         QTest::newRow("injection in both") << "' OR '1'='1" << "' OR '1'='1" << false << false;
         QTest::newRow("comment after the name") << "Admin'--" << "" << false << false;
+        // clang-format on
     }
     void credentials()
     {
@@ -81,7 +83,7 @@ private slots:
         } else {
             QCOMPARE(m_prompter->texts(QStringLiteral("message")), QStringList{QStringLiteral("用户名、密码错误！")});
             QCOMPARE(m_prompter->calls.first().caption, QStringLiteral("Orvane美容管理软件1.2"));
-            QCOMPARE(dialog.ui()->Edit1->text(), name);          // both texts stay as typed
+            QCOMPARE(dialog.ui()->Edit1->text(), name); // both texts stay as typed
             QCOMPARE(dialog.ui()->Edit2->text(), pwd);
             QVERIFY(DataMod->CurrentUser.UserName.isEmpty());
         }
@@ -133,8 +135,8 @@ private slots:
         QTest::keyClick(dialog.ui()->Edit1, Qt::Key_Escape);
         QTest::keyClick(dialog.ui()->Edit1, Qt::Key_Return);
         QVERIFY(dialog.isVisible());
-        QVERIFY(m_sent.isEmpty());                              // Enter is not OK
-        QVERIFY(dialog.close());                                // the close box is cancel
+        QVERIFY(m_sent.isEmpty()); // Enter is not OK
+        QVERIFY(dialog.close());   // the close box is cancel
         QCOMPARE(dialog.result(), int(QDialog::Rejected));
 
         TfrmLogin again(nullptr);
@@ -152,9 +154,11 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("pwd");
         QTest::addColumn<bool>("enabled");
+        // clang-format off
         QTest::newRow("no login") << false << "" << "" << true;
         QTest::newRow("administrator") << true << "Admin" << "admin" << true;
         QTest::newRow("ordinary user") << true << "clerk" << "pw" << false;
+        // clang-format on
     }
     void administrationFollowsTheUser()
     {
@@ -168,7 +172,7 @@ private slots:
             auto *login = qobject_cast<TfrmLogin *>(d);
             if (!login)
                 return int(QDialog::Rejected);
-            tryLogin(*login, QStringLiteral("Admin"), QStringLiteral("wrong"));     // a retry first
+            tryLogin(*login, QStringLiteral("Admin"), QStringLiteral("wrong")); // a retry first
             return tryLogin(*login, name, pwd);
         };
         TfrmMain w(m_install->folder());
@@ -197,7 +201,7 @@ private slots:
         m_install->exec(QStringLiteral("UPDATE Param SET MustLogin=true"));
         m_prompter->onModal = [](QDialog *d) {
             d->show();
-            d->close();                     // the close box; Cancel gives the same result
+            d->close(); // the close box; Cancel gives the same result
             return d->result();
         };
         TfrmMain w(m_install->folder());

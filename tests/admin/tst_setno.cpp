@@ -39,7 +39,7 @@ private slots:
         ScriptedPrompter prompter;
         Tfrm_SetNo dialog(nullptr, text);
         dialog.show();
-        QCOMPARE(dialog.number(), text);        // put in whole, whatever the typing limit
+        QCOMPARE(dialog.number(), text); // put in whole, whatever the typing limit
         dialog.ui()->Button1->click();
         QCOMPARE(dialog.result(), ok ? int(QDialog::Accepted) : int(QDialog::Rejected));
         QCOMPARE(dialog.isVisible(), !ok);
@@ -118,11 +118,11 @@ private slots:
         };
         const QString file = install.settingsPath();
 
-        ok = false;                                     // cancel: the file is not touched
+        ok = false; // cancel: the file is not touched
         w.SetNoN->trigger();
         QVERIFY(!QFile::exists(file));
 
-        ok = true;                                      // OK at once writes the default
+        ok = true; // OK at once writes the default
         w.SetNoN->trigger();
         QCOMPARE(shown, (QStringList{QStringLiteral("A1"), QStringLiteral("A1")}));
         QCOMPARE(ProfileFile(file).readString(QStringLiteral("KZ"), QStringLiteral("NO"), QString()),
@@ -137,7 +137,7 @@ private slots:
         answer = QStringLiteral("院");
         w.SetNoN->trigger();
         QCOMPARE(Settings::readHospitalNo(), QStringLiteral("院"));
-        QCOMPARE(w.ReadHospitalNo(), QStringLiteral("院"));   // what the next customer number uses
+        QCOMPARE(w.ReadHospitalNo(), QStringLiteral("院")); // what the next customer number uses
         QVERIFY(prompter.texts(QStringLiteral("error")).isEmpty());
     }
 };

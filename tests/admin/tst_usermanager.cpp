@@ -24,7 +24,8 @@ class TestUserManager : public QObject, WindowTestBed {
 
     int count(const QString &name) const
     {
-        return m_install->scalar(QStringLiteral("SELECT COUNT(*) FROM SysManager WHERE UserName='%1'").arg(name)).toInt();
+        return m_install->scalar(QStringLiteral("SELECT COUNT(*) FROM SysManager WHERE UserName='%1'").arg(name))
+            .toInt();
     }
     int isSys(const QString &name) const
     {
@@ -71,8 +72,8 @@ private slots:
         QCOMPARE(count(name), kept ? 1 : 0);
         QCOMPARE(w.adt_SysManager->recordCount(), kept ? 5 : 4);
         if (kept)
-            QCOMPARE(w.adt_SysManager->asString(QStringLiteral("UserName")), name);   // stays current
-        QVERIFY(m_prompter->calls.isEmpty());                                          // no question, no message
+            QCOMPARE(w.adt_SysManager->asString(QStringLiteral("UserName")), name); // stays current
+        QVERIFY(m_prompter->calls.isEmpty());                                       // no question, no message
     }
 
     void adminIsAlwaysSavedAsAdministrator_data()
@@ -122,7 +123,7 @@ private slots:
             QCOMPARE(name->palette().color(QPalette::Base), writable ? window : silver);
         };
         check(false);
-        QTest::keyClicks(w.ui()->DBEdit2, QStringLiteral("x"));     // edit
+        QTest::keyClicks(w.ui()->DBEdit2, QStringLiteral("x")); // edit
         QCOMPARE(w.adt_SysManager->state(), DataSet::Edit);
         check(false);
         QTest::keyClicks(name, QStringLiteral("renamed"));
@@ -197,9 +198,8 @@ private slots:
 
     void aRefusedSaveKeepsTheWindowOpen()
     {
-        m_install->exec(QStringLiteral(
-            "CREATE TRIGGER refuse BEFORE INSERT ON SysManager WHEN NEW.UserName = 'bad' "
-            "BEGIN SELECT RAISE(ABORT, 'name refused'); END"));
+        m_install->exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON SysManager WHEN NEW.UserName = 'bad' "
+                                       "BEGIN SELECT RAISE(ABORT, 'name refused'); END"));
         TfrmUserManager w(nullptr);
         w.show();
         w.ui()->DBNavigator1->click(Nav::Insert);

@@ -12,7 +12,7 @@ namespace SyntheticFace {
 
 struct Face {
     QImage picture;
-    QRectF leftEye, rightEye;   // the eye openings, in picture pixels
+    QRectF leftEye, rightEye; // the eye openings, in picture pixels
 };
 
 inline Face draw(QSize size = QSize(1200, 1500), QPointF centre = QPointF(600, 760), double faceWidth = 560)

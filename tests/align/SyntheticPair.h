@@ -19,7 +19,7 @@ namespace SyntheticPair {
 struct Exposure {
     double gain[3] = {1.0, 1.0, 1.0}; // red, green, blue: brightness and white balance
     double offset = 0.0;
-    double noise = 0.0;               // standard deviation of the added noise, in levels
+    double noise = 0.0; // standard deviation of the added noise, in levels
     unsigned seed = 1;
 };
 
@@ -76,9 +76,7 @@ inline QImage randomScene(QSize size, unsigned seed)
         const QPointF c(uniform(0, w), uniform(0, h));
         const double r = uniform(unit * 0.01, unit * 0.08);
         switch (i % 3) {
-        case 0:
-            g.drawEllipse(c, r, r * uniform(0.4, 1.0));
-            break;
+        case 0: g.drawEllipse(c, r, r * uniform(0.4, 1.0)); break;
         case 1:
             g.save();
             g.translate(c);

@@ -32,9 +32,11 @@ class TestAlignmentStore : public QObject {
     {
         QStringList out;
         QSqlQuery q(db());
-        q.exec(QStringLiteral("SELECT Action, CustomerNo, CaseId, Detail FROM AuditLog WHERE Action LIKE 'alignment%' ORDER BY id"));
+        q.exec(QStringLiteral(
+            "SELECT Action, CustomerNo, CaseId, Detail FROM AuditLog WHERE Action LIKE 'alignment%' ORDER BY id"));
         while (q.next())
-            out << QStringList{q.value(0).toString(), q.value(1).toString(), q.value(2).isNull() ? QString() : q.value(2).toString(), q.value(3).toString()}
+            out << QStringList{q.value(0).toString(), q.value(1).toString(),
+                               q.value(2).isNull() ? QString() : q.value(2).toString(), q.value(3).toString()}
                        .join(QLatin1Char('|'));
         return out;
     }
@@ -90,20 +92,22 @@ private slots:
         QVERIFY(Align::loadAlignment(db(), after, before));
 
         const QString pair = before + QStringLiteral(" | ") + after;
-        QCOMPARE(events(), (QStringList{
-                               QStringLiteral("alignment-saved|A1200601010001|42|") + pair + QStringLiteral(" | manual"),
-                               QStringLiteral("alignment-saved|A1200601010001|42|") + pair + QStringLiteral(" | auto"),
-                               QStringLiteral("alignment-saved|||") + after + QStringLiteral(" | ") + before
-                                   + QStringLiteral(" | manual"),
-                               QStringLiteral("alignment-reset|A1200601010001|42|") + pair,
-                           }));
+        QCOMPARE(events(),
+                 (QStringList{
+                     QStringLiteral("alignment-saved|A1200601010001|42|") + pair + QStringLiteral(" | manual"),
+                     QStringLiteral("alignment-saved|A1200601010001|42|") + pair + QStringLiteral(" | auto"),
+                     QStringLiteral("alignment-saved|||") + after + QStringLiteral(" | ") + before
+                         + QStringLiteral(" | manual"),
+                     QStringLiteral("alignment-reset|A1200601010001|42|") + pair,
+                 }));
     }
 
     void anUnreadableStoredTextCountsAsNone()
     {
         QSqlQuery q(db());
-        QVERIFY(q.prepare(QStringLiteral("INSERT INTO PictureAlignment (BeforePicture, AfterPicture, Transform, Method, "
-                                         "ChangedAt, ChangedBy) VALUES (?, ?, ?, 'manual', '2026-01-01 00:00:00', 'x')")));
+        QVERIFY(
+            q.prepare(QStringLiteral("INSERT INTO PictureAlignment (BeforePicture, AfterPicture, Transform, Method, "
+                                     "ChangedAt, ChangedBy) VALUES (?, ?, ?, 'manual', '2026-01-01 00:00:00', 'x')")));
         const QStringList texts{QStringLiteral("s=0;r=0;dx=0;dy=0"), QStringLiteral("s=1;r=nan;dx=0;dy=0"),
                                 QStringLiteral("garbage"), QStringLiteral("s=1;r=0;dx=0")};
         for (int i = 0; i < texts.size(); ++i) {
@@ -116,7 +120,8 @@ private slots:
             QVERIFY2(!Align::loadAlignment(db(), QStringLiteral("b%1").arg(i), QStringLiteral("a%1").arg(i)),
                      qPrintable(texts.at(i)));
         // Saving over such a row replaces it with a readable one.
-        Align::saveAlignment(db(), QStringLiteral("b2"), QStringLiteral("a2"), StoredAlignment{Similarity(2, 0, {}), false});
+        Align::saveAlignment(db(), QStringLiteral("b2"), QStringLiteral("a2"),
+                             StoredAlignment{Similarity(2, 0, {}), false});
         QCOMPARE(Align::loadAlignment(db(), QStringLiteral("b2"), QStringLiteral("a2"))->transform.scale(), 2.0);
     }
 };

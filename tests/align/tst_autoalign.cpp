@@ -47,9 +47,16 @@ static QString describe(const AutoResult &r)
 {
     return QStringLiteral("aligned %1 failure %2 features %3 matches %4 inliers %5 residual %6 spread %7 "
                           "overlap %8 correlation %9 -> %10")
-        .arg(r.aligned).arg(int(r.failure)).arg(r.features).arg(r.matches).arg(r.inliers)
-        .arg(r.residual, 0, 'f', 2).arg(r.spread, 0, 'f', 2).arg(r.overlap, 0, 'f', 2)
-        .arg(r.correlation, 0, 'f', 2).arg(r.transform.toText());
+        .arg(r.aligned)
+        .arg(int(r.failure))
+        .arg(r.features)
+        .arg(r.matches)
+        .arg(r.inliers)
+        .arg(r.residual, 0, 'f', 2)
+        .arg(r.spread, 0, 'f', 2)
+        .arg(r.overlap, 0, 'f', 2)
+        .arg(r.correlation, 0, 'f', 2)
+        .arg(r.transform.toText());
 }
 
 void TestAutoAlign::initTestCase()
@@ -59,9 +66,9 @@ void TestAutoAlign::initTestCase()
 
 void TestAutoAlign::alignsKnownPairs_data()
 {
-    QTest::addColumn<Similarity>("truth");   // after pixels -> before pixels
+    QTest::addColumn<Similarity>("truth"); // after pixels -> before pixels
     QTest::addColumn<QSize>("afterSize");
-    QTest::addColumn<QSize>("imageSize");    // the after image handed over, a reduced copy or not
+    QTest::addColumn<QSize>("imageSize"); // the after image handed over, a reduced copy or not
     QTest::addColumn<Exposure>("exposure");
 
     Exposure darkWarm;
@@ -71,17 +78,23 @@ void TestAutoAlign::alignsKnownPairs_data()
     brightCold.gain[0] = 1.1, brightCold.gain[1] = 1.25, brightCold.gain[2] = 1.4;
     brightCold.offset = 12, brightCold.noise = 6, brightCold.seed = 12;
 
+    // clang-format off
     QTest::newRow("same framing, darker and warmer") << Similarity() << SceneSize << SceneSize << darkWarm;
     QTest::newRow("closer, turned, moved") << Similarity(0.8, 10.0, QPointF(300, 60)) << SceneSize << SceneSize
                                            << brightCold;
     QTest::newRow("further, turned back, moved") << Similarity(1.25, -10.0, QPointF(-320, -40)) << SceneSize
                                                  << SceneSize << darkWarm;
+    // clang-format on
     // A camera of another resolution: the after picture has 1200 x 900 pixels for the same view.
+    // clang-format off
     QTest::newRow("other resolution") << Similarity(1600.0 / 1200.0, 4.0, QPointF(-40, -120)) << QSize(1200, 900)
                                       << QSize(1200, 900) << brightCold;
+    // clang-format on
     // The window hands over a reduced copy of a 3200 x 2400 picture with the picture's size.
+    // clang-format off
     QTest::newRow("reduced copy of a large picture") << Similarity(0.5 * 0.9, -6.0, QPointF(120, 150))
                                                      << QSize(3200, 2400) << QSize(800, 600) << darkWarm;
+    // clang-format on
 }
 
 void TestAutoAlign::alignsKnownPairs()
@@ -110,7 +123,8 @@ void TestAutoAlign::refusesUnrelatedPairs()
 {
     Exposure look;
     look.noise = 5;
-    const QImage other = SyntheticPair::photograph(SyntheticPair::randomScene(SceneSize, 8), Similarity(), SceneSize, look);
+    const QImage other = SyntheticPair::photograph(SyntheticPair::randomScene(SceneSize, 8), Similarity(), SceneSize,
+                                                   look);
     QImage noise(SceneSize, QImage::Format_RGB32);
     noise.fill(QColor(128, 128, 128));
     look.noise = 40;

@@ -26,8 +26,10 @@ static void compare(QPointF actual, QPointF expected, double tol = 1e-9)
 {
     if (std::abs(actual.x() - expected.x()) > tol || std::abs(actual.y() - expected.y()) > tol)
         QFAIL(qPrintable(QStringLiteral("(%1, %2) instead of (%3, %4)")
-                             .arg(actual.x(), 0, 'g', 17).arg(actual.y(), 0, 'g', 17)
-                             .arg(expected.x(), 0, 'g', 17).arg(expected.y(), 0, 'g', 17)));
+                             .arg(actual.x(), 0, 'g', 17)
+                             .arg(actual.y(), 0, 'g', 17)
+                             .arg(expected.x(), 0, 'g', 17)
+                             .arg(expected.y(), 0, 'g', 17)));
 }
 
 void TestSimilarity::mapsComposesAndInverts()
@@ -81,11 +83,11 @@ void TestSimilarity::agreesWithQTransform()
     QVERIFY(back->fuzzyEquals(s));
     const auto built = Similarity::fromTransform(QTransform().translate(7, -2).rotate(-33).scale(3, 3));
     QVERIFY(built && built->fuzzyEquals(Similarity(3, -33, QPointF(7, -2))));
-    QVERIFY(!Similarity::fromTransform(QTransform().scale(2, 1)));     // unequal scales
-    QVERIFY(!Similarity::fromTransform(QTransform().scale(-1, 1)));    // a mirror
-    QVERIFY(!Similarity::fromTransform(QTransform().shear(0.2, 0)));   // a shear
+    QVERIFY(!Similarity::fromTransform(QTransform().scale(2, 1)));                  // unequal scales
+    QVERIFY(!Similarity::fromTransform(QTransform().scale(-1, 1)));                 // a mirror
+    QVERIFY(!Similarity::fromTransform(QTransform().shear(0.2, 0)));                // a shear
     QVERIFY(!Similarity::fromTransform(QTransform(1, 0, 0.001, 0, 1, 0, 0, 0, 1))); // perspective
-    QVERIFY(!Similarity::fromTransform(QTransform(0, 0, 0, 0, 0, 0)));  // degenerate
+    QVERIFY(!Similarity::fromTransform(QTransform(0, 0, 0, 0, 0, 0)));              // degenerate
 }
 
 void TestSimilarity::landmarksMapExactly_data()
@@ -108,16 +110,17 @@ void TestSimilarity::landmarksMapExactly()
     compare(found.map(left), truth.map(left), 1e-7);
     compare(found.map(right), truth.map(right), 1e-7);
     // Clicking the pupils in the other order gives the same transform.
-    QVERIFY(Similarity::fromLandmarks(right, left, truth.map(right), truth.map(left)).fuzzyEquals(found, 1e-12, 1e-9, 1e-7));
+    QVERIFY(
+        Similarity::fromLandmarks(right, left, truth.map(right), truth.map(left)).fuzzyEquals(found, 1e-12, 1e-9, 1e-7));
 }
 
 void TestSimilarity::landmarksTooCloseAreRefused()
 {
     const QPointF a(100, 100), b(400, 120);
-    QVERIFY_THROWS_EXCEPTION(AppError, Similarity::fromLandmarks(a, a, a, b));       // same point twice
-    QVERIFY_THROWS_EXCEPTION(AppError, Similarity::fromLandmarks(a, b, b, b));       // on the before picture
+    QVERIFY_THROWS_EXCEPTION(AppError, Similarity::fromLandmarks(a, a, a, b));                 // same point twice
+    QVERIFY_THROWS_EXCEPTION(AppError, Similarity::fromLandmarks(a, b, b, b));                 // on the before picture
     QVERIFY_THROWS_EXCEPTION(AppError, Similarity::fromLandmarks(a, a + QPointF(1, 1), a, b)); // a slip of the mouse
-    QVERIFY(Similarity::fromLandmarks(a, b, a, a + QPointF(0, 3)).scale() > 0); // close, but usable
+    QVERIFY(Similarity::fromLandmarks(a, b, a, a + QPointF(0, 3)).scale() > 0);                // close, but usable
 }
 
 void TestSimilarity::textRoundTrip()

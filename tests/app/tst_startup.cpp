@@ -31,8 +31,10 @@ private slots:
     void serverSectionInSharedSettingsEndsStartUp_data()
     {
         QTest::addColumn<QByteArray>("settings");
+        // clang-format off
         QTest::newRow("a server chosen") << QByteArray("[KZ]\nOpen=1\n\n[Database]\nEngine=PostgreSQL\nHost=10.9.9.9\n");
         QTest::newRow("an empty section, any case") << QByteArray("[KZ]\r\nNo=B2\r\n[database]\r\n");
+        // clang-format on
     }
     void serverSectionInSharedSettingsEndsStartUp()
     {

@@ -88,14 +88,14 @@ private slots:
         customers.post();
         customers.edit();
         customers.setValue(QStringLiteral("电话"), QStringLiteral("13800000001"));
-        customers.setValue(QStringLiteral("用户姓名"), QStringLiteral("张三"));   // unchanged
+        customers.setValue(QStringLiteral("用户姓名"), QStringLiteral("张三")); // unchanged
         customers.post();
 
         cases.append();
         cases.setValue(QStringLiteral("客户编号"), QStringLiteral("A1200612070001"));
         cases.setValue(QStringLiteral("手术大类"), QStringLiteral("眼部"));
         cases.setValue(QStringLiteral("手术前"), QStringLiteral("A1200612070001\\before.jpg"));
-        cases.setValue(QStringLiteral("手术后"), QStringLiteral("/home/nurse/after.jpg"));   // not stored
+        cases.setValue(QStringLiteral("手术后"), QStringLiteral("/home/nurse/after.jpg")); // not stored
         cases.post();
 
         classes.append();
@@ -113,21 +113,18 @@ private slots:
 
         // A customer's delete takes its cases with it, as the records window's hook does.
         customers.setBeforeDelete([&](DataSet &) {
-            AuditLog::recordWith(db(), {AuditLog::Action::CaseDeleted, QStringLiteral("A1200612070001"), QVariant(),
-                                        QString(), QString()},
+            AuditLog::recordWith(db(),
+                                 {AuditLog::Action::CaseDeleted, QStringLiteral("A1200612070001"), QVariant(),
+                                  QString(), QString()},
                                  [&] { QSqlQuery(db()).exec(QStringLiteral("DELETE FROM Surgery")); });
         });
         customers.remove();
 
         const QStringList expected{
-            "customer-added|A1200612070001|||" + me,
-            "customer-changed|A1200612070001||电话|" + me,
-            "case-added|A1200612070001|case||" + me,
-            "pictures-stored|A1200612070001|case|手术前|" + me,
-            "category-added|||眼部/双眼皮|" + me,
-            "account-changed|||Admin：Pwd|" + me,
-            "login-switch-changed|||开|" + me,
-            "case-deleted|A1200612070001|||" + me,
+            "customer-added|A1200612070001|||" + me,   "customer-changed|A1200612070001||电话|" + me,
+            "case-added|A1200612070001|case||" + me,   "pictures-stored|A1200612070001|case|手术前|" + me,
+            "category-added|||眼部/双眼皮|" + me,      "account-changed|||Admin：Pwd|" + me,
+            "login-switch-changed|||开|" + me,         "case-deleted|A1200612070001|||" + me,
             "customer-deleted|A1200612070001|||" + me,
         };
         QCOMPARE(events(), expected);
@@ -136,7 +133,8 @@ private slots:
                                        "'%1380%' OR Detail LIKE '%s3cret%'"))
                      .toInt(),
                  0);
-        QCOMPARE(scalar(QStringLiteral("SELECT count(*) FROM AuditLog WHERE Host = '%1' AND At LIKE '____-__-__T__:__:__.___Z'")
+        QCOMPARE(scalar(QStringLiteral(
+                            "SELECT count(*) FROM AuditLog WHERE Host = '%1' AND At LIKE '____-__-__T__:__:__.___Z'")
                             .arg(AuditLog::hostName()))
                      .toInt(),
                  scalar(QStringLiteral("SELECT count(*) FROM AuditLog")).toInt());

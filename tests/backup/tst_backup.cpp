@@ -68,8 +68,8 @@ QMap<QString, QByteArray> pictureHashes(const QString &folder)
 QMap<QString, QStringList> tableRows(const QSqlDatabase &db)
 {
     QMap<QString, QStringList> out;
-    for (const char *table : {"tUserInfo", "Surgery", "Class", "SysManager", "Param", "CaseConsent",
-                              "PictureAlignment", "AuditLog", "BelcaraSchema"}) {
+    for (const char *table : {"tUserInfo", "Surgery", "Class", "SysManager", "Param", "CaseConsent", "PictureAlignment",
+                              "AuditLog", "BelcaraSchema"}) {
         QSqlQuery q(db);
         if (!q.exec(QStringLiteral("SELECT * FROM %1 ORDER BY 1").arg(QLatin1String(table))))
             qFatal("%s: %s", table, qPrintable(q.lastError().text()));
@@ -94,8 +94,8 @@ QString objectOf(const QString &backupFolder, const QString &path)
     for (const QByteArray &line : m.readAll().split('\n')) {
         const QList<QByteArray> f = line.split(' ');
         if (f.size() == 4 && QString::fromUtf8(QByteArray::fromPercentEncoding(f[3])) == path)
-            return QFileInfo(backupFolder).absolutePath() + QStringLiteral("/objects/") + QString::fromLatin1(f[0].left(2))
-                   + QLatin1Char('/') + QString::fromLatin1(f[0]);
+            return QFileInfo(backupFolder).absolutePath() + QStringLiteral("/objects/")
+                   + QString::fromLatin1(f[0].left(2)) + QLatin1Char('/') + QString::fromLatin1(f[0]);
     }
     return QString();
 }
@@ -251,7 +251,8 @@ private slots:
         QVERIFY(writer->waitForFinished(30000));
         QCOMPARE(writer->exitCode(), 0);
         // The writer was saving all the while: each backup holds more cases than the one before.
-        QVERIFY2(counts[0] > 0 && counts[0] < counts[1] && counts[1] < counts[2], qPrintable(QString::number(counts[2])));
+        QVERIFY2(counts[0] > 0 && counts[0] < counts[1] && counts[1] < counts[2],
+                 qPrintable(QString::number(counts[2])));
     }
 
     // Backup, change records and pictures, restore: rows and pictures are the backup's again,
@@ -263,15 +264,18 @@ private slots:
         const QString folder = inst.folder();
         for (int i = 1; i <= 3; ++i) {
             const QString no = QStringLiteral("A120061207000%1").arg(i);
-            inst.exec(QStringLiteral("INSERT INTO tUserInfo (客户编号, 用户姓名, 电话) VALUES ('%1', '客户%2', '1380000000%2')")
+            inst.exec(QStringLiteral(
+                          "INSERT INTO tUserInfo (客户编号, 用户姓名, 电话) VALUES ('%1', '客户%2', '1380000000%2')")
                           .arg(no)
                           .arg(i));
             writeFile(folder + QStringLiteral("pic/%1/前 %2.jpg").arg(no).arg(i), 70000, quint32(i));
             writeFile(folder + QStringLiteral("pic/%1/后%2.jpg").arg(no).arg(i), 90000, quint32(100 + i));
-            inst.exec(QStringLiteral("INSERT INTO Surgery (客户编号, 手术大类, 手术前, 手术后) VALUES ('%1', '眼部', '%1\\前 %2.jpg', "
-                                     "'%1\\后%2.jpg')")
-                          .arg(no)
-                          .arg(i));
+            inst.exec(
+                QStringLiteral(
+                    "INSERT INTO Surgery (客户编号, 手术大类, 手术前, 手术后) VALUES ('%1', '眼部', '%1\\前 %2.jpg', "
+                    "'%1\\后%2.jpg')")
+                    .arg(no)
+                    .arg(i));
         }
         const QSqlDatabase db = QSqlDatabase::database(inst.mod()->ADOConn);
         const auto rowsBefore = tableRows(db);
@@ -309,7 +313,8 @@ private slots:
         }
         QCOMPARE(pictureHashes(folder), picsChanged);
         QCOMPARE(inst.scalar(QStringLiteral("SELECT count(*) FROM tUserInfo")).toInt(), 4);
-        QCOMPARE(QDir(folder + QStringLiteral("pic")).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot).size(), 4);
+        QCOMPARE(QDir(folder + QStringLiteral("pic")).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot).size(),
+                 4);
         if (holder) {
             holder->kill();
             holder->waitForFinished();
@@ -384,7 +389,10 @@ private slots:
         QCOMPARE(pictureHashes(folder), pics);
         QCOMPARE(QDir(folder + QStringLiteral("pic")).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList{Customer});
-        QCOMPARE(QDir(folder + QStringLiteral("Data")).entryList({QStringLiteral("*before-restore*")}, QDir::Files).size(), 0);
+        QCOMPARE(QDir(folder + QStringLiteral("Data"))
+                     .entryList({QStringLiteral("*before-restore*")}, QDir::Files)
+                     .size(),
+                 0);
     }
 
     // A backup killed half-way is never taken for a backup; the earlier one still verifies and
@@ -408,14 +416,14 @@ private slots:
         ::kill(pid_t(child->processId()), SIGKILL);
         QVERIFY(child->waitForFinished());
         const QString root = Backup::rootFolder(target.path());
-        QCOMPARE(QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 3);   // objects, first, the killed one
+        QCOMPARE(QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 3); // objects, first, the killed one
         QCOMPARE(Backup::completeBackups(target.path()), QStringList{first.folder});
         QVERIFY(Backup::verify(first.folder).problems.isEmpty());
 
-        QThread::sleep(1);   // backup folders are named by the second
+        QThread::sleep(1); // backup folders are named by the second
         const Backup::Made second = Backup::make(sqliteSource(folder), target.path(), 0);
         QCOMPARE(second.copiedFiles, qint64(41));
-        QCOMPARE(QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 3);   // the killed one is gone
+        QCOMPARE(QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 3); // the killed one is gone
         QCOMPARE(Backup::completeBackups(target.path()), (QStringList{first.folder, second.folder}));
         QVERIFY(Backup::verify(first.folder).problems.isEmpty());
         QVERIFY(Backup::verify(second.folder).problems.isEmpty());

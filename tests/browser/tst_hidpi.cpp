@@ -124,13 +124,13 @@ private slots:
         QCOMPARE(drawn.size(), device);
 
         const double shown = edgeContrast(drawn);
-        const double direct = edgeContrast(PictureLoader::loadPreview(path, device).scaled(device, Qt::IgnoreAspectRatio,
-                                                                                           Qt::SmoothTransformation));
+        const double direct = edgeContrast(
+            PictureLoader::loadPreview(path, device).scaled(device, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
         const double stretched = edgeContrast(PictureLoader::loadPreview(path, logical)
                                                   .scaled(logical, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
                                                   .scaled(device, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
         const QByteArray figures = QByteArray::number(shown) + " shown, " + QByteArray::number(direct) + " direct, "
-            + QByteArray::number(stretched) + " stretched";
+                                   + QByteArray::number(stretched) + " stretched";
         QVERIFY2(shown >= 0.9 * direct, figures.constData());
         QVERIFY2(shown >= 1.5 * stretched, figures.constData());
     }

@@ -23,18 +23,17 @@ class TestMain : public QObject, WindowTestBed {
 
     void fill()
     {
-        m_install->exec(QStringLiteral(
-            "INSERT INTO Class (类别名称, 父类别) VALUES ('眼部','') , ('鼻部',''), ('双眼皮','眼部'), "
-            "('开眼角','眼部'), ('隆鼻','鼻部'), ('孤儿', NULL)"));
+        m_install->exec(
+            QStringLiteral("INSERT INTO Class (类别名称, 父类别) VALUES ('眼部','') , ('鼻部',''), ('双眼皮','眼部'), "
+                           "('开眼角','眼部'), ('隆鼻','鼻部'), ('孤儿', NULL)"));
         m_install->exec(QStringLiteral(
             "INSERT INTO tUserInfo (客户编号, 用户姓名, 地址) VALUES ('A1200601010001','张','北京市很长的地址'), "
             "('A1200601010002','李','上海')"));
-        m_install->exec(QStringLiteral(
-            "INSERT INTO Surgery (客户编号, 手术大类, 手术小类, 手术医生, 手术日期) VALUES "
-            "('A1200601010001','眼部','双眼皮','王明','2006-01-05'),"
-            "('A1200601010001','鼻部','隆鼻','李华','2006-01-05 10:30:00'),"
-            "('A1200601010002','眼部','开眼角','王芳','2006-02-01'),"
-            "(NULL,'眼部','双眼皮','王明','2006-01-05')"));
+        m_install->exec(QStringLiteral("INSERT INTO Surgery (客户编号, 手术大类, 手术小类, 手术医生, 手术日期) VALUES "
+                                       "('A1200601010001','眼部','双眼皮','王明','2006-01-05'),"
+                                       "('A1200601010001','鼻部','隆鼻','李华','2006-01-05 10:30:00'),"
+                                       "('A1200601010002','眼部','开眼角','王芳','2006-02-01'),"
+                                       "(NULL,'眼部','双眼皮','王明','2006-01-05')"));
     }
 
 private slots:
@@ -43,17 +42,14 @@ private slots:
         openBed();
         fill();
     }
-    void cleanup()
-    {
-        closeBed();
-    }
+    void cleanup() { closeBed(); }
 
     void opensWithAllCasesAndTheCategories()
     {
         TfrmMain w(m_install->folder());
         auto *ui = w.ui();
-        QCOMPARE(ui->lb_Count->text(), QStringLiteral("3"));        // the case without a number is left out
-        QCOMPARE(ui->cbox_Stair->count(), 2);                        // a null parent is no major
+        QCOMPARE(ui->lb_Count->text(), QStringLiteral("3")); // the case without a number is left out
+        QCOMPARE(ui->cbox_Stair->count(), 2);                // a null parent is no major
         QCOMPARE(ui->cbox_Stair->currentIndex(), -1);
         QCOMPARE(ui->dtp_from->date(), QDate(2002, 12, 17));
         QVERIFY(!ui->cbShoushu->isChecked() && !ui->cbDoc->isChecked() && !ui->cbTime->isChecked());
@@ -67,7 +63,7 @@ private slots:
         auto *ui = w.ui();
         ui->cbShoushu->setChecked(true);
         w.bbtn_ShowClick();
-        QCOMPARE(ui->lb_Count->text(), QStringLiteral("3"));        // checked with nothing chosen
+        QCOMPARE(ui->lb_Count->text(), QStringLiteral("3")); // checked with nothing chosen
         ui->cbox_Stair->setCurrentIndex(0);
         w.cbox_StairChange();
         QCOMPARE(ui->cbox_Sub->count(), 2);
@@ -75,7 +71,7 @@ private slots:
         QCOMPARE(ui->cbox_Sub->currentIndex(), -1);
         w.bbtn_ShowClick();
         QCOMPARE(ui->lb_Count->text(), QStringLiteral("2"));
-        ui->cbox_Sub->setCurrentIndex(1);                            // 开眼角
+        ui->cbox_Sub->setCurrentIndex(1); // 开眼角
         w.bbtn_ShowClick();
         QCOMPARE(ui->lb_Count->text(), QStringLiteral("1"));
 
@@ -84,7 +80,7 @@ private slots:
         ui->edDoc->setText(QStringLiteral("王"));
         w.bbtn_ShowClick();
         QCOMPARE(ui->lb_Count->text(), QStringLiteral("2"));
-        ui->edDoc->setText(QStringLiteral("王'明"));                // a quote is matched, not a fault
+        ui->edDoc->setText(QStringLiteral("王'明")); // a quote is matched, not a fault
         w.bbtn_ShowClick();
         QCOMPARE(ui->lb_Count->text(), QStringLiteral("0"));
         QVERIFY(m_prompter->texts(QStringLiteral("error")).isEmpty());
@@ -94,10 +90,10 @@ private slots:
         ui->dtp_from->setDate(QDate(2006, 1, 5));
         ui->dtp_to->setDate(QDate(2006, 1, 5));
         w.bbtn_ShowClick();
-        QCOMPARE(ui->lb_Count->text(), QStringLiteral("1"));        // the one with a time is left out
+        QCOMPARE(ui->lb_Count->text(), QStringLiteral("1")); // the one with a time is left out
         w.BitBtn1Click();
         QCOMPARE(ui->lb_Count->text(), QStringLiteral("3"));
-        QVERIFY(ui->cbTime->isChecked());                            // show-all keeps the panel
+        QVERIFY(ui->cbTime->isChecked()); // show-all keeps the panel
     }
 
     void aMajorWithoutMinorsDisablesTheSecondList()
@@ -185,9 +181,9 @@ private slots:
         QVERIFY(w.ac_OpenType->isChecked());
         QVERIFY(w.N4->isChecked());
         QFile::remove(m_install->settingsPath());
-        w.WriteOpenSetting(true);                       // same as read: nothing written
+        w.WriteOpenSetting(true); // same as read: nothing written
         QVERIFY(!QFileInfo::exists(m_install->settingsPath()));
-        w.N4->trigger();                                // the menu entry toggles the action
+        w.N4->trigger(); // the menu entry toggles the action
         QVERIFY(!w.ac_OpenType->isChecked());
         QVERIFY(QFileInfo::exists(m_install->settingsPath()));
         QCOMPARE(Settings::readOpen(), false);
@@ -225,7 +221,7 @@ private slots:
         w.SaveHospitalNo(QStringLiteral("B2"));
         QCOMPARE(Settings::readHospitalNo(), QStringLiteral("B2"));
         Settings::writeHospitalNo(QStringLiteral("C3"));
-        w.SaveHospitalNo(QStringLiteral("B2"));         // remembered: not written again
+        w.SaveHospitalNo(QStringLiteral("B2")); // remembered: not written again
         QCOMPARE(Settings::readHospitalNo(), QStringLiteral("C3"));
     }
 

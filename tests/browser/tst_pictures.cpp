@@ -90,6 +90,7 @@ private slots:
         QTest::addColumn<QStringList>("before");
         QTest::addColumn<QStringList>("after");
         const QString p = Cust1 + QLatin1Char('\\');
+        // clang-format off
         QTest::newRow("one each") << QStringList{"", "NULL", p + "b3.jpg", p + "a1.jpg", "", ""}
                                   << QStringList{"b3.jpg"} << QStringList{"a1.jpg"};
         QTest::newRow("three before in column order")
@@ -100,6 +101,7 @@ private slots:
             << QStringList{"b1.jpg", "b3.jpg"} << QStringList{"a1.jpg", "a2.jpg", "a3.jpg"};
         QTest::newRow("folder is no picture") << QStringList{Cust1, "", "", "", "", ""}
                                               << QStringList{} << QStringList{};
+        // clang-format on
     }
     void framesFollowTheColumns()
     {
@@ -136,9 +138,11 @@ private slots:
         QTest::addColumn<QSize>("picture");
         QTest::addColumn<QSize>("frame");
         QTest::addColumn<QRect>("image");
+        // clang-format off
         QTest::newRow("too wide") << QSize(300, 200) << QSize(200, 300) << QRect(8, 89, 184, 122);
         QTest::newRow("too tall") << QSize(100, 400) << QSize(200, 300) << QRect(67, 20, 65, 260);
         QTest::newRow("fits, centred only") << QSize(190, 120) << QSize(200, 300) << QRect(5, 90, 190, 120);
+        // clang-format on
     }
     void pictureSitsInItsFrame()
     {
@@ -154,7 +158,7 @@ private slots:
         f->Panel->resize(frame);
         QCOMPARE(f->Image->geometry(), image);
         QCOMPARE(f->naturalSize(), picture);
-        f->Panel->resize(frame + QSize(100, 0));      // refitted on every size change
+        f->Panel->resize(frame + QSize(100, 0)); // refitted on every size change
         QVERIFY(qAbs(f->Image->geometry().center().x() - (frame.width() + 100) / 2) <= 1);
     }
 
@@ -168,7 +172,7 @@ private slots:
         QCOMPARE(frames.size(), 1);
         TPanelImage *f = frames.first();
         QCOMPARE(f->naturalSize(), QSize(2400, 1600));
-        QTRY_VERIFY(f->Image->picture().width() >= f->Image->width());     // sharp once settled
+        QTRY_VERIFY(f->Image->picture().width() >= f->Image->width()); // sharp once settled
         QVERIFY(f->Image->picture().width() < 2400);
         QCOMPARE(f->Image->geometry(), [&] {
             const auto fit = PictureGeometry::fitPicture(QSize(2400, 1600), f->Panel->size());
@@ -203,7 +207,7 @@ private slots:
         QVERIFY(m_prompter->callsOf(QStringLiteral("modal")).isEmpty());
 
         m_prompter->clear();
-        Settings::writeOpen(false);          // changed behind the window: the next click sees it
+        Settings::writeOpen(false); // changed behind the window: the next click sees it
         QTest::mouseClick(frames.first()->Image, Qt::LeftButton);
         QCOMPARE(m_prompter->texts(QStringLiteral("modal")), QStringList{QStringLiteral("TfrmLarImage")});
         QVERIFY(m_prompter->callsOf(QStringLiteral("external")).isEmpty());
@@ -306,9 +310,9 @@ private slots:
         QCOMPARE(ui->Pl_BeforePr->width(), 200);
         s->setSizes({1, total - 1});
         emit s->splitterMoved(1, 1);
-        QCOMPARE(ui->Pl_BeforePr->width(), 200);         // refused: back where it stood
+        QCOMPARE(ui->Pl_BeforePr->width(), 200); // refused: back where it stood
         w.resize(w.width() + 31, w.height());
-        check();                                          // a resize splits in half again
+        check(); // a resize splits in half again
         QCOMPARE(ui->PlPicSpace->palette().color(QPalette::Window), QColor(128, 128, 128));
         QCOMPARE(ui->Pl_Afterpr->palette().color(QPalette::Window), QColor(166, 202, 240));
         QVERIFY(ui->Label_Before->font().bold());

@@ -63,7 +63,8 @@ class TestPreviews : public QObject, WindowTestBed {
     {
         QStringList values;
         for (int i = 0; i < 6; ++i)
-            values << (names.value(i).isEmpty() ? QStringLiteral("''") : QStringLiteral("'%1\\%2'").arg(Cust, names.value(i)));
+            values << (names.value(i).isEmpty() ? QStringLiteral("''")
+                                                : QStringLiteral("'%1\\%2'").arg(Cust, names.value(i)));
         m_install->exec(QStringLiteral("INSERT INTO Surgery (客户编号, 手术大类, 手术小类, 手术前, 手术前1, 手术前2, "
                                        "手术后, 手术后1, 手术后2) VALUES ('%1','眼部','双眼皮',%2)")
                             .arg(Cust, values.join(QLatin1Char(','))));
@@ -112,7 +113,7 @@ private slots:
         shown(w);
         auto caseOfRow = [&] {
             const QString name = w.adq_Surgery->asString(QStringLiteral("手术前")).section(QLatin1Char('\\'), -1);
-            return name.section(QLatin1Char('-'), 0, 0).mid(1).toInt();   // "c3-0.jpg": case 3
+            return name.section(QLatin1Char('-'), 0, 0).mid(1).toInt(); // "c3-0.jpg": case 3
         };
         int shownPictures = 0;
         auto check = [&] {
@@ -158,7 +159,7 @@ private slots:
         QVERIFY(near(centreOf(framesOf(w.ui()->Pl_Before).first()), Qt::red));
         w.adq_Surgery->moveTo(1);
         QTRY_VERIFY(allFilled(w));
-        PreviewService::shared().waitForDone();     // the red preview is in the cache now
+        PreviewService::shared().waitForDone(); // the red preview is in the cache now
         QVERIFY(!QDir(m_install->folder() + QStringLiteral("thumbnails/x-large")).isEmpty());
 
         // Replaced as the records window replaces a stored picture: same name, same dimensions.

@@ -18,11 +18,13 @@ private slots:
         QTest::addColumn<bool>("checked");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("clause");
+        // clang-format off
         QTest::newRow("unchecked ignores the text") << false << "A1" << "";
         QTest::newRow("checked") << true << "A120060101" << "Where 客户编号 like '%A120060101%'";
         QTest::newRow("checked and empty") << true << "" << "Where 客户编号 like '%%'";
         QTest::newRow("a quote is doubled") << true << "A1' OR '1'='1" << "Where 客户编号 like '%A1'' OR ''1''=''1%'";
         QTest::newRow("Chinese kept") << true << "院" << "Where 客户编号 like '%院%'";
+        // clang-format on
     }
     void clauseIsBuiltOnClosing()
     {
@@ -71,9 +73,8 @@ private slots:
     {
         TestInstall install;
         ScriptedPrompter prompter;
-        install.exec(QStringLiteral(
-            "INSERT INTO Surgery (客户编号, 手术大类) VALUES ('A1200601010001','眼部'), "
-            "('A1200601010002','鼻部'), ('B2200601010001','眼部'), (NULL,'眼部')"));
+        install.exec(QStringLiteral("INSERT INTO Surgery (客户编号, 手术大类) VALUES ('A1200601010001','眼部'), "
+                                    "('A1200601010002','鼻部'), ('B2200601010001','眼部'), (NULL,'眼部')"));
         TfrmMain w(install.folder());
         QLabel *count = w.ui()->lb_Count;
         QCOMPARE(count->text(), QStringLiteral("3"));
@@ -89,7 +90,7 @@ private slots:
             w.ac_Search->trigger();
         };
         search(true, QStringLiteral("A1"), false);
-        QCOMPARE(count->text(), QStringLiteral("3"));          // cancelled: nothing runs
+        QCOMPARE(count->text(), QStringLiteral("3")); // cancelled: nothing runs
         search(true, QStringLiteral("A12006"), true);
         QCOMPARE(count->text(), QStringLiteral("2"));
         QCOMPARE(prompter.callsOf(QStringLiteral("modal")).last().caption, QStringLiteral("查询"));
@@ -99,9 +100,9 @@ private slots:
         w.RefreshData();
         QCOMPARE(count->text(), QStringLiteral("3"));
 
-        search(false, QStringLiteral("B2"), true);               // unchecked: every row, NULL too
+        search(false, QStringLiteral("B2"), true); // unchecked: every row, NULL too
         QCOMPARE(count->text(), QStringLiteral("5"));
-        search(true, QString(), true);                          // empty: every numbered case
+        search(true, QString(), true); // empty: every numbered case
         QCOMPARE(count->text(), QStringLiteral("4"));
         QVERIFY(prompter.texts(QStringLiteral("error")).isEmpty());
     }

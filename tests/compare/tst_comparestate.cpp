@@ -7,7 +7,7 @@
 using Mode = CompareState::Mode;
 using Side = CompareState::Side;
 
-static const QSizeF View(1004, 600);       // side by side: two halves of 500 with a gap of 4
+static const QSizeF View(1004, 600); // side by side: two halves of 500 with a gap of 4
 
 static bool near(QPointF a, QPointF b, double tol = 1e-6)
 {
@@ -81,7 +81,7 @@ private slots:
         s.centre = QPointF(500, 400);
         const QRectF before0 = s.visibleRegion(View, Side::Before);
         const QRectF after0 = s.visibleRegion(View, Side::After);
-        QCOMPARE(before0, after0);          // in step: both halves show the same region
+        QCOMPARE(before0, after0); // in step: both halves show the same region
 
         // Locked: a drag on either half moves both.
         CompareState d = s.dragged(Side::After, QPointF(100, -50));
@@ -99,8 +99,10 @@ private slots:
         // Locked again: the offset stays and both move by the same amount.
         CompareState l = b.withLinked(true).dragged(Side::Before, QPointF(10, 10));
         QVERIFY(near(l.afterOffset, b.afterOffset));
-        const QPointF moved = l.visibleRegion(View, Side::Before).topLeft() - b.visibleRegion(View, Side::Before).topLeft();
-        QVERIFY(near(l.visibleRegion(View, Side::After).topLeft() - b.visibleRegion(View, Side::After).topLeft(), moved));
+        const QPointF moved = l.visibleRegion(View, Side::Before).topLeft()
+                              - b.visibleRegion(View, Side::Before).topLeft();
+        QVERIFY(
+            near(l.visibleRegion(View, Side::After).topLeft() - b.visibleRegion(View, Side::After).topLeft(), moved));
         QVERIFY(near(moved, QPointF(-5, -5)));
 
         // The offset belongs to side by side: wiped, both pictures lie on each other.
@@ -112,7 +114,7 @@ private slots:
         const CompareState f = l.fittedTo(View, QRectF(0, 0, 4000, 3000));
         QVERIFY(f.fitted);
         QCOMPARE(f.afterOffset, QPointF());
-        QCOMPARE(f.zoom, 0.125);            // 500 / 4000 wide, 600 / 3000 high
+        QCOMPARE(f.zoom, 0.125); // 500 / 4000 wide, 600 / 3000 high
         QVERIFY(f.visibleRegion(View, Side::Before).contains(QRectF(0, 0, 4000, 3000)));
         QVERIFY(near(f.centre, QPointF(2000, 1500)));
         // Nothing to fit, or no room: the zoom stays as it was.

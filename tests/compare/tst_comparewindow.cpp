@@ -37,7 +37,8 @@ class TestCompareWindow : public QObject {
 
     QString pic(const QString &stored) const
     {
-        return m_install->folder() + QStringLiteral("pic/") + QString(stored).replace(QLatin1Char('\\'), QLatin1Char('/'));
+        return m_install->folder() + QStringLiteral("pic/")
+               + QString(stored).replace(QLatin1Char('\\'), QLatin1Char('/'));
     }
     void write(const QString &stored, const QImage &image) const
     {
@@ -45,13 +46,13 @@ class TestCompareWindow : public QObject {
         QVERIFY(image.save(pic(stored), "JPG", 92));
     }
     QSqlDatabase db() const { return QSqlDatabase::database(m_install->mod()->ADOConn); }
-    int alignmentRows() const { return m_install->scalar(QStringLiteral("SELECT COUNT(*) FROM PictureAlignment")).toInt(); }
+    int alignmentRows() const
+    {
+        return m_install->scalar(QStringLiteral("SELECT COUNT(*) FROM PictureAlignment")).toInt();
+    }
 
     // Locates a case in the main window's list.
-    static void showCase(TfrmMain &w, qint64 id)
-    {
-        QVERIFY(w.adq_Surgery->locate(QStringLiteral("id"), id));
-    }
+    static void showCase(TfrmMain &w, qint64 id) { QVERIFY(w.adq_Surgery->locate(QStringLiteral("id"), id)); }
     static QPoint at(CompareWindow &cw, Side pane, QPointF reference)
     {
         CompareView *v = cw.view();
@@ -92,7 +93,10 @@ private slots:
             "INSERT INTO Surgery (客户编号, 手术大类, 手术小类, 手术医生, 手术日期, 手术前, 手术后) VALUES "
             "('A2','眼部','双眼皮','王芳','2006-04-01','A2\\x.jpg','A2\\x.jpg')"));
         m_case1 = m_install->scalar(QStringLiteral("SELECT MIN(id) FROM Surgery")).toLongLong();
-        m_case2 = m_install->scalar(QStringLiteral("SELECT MIN(id) FROM Surgery WHERE 手术日期 > '2006-02-01' AND 客户编号 = 'A1'")).toLongLong();
+        m_case2 = m_install
+                      ->scalar(QStringLiteral(
+                          "SELECT MIN(id) FROM Surgery WHERE 手术日期 > '2006-02-01' AND 客户编号 = 'A1'"))
+                      .toLongLong();
     }
     void cleanup()
     {
@@ -197,7 +201,8 @@ void TestCompareWindow::opensFromTheMainWindowAndFollowsKeysMouseAndStepping()
                               Qt::NoScrollPhase, false);
             QApplication::sendEvent(v, &wheel);
             QVERIFY(!v->state().fitted);
-            QVERIFY(std::abs(v->state().zoom / v->state().fittedTo(v->size(), QRectF(0, 0, 1200, 900)).zoom - 1.44) < 1e-6);
+            QVERIFY(std::abs(v->state().zoom / v->state().fittedTo(v->size(), QRectF(0, 0, 1200, 900)).zoom - 1.44)
+                    < 1e-6);
             QVERIFY(QLineF(v->state().toReference(v->size(), Side::Before, pointer), under).length() < 1e-6);
             QCOMPARE(v->state().visibleRegion(v->size(), Side::After), v->visibleRegion());
 
@@ -221,9 +226,9 @@ void TestCompareWindow::opensFromTheMainWindowAndFollowsKeysMouseAndStepping()
             strip->setFocus();
             strip->setCurrentRow(1);
             QTest::keyClick(strip, Qt::Key_Return);
-            QCOMPARE(cw->left().path, pic(QStringLiteral("A1\\b2.jpg")));     // 术前2
-            QCOMPARE(cw->right().path, pic(QStringLiteral("A1\\a2.jpg")));    // 术后2
-            QVERIFY(cw->isVisible());                                           // Enter does not close
+            QCOMPARE(cw->left().path, pic(QStringLiteral("A1\\b2.jpg")));  // 术前2
+            QCOMPARE(cw->right().path, pic(QStringLiteral("A1\\a2.jpg"))); // 术后2
+            QVERIFY(cw->isVisible());                                      // Enter does not close
 
             // PageDown: the next case of the main list, the same slots, the same view.
             QTest::keyClick(cw, Qt::Key_W);

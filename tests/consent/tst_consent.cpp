@@ -76,7 +76,7 @@ class TestConsent : public QObject {
         QDir().mkpath(folder() + QStringLiteral("Data"));
         m_db = std::make_unique<TestDatabase>(folder(), withSchema);
         if (withSchema || m_db->isPostgres())
-            m_conn = m_db->connect();   // an SQLite file is not made before the fixture is there
+            m_conn = m_db->connect(); // an SQLite file is not made before the fixture is there
         if (withSchema)
             run(db(), QStringLiteral("INSERT INTO Surgery (客户编号, 手术大类) VALUES ('A1', '眼部'), ('A1', '鼻部'), "
                                      "('A2', '眼部')"));
@@ -106,7 +106,8 @@ private slots:
         const auto shown = record(Consent::Level::MayShow, QDate(2024, 3, 15), note);
         Consent::write(db(), c[0], QStringLiteral("A1"), shown);
         QVERIFY(Consent::read(db(), c[0]) == shown);
-        QCOMPARE(scalar(db(), QStringLiteral("SELECT SignedOn FROM CaseConsent")).toString(), QStringLiteral("2024-03-15"));
+        QCOMPARE(scalar(db(), QStringLiteral("SELECT SignedOn FROM CaseConsent")).toString(),
+                 QStringLiteral("2024-03-15"));
         QVERIFY(Consent::read(db(), c[1]) == Consent::Record());
 
         // The same again logs nothing; a note alone is a change; the log never holds the note.
@@ -128,7 +129,8 @@ private slots:
         makeDatabase();
         const QList<qint64> a1 = ids(db(), QStringLiteral("客户编号 = 'A1'"));
         const qint64 a2 = ids(db(), QStringLiteral("客户编号 = 'A2'")).first();
-        Consent::write(db(), a1[1], QStringLiteral("A1"), record(Consent::Level::RecordOnly, QDate(2020, 1, 2), "随访"));
+        Consent::write(db(), a1[1], QStringLiteral("A1"),
+                       record(Consent::Level::RecordOnly, QDate(2020, 1, 2), "随访"));
         Consent::write(db(), a2, QStringLiteral("A2"), record(Consent::Level::MayShow, QDate(2021, 5, 6)));
         QCOMPARE(Consent::setForCustomer(db(), QStringLiteral("A1"), Consent::Level::Publicity, QDate(2024, 6, 1)), 2);
         QVERIFY(Consent::read(db(), a1[0]) == record(Consent::Level::Publicity, QDate(2024, 6, 1)));
@@ -152,8 +154,8 @@ private slots:
             QVERIFY(QFile::copy(QStringLiteral(BELCARA_SOURCE_DIR "/tests/fixtures/release1-filled.mdb"), file));
             QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
         } else {
-            for (const QString &s : Schema::scriptStatements(QStringLiteral(":/schema-postgresql.sql"),
-                                                             QStringLiteral("-- initial rows")))
+            for (const QString &s :
+                 Schema::scriptStatements(QStringLiteral(":/schema-postgresql.sql"), QStringLiteral("-- initial rows")))
                 run(db(), s);
             run(db(), QStringLiteral("INSERT INTO surgery (客户编号, 手术大类) VALUES ('A1', '眼部'), ('A1', '鼻部')"));
         }

@@ -15,10 +15,12 @@ class TestShowable : public QObject {
     void addCase(int id, const char *major, const char *minor, const char *date, const QString &before,
                  const QString &after, int level)
     {
-        m_install->exec(QStringLiteral("INSERT INTO Surgery (id, 客户编号, 手术大类, 手术小类, 手术医生, 金额, 手术日期, 手术前, 手术后1) "
-                                       "VALUES (%1, 'A1202301150001', '%2', '%3', '王建国', '12800', '%4', '%5', '%6')")
-                            .arg(id)
-                            .arg(QString::fromUtf8(major), QString::fromUtf8(minor), QString::fromUtf8(date), before, after));
+        m_install->exec(
+            QStringLiteral(
+                "INSERT INTO Surgery (id, 客户编号, 手术大类, 手术小类, 手术医生, 金额, 手术日期, 手术前, 手术后1) "
+                "VALUES (%1, 'A1202301150001', '%2', '%3', '王建国', '12800', '%4', '%5', '%6')")
+                .arg(id)
+                .arg(QString::fromUtf8(major), QString::fromUtf8(minor), QString::fromUtf8(date), before, after));
         if (level >= 0)
             Consent::write(db(), id, QStringLiteral("A1202301150001"), {Consent::fromInt(level), {}, {}});
     }
@@ -38,9 +40,10 @@ void TestShowable::onlyConsentedCasesWithPicturesGrouped()
     addCase(3, "眼部", "开眼角", "", QStringLiteral("A1\\b3.jpg"), QString(), 1);
     addCase(4, "眼部", "双眼皮", "", QStringLiteral("A1\\b4.jpg"), QStringLiteral("A1\\a4.jpg"), 1);
     addCase(5, "鼻部", "隆鼻", "2023-06-01", QStringLiteral("A1\\b5.jpg"), QStringLiteral("A1\\a5.jpg"), 1);
-    addCase(6, "鼻部", "隆鼻", "2023-06-02", QStringLiteral("A1\\b6.jpg"), QStringLiteral("A1\\a6.jpg"), 0);  // record only
+    addCase(6, "鼻部", "隆鼻", "2023-06-02", QStringLiteral("A1\\b6.jpg"), QStringLiteral("A1\\a6.jpg"),
+            0); // record only
     addCase(7, "胸部", "假体", "2023-06-03", QStringLiteral("A1\\b7.jpg"), QStringLiteral("A1\\a7.jpg"), -1); // no row
-    addCase(8, "面部", "注射", "2023-06-04", QString(), QString(), 2);                                        // nothing to show
+    addCase(8, "面部", "注射", "2023-06-04", QString(), QString(), 2); // nothing to show
     addCase(9, "", "", "2023-06-05", QStringLiteral("A1\\b9.jpg"), QString(), 1);
 
     const QVector<Showable::Major> all = Showable::load(db());
@@ -53,7 +56,8 @@ void TestShowable::onlyConsentedCasesWithPicturesGrouped()
     }
     // Grouped by category, each group by date with undated cases last.
     QCOMPARE(seen, QStringList({QStringLiteral("//9"), QStringLiteral("眼部/双眼皮/2"), QStringLiteral("眼部/双眼皮/1"),
-                                QStringLiteral("眼部/双眼皮/4"), QStringLiteral("眼部/开眼角/3"), QStringLiteral("鼻部/隆鼻/5")}));
+                                QStringLiteral("眼部/双眼皮/4"), QStringLiteral("眼部/开眼角/3"),
+                                QStringLiteral("鼻部/隆鼻/5")}));
     QCOMPARE(all.at(1).count(), 4);
     QCOMPARE(all.at(2).count(), 1);
     const Showable::Case &two = all.at(1).minors.at(0).cases.at(0);

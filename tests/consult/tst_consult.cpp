@@ -31,7 +31,8 @@ namespace {
 QByteArray photo(QColor colour, const QDate &taken)
 {
     const QByteArray date = taken.toString(QStringLiteral("yyyy:MM:dd 10:00:00")).toLatin1();
-    return ExifPhoto::jpeg(taken.isValid() ? ExifPhoto::segment(0xE1, ExifPhoto::payload(false, {}, date)) : QByteArray(),
+    return ExifPhoto::jpeg(taken.isValid() ? ExifPhoto::segment(0xE1, ExifPhoto::payload(false, {}, date))
+                                           : QByteArray(),
                            colour, QSize(320, 240));
 }
 
@@ -71,9 +72,12 @@ class TestConsult : public QObject {
     void addCustomer(const QString &no, const QString &name, const QString &age, const QString &phone,
                      const QString &address)
     {
-        m_install->exec(QStringLiteral("INSERT INTO tUserInfo (客户编号, 用户姓名, 性别, 年龄, 电话, 地址) VALUES ('%1', '%2', '女', '%3', '%4', '%5')")
-                            .arg(no, name, age, phone, address));
-        m_personal << no << name << phone << address << QStringLiteral("%1 岁").arg(age) << QStringLiteral("%1岁").arg(age);
+        m_install->exec(
+            QStringLiteral(
+                "INSERT INTO tUserInfo (客户编号, 用户姓名, 性别, 年龄, 电话, 地址) VALUES ('%1', '%2', '女', '%3', '%4', '%5')")
+                .arg(no, name, age, phone, address));
+        m_personal << no << name << phone << address << QStringLiteral("%1 岁").arg(age)
+                   << QStringLiteral("%1岁").arg(age);
     }
     // A case with its pictures written into the store (an empty QByteArray: a column naming a
     // file that is not there).
@@ -93,11 +97,13 @@ class TestConsult : public QObject {
             m_personal << name << QFileInfo(name).completeBaseName();
             return no + QLatin1Char('\\') + name;
         };
-        m_install->exec(QStringLiteral("INSERT INTO Surgery (id, 客户编号, 手术大类, 手术小类, 手术医生, 金额, 手术日期, 手术前, 手术后) "
-                                       "VALUES (%1, '%2', '%3', '%4', '%5', '%6', '%7', '%8', '%9')")
-                            .arg(id)
-                            .arg(no, QString::fromUtf8(major), QString::fromUtf8(minor), surgeon, amount,
-                                 date.toString(Qt::ISODate), store(beforeName, before), store(afterName, after)));
+        m_install->exec(
+            QStringLiteral(
+                "INSERT INTO Surgery (id, 客户编号, 手术大类, 手术小类, 手术医生, 金额, 手术日期, 手术前, 手术后) "
+                "VALUES (%1, '%2', '%3', '%4', '%5', '%6', '%7', '%8', '%9')")
+                .arg(id)
+                .arg(no, QString::fromUtf8(major), QString::fromUtf8(minor), surgeon, amount,
+                     date.toString(Qt::ISODate), store(beforeName, before), store(afterName, after)));
         m_personal << amount;
         if (level >= 0)
             Consent::write(db(), id, no, {Consent::fromInt(level), QDate(2023, 1, 1), QStringLiteral("本人签字")});
@@ -128,15 +134,23 @@ class TestConsult : public QObject {
         QVERIFY2(!texts.isEmpty(), where);
         for (const QString &t : texts) {
             for (const QString &f : std::as_const(forbidden))
-                QVERIFY2(!t.contains(f, Qt::CaseInsensitive), qPrintable(QStringLiteral("%1: \"%2\" shows \"%3\"").arg(QString::fromLatin1(where), t, f)));
+                QVERIFY2(!t.contains(f, Qt::CaseInsensitive),
+                         qPrintable(QStringLiteral("%1: \"%2\" shows \"%3\"").arg(QString::fromLatin1(where), t, f)));
         }
     }
     QStringList shownEvents() const
     {
         QStringList events;
-        QSqlQuery q = Db::runPrepared(db(), QStringLiteral("SELECT Action, CaseId, Detail FROM AuditLog WHERE Action LIKE 'consultation%' ORDER BY id"), {});
+        QSqlQuery q = Db::
+            runPrepared(db(),
+                        QStringLiteral(
+                            "SELECT Action, CaseId, Detail FROM AuditLog WHERE Action LIKE 'consultation%' ORDER BY id"),
+                        {});
         while (q.next())
-            events << QStringLiteral("%1 %2 %3").arg(q.value(0).toString(), q.isNull(1) ? QString() : q.value(1).toString(), q.value(2).toString()).trimmed();
+            events << QStringLiteral("%1 %2 %3")
+                          .arg(q.value(0).toString(), q.isNull(1) ? QString() : q.value(1).toString(),
+                               q.value(2).toString())
+                          .trimmed();
         return events;
     }
 
@@ -158,10 +172,10 @@ void TestConsult::init()
     m_staff->resize(400, 300);
     m_staff->show();
     m_personal.clear();
-    addCustomer(QStringLiteral("A1202301150001"), QStringLiteral("林晓梅"), QStringLiteral("37"), QStringLiteral("13912345678"),
-                QStringLiteral("杭州市西湖区文三路88号"));
-    addCustomer(QStringLiteral("A1202302200002"), QStringLiteral("周美华"), QStringLiteral("52"), QStringLiteral("0571-88776655"),
-                QStringLiteral("上海市徐汇区漕溪北路1号"));
+    addCustomer(QStringLiteral("A1202301150001"), QStringLiteral("林晓梅"), QStringLiteral("37"),
+                QStringLiteral("13912345678"), QStringLiteral("杭州市西湖区文三路88号"));
+    addCustomer(QStringLiteral("A1202302200002"), QStringLiteral("周美华"), QStringLiteral("52"),
+                QStringLiteral("0571-88776655"), QStringLiteral("上海市徐汇区漕溪北路1号"));
     const QString a = QStringLiteral("A1202301150001"), b = QStringLiteral("A1202302200002");
     // Eyes: two consented double-eyelid cases (one for publicity) and an epicanthoplasty whose
     // after photo is damaged; nose: one consented, one record only; breast: no consent at all.
@@ -169,17 +183,20 @@ void TestConsult::init()
             QStringLiteral("linxm_before_7731.jpg"), photo(Qt::darkRed, QDate(2023, 3, 9)),
             QStringLiteral("linxm_after_7732.jpg"), photo(Qt::darkGreen, QDate(2023, 6, 15)), 1);
     addCase(2, b, "眼部", "双眼皮", QStringLiteral("李振华"), QStringLiteral("9600"), QDate(2022, 5, 1),
-            QStringLiteral("zhoumh_b_5511.jpg"), photo(Qt::darkBlue, {}),
-            QStringLiteral("zhoumh_a_5512.jpg"), photo(Qt::darkYellow, QDate(2023, 7, 20)), 2);
+            QStringLiteral("zhoumh_b_5511.jpg"), photo(Qt::darkBlue, {}), QStringLiteral("zhoumh_a_5512.jpg"),
+            photo(Qt::darkYellow, QDate(2023, 7, 20)), 2);
     addCase(3, b, "眼部", "开眼角", QStringLiteral("王建国"), QStringLiteral("7300"), QDate(2023, 1, 5),
-            QStringLiteral("zhoumh_b_6611.jpg"), photo(Qt::darkCyan, {}),
-            QStringLiteral("zhoumh_a_6612.jpg"), QByteArrayLiteral("\xFF\xD8\xFF\xE0 not really a picture"), 1);
+            QStringLiteral("zhoumh_b_6611.jpg"), photo(Qt::darkCyan, {}), QStringLiteral("zhoumh_a_6612.jpg"),
+            QByteArrayLiteral("\xFF\xD8\xFF\xE0 not really a picture"), 1);
     addCase(4, a, "鼻部", "隆鼻", QStringLiteral("李振华"), QStringLiteral("21000"), QDate(2022, 9, 9),
-            QStringLiteral("linxm_nose_b.jpg"), photo(Qt::gray, {}), QStringLiteral("linxm_nose_a.jpg"), QByteArray(), 1);
+            QStringLiteral("linxm_nose_b.jpg"), photo(Qt::gray, {}), QStringLiteral("linxm_nose_a.jpg"), QByteArray(),
+            1);
     addCase(5, a, "鼻部", "隆鼻", QStringLiteral("王建国"), QStringLiteral("18800"), QDate(2022, 10, 1),
-            QStringLiteral("linxm_secret_b.jpg"), photo(Qt::black, {}), QStringLiteral("linxm_secret_a.jpg"), photo(Qt::white, {}), 0);
+            QStringLiteral("linxm_secret_b.jpg"), photo(Qt::black, {}), QStringLiteral("linxm_secret_a.jpg"),
+            photo(Qt::white, {}), 0);
     addCase(6, b, "胸部", "假体隆胸", QStringLiteral("王建国"), QStringLiteral("45000"), QDate(2022, 11, 1),
-            QStringLiteral("zhoumh_chest_b.jpg"), photo(Qt::black, {}), QStringLiteral("zhoumh_chest_a.jpg"), photo(Qt::white, {}), -1);
+            QStringLiteral("zhoumh_chest_b.jpg"), photo(Qt::black, {}), QStringLiteral("zhoumh_chest_a.jpg"),
+            photo(Qt::white, {}), -1);
 }
 
 void TestConsult::cleanup()
@@ -242,11 +259,13 @@ void TestConsult::walkThroughEveryLevelShowingNothingPersonal()
     w->compareView()->waitUntilLoaded();
     QVERIFY(w->compareView()->hasPicture(CompareView::Side::Before));
     QVERIFY(w->compareView()->hasPicture(CompareView::Side::After));
-    QCOMPARE(w->findChild<QLabel *>(QStringLiteral("lbl_CaseCaption"))->text(), QStringLiteral("眼部 · 双眼皮 · 术后 1 年 2 个月"));
+    QCOMPARE(w->findChild<QLabel *>(QStringLiteral("lbl_CaseCaption"))->text(),
+             QStringLiteral("眼部 · 双眼皮 · 术后 1 年 2 个月"));
     checkNothingPersonal(w, "level 4", false);
     press(w, Qt::Key_PageDown);
     QCOMPARE(w->currentCaseId(), qint64(1));
-    QCOMPARE(w->findChild<QLabel *>(QStringLiteral("lbl_CaseCaption"))->text(), QStringLiteral("眼部 · 双眼皮 · 术后 3 个月"));
+    QCOMPARE(w->findChild<QLabel *>(QStringLiteral("lbl_CaseCaption"))->text(),
+             QStringLiteral("眼部 · 双眼皮 · 术后 3 个月"));
     press(w, Qt::Key_Right); // the last case: stays
     QCOMPARE(w->currentCaseId(), qint64(1));
     press(w, Qt::Key_PageUp);
@@ -327,10 +346,13 @@ void TestConsult::walkThroughEveryLevelShowingNothingPersonal()
     QCOMPARE(events.last(), QStringLiteral("consultation-ended  4"));
     QStringList shown = events.mid(1, events.size() - 2);
     shown.sort();
-    QCOMPARE(shown, QStringList({QStringLiteral("consultation-case-shown 1 compare"), QStringLiteral("consultation-case-shown 1 tile"), QStringLiteral("consultation-case-shown 2 compare"),
-                                 QStringLiteral("consultation-case-shown 2 tile"), QStringLiteral("consultation-case-shown 3 compare"),
-                                 QStringLiteral("consultation-case-shown 3 tile"), QStringLiteral("consultation-case-shown 4 compare"),
-                                 QStringLiteral("consultation-case-shown 4 tile")}));
+    QCOMPARE(shown,
+             QStringList(
+                 {QStringLiteral("consultation-case-shown 1 compare"), QStringLiteral("consultation-case-shown 1 tile"),
+                  QStringLiteral("consultation-case-shown 2 compare"), QStringLiteral("consultation-case-shown 2 tile"),
+                  QStringLiteral("consultation-case-shown 3 compare"), QStringLiteral("consultation-case-shown 3 tile"),
+                  QStringLiteral("consultation-case-shown 4 compare"),
+                  QStringLiteral("consultation-case-shown 4 tile")}));
 }
 
 void TestConsult::surgeonOnlyWhenAllowed()
@@ -346,7 +368,8 @@ void TestConsult::surgeonOnlyWhenAllowed()
     QStringList names;
     for (QWidget *t : w->findChildren<QWidget *>(QStringLiteral("tile")))
         names << t->accessibleName();
-    QCOMPARE(names, QStringList({QStringLiteral("术后 1 年 2 个月 医生：李振华"), QStringLiteral("术后 3 个月 医生：王建国")}));
+    QCOMPARE(names, QStringList(
+                        {QStringLiteral("术后 1 年 2 个月 医生：李振华"), QStringLiteral("术后 3 个月 医生：王建国")}));
     press(w, Qt::Key_Return);
     QCOMPARE(w->findChild<QLabel *>(QStringLiteral("lbl_CaseCaption"))->text(),
              QStringLiteral("眼部 · 双眼皮 · 术后 1 年 2 个月 · 医生：李振华"));

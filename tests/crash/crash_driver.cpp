@@ -82,7 +82,8 @@ int main(int argc, char **argv)
         for (int i = 0; i < count; ++i)
             cases->setValue(columns.at(i), sources.filePath(pictures.at(int(random.bounded(pictures.size())))));
         cases->post();
-        say(QStringLiteral("case %1 %2").arg(cases->asString(QStringLiteral("客户编号")), cases->asString(columns.at(0))));
+        say(QStringLiteral("case %1 %2")
+                .arg(cases->asString(QStringLiteral("客户编号")), cases->asString(columns.at(0))));
 
         // The category list: a new minor category, and now and then one renamed or removed.
         TableDataSet *classes = window.adt_Class;

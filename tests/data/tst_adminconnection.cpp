@@ -72,10 +72,12 @@ private slots:
     {
         QTest::addColumn<QString>("pair");
         QTest::addColumn<QString>("why");
+        // clang-format off
         QTest::newRow("a password") << "Password=secret" << ".pgpass";
         QTest::newRow("an unknown key") << "Hots=db" << "Hots=db";
         QTest::newRow("no key") << "=db" << "=db";
         QTest::newRow("a semicolon") << "Options=host=a;b" << "host=a;b";
+        // clang-format on
     }
     void refusesWhatDoesNotBelongThere()
     {
@@ -83,10 +85,13 @@ private slots:
         QFETCH(QString, why);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("database.conf"));
-        QVERIFY(admin({QStringLiteral("set-connection"), QStringLiteral("Engine=SQLite"), QStringLiteral("--config"), path}).code == 0);
+        QVERIFY(
+            admin({QStringLiteral("set-connection"), QStringLiteral("Engine=SQLite"), QStringLiteral("--config"), path})
+                .code
+            == 0);
         const QByteArray before = bytesOf(path);
-        const Result r = admin({QStringLiteral("set-connection"), QStringLiteral("Host=ok"), pair,
-                                QStringLiteral("--config"), path});
+        const Result r = admin(
+            {QStringLiteral("set-connection"), QStringLiteral("Host=ok"), pair, QStringLiteral("--config"), path});
         QCOMPARE(r.code, 1);
         QVERIFY2(r.err.contains(why), qPrintable(r.err));
         QCOMPARE(bytesOf(path), before);

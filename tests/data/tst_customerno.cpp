@@ -47,9 +47,11 @@ private slots:
     {
         QTest::addColumn<QDate>("date");
         QTest::addColumn<QString>("stamp");
+        // clang-format off
         QTest::newRow("padded month and day") << QDate(2006, 12, 7) << "20061207";
         QTest::newRow("both padded") << QDate(2003, 1, 5) << "20030105";
         QTest::newRow("none padded") << QDate(2024, 10, 31) << "20241031";
+        // clang-format on
     }
     void dateStamp()
     {
@@ -62,12 +64,14 @@ private slots:
     {
         QTest::addColumn<QString>("maxId");
         QTest::addColumn<QString>("next");
+        // clang-format off
         QTest::newRow("0001") << "0001" << "0002";
         QTest::newRow("0009") << "0009" << "0010";
         QTest::newRow("0999") << "0999" << "1000";
         QTest::newRow("9999 grows to five digits") << "9999" << "10000";
         QTest::newRow("leading blanks") << "  12" << "0013";
         QTest::newRow("hex as the platform reads it") << "$00F" << "0016";
+        // clang-format on
     }
     void runningNumber()
     {
@@ -79,10 +83,12 @@ private slots:
     void nonNumericTailIsAnError_data()
     {
         QTest::addColumn<QString>("maxId");
+        // clang-format off
         QTest::newRow("letter inside") << "12a4";
         QTest::newRow("trailing blank") << "123 ";
         QTest::newRow("empty") << "";
         QTest::newRow("Chinese") << "一二三四";
+        // clang-format on
     }
     void nonNumericTailIsAnError()
     {
@@ -101,6 +107,7 @@ private slots:
         QTest::addColumn<QString>("hospitalNo");
         QTest::addColumn<QString>("expected");
         const QString day = QStringLiteral("A120061207");
+        // clang-format off
         QTest::newRow("first of the day") << QStringList() << "A1" << day + "0001";
         QTest::newRow("after 0009") << QStringList{day + "0003", day + "0009", day + "0002"} << "A1"
                                     << day + "0010";
@@ -112,6 +119,7 @@ private slots:
         QTest::newRow("one-character hospital number") << QStringList{"B200612070007", "B2200612070009"}
                                                        << "B" << "B200612070008";
         QTest::newRow("quote in hospital number") << QStringList{day + "0004"} << "A'" << "A'200612070001";
+        // clang-format on
     }
     void makeFromSavedRows()
     {
@@ -126,8 +134,7 @@ private slots:
     {
         addCustomers({QStringLiteral("A1200612070003"), QStringLiteral("A120061207003x")});
         QVERIFY_THROWS_EXCEPTION(AppError,
-                                 CustomerNo::MakeCustomerNo(m_mod->ADOQuery, QStringLiteral("A1"),
-                                                            QDate(2006, 12, 7)));
+                                 CustomerNo::MakeCustomerNo(m_mod->ADOQuery, QStringLiteral("A1"), QDate(2006, 12, 7)));
     }
 };
 

@@ -118,9 +118,8 @@ private slots:
         TDataMod mod(folder);
         mod.DataModuleCreate();
         QVERIFY(mod.isConnected());
-        QCOMPARE(mod.connectionString(),
-                 QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;Data Source=") + folder
-                     + QStringLiteral("Data/Data.mdb;Persist Security Info=false;"));
+        QCOMPARE(mod.connectionString(), QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;Data Source=")
+                                             + folder + QStringLiteral("Data/Data.mdb;Persist Security Info=false;"));
     }
 
     void missingOrBrokenDatabaseIsReportedAndNeverCreated()
@@ -172,7 +171,7 @@ private slots:
         mod.OpenDatabase();
         QSqlQuery(QSqlDatabase::database(mod.ADOConn)).exec(QStringLiteral("DELETE FROM Param"));
         QCOMPARE(mod.ReadMustLogin(), false);
-        mod.WriteMustLogin(true);           // changes no row, reports nothing
+        mod.WriteMustLogin(true); // changes no row, reports nothing
         QCOMPARE(mod.ReadMustLogin(), false);
     }
 
@@ -182,7 +181,7 @@ private slots:
         TestDatabase database(dir.path() + QLatin1Char('/'));
         if (!database.isPostgres()) {
             const QString path = dir.filePath(QStringLiteral("Data/Data.mdb"));
-            QVERIFY_THROWS_EXCEPTION(AppError, Schema::createDatabase(path));   // never overwritten
+            QVERIFY_THROWS_EXCEPTION(AppError, Schema::createDatabase(path)); // never overwritten
         }
         TDataMod mod(dir.path());
         mod.OpenDatabase();
@@ -273,13 +272,13 @@ private slots:
 
     void serverConnectionString_data()
     {
-        QTest::addColumn<QStringList>("lines");     // key=value of section Database
+        QTest::addColumn<QStringList>("lines"); // key=value of section Database
         QTest::addColumn<QString>("conninfo");
         QTest::newRow("service only") << QStringList{"Engine=PostgreSQL", "Service=clinic"}
                                       << "connect_timeout=5 sslmode=require service=clinic";
         QTest::newRow("single keys and timeout")
-            << QStringList{"Engine=postgresql", "Host=db.clinic", "Port=5433", "Database=belcara", "User=desk1",
-                           "ConnectTimeout=3"}
+            << QStringList{"Engine=postgresql", "Host=db.clinic", "Port=5433",
+                           "Database=belcara",  "User=desk1",     "ConnectTimeout=3"}
             << "connect_timeout=3 sslmode=require host=db.clinic port=5433 dbname=belcara user=desk1";
         QTest::newRow("blank and quote quoted") << QStringList{"Engine=PostgreSQL", "Database=诊所 o'k"}
                                                 << "connect_timeout=5 sslmode=require dbname='诊所 o\\'k'";
@@ -287,7 +286,8 @@ private slots:
             << QStringList{"Engine=PostgreSQL", "Service=a", "Options=sslmode=verify-full", "ConnectTimeout=x"}
             << "connect_timeout=5 sslmode=require service=a sslmode=verify-full";
         QTest::newRow("a password in the file is not passed on")
-            << QStringList{"Engine=PostgreSQL", "Service=a", "Password=secret"} << "connect_timeout=5 sslmode=require service=a";
+            << QStringList{"Engine=PostgreSQL", "Service=a", "Password=secret"}
+            << "connect_timeout=5 sslmode=require service=a";
     }
     void serverConnectionString()
     {
@@ -452,7 +452,7 @@ private slots:
 
     void refusedConnectionGivesTheServerText()
     {
-        const quint16 port = SilentPort(false).port;   // free again: nobody listens there
+        const quint16 port = SilentPort(false).port; // free again: nobody listens there
         QTemporaryDir dir;
         useConfig(dir, {{QStringLiteral("Engine"), QStringLiteral("PostgreSQL")},
                         {QStringLiteral("Options"), QStringLiteral("host=127.0.0.1 port=%1").arg(port)}});

@@ -38,8 +38,10 @@ private slots:
     {
         m_install = std::make_unique<TestInstall>();
         m_mod = m_install->mod();
-        exec(QStringLiteral("INSERT INTO tUserInfo (客户编号, 用户姓名) VALUES ('A1200612070001','甲'),('A1200612070002','乙'),('A1200612070003','丙')"));
-        exec(QStringLiteral("INSERT INTO Surgery (客户编号, 手术大类) VALUES ('A1200612070001','眼'),('A1200612070001','鼻'),('A1200612070002','眼')"));
+        exec(QStringLiteral(
+            "INSERT INTO tUserInfo (客户编号, 用户姓名) VALUES ('A1200612070001','甲'),('A1200612070002','乙'),('A1200612070003','丙')"));
+        exec(QStringLiteral(
+            "INSERT INTO Surgery (客户编号, 手术大类) VALUES ('A1200612070001','眼'),('A1200612070001','鼻'),('A1200612070002','眼')"));
     }
     void cleanup()
     {
@@ -85,7 +87,7 @@ private slots:
         ds.next();
         QVERIFY(!ds.bof() && !ds.eof());
         ds.next();
-        QVERIFY(!ds.eof());                 // on the last row, but no move ran into the end yet
+        QVERIFY(!ds.eof()); // on the last row, but no move ran into the end yet
         ds.next();
         QVERIFY(ds.eof());
         QCOMPARE(ds.recNo(), 2);
@@ -97,7 +99,7 @@ private slots:
         QCOMPARE(ds.moveBy(10), 2);
         QVERIFY(ds.eof());
         ds.moveTo(0);
-        QVERIFY(!ds.bof());                 // a grid click onto the first row is no run into it
+        QVERIFY(!ds.bof()); // a grid click onto the first row is no run into it
     }
 
     void rejectedStatementLeavesItClosedAndEmptyResultIsNoError()
@@ -128,9 +130,9 @@ private slots:
         t.append();
         QCOMPARE(newRecords, 1);
         QCOMPARE(t.state(), DataSet::Insert);
-        QVERIFY(!t.modified());             // what the new-record hook fills is no change
+        QVERIFY(!t.modified()); // what the new-record hook fills is no change
         QCOMPARE(t.recordCount(), 4);
-        t.checkBrowseMode();                // unchanged: dropped
+        t.checkBrowseMode(); // unchanged: dropped
         QCOMPARE(t.recordCount(), 3);
         QCOMPARE(countRows(QStringLiteral("SELECT COUNT(*) FROM tUserInfo")), 3);
 
@@ -142,7 +144,7 @@ private slots:
                 throw Abort();
         });
         QVERIFY_THROWS_EXCEPTION(Abort, t.post());
-        QCOMPARE(t.state(), DataSet::Insert);   // refused: still editing, nothing written
+        QCOMPARE(t.state(), DataSet::Insert); // refused: still editing, nothing written
         QCOMPARE(countRows(QStringLiteral("SELECT COUNT(*) FROM tUserInfo")), 3);
         refuse = false;
         t.post();
@@ -168,7 +170,7 @@ private slots:
         t.setValue(QStringLiteral("用户姓名"), QStringLiteral("未存"));
         QVERIFY_THROWS_EXCEPTION(Abort, t.remove());
         QCOMPARE(t.recordCount(), 4);
-        QCOMPARE(t.state(), DataSet::Edit);     // a refused delete keeps what was typed
+        QCOMPARE(t.state(), DataSet::Edit); // a refused delete keeps what was typed
         QCOMPARE(t.asString(QStringLiteral("用户姓名")), QStringLiteral("未存"));
         t.cancel();
         t.setBeforeDelete(nullptr);
@@ -199,7 +201,7 @@ private slots:
         QCOMPARE(t.asString(QStringLiteral("用户姓名")), QStringLiteral("甲"));
         QVERIFY(t.locate(QStringLiteral("用户姓名"), QStringLiteral("丙")));
         QVERIFY(!t.locate(QStringLiteral("用户姓名"), QStringLiteral("丙丙")));
-        QCOMPARE(t.asString(QStringLiteral("用户姓名")), QStringLiteral("丙"));   // no match: stays
+        QCOMPARE(t.asString(QStringLiteral("用户姓名")), QStringLiteral("丙")); // no match: stays
         QVERIFY(!t.locate(QStringLiteral("客户编号"), QStringLiteral("A12006120700"), false));
     }
 

@@ -53,6 +53,7 @@ void TestJetSql::sqliteText_data()
 {
     QTest::addColumn<QString>("jet");
     QTest::addColumn<QString>("sqlite");
+    // clang-format off
     QTest::newRow("brackets") << "select * from  [Param]" << "select * from  \"Param\"";
     QTest::newRow("delete star") << "DELETE * FROM Surgery WHERE 客户编号='A1'" << "DELETE FROM Surgery WHERE 客户编号='A1'";
     QTest::newRow("delete star, lower case, no blank after")
@@ -81,6 +82,7 @@ void TestJetSql::sqliteText_data()
     QTest::newRow("quote in a bracketed name") << "select [a\"b] from t" << "select \"a\"\"b\" from t";
     QTest::newRow("like unchanged") << "where 手术医生 like '%王%'" << "where 手术医生 like '%王%'";
     QTest::newRow("empty") << "" << "";
+    // clang-format on
 }
 
 void TestJetSql::sqliteText()
@@ -95,6 +97,7 @@ void TestJetSql::postgresText_data()
 {
     QTest::addColumn<QString>("jet");
     QTest::addColumn<QString>("postgres");
+    // clang-format off
     QTest::newRow("table names fold") << "SELECT * FROM [Class] WHERE 父类别=''; Delete from [class] where 类别名称='x'"
                                       << "SELECT * FROM class WHERE 父类别=''; Delete from class where 类别名称='x'";
     QTest::newRow("param") << "update [Param] set MustLogin=true" << "update param set MustLogin=true";
@@ -111,6 +114,7 @@ void TestJetSql::postgresText_data()
         << "SELECT right(客户编号,4) FROM tUserInfo WHERE left(客户编号,10) = 'A1' and right(a,n+1)='x'";
     QTest::newRow("booleans stay") << "where a=true or b=FALSE" << "where a=true or b=FALSE";
     QTest::newRow("string literal untouched") << "where a='[X] like #1/1/2000#'" << "where a='[X] like #1/1/2000#'";
+    // clang-format on
 }
 
 void TestJetSql::postgresText()
@@ -123,7 +127,8 @@ void TestJetSql::postgresText()
 void TestJetSql::dateLiteral_data()
 {
     QTest::addColumn<QString>("literal");
-    QTest::addColumn<QString>("iso");   // empty: not a date
+    QTest::addColumn<QString>("iso"); // empty: not a date
+    // clang-format off
     QTest::newRow("ymd hyphen") << "2003-1-15" << "2003-01-15";
     QTest::newRow("ymd slash padded") << "2003/01/05" << "2003-01-05";
     QTest::newRow("ymd dot") << "2003.12.5" << "2003-12-05";
@@ -147,6 +152,7 @@ void TestJetSql::dateLiteral_data()
     QTest::newRow("text") << "yesterday" << "";
     QTest::newRow("time alone") << "10:30" << "";
     QTest::newRow("empty") << "" << "";
+    // clang-format on
 }
 
 void TestJetSql::dateLiteral()
@@ -160,12 +166,14 @@ void TestJetSql::refused_data()
 {
     QTest::addColumn<QString>("jet");
     QTest::addColumn<QString>("mentions");
+    // clang-format off
     QTest::newRow("invalid date") << "x between #2003-2-30# And #2003-3-1#" << "#2003-2-30#";
     QTest::newRow("unclosed date") << "x = #2003-1-1" << "#2003-1-1";
     QTest::newRow("unclosed name") << "select * from [Class" << "[Class";
     QTest::newRow("left with one argument") << "select LEFT(a) from t" << "LEFT";
     QTest::newRow("right with three arguments") << "select right(a,1,2) from t" << "right";
     QTest::newRow("left unclosed") << "select LEFT(a,(1) from t" << "LEFT(";
+    // clang-format on
 }
 
 void TestJetSql::refused()
@@ -205,6 +213,7 @@ void TestJetSql::cleanupTestCase()
 // Every test starts from the same rows.
 void TestJetSql::init()
 {
+    // clang-format off
     const char *seed[] = {
         "DELETE FROM tUserInfo", "DELETE FROM Surgery", "DELETE FROM Class", "DELETE FROM SysManager",
         "UPDATE Param SET MustLogin=false",
@@ -219,6 +228,7 @@ void TestJetSql::init()
         " (5,NULL,'眼部','双眼皮','#1 [true]','2003-01-15')",
         "INSERT INTO Class (类别名称, 父类别) VALUES ('眼部',''), ('鼻部',''), ('双眼皮','眼部'),"
         " ('开眼角','眼部'), ('隆鼻','鼻部'), ('双眼皮','鼻部'), ('无父类', NULL)"};
+    // clang-format on
     QSqlQuery q(m_db);
     for (const char *s : seed)
         QVERIFY2(q.exec(JetSql::translate(QString::fromUtf8(s), m_dialect)), qPrintable(q.lastError().text()));
@@ -249,6 +259,7 @@ void TestJetSql::selects_data()
 {
     QTest::addColumn<QString>("jet");
     QTest::addColumn<QString>("result");
+    // clang-format off
     QTest::newRow("greatest running number of a day")
         << "SELECT RIGHT(客户编号,4) as MaxId FROM tUserInfo WHERE LEFT(客户编号,10) = 'A120060315' ORDER BY 客户编号 DESC"
         << "0003|0002|0001";
@@ -276,6 +287,7 @@ void TestJetSql::selects_data()
     QTest::newRow("true") << "SELECT UserName FROM SysManager WHERE IsSYS=true" << "Admin";
     QTest::newRow("FALSE") << "SELECT UserName FROM SysManager WHERE IsSYS=FALSE" << "guest";
     QTest::newRow("like ignores case") << "SELECT UserName FROM SysManager WHERE UserName like 'ad%'" << "Admin";
+    // clang-format on
 }
 
 void TestJetSql::selects()
@@ -290,6 +302,7 @@ void TestJetSql::changes_data()
     QTest::addColumn<QString>("change");
     QTest::addColumn<QString>("check");
     QTest::addColumn<QString>("result");
+    // clang-format off
     QTest::newRow("DELETE * removes only the customer's cases")
         << "DELETE * FROM Surgery WHERE 客户编号='A1200603150001'"
         << "SELECT id FROM Surgery ORDER BY id" << "3|4|5";
@@ -300,6 +313,7 @@ void TestJetSql::changes_data()
         << "update [Param] set MustLogin=true" << "select MustLogin from  [Param]" << "1";
     QTest::newRow("must login off")
         << "update [Param] set MustLogin=false" << "select MustLogin from  [Param]" << "0";
+    // clang-format on
 }
 
 void TestJetSql::changes()
@@ -307,7 +321,7 @@ void TestJetSql::changes()
     QFETCH(QString, change);
     QFETCH(QString, check);
     QFETCH(QString, result);
-    exec(QStringLiteral("update [Param] set MustLogin=true"));   // so that "off" is a change
+    exec(QStringLiteral("update [Param] set MustLogin=true")); // so that "off" is a change
     exec(change);
     QCOMPARE(rows(check), result);
 }
@@ -319,6 +333,7 @@ void TestJetSql::builtStatements_data()
     QTest::addColumn<QString>("column");
     QTest::addColumn<QString>("result");
     const QString user = QStringLiteral("UserName"), name = QStringLiteral("类别名称"), id = QStringLiteral("id");
+    // clang-format off
     QTest::newRow("login") << Statements::login("Admin", "admin") << user << "Admin";
     QTest::newRow("login, injected password") << Statements::login("Admin", "' OR '1'='1") << user << "";
     QTest::newRow("login, injected name") << Statements::login("' OR 1=1 OR ''='", "x") << user << "";
@@ -327,21 +342,26 @@ void TestJetSql::builtStatements_data()
     QTest::newRow("minor categories, quote") << Statements::minorCategories("眼部' OR ''='") << name << "";
     QTest::newRow("new customer number")
         << Statements::maxCustomerNo("A120060315") << "MaxId" << "0003|0002|0001";
+    // clang-format on
     Statements::CaseFilter f;
     f.bySurgeon = true;
     f.surgeon = QStringLiteral("O'N");
+    // clang-format off
     QTest::newRow("filter by surgeon with a quote") << Statements::filter(f) + " ORDER BY id" << id << "2";
+    // clang-format on
     f = {};
     f.byCategory = f.hasMinor = true;
     f.minor = QStringLiteral("双眼皮");
     f.byDate = true;
     f.from = f.to = QDate(2003, 1, 15);
+    // clang-format off
     QTest::newRow("filter by minor and day leaves out a case without customer")
         << Statements::filter(f) + " ORDER BY id" << id << "1";
     QTest::newRow("search") << Statements::search(Statements::searchClause(true, "0315000")) + " ORDER BY id"
                             << id << "1|2|3";
     QTest::newRow("empty search lists every case") << Statements::search(Statements::searchClause(false, "x"))
                                                    << id << "1|2|3|4|5";
+    // clang-format on
 }
 
 void TestJetSql::builtStatements()

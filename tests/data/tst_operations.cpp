@@ -56,7 +56,8 @@ private slots:
     void categoryLists()
     {
         QCOMPARE(Operations::majorCategories(*m_mod), (QStringList{"眼部", "O'Neil", "综合"}));
-        QCOMPARE(Operations::minorCategories(*m_mod, QStringLiteral("眼部")), (QStringList{"双眼皮", "开眼角", "综合"}));
+        QCOMPARE(Operations::minorCategories(*m_mod, QStringLiteral("眼部")),
+                 (QStringList{"双眼皮", "开眼角", "综合"}));
         QCOMPARE(Operations::minorCategories(*m_mod, QStringLiteral("O'Neil")), QStringList{"下巴"});
         QVERIFY(Operations::minorCategories(*m_mod, QStringLiteral("鼻部")).isEmpty());
         QVERIFY(Operations::minorCategories(*m_mod, QStringLiteral("' OR ''='")).isEmpty());
@@ -100,12 +101,14 @@ private slots:
         QTest::addColumn<QString>("pwd");
         QTest::addColumn<bool>("found");
         QTest::addColumn<bool>("admin");
+        // clang-format off
         QTest::newRow("administrator") << "Admin" << "admin" << true << true;
         QTest::newRow("ordinary user") << "clerk" << "pw" << true << false;
         QTest::newRow("quoted name and password") << "O'Hara" << "x'y" << true << true;
         QTest::newRow("wrong password") << "Admin" << "Admin" << false << false;
         QTest::newRow("empty password, stored null") << "nopwd" << "" << false << false;
         QTest::newRow("injection") << "Admin" << "' OR '1'='1" << false << false;
+        // clang-format on
     }
     void login()
     {
@@ -130,6 +133,7 @@ private slots:
     {
         QTest::addColumn<QVariant>("value");
         QTest::addColumn<bool>("expected");
+        // clang-format off
         QTest::newRow("null") << QVariant() << false;
         QTest::newRow("true") << QVariant(true) << true;
         QTest::newRow("false") << QVariant(false) << false;
@@ -142,6 +146,7 @@ private slots:
         QTest::newRow("text zero") << QVariant(QStringLiteral("0")) << false;
         QTest::newRow("text word") << QVariant(QStringLiteral("yes")) << false;
         QTest::newRow("empty text") << QVariant(QString()) << false;
+        // clang-format on
     }
     void booleanRule()
     {

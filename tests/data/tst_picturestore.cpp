@@ -77,6 +77,7 @@ void TestPictureStore::fileNamePart_data()
 {
     QTest::addColumn<QString>("source");
     QTest::addColumn<QString>("name");
+    // clang-format off
     QTest::newRow("windows path") << "D:\\Photos\\1.jpg" << "1.jpg";
     QTest::newRow("unix path") << "/home/x/Face Front.JPG" << "Face Front.JPG";
     QTest::newRow("drive only") << "C:1.jpg" << "1.jpg";
@@ -84,6 +85,7 @@ void TestPictureStore::fileNamePart_data()
     QTest::newRow("no folder") << "1.bmp" << "1.bmp";
     QTest::newRow("chinese name") << "/照片/术前.jpg" << "术前.jpg";
     QTest::newRow("ends in separator") << "/home/x/" << "";
+    // clang-format on
 }
 
 void TestPictureStore::fileNamePart()
@@ -129,18 +131,19 @@ void TestPictureStore::sameNameNeverReplacesAnotherPicture()
     // A folder in the way is passed over like a different picture.
     QVERIFY(QDir().mkpath(m_root + Customer + QStringLiteral("/face(3).jpg")));
     QCOMPARE(import(writeFile(QStringLiteral("d/face.jpg"), "fourth")), Customer + QStringLiteral("\\face(4).jpg"));
-    QCOMPARE(customerFolderEntries(),
-             (QStringList{"face(2).jpg", "face(3).jpg", "face(4).jpg", "face.jpg"}));
+    QCOMPARE(customerFolderEntries(), (QStringList{"face(2).jpg", "face(3).jpg", "face(4).jpg", "face.jpg"}));
 }
 
 void TestPictureStore::numberedName_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("second");
+    // clang-format off
     QTest::newRow("extension") << "before1.jpg" << "before1(2).jpg";
     QTest::newRow("two dots") << "a.b.JPG" << "a.b(2).JPG";
     QTest::newRow("no extension") << "scan" << "scan(2)";
     QTest::newRow("leading dot only") << ".jpg" << ".jpg(2)";
+    // clang-format on
 }
 
 void TestPictureStore::numberedName()
@@ -156,7 +159,8 @@ void TestPictureStore::undoTakesBackWhatImportsAdded()
     QVERIFY(!PictureStore::ImportPicture(m_root, old, Customer).isEmpty());
     PictureStore::Added added;
     // Into an existing folder: a new name, and a picture already there (nothing added for it).
-    QVERIFY(!PictureStore::ImportPicture(m_root, writeFile("b/face.jpg", "new"), Customer, nullptr, {}, &added).isEmpty());
+    QVERIFY(
+        !PictureStore::ImportPicture(m_root, writeFile("b/face.jpg", "new"), Customer, nullptr, {}, &added).isEmpty());
     QVERIFY(!PictureStore::ImportPicture(m_root, old, Customer, nullptr, {}, &added).isEmpty());
     // Into a folder of its own.
     const QString other = QStringLiteral("A1200612070002");
@@ -184,12 +188,14 @@ void TestPictureStore::refusedImports_data()
 {
     QTest::addColumn<QString>("source"); // relative to the temporary folder; "" = not created
     QTest::addColumn<QString>("customer");
+    // clang-format off
     QTest::newRow("missing source") << "" << Customer;
     QTest::newRow("source is a folder") << "adir" << Customer;
     QTest::newRow("empty customer number") << "a/1.jpg" << "";
     QTest::newRow("customer climbs out") << "a/1.jpg" << "..";
     QTest::newRow("customer names a deeper folder") << "a/1.jpg" << "A1/x";
     QTest::newRow("customer with backslash") << "a/1.jpg" << "A1\\x";
+    // clang-format on
 }
 
 void TestPictureStore::refusedImports()
@@ -237,11 +243,13 @@ void TestPictureStore::storedReferenceIsNotImportedAgain()
 
 void TestPictureStore::failedCopyLeavesOldFile_data()
 {
-    QTest::addColumn<int>("failAfter"); // bytes accepted before the writer fails
+    QTest::addColumn<int>("failAfter");  // bytes accepted before the writer fails
     QTest::addColumn<bool>("zeroWrite"); // fail by writing nothing instead of with an error
+    // clang-format off
     QTest::newRow("disk full half-way") << 1500000 << false;
     QTest::newRow("disk full at once") << 0 << false;
     QTest::newRow("writer stalls") << 4096 << true;
+    // clang-format on
 }
 
 void TestPictureStore::failedCopyLeavesOldFile()
@@ -292,6 +300,7 @@ void TestPictureStore::resolveColumn_data()
 {
     QTest::addColumn<QString>("column");
     QTest::addColumn<bool>("resolves");
+    // clang-format off
     QTest::newRow("stored reference") << Customer + "\\1.jpg" << true;
     QTest::newRow("forward slash works too") << Customer + "/1.jpg" << true;
     QTest::newRow("empty column (the store root)") << "" << false;
@@ -300,6 +309,7 @@ void TestPictureStore::resolveColumn_data()
     QTest::newRow("file not in the store") << Customer + "\\2.jpg" << false;
     QTest::newRow("transitional full path") << "/home/x/1.jpg" << false;
     QTest::newRow("temporary copy of an import") << Customer + "\\.1.jpg.part-host-1-ab" << false;
+    // clang-format on
 }
 
 void TestPictureStore::resolveColumn()
@@ -330,12 +340,16 @@ void TestPictureStore::leftoverCopiesRemovedAtStart()
     };
     QVERIFY(!PictureStore::ImportPicture(m_root, source, Customer, nullptr, spy).isEmpty());
     const QString ours = QStringLiteral(".face.jpg.part-%1-").arg(name.section(QLatin1Char('-'), 1, -3));
-    QVERIFY2(name.startsWith(ours + QString::number(QCoreApplication::applicationPid()) + QLatin1Char('-')), qPrintable(name));
+    QVERIFY2(name.startsWith(ours + QString::number(QCoreApplication::applicationPid()) + QLatin1Char('-')),
+             qPrintable(name));
 
     // A process of this machine that has ended (pid_max is below 2^22), one still running (us),
     // another workstation's fresh copy and its day-old one.
     const QString dead = writeFile(QStringLiteral("prog/pic/%1/%2%3-1a").arg(Customer, ours).arg(4194304 + 17), "dead");
-    const QString running = writeFile(QStringLiteral("prog/pic/%1/%2%3-2b").arg(Customer, ours).arg(QCoreApplication::applicationPid()), "running");
+    const QString running = writeFile(QStringLiteral("prog/pic/%1/%2%3-2b")
+                                          .arg(Customer, ours)
+                                          .arg(QCoreApplication::applicationPid()),
+                                      "running");
     const QString otherFresh = writeFile(QStringLiteral("prog/pic/B2/.x.jpg.part-elsewhere-5-3c"), "fresh");
     const QString otherOld = writeFile(QStringLiteral("prog/pic/B2/.y.jpg.part-elsewhere-5-4d"), "old");
     QFile old(otherOld);

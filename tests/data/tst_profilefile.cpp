@@ -80,6 +80,7 @@ private slots:
         QTest::addColumn<QByteArray>("content"); // "<none>": no file
         QTest::addColumn<QString>("expected");   // section KZ, key No, default A1
 
+        // clang-format off
         QTest::newRow("no file") << QByteArray("<none>") << "A1";
         QTest::newRow("empty file") << QByteArray() << "A1";
         QTest::newRow("lower-case names") << QByteArray("[kz]\nno=B2\n") << "B2";
@@ -102,6 +103,7 @@ private slots:
         QTest::newRow("GBK text") << QByteArray("[KZ]\nNo=\xd2\xbd\n") << QString::fromUtf8("医");
         QTest::newRow("UTF-8 with BOM") << QByteArray("\xEF\xBB\xBF[KZ]\nNo=\xe5\x8c\xbb\n") << QString::fromUtf8("医");
         QTest::newRow("GBK byte ] in section") << QByteArray("[\xd8\x5d]\nNo=B2\n[KZ]\nNo=C3\n") << "C3";
+        // clang-format on
     }
 
     void readsString()
@@ -110,7 +112,8 @@ private slots:
         QFETCH(QString, expected);
         if (content != "<none>")
             putBytes(path(), content);
-        const QString value = ProfileFile(path()).readString(QStringLiteral("KZ"), QStringLiteral("No"), QStringLiteral("A1"));
+        const QString value = ProfileFile(path()).readString(QStringLiteral("KZ"), QStringLiteral("No"),
+                                                             QStringLiteral("A1"));
         QCOMPARE(value, expected);
         QCOMPARE(value.isNull(), false);
     }
@@ -121,6 +124,7 @@ private slots:
         QTest::addColumn<bool>("fallback");
         QTest::addColumn<bool>("expected");
 
+        // clang-format off
         QTest::newRow("missing") << QByteArray("<none>") << true << true;
         QTest::newRow("1") << QByteArray("1") << false << true;
         QTest::newRow("0") << QByteArray("0") << true << false;
@@ -145,6 +149,7 @@ private slots:
         QTest::newRow("hex digit in decimal") << QByteArray("1F") << true << true;
         QTest::newRow("quoted 1") << QByteArray("\"1\"") << false << true;
         QTest::newRow("full-width digit") << QByteArray("\xa3\xb1") << false << false;
+        // clang-format on
     }
 
     void readsBool()
@@ -173,6 +178,7 @@ private slots:
         QTest::addColumn<QString>("value");     // written as section KZ, key NO
         QTest::addColumn<QByteArray>("after");
 
+        // clang-format off
         QTest::newRow("creates the file") << QByteArray("<none>") << "B2" << QByteArray("[KZ]\nNO=B2\n");
         QTest::newRow("replaces in place, keeps the rest")
             << QByteArray("; top\r\n[Other]\r\nx=1\r\n\r\n[kz]\r\nOpen=1\r\nno = A1\r\n; end\r\n") << "B2"
@@ -203,6 +209,7 @@ private slots:
         QTest::newRow("quoted value kept by quotes") << QByteArray("<none>") << "''"
                                                      << QByteArray("[KZ]\nNO=\"''\"\n");
         QTest::newRow("inner quote as is") << QByteArray("<none>") << "a\"" << QByteArray("[KZ]\nNO=a\"\n");
+        // clang-format on
     }
 
     void writesOneLine()
@@ -234,7 +241,8 @@ private slots:
     void replacingKeepsLinkAndMode()
     {
         putBytes(path(QStringLiteral("real.ini")), "[KZ]\nNo=A1\n");
-        QVERIFY(QFile::setPermissions(path(QStringLiteral("real.ini")), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+        QVERIFY(QFile::setPermissions(path(QStringLiteral("real.ini")),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
         QVERIFY(QFile::link(path(QStringLiteral("real.ini")), path()));
         ProfileFile(path()).writeString(QStringLiteral("KZ"), QStringLiteral("NO"), QStringLiteral("B2"));
         QVERIFY(QFileInfo(path()).isSymLink());
@@ -247,10 +255,12 @@ private slots:
     void failedWriteReportsAndKeepsFile_data()
     {
         QTest::addColumn<QString>("kind");
+        // clang-format off
         QTest::newRow("parent is a file") << "parent file";
         QTest::newRow("path is a folder") << "folder";
         QTest::newRow("line break in value") << "line break";
         QTest::newRow("file size limit hit") << "size limit";
+        // clang-format on
     }
 
     void failedWriteReportsAndKeepsFile()
@@ -279,7 +289,8 @@ private slots:
             small.rlim_cur = 1024;
             QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
         }
-        const QString error = errorOf([&] { ProfileFile(target).writeString(QStringLiteral("KZ"), QStringLiteral("NO"), value); });
+        const QString error = errorOf(
+            [&] { ProfileFile(target).writeString(QStringLiteral("KZ"), QStringLiteral("NO"), value); });
         if (kind == "size limit")
             ::setrlimit(RLIMIT_FSIZE, &saved);
 
@@ -291,9 +302,13 @@ private slots:
     void lockedFolderRewritesInPlace_data()
     {
         QTest::addColumn<int>("folderMode");
+        // clang-format off
         QTest::newRow("read-only folder") << 0555;
+        // clang-format on
         // Everyone may add files but only the owner may replace the file (the shared folder).
+        // clang-format off
         QTest::newRow("sticky shared folder") << 01777;
+        // clang-format on
     }
 
     void lockedFolderRewritesInPlace()
@@ -331,7 +346,9 @@ private slots:
         QVERIFY(QFile::setPermissions(file, QFileDevice::Permissions(0x4444)));
         QVERIFY(QFile::setPermissions(m_dir.path(), QFileDevice::Permissions(0x5555)));
         const int code = asUnprivileged([&] {
-            const QString error = errorOf([&] { ProfileFile(file).writeString(QStringLiteral("KZ"), QStringLiteral("NO"), QStringLiteral("B2")); });
+            const QString error = errorOf([&] {
+                ProfileFile(file).writeString(QStringLiteral("KZ"), QStringLiteral("NO"), QStringLiteral("B2"));
+            });
             return error == QStringLiteral("Unable to write to ") + file ? 0 : 1;
         });
         QFile::setPermissions(m_dir.path(), QFileDevice::Permissions(0x7700));
@@ -345,7 +362,8 @@ private slots:
     void unreadableFileReadsDefault()
     {
         QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("Belcara.ini")));
-        QCOMPARE(ProfileFile(path()).readString(QStringLiteral("KZ"), QStringLiteral("No"), QStringLiteral("A1")), QStringLiteral("A1"));
+        QCOMPARE(ProfileFile(path()).readString(QStringLiteral("KZ"), QStringLiteral("No"), QStringLiteral("A1")),
+                 QStringLiteral("A1"));
         QVERIFY(QDir(m_dir.path()).rmdir(QStringLiteral("Belcara.ini")));
     }
 };

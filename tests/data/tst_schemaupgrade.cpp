@@ -124,8 +124,8 @@ class TestSchemaUpgrade : public QObject {
             from.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
             QVERIFY(from.open());
             QSqlDatabase to = QSqlDatabase::database(dst, false);
-            for (const QString &s : Schema::scriptStatements(QStringLiteral(":/schema-postgresql.sql"),
-                                                             QStringLiteral("-- initial rows")))
+            for (const QString &s :
+                 Schema::scriptStatements(QStringLiteral(":/schema-postgresql.sql"), QStringLiteral("-- initial rows")))
                 run(to, s);
             for (const QString &t : ServerDb::tables()) {
                 QSqlQuery q = run(from, QStringLiteral("SELECT * FROM %1").arg(t));
@@ -136,8 +136,9 @@ class TestSchemaUpgrade : public QObject {
                         cols << QLatin1Char('"') + q.record().fieldName(i).toLower() + QLatin1Char('"');
                     for (int i = 0; i < cols.size(); ++i)
                         marks << QStringLiteral("?");
-                    QVERIFY(ins.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                            .arg(t.toLower(), cols.join(QLatin1Char(',')), marks.join(QLatin1Char(',')))));
+                    QVERIFY(
+                        ins.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                        .arg(t.toLower(), cols.join(QLatin1Char(',')), marks.join(QLatin1Char(',')))));
                     for (int i = 0; i < cols.size(); ++i) {
                         const bool boolean = (t == QLatin1String("Param") && i == 1)
                                              || (t == QLatin1String("SysManager") && i == 3);
@@ -218,7 +219,8 @@ private slots:
         if (file == QLatin1String("release1-filled.mdb")) {
             const qint64 last = scalar(db, QStringLiteral("SELECT max(id) FROM Surgery")).toLongLong();
             run(db, QStringLiteral("INSERT INTO CaseConsent (CaseId, Level, ChangedAt, ChangedBy) "
-                                   "VALUES (%1, 2, 'now', 'test')").arg(last));
+                                   "VALUES (%1, 2, 'now', 'test')")
+                        .arg(last));
             run(db, QStringLiteral("DELETE FROM Surgery WHERE id = %1").arg(last));
             QCOMPARE(scalar(db, QStringLiteral("SELECT count(*) FROM CaseConsent")).toInt(), 0);
         }
@@ -257,7 +259,8 @@ private slots:
             mod.DataModuleCreate();
             QFAIL("a newer database was opened");
         } catch (const SchemaUpgrade::Refused &e) {
-            QVERIFY2(e.text().contains(QStringLiteral("第99版")) && e.text().contains(QStringLiteral("第%1版").arg(SchemaUpgrade::newestVersion())),
+            QVERIFY2(e.text().contains(QStringLiteral("第99版"))
+                         && e.text().contains(QStringLiteral("第%1版").arg(SchemaUpgrade::newestVersion())),
                      qPrintable(e.text()));
         }
         QVERIFY(!mod.isConnected());
@@ -358,8 +361,9 @@ private slots:
         broken.postgres << QStringLiteral("INSERT INTO NoSuchTable VALUES (1)");
         QVERIFY_THROWS_EXCEPTION(AppError, SchemaUpgrade::upgrade(db, file, {broken}));
         QCOMPARE(SchemaUpgrade::version(db), 1);
-        QCOMPARE(scalar(db, m_db->isPostgres() ? QStringLiteral("SELECT to_regclass('auditlog') IS NULL")
-                                               : QStringLiteral("SELECT count(*) = 0 FROM sqlite_master WHERE name = 'AuditLog'"))
+        QCOMPARE(scalar(db, m_db->isPostgres()
+                                ? QStringLiteral("SELECT to_regclass('auditlog') IS NULL")
+                                : QStringLiteral("SELECT count(*) = 0 FROM sqlite_master WHERE name = 'AuditLog'"))
                      .toBool(),
                  true);
         QCOMPARE(dump(db), rows);
@@ -374,7 +378,8 @@ private slots:
             SchemaUpgrade::upgrade(db, file, SchemaUpgrade::steps() + QVector<SchemaUpgrade::Step>{later});
             QFAIL("a broken step went through");
         } catch (const AppError &e) {
-            QVERIFY2(e.text().contains(QStringLiteral("保持第%1版").arg(SchemaUpgrade::newestVersion())), qPrintable(e.text()));
+            QVERIFY2(e.text().contains(QStringLiteral("保持第%1版").arg(SchemaUpgrade::newestVersion())),
+                     qPrintable(e.text()));
         }
         QCOMPARE(SchemaUpgrade::version(db), SchemaUpgrade::newestVersion());
         QVERIFY(!QSqlQuery(db).exec(QStringLiteral("SELECT * FROM Later")));

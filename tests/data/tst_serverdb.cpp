@@ -39,18 +39,18 @@ class TestServerDb : public QObject {
             db.setDatabaseName(folder + QStringLiteral("Data/Data.mdb"));
             db.open();
             QSqlQuery q(db);
-            for (const char *s : {
-                     "UPDATE Param SET MustLogin=1",
-                     "INSERT INTO SysManager (UserName, Pwd, IsSYS) VALUES ('nurse','n''1',0)",
-                     "INSERT INTO tUserInfo (id, 客户编号, 用户姓名) VALUES (7,'A1200612070001','张'),(9,'A1200612070002','李')",
-                     "INSERT INTO Surgery (客户编号, 手术大类, 手术日期, 手术前) VALUES "
-                     "('A1200612070001','眼部','2006-12-07','A1200612070001\\face.jpg'),('A1200612070002','鼻部',NULL,NULL)",
-                     "INSERT INTO Class (类别名称, 父类别) VALUES ('眼部',''),('双眼皮','眼部'),('无父类',NULL)",
-                     "INSERT INTO AuditLog (At, UserName, Host, Action) VALUES ('2006-12-07T01:02:03.000Z','nurse','ws1','login')",
-                     "INSERT INTO PictureAlignment (BeforePicture, AfterPicture, Transform, Method, ChangedAt, ChangedBy) "
-                     "VALUES ('a.jpg','b.jpg','1 0 0 0','manual','2006-12-07T01:02:03.000Z','nurse')",
-                     "INSERT INTO CaseConsent (CaseId, Level, SignedOn, ChangedAt, ChangedBy) "
-                     "VALUES (1, 2, '2006-12-07', '2006-12-07T01:02:03.000Z', 'nurse')"})
+            for (const char *s :
+                 {"UPDATE Param SET MustLogin=1",
+                  "INSERT INTO SysManager (UserName, Pwd, IsSYS) VALUES ('nurse','n''1',0)",
+                  "INSERT INTO tUserInfo (id, 客户编号, 用户姓名) VALUES (7,'A1200612070001','张'),(9,'A1200612070002','李')",
+                  "INSERT INTO Surgery (客户编号, 手术大类, 手术日期, 手术前) VALUES "
+                  "('A1200612070001','眼部','2006-12-07','A1200612070001\\face.jpg'),('A1200612070002','鼻部',NULL,NULL)",
+                  "INSERT INTO Class (类别名称, 父类别) VALUES ('眼部',''),('双眼皮','眼部'),('无父类',NULL)",
+                  "INSERT INTO AuditLog (At, UserName, Host, Action) VALUES ('2006-12-07T01:02:03.000Z','nurse','ws1','login')",
+                  "INSERT INTO PictureAlignment (BeforePicture, AfterPicture, Transform, Method, ChangedAt, ChangedBy) "
+                  "VALUES ('a.jpg','b.jpg','1 0 0 0','manual','2006-12-07T01:02:03.000Z','nurse')",
+                  "INSERT INTO CaseConsent (CaseId, Level, SignedOn, ChangedAt, ChangedBy) "
+                  "VALUES (1, 2, '2006-12-07', '2006-12-07T01:02:03.000Z', 'nurse')"})
                 if (!q.exec(QString::fromUtf8(s)))
                     throw AppError(QString::fromUtf8(s));
         }
@@ -82,7 +82,9 @@ private slots:
     {
         ServerDb::init(server(), false);
         QCOMPARE(ServerDb::existingTables(server()).size(), 5);
-        QCOMPARE(scalar(server(), "SELECT count(*) FROM sysmanager WHERE username='Admin' AND pwd='admin' AND issys").toInt(), 1);
+        QCOMPARE(scalar(server(), "SELECT count(*) FROM sysmanager WHERE username='Admin' AND pwd='admin' AND issys")
+                     .toInt(),
+                 1);
         QCOMPARE(scalar(server(), "SELECT count(*) FROM param WHERE NOT mustlogin").toInt(), 1);
         QCOMPARE(ServerDb::dataBeyondInit(server()), QString());
         QSqlQuery(server()).exec("INSERT INTO class (类别名称, 父类别) VALUES ('眼部','')");
@@ -100,7 +102,7 @@ private slots:
     void migrateCopiesEveryRowAndTheProgramWorksOnIt()
     {
         const QString folder = makeInstallation();
-        ServerDb::init(server(), false);              // a fresh init does not count as data
+        ServerDb::init(server(), false); // a fresh init does not count as data
         const auto counts = ServerDb::migrate(ServerDb::sqlitePathFor(folder), server(), false);
         // The five tables, then the file's audit log, alignments and consents.
         QCOMPARE(counts.size(), 8);
@@ -131,7 +133,7 @@ private slots:
         QVERIFY(accounts.locate(QStringLiteral("UserName"), QStringLiteral("nurse")));
         QCOMPARE(accounts.asBool(QStringLiteral("IsSYS")), false);
         accounts.edit();
-        accounts.setValue(QStringLiteral("IsSYS"), 1);      // as a check box or text box gives it
+        accounts.setValue(QStringLiteral("IsSYS"), 1); // as a check box or text box gives it
         accounts.post();
         QCOMPARE(scalar(server(), "SELECT issys FROM sysmanager WHERE username='nurse'").toBool(), true);
         TableDataSet customers(mod.ADOConn, QStringLiteral("tUserInfo"));
@@ -166,7 +168,7 @@ private slots:
         QSqlDatabase::removeDatabase(QStringLiteral("dup"));
         ServerDb::init(server(), false);
         QVERIFY_THROWS_EXCEPTION(AppError, ServerDb::migrate(ServerDb::sqlitePathFor(folder), server(), false));
-        QCOMPARE(scalar(server(), "SELECT count(*) FROM sysmanager").toInt(), 1);   // init's rows remain
+        QCOMPARE(scalar(server(), "SELECT count(*) FROM sysmanager").toInt(), 1); // init's rows remain
         QVERIFY_THROWS_EXCEPTION(AppError, ServerDb::migrate(m_dir.filePath("nowhere"), server(), false));
     }
 };

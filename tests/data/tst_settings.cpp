@@ -80,8 +80,10 @@ private slots:
     void otherEntriesPassThrough()
     {
         Settings::writeString(QStringLiteral("Engine"), QStringLiteral("Kind"), QStringLiteral("sqlite"));
-        QCOMPARE(Settings::readString(QStringLiteral("engine"), QStringLiteral("KIND"), QString()), QStringLiteral("sqlite"));
-        QCOMPARE(Settings::readString(QStringLiteral("Engine"), QStringLiteral("Host"), QStringLiteral("none")), QStringLiteral("none"));
+        QCOMPARE(Settings::readString(QStringLiteral("engine"), QStringLiteral("KIND"), QString()),
+                 QStringLiteral("sqlite"));
+        QCOMPARE(Settings::readString(QStringLiteral("Engine"), QStringLiteral("Host"), QStringLiteral("none")),
+                 QStringLiteral("none"));
     }
 
     void failedWriteNamesTheFile()

@@ -144,8 +144,14 @@ private slots:
     // user it points at nor by root; the user's file and the link stay as they were.
     void plantedLinkIsNotFollowed()
     {
-        QCOMPARE(as(m_planter, [&] { return ::symlink(QFile::encodeName(m_homeFile).constData(),
-                                                      QFile::encodeName(m_settings).constData()) == 0 ? 0 : 1; }),
+        QCOMPARE(as(m_planter,
+                    [&] {
+                        return ::symlink(QFile::encodeName(m_homeFile).constData(),
+                                         QFile::encodeName(m_settings).constData())
+                                       == 0
+                                   ? 0
+                                   : 1;
+                    }),
                  0);
         const auto useProgram = [&] {
             if (Settings::readHospitalNo() != QStringLiteral("A1"))
@@ -163,10 +169,11 @@ private slots:
     void foreignFileIsNotRewritten()
     {
         const QByteArray planted("[KZ]\nNo=P1\n");
-        QCOMPARE(as(m_planter, [&] {
-                     put(m_settings, planted);
-                     return ::chmod(QFile::encodeName(m_settings).constData(), 0666);
-                 }),
+        QCOMPARE(as(m_planter,
+                    [&] {
+                        put(m_settings, planted);
+                        return ::chmod(QFile::encodeName(m_settings).constData(), 0666);
+                    }),
                  0);
         QCOMPARE(as(m_user, [] { return Settings::readHospitalNo() == QStringLiteral("P1") ? tickOpen() : 10; }), 1);
         QCOMPARE(bytesOf(m_settings), planted);
@@ -179,14 +186,15 @@ private slots:
         put(m_settings, "[KZ]\nNo=A1\n");
         QVERIFY(::chmod(QFile::encodeName(m_settings).constData(), 0666) == 0);
         QCOMPARE(as(m_user, [] { return tickOpen(); }), 0);
-        QCOMPARE(as(m_planter, [] {
-                     try {
-                         Settings::writeHospitalNo(QStringLiteral("B2"));
-                     } catch (const AppError &) {
-                         return 1;
-                     }
-                     return Settings::readOpen() ? 0 : 3;
-                 }),
+        QCOMPARE(as(m_planter,
+                    [] {
+                        try {
+                            Settings::writeHospitalNo(QStringLiteral("B2"));
+                        } catch (const AppError &) {
+                            return 1;
+                        }
+                        return Settings::readOpen() ? 0 : 3;
+                    }),
                  0);
         QCOMPARE(bytesOf(m_settings), QByteArray("[KZ]\nNo=B2\nOpen=1\n"));
         QCOMPARE(QFileInfo(m_settings).ownerId(), 0u);

@@ -24,6 +24,7 @@ void TestStatements::fixedTexts_data()
 {
     QTest::addColumn<QString>("built");
     QTest::addColumn<QString>("expected");
+    // clang-format off
     QTest::newRow("login") << Statements::login(QStringLiteral("Admin"), QStringLiteral("admin"))
                            << QStringLiteral("SELECT * FROM SysManager WHERE UserName='Admin' AND Pwd ='admin'");
     QTest::newRow("login, quotes doubled")
@@ -53,6 +54,7 @@ void TestStatements::fixedTexts_data()
                                   << QStringLiteral("DELETE * FROM Surgery WHERE 客户编号='A1200612070003'");
     QTest::newRow("show all") << Statements::showAll()
                               << QStringLiteral("SELECT * FROM Surgery WHERE 客户编号=客户编号");
+    // clang-format on
 }
 
 void TestStatements::fixedTexts()
@@ -65,7 +67,7 @@ void TestStatements::fixedTexts()
 void TestStatements::filter_data()
 {
     QTest::addColumn<CaseFilter>("f");
-    QTest::addColumn<QString>("conditions");   // what follows the show-all text
+    QTest::addColumn<QString>("conditions"); // what follows the show-all text
 
     const QDate d1(2003, 1, 15), d2(2003, 12, 5);
     auto make = [](auto change) {
@@ -79,6 +81,7 @@ void TestStatements::filter_data()
         return f;
     };
     // Selections and texts without their check box count for nothing.
+    // clang-format off
     QTest::newRow("nothing checked equals show all")
         << make([](CaseFilter &f) { f.hasMajor = f.hasMinor = true; }) << QString();
     QTest::newRow("category checked, nothing chosen")
@@ -109,12 +112,14 @@ void TestStatements::filter_data()
     QTest::newRow("everything")
         << make([&](CaseFilter &f) {
                f.byCategory = f.hasMajor = f.hasMinor = f.bySurgeon = f.byDate = true;
-               f.major = QStringLiteral("a'b");
-               f.from = d1;
-               f.to = d2;
-           })
-        << QStringLiteral(" AND 手术大类='a''b' AND 手术小类='双眼皮' AND 手术医生 like '%王医生%'"
-                          " AND 手术日期 between #2003-1-15# And #2003-12-5#");
+        // clang-format on
+        f.major = QStringLiteral("a'b");
+        f.from = d1;
+        f.to = d2;
+    })
+                                << QStringLiteral(
+                                       " AND 手术大类='a''b' AND 手术小类='双眼皮' AND 手术医生 like '%王医生%'"
+                                       " AND 手术日期 between #2003-1-15# And #2003-12-5#");
 }
 
 void TestStatements::filter()
@@ -129,6 +134,7 @@ void TestStatements::search_data()
     QTest::addColumn<bool>("checked");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("statement");
+    // clang-format off
     QTest::newRow("unchecked, text ignored") << false << QStringLiteral("A1") << QStringLiteral("SELECT * FROM Surgery ");
     QTest::newRow("checked, empty") << true << QString()
                                     << QStringLiteral("SELECT * FROM Surgery Where 客户编号 like '%%'");
@@ -136,6 +142,7 @@ void TestStatements::search_data()
                                      << QStringLiteral("SELECT * FROM Surgery Where 客户编号 like '%A120061207%'");
     QTest::newRow("checked, quote") << true << QStringLiteral("'--")
                                     << QStringLiteral("SELECT * FROM Surgery Where 客户编号 like '%''--%'");
+    // clang-format on
 }
 
 void TestStatements::search()
@@ -151,10 +158,12 @@ void TestStatements::jetDateIsReadBackAsTheSameDay_data()
 {
     QTest::addColumn<QDate>("date");
     QTest::addColumn<QString>("iso");
+    // clang-format off
     QTest::newRow("single digits") << QDate(2003, 1, 5) << QStringLiteral("2003-01-05");
     QTest::newRow("day above 12") << QDate(2003, 2, 13) << QStringLiteral("2003-02-13");
     QTest::newRow("year end") << QDate(1999, 12, 31) << QStringLiteral("1999-12-31");
     QTest::newRow("leap day") << QDate(2004, 2, 29) << QStringLiteral("2004-02-29");
+    // clang-format on
 }
 
 void TestStatements::jetDateIsReadBackAsTheSameDay()

@@ -90,7 +90,7 @@ private slots:
         const QStringList saved = savedNumbers();
         QCOMPARE(saved.size(), 400);
         QCOMPARE(saved, expected);
-        QCOMPARE(renumbered.size(), 100);           // b saved second on every even round
+        QCOMPARE(renumbered.size(), 100); // b saved second on every even round
         // Each table shows its own rows under the numbers really saved.
         QCOMPARE(b.table.asString(kNo), b.table.valueAt(b.table.recNo(), kNo).toString());
         QCOMPARE(QSet<QString>(saved.begin(), saved.end()).size(), 400);
@@ -109,7 +109,7 @@ private slots:
         } catch (const DuplicateKey &e) {
             QVERIFY(!e.text().isEmpty());
         }
-        QCOMPARE(b.table.state(), DataSet::Insert);   // the user can change it and save again
+        QCOMPARE(b.table.state(), DataSet::Insert); // the user can change it and save again
         QCOMPARE(savedNumbers(), QStringList{"A1202403050001"});
         b.table.setValue(kNo, QStringLiteral("A1202403059000"));
         b.table.post();

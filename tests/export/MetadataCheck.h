@@ -29,7 +29,7 @@ inline QStringList jpegSegments(const QByteArray &b)
         QString name;
         if (marker >= 0xE0 && marker <= 0xEF) {
             name = QStringLiteral("APP%1:").arg(marker - 0xE0)
-                + QString::fromLatin1(b.mid(i + 4, 4).replace('\0', ' ')).trimmed();
+                   + QString::fromLatin1(b.mid(i + 4, 4).replace('\0', ' ')).trimmed();
         } else if (marker == 0xFE) {
             name = QStringLiteral("COM");
         } else if (marker == 0xDA) {
@@ -51,7 +51,8 @@ inline QStringList pngChunks(const QByteArray &b)
         return {QStringLiteral("not a PNG")};
     int i = 8;
     while (i + 8 <= b.size()) {
-        const quint32 len = (quint32(uchar(b[i])) << 24) | (uchar(b[i + 1]) << 16) | (uchar(b[i + 2]) << 8) | uchar(b[i + 3]);
+        const quint32 len = (quint32(uchar(b[i])) << 24) | (uchar(b[i + 1]) << 16) | (uchar(b[i + 2]) << 8)
+                            | uchar(b[i + 3]);
         out << QString::fromLatin1(b.mid(i + 4, 4));
         i += 12 + int(len);
     }
@@ -65,24 +66,39 @@ inline QByteArray withExifAndGps(const QByteArray &plainJpeg)
     // Little-endian TIFF: IFD0 with Make and a GPS IFD pointer; the GPS IFD with latitude.
     QByteArray tiff("II*\0\x08\0\0\0", 8);
     auto u16 = [](QByteArray &a, int v) { a.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF)); };
-    auto u32 = [&](QByteArray &a, quint32 v) { u16(a, int(v & 0xFFFF)); u16(a, int(v >> 16)); };
+    auto u32 = [&](QByteArray &a, quint32 v) {
+        u16(a, int(v & 0xFFFF));
+        u16(a, int(v >> 16));
+    };
     // IFD0 at 8: 2 entries (12 bytes each) + next IFD 0 = 2 + 24 + 4 = 30 -> data at 38.
     u16(tiff, 2);
-    u16(tiff, 0x010F); u16(tiff, 2); u32(tiff, 8); u32(tiff, 38);       // Make, ASCII, 8, offset
-    u16(tiff, 0x8825); u16(tiff, 4); u32(tiff, 1); u32(tiff, 46);       // GPS IFD pointer
+    u16(tiff, 0x010F);
+    u16(tiff, 2);
+    u32(tiff, 8);
+    u32(tiff, 38); // Make, ASCII, 8, offset
+    u16(tiff, 0x8825);
+    u16(tiff, 4);
+    u32(tiff, 1);
+    u32(tiff, 46); // GPS IFD pointer
     u32(tiff, 0);
-    tiff.append("CamMake\0", 8);                                        // at 38
+    tiff.append("CamMake\0", 8); // at 38
     // GPS IFD at 46: LatitudeRef 'N', Latitude 3 rationals at 46+2+24+4 = 76.
     u16(tiff, 2);
-    u16(tiff, 0x0001); u16(tiff, 2); u32(tiff, 2); tiff.append("N\0\0\0", 4);
-    u16(tiff, 0x0002); u16(tiff, 5); u32(tiff, 3); u32(tiff, 76);
+    u16(tiff, 0x0001);
+    u16(tiff, 2);
+    u32(tiff, 2);
+    tiff.append("N\0\0\0", 4);
+    u16(tiff, 0x0002);
+    u16(tiff, 5);
+    u32(tiff, 3);
+    u32(tiff, 76);
     u32(tiff, 0);
     for (quint32 v : {31u, 1u, 14u, 1u, 0u, 1u})
         u32(tiff, v);
     QByteArray app1("Exif\0\0", 6);
     app1 += tiff;
     QByteArray seg("\xFF\xE1", 2);
-    u16(seg, 0);   // placeholder
+    u16(seg, 0); // placeholder
     seg[2] = char(((app1.size() + 2) >> 8) & 0xFF);
     seg[3] = char((app1.size() + 2) & 0xFF);
     seg += app1;

@@ -70,8 +70,10 @@ void TestExportDialog::init()
     m_face = m_install->folder() + QStringLiteral("pic/") + Cust + QStringLiteral("/face.jpg");
     QVERIFY(m_drawn.picture.save(m_face, "JPEG", 92));
     m_install->exec(QStringLiteral("INSERT INTO tUserInfo (客户编号, 用户姓名) VALUES ('%1','张三')").arg(Cust));
-    m_install->exec(QStringLiteral("INSERT INTO Surgery (客户编号, 手术大类, 手术小类, 手术日期, 手术前, 手术后, 手术前1, 手术后1) "
-                                   "VALUES ('%1','眼部','双眼皮','2026-01-05','%2','%2','%2','%2')").arg(Cust, m_faceRef));
+    m_install->exec(
+        QStringLiteral("INSERT INTO Surgery (客户编号, 手术大类, 手术小类, 手术日期, 手术前, 手术后, 手术前1, 手术后1) "
+                       "VALUES ('%1','眼部','双眼皮','2026-01-05','%2','%2','%2','%2')")
+            .arg(Cust, m_faceRef));
 }
 
 void TestExportDialog::cleanup()
@@ -135,9 +137,9 @@ void TestExportDialog::fromTheMainWindowToAFileAndThePrinter()
     const QStringList errors = m_prompter->texts(QStringLiteral("error"));
     QCOMPARE(errors.size(), 1);
     QVERIFY2(errors.first().contains(QStringLiteral("仅存档")), qPrintable(errors.first()));
-    QCOMPARE(m_prompter->callsOf(QStringLiteral("save")).size(), 1);     // only the allowed one
+    QCOMPARE(m_prompter->callsOf(QStringLiteral("save")).size(), 1); // only the allowed one
     QVERIFY(QFile::exists(file + QStringLiteral(".jpg")));
-    QVERIFY(QFile::exists(file + QStringLiteral("-2.jpg")) == false);    // a grid: one page
+    QVERIFY(QFile::exists(file + QStringLiteral("-2.jpg")) == false); // a grid: one page
     QVERIFY2(m_prompter->texts(QStringLiteral("message")).join(' ').contains(QStringLiteral("sheet.jpg")),
              qPrintable(m_prompter->texts(QStringLiteral("message")).join(' ')));
     QCOMPARE(events(QStringLiteral("sheet-exported")), 1);
@@ -148,14 +150,16 @@ void TestExportDialog::fromTheMainWindowToAFileAndThePrinter()
     m_prompter->clear();
     printAction->trigger();
     QCOMPARE(dialogs, 2);
-    QVERIFY2(m_prompter->texts(QStringLiteral("error")).isEmpty(), qPrintable(m_prompter->texts(QStringLiteral("error")).join(' ')));
+    QVERIFY2(m_prompter->texts(QStringLiteral("error")).isEmpty(),
+             qPrintable(m_prompter->texts(QStringLiteral("error")).join(' ')));
     QVERIFY(QFileInfo(out.filePath(QStringLiteral("printed.pdf"))).size() > 1000);
     QCOMPARE(events(QStringLiteral("sheet-printed")), 1);
 }
 
 void TestExportDialog::eyeBarsFoundDraggedAndMissing()
 {
-    Sheet::Request r = Export::requestForCase(db(), m_install->folder(), m_install->scalar(QStringLiteral("SELECT id FROM Surgery")).toLongLong());
+    Sheet::Request r = Export::requestForCase(db(), m_install->folder(),
+                                              m_install->scalar(QStringLiteral("SELECT id FROM Surgery")).toLongLong());
     QCOMPARE(r.pairs.size(), 2);
     r.pairs.resize(1);
     r.pairs[0].alignment = Align::Similarity(1.0, 0.0, QPointF(20, -10));
@@ -231,9 +235,10 @@ void TestExportDialog::theComparisonWindowSendsWhatItShows()
     cw.view()->waitUntilLoaded();
     const Align::Similarity aligned(1.0, 1.5, QPointF(12, -8));
     cw.view()->setAlignment(aligned);
-    QTest::keyClick(&cw, Qt::Key_1);     // one to one: the view shows a part of the picture
+    QTest::keyClick(&cw, Qt::Key_1); // one to one: the view shows a part of the picture
     const QRectF shown = cw.view()->visibleRegion();
-    QVERIFY2(shown.width() < 800 && shown.height() < 1000, qPrintable(QStringLiteral("%1 x %2").arg(shown.width()).arg(shown.height())));
+    QVERIFY2(shown.width() < 800 && shown.height() < 1000,
+             qPrintable(QStringLiteral("%1 x %2").arg(shown.width()).arg(shown.height())));
     Sheet::Request sent;
     m_prompter->onModal = [&](QDialog *d) {
         if (auto *dialog = qobject_cast<Export::ExportDialog *>(d))
@@ -244,7 +249,8 @@ void TestExportDialog::theComparisonWindowSendsWhatItShows()
     QCOMPARE(sent.pairs.size(), 1);
     QCOMPARE(sent.pairs[0].beforeRef, m_faceRef);
     QVERIFY(sent.pairs[0].alignment.fuzzyEquals(aligned));
-    QVERIFY2(std::abs(sent.pairs[0].crop.width() - shown.width()) < 1 && std::abs(sent.pairs[0].crop.left() - shown.left()) < 1,
+    QVERIFY2(std::abs(sent.pairs[0].crop.width() - shown.width()) < 1
+                 && std::abs(sent.pairs[0].crop.left() - shown.left()) < 1,
              qPrintable(QStringLiteral("%1 %2").arg(sent.pairs[0].crop.width()).arg(shown.width())));
     QCOMPARE(sent.pairs[0].category, QStringLiteral("眼部 / 双眼皮"));
 }

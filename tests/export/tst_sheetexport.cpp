@@ -135,7 +135,8 @@ void TestSheetExport::pdfPagesPaperAndText()
     QCOMPARE(SheetExport::exportSheet(db(), r, out), QStringList{out.path});
     const QString info = run(QStringLiteral("pdfinfo"), {out.path});
     QVERIFY2(info.contains(QRegularExpression(QStringLiteral("Pages:\\s+2\\n"))), qPrintable(info));
-    QVERIFY2(info.contains(QRegularExpression(QStringLiteral("Page size:\\s+595[.0-9]* x 84[12][.0-9]* pts \\(A4\\)"))), qPrintable(info));
+    QVERIFY2(info.contains(QRegularExpression(QStringLiteral("Page size:\\s+595[.0-9]* x 84[12][.0-9]* pts \\(A4\\)"))),
+             qPrintable(info));
     const QString text = run(QStringLiteral("pdftotext"), {out.path, QStringLiteral("-")});
     for (const QString &label : {QStringLiteral("术前"), QStringLiteral("术后"), QStringLiteral("眼部 / 双眼皮"),
                                  QStringLiteral("鼻部 / 隆鼻"), QStringLiteral("2026-03-01"),
@@ -145,11 +146,12 @@ void TestSheetExport::pdfPagesPaperAndText()
     QVERIFY(!text.contains(QStringLiteral("A1200612070001")));
     // Four pictures, each at 300 dots per inch on the page (they have more pixels than that).
     const QStringList images = run(QStringLiteral("pdfimages"), {QStringLiteral("-list"), out.path})
-                                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts).mid(2);
+                                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+                                   .mid(2);
     QCOMPARE(images.size(), 4);
     for (const QString &line : images) {
         const QStringList f = line.simplified().split(QLatin1Char(' '));
-        QVERIFY2(std::abs(f.value(12).toDouble() - 300) < 3, qPrintable(line));    // x-ppi
+        QVERIFY2(std::abs(f.value(12).toDouble() - 300) < 3, qPrintable(line)); // x-ppi
     }
     QVERIFY(!MetadataCheck::bytesOf(out.path).contains("A1200612070001"));
     QVERIFY(!MetadataCheck::bytesOf(out.path).contains("CamMake"));
@@ -164,17 +166,22 @@ void TestSheetExport::pdfPagesPaperAndText()
     SheetExport::exportSheet(db(), internal, out);
     const QString info2 = run(QStringLiteral("pdfinfo"), {out.path});
     QVERIFY2(info2.contains(QRegularExpression(QStringLiteral("Pages:\\s+1\\n"))), qPrintable(info2));
-    QVERIFY2(info2.contains(QRegularExpression(QStringLiteral("Page size:\\s+792 x 612 pts \\(letter\\)"))), qPrintable(info2));
+    QVERIFY2(info2.contains(QRegularExpression(QStringLiteral("Page size:\\s+792 x 612 pts \\(letter\\)"))),
+             qPrintable(info2));
     const QString text2 = run(QStringLiteral("pdftotext"), {out.path, QStringLiteral("-")});
-    QVERIFY2(text2.contains(QStringLiteral("张三")) && text2.contains(QStringLiteral("A1200612070001")), qPrintable(text2));
+    QVERIFY2(text2.contains(QStringLiteral("张三")) && text2.contains(QStringLiteral("A1200612070001")),
+             qPrintable(text2));
     QCOMPARE(text2.count(QStringLiteral("术前")), 3);
 
     // Each export left its events, one per case, naming the purpose, pictures and file.
     QCOMPARE(events(QStringLiteral("sheet-exported")), 2 + 2);
-    const QString detail = m_install->scalar(QStringLiteral(
-        "SELECT Detail FROM AuditLog WHERE Action = 'sheet-exported' ORDER BY id LIMIT 1")).toString();
+    const QString detail = m_install
+                               ->scalar(QStringLiteral(
+                                   "SELECT Detail FROM AuditLog WHERE Action = 'sheet-exported' ORDER BY id LIMIT 1"))
+                               .toString();
     QVERIFY2(detail.contains(QStringLiteral("宣传发布")) && detail.contains(QStringLiteral("sheet.pdf"))
-                 && detail.contains(QStringLiteral("before.jpg")), qPrintable(detail));
+                 && detail.contains(QStringLiteral("before.jpg")),
+             qPrintable(detail));
     QVERIFY(!detail.contains(QStringLiteral("张三")));
 }
 
@@ -182,8 +189,9 @@ void TestSheetExport::pictureFilesHaveTheirSizeAndNoMetadata()
 {
     // The source carries EXIF, GPS and a comment ...
     const QStringList source = MetadataCheck::jpegSegments(MetadataCheck::bytesOf(m_before));
-    QVERIFY2(source.contains(QStringLiteral("APP1:Exif")) && source.contains(QStringLiteral("COM")), qPrintable(source.join(' ')));
-    QVERIFY(MetadataCheck::bytesOf(m_before).contains(QByteArray::fromHex("2588")));   // the GPS tag
+    QVERIFY2(source.contains(QStringLiteral("APP1:Exif")) && source.contains(QStringLiteral("COM")),
+             qPrintable(source.join(' ')));
+    QVERIFY(MetadataCheck::bytesOf(m_before).contains(QByteArray::fromHex("2588"))); // the GPS tag
 
     Sheet::Request r = request(Sheet::Purpose::Internal, 2);
     SheetExport::Output out;
@@ -197,7 +205,8 @@ void TestSheetExport::pictureFilesHaveTheirSizeAndNoMetadata()
         // ... the sheet nothing but the JFIF header, tables and pixels.
         const QStringList segments = MetadataCheck::jpegSegments(MetadataCheck::bytesOf(f));
         for (const QString &s : segments)
-            QVERIFY2(s == QStringLiteral("APP0:JFIF") || !s.startsWith(QStringLiteral("APP")), qPrintable(segments.join(' ')));
+            QVERIFY2(s == QStringLiteral("APP0:JFIF") || !s.startsWith(QStringLiteral("APP")),
+                     qPrintable(segments.join(' ')));
         QVERIFY2(!segments.contains(QStringLiteral("COM")), qPrintable(segments.join(' ')));
         QCOMPARE(segments.last(), QStringLiteral("SOS"));
     }
@@ -212,7 +221,8 @@ void TestSheetExport::pictureFilesHaveTheirSizeAndNoMetadata()
     QVERIFY2(size.width() >= 2400 && size.width() < 2700, qPrintable(QString::number(size.width())));
     QVERIFY(size.height() > 1500);
     const QStringList chunks = MetadataCheck::pngChunks(MetadataCheck::bytesOf(out.path));
-    const QStringList harmless{QStringLiteral("IHDR"), QStringLiteral("IDAT"), QStringLiteral("IEND"), QStringLiteral("pHYs")};
+    const QStringList harmless{QStringLiteral("IHDR"), QStringLiteral("IDAT"), QStringLiteral("IEND"),
+                               QStringLiteral("pHYs")};
     for (const QString &c : chunks)
         QVERIFY2(harmless.contains(c), qPrintable(chunks.join(' ')));
 }
@@ -252,7 +262,7 @@ void TestSheetExport::eyeBarsAreBurntIntoThePixels()
     Sheet::Pair p = request(Sheet::Purpose::Internal).pairs.first();
     p.crop = QRectF(100, 300, 1000, 800);
     p.alignment = Align::Similarity();
-    const QRectF bar(300, 600, 600, 100);        // before-picture pixels
+    const QRectF bar(300, 600, 600, 100); // before-picture pixels
     p.beforeBars = {bar};
     const QImage before = Sheet::renderCell(p, false, QSize(500, 400));
     QCOMPARE(before.size(), QSize(500, 400));
@@ -279,9 +289,13 @@ void TestSheetExport::printingToAPdfPrinterIsRecorded()
     const QString text = run(QStringLiteral("pdftotext"), {printer.outputFileName(), QStringLiteral("-")});
     QVERIFY2(text.contains(QStringLiteral("术后")) && text.contains(QStringLiteral("眼部 / 双眼皮")), qPrintable(text));
     QCOMPARE(events(QStringLiteral("sheet-printed")), 1);
-    const QString detail = m_install->scalar(QStringLiteral("SELECT Detail FROM AuditLog WHERE Action = 'sheet-printed'")).toString();
+    const QString detail = m_install
+                               ->scalar(QStringLiteral("SELECT Detail FROM AuditLog WHERE Action = 'sheet-printed'"))
+                               .toString();
     QVERIFY2(detail.contains(QStringLiteral("printed.pdf")), qPrintable(detail));
-    QCOMPARE(m_install->scalar(QStringLiteral("SELECT CaseId FROM AuditLog WHERE Action = 'sheet-printed'")).toLongLong(), m_case);
+    QCOMPARE(m_install->scalar(QStringLiteral("SELECT CaseId FROM AuditLog WHERE Action = 'sheet-printed'"))
+                 .toLongLong(),
+             m_case);
 
     // Refused below consent: nothing printed, nothing recorded.
     Consent::write(db(), m_case, QStringLiteral("A1200612070001"), {Consent::Level::MayShow, {}, {}});
@@ -295,7 +309,7 @@ void TestSheetExport::theWatermarkIsKeptInTheSettingsFile()
 {
     Settings::writeHospitalNo(QStringLiteral("B7"));
     Sheet::Watermark w;
-    w.text = QStringLiteral(" 丽颜 医疗美容 ");       // blanks at the ends survive
+    w.text = QStringLiteral(" 丽颜 医疗美容 "); // blanks at the ends survive
     w.logoPath = m_install->folder() + QStringLiteral("logo.png");
     w.corner = Sheet::Corner::TopLeft;
     w.opacity = 0.6;
@@ -305,7 +319,7 @@ void TestSheetExport::theWatermarkIsKeptInTheSettingsFile()
     QCOMPARE(back.logoPath, w.logoPath);
     QCOMPARE(back.corner, Sheet::Corner::TopLeft);
     QCOMPARE(back.opacity, 0.6);
-    QCOMPARE(Settings::readHospitalNo(), QStringLiteral("B7"));     // the other section untouched
+    QCOMPARE(Settings::readHospitalNo(), QStringLiteral("B7")); // the other section untouched
     // Values out of range read as the defaults, not as a corner or opacity that does not exist.
     Settings::writeString(QStringLiteral("Watermark"), QStringLiteral("Corner"), QStringLiteral("9"));
     Settings::writeString(QStringLiteral("Watermark"), QStringLiteral("Opacity"), QStringLiteral("250"));

@@ -56,15 +56,16 @@ void TestExifDate::dateTaken_data()
             << QDate(2021, 2, 28);
         // A camera without a set clock: the original is unusable, the changed date is used.
         QTest::addRow("%s: zero original, changed date used", order)
-            << jpegWith(segment(0xE1, payload(big, "2020:05:05 05:05:05", "0000:00:00 00:00:00")))
-            << QDate(2020, 5, 5);
+            << jpegWith(segment(0xE1, payload(big, "2020:05:05 05:05:05", "0000:00:00 00:00:00"))) << QDate(2020, 5, 5);
     }
+    // clang-format off
     QTest::newRow("blank dates")
         << jpegWith(segment(0xE1, payload(false, "    :  :     :  :  ", "    :  :     :  :  "))) << QDate();
     QTest::newRow("30 February") << jpegWith(segment(0xE1, payload(true, {}, "2023:02:30 12:00:00"))) << QDate();
     QTest::newRow("no Exif at all") << jpegWith(app0) << QDate();
     QTest::newRow("not a JPEG") << QByteArray("BM this is a bitmap header and more") << QDate();
     QTest::newRow("empty file") << QByteArray() << QDate();
+    // clang-format on
 }
 
 void TestExifDate::dateTaken()
@@ -98,8 +99,10 @@ void TestExifDate::malformedFilesGiveNothingAndNeverCrash()
             QVERIFY(taken->isValid());
             ++dates;
         }
-        const std::optional<QDate> fromSegment = ExifDate::fromApp1(
-            reinterpret_cast<const unsigned char *>(bytes.constData()) + 6, std::size_t(qMax<qsizetype>(0, bytes.size() - 6)));
+        const std::optional<QDate> fromSegment = ExifDate::fromApp1(reinterpret_cast<const unsigned char *>(
+                                                                        bytes.constData())
+                                                                        + 6,
+                                                                    std::size_t(qMax<qsizetype>(0, bytes.size() - 6)));
         QVERIFY(!fromSegment || fromSegment->isValid());
     };
     const int exifEnd = int(good.indexOf("\xFF\xDB"));
@@ -129,6 +132,7 @@ void TestExifDate::afterSurgeryText_data()
     QTest::addColumn<QDate>("taken");
     QTest::addColumn<QString>("expected");
 
+    // clang-format off
     QTest::newRow("same day") << QDate(2023, 3, 10) << QDate(2023, 3, 10) << QStringLiteral("术后 0 天");
     QTest::newRow("12 days") << QDate(2023, 3, 10) << QDate(2023, 3, 22) << QStringLiteral("术后 12 天");
     QTest::newRow("one month") << QDate(2023, 3, 10) << QDate(2023, 4, 10) << QStringLiteral("术后 1 个月");
@@ -140,6 +144,7 @@ void TestExifDate::afterSurgeryText_data()
     QTest::newRow("1 year 2 months") << QDate(2021, 1, 5) << QDate(2022, 3, 20) << QStringLiteral("术后 1 年 2 个月");
     QTest::newRow("photo before surgery") << QDate(2023, 3, 10) << QDate(2023, 3, 9) << QString();
     QTest::newRow("no date taken") << QDate(2023, 3, 10) << QDate() << QString();
+    // clang-format on
 }
 
 void TestExifDate::afterSurgeryText()

@@ -13,12 +13,28 @@ namespace {
 // Little-endian record writer.
 struct Out {
     QByteArray d;
-    Out &w16(int v) { d += char(v & 0xFF); d += char((v >> 8) & 0xFF); return *this; }
-    Out &w32(quint32 v) { w16(int(v & 0xFFFF)); return w16(int(v >> 16)); }
-    Out &bytes(const QByteArray &b) { d += b; return *this; }
+    Out &w16(int v)
+    {
+        d += char(v & 0xFF);
+        d += char((v >> 8) & 0xFF);
+        return *this;
+    }
+    Out &w32(quint32 v)
+    {
+        w16(int(v & 0xFFFF));
+        return w16(int(v >> 16));
+    }
+    Out &bytes(const QByteArray &b)
+    {
+        d += b;
+        return *this;
+    }
 };
 
-quint32 rgb(int r, int g, int b) { return quint32(r) | quint32(g) << 8 | quint32(b) << 16; }
+quint32 rgb(int r, int g, int b)
+{
+    return quint32(r) | quint32(g) << 8 | quint32(b) << 16;
+}
 
 // --- WMF -------------------------------------------------------------------------------------
 
@@ -59,8 +75,14 @@ struct Wmf {
         Out o;
         if (inch > 0) {
             Out h;
-            h.w32(0x9AC6CDD7).w16(0).w16(bounds.left()).w16(bounds.top()).w16(bounds.right()).w16(bounds.bottom())
-                .w16(inch).w32(0);
+            h.w32(0x9AC6CDD7)
+                .w16(0)
+                .w16(bounds.left())
+                .w16(bounds.top())
+                .w16(bounds.right())
+                .w16(bounds.bottom())
+                .w16(inch)
+                .w32(0);
             quint16 sum = 0;
             for (int i = 0; i < 20; i += 2)
                 sum ^= qFromLittleEndian<quint16>(h.d.constData() + i);
@@ -77,9 +99,17 @@ QByteArray dib2x2()
 {
     Out o;
     o.w32(40).w32(2).w32(2).w16(1).w16(24).w32(0).w32(16).w32(0).w32(0).w32(0).w32(0);
-    auto px = [&](int r, int g, int b) { o.d += char(b); o.d += char(g); o.d += char(r); };
-    px(0, 0, 255); px(255, 255, 255); o.w16(0); // bottom row, padded to 4 bytes
-    px(255, 0, 0); px(0, 255, 0); o.w16(0);     // top row
+    auto px = [&](int r, int g, int b) {
+        o.d += char(b);
+        o.d += char(g);
+        o.d += char(r);
+    };
+    px(0, 0, 255);
+    px(255, 255, 255);
+    o.w16(0); // bottom row, padded to 4 bytes
+    px(255, 0, 0);
+    px(0, 255, 0);
+    o.w16(0); // top row
     return o.d;
 }
 
@@ -120,7 +150,7 @@ struct Emf {
 bool near(QRgb a, QColor b, int alpha = 255)
 {
     return qAbs(qRed(a) - b.red()) < 40 && qAbs(qGreen(a) - b.green()) < 40 && qAbs(qBlue(a) - b.blue()) < 40
-        && qAbs(qAlpha(a) - alpha) < 40;
+           && qAbs(qAlpha(a) - alpha) < 40;
 }
 
 } // namespace
@@ -158,13 +188,13 @@ void TestMetafile::placeableWmf()
     Wmf w;
     w.rec(0x020B, {0, 0});
     w.rec(0x020C, {720, 1440});
-    w.brush(0, rgb(255, 0, 0));         // slot 0
-    w.pen(5, 0, 0);                     // slot 1: null pen
+    w.brush(0, rgb(255, 0, 0)); // slot 0
+    w.pen(5, 0, 0);             // slot 1: null pen
     w.select(0);
     w.select(1);
-    w.rect(0, 0, 720, 720);             // left half red
-    w.rec(0x01F0, {0});                 // delete the red brush: slot 0 is free again
-    w.brush(0, rgb(0, 0, 255));         // goes into slot 0
+    w.rect(0, 0, 720, 720);     // left half red
+    w.rec(0x01F0, {0});         // delete the red brush: slot 0 is free again
+    w.brush(0, rgb(0, 0, 255)); // goes into slot 0
     w.select(0);
     w.polygon({{720, 720}, {1440, 720}, {1440, 0}}); // lower right triangle blue
     const QString path = write("shapes.wmf", w.bytes(1440, QRect(QPoint(0, 0), QPoint(1440, 720)), 2));
@@ -225,7 +255,7 @@ void TestMetafile::wmfText()
 {
     Wmf w;
     w.rec(0x0209, {0x0000, 0x00FF} /* text colour: blue */);
-    w.rec(0x0102, {1});                 // transparent background
+    w.rec(0x0102, {1}); // transparent background
     // CREATEFONTINDIRECT: height -30, bold
     QVector<int> font{-30, 0, 0, 0, 700, 0, 0, 0, 0};
     w.rec(0x02FB, font, QByteArray("Sans\0", 5));
@@ -248,14 +278,14 @@ void TestMetafile::wmfText()
 void TestMetafile::emfShapesAndMapping()
 {
     Emf e;
-    e.rec(39, {1, 0, rgb(255, 0, 0), 0});       // brush 1: red
+    e.rec(39, {1, 0, rgb(255, 0, 0), 0}); // brush 1: red
     e.rec(37, {1});
-    e.rec(37, {0x80000008});                    // stock null pen
-    e.rec(43, {0, 0, 48, 48});                  // left half (device units = pixels here)
-    e.rec(17, {8});                             // anisotropic
-    e.rec(9, {200, 100});                       // window extent
-    e.rec(11, {96, 48});                        // viewport extent
-    e.rec(39, {2, 0, rgb(0, 0, 255), 0});       // brush 2: blue
+    e.rec(37, {0x80000008});              // stock null pen
+    e.rec(43, {0, 0, 48, 48});            // left half (device units = pixels here)
+    e.rec(17, {8});                       // anisotropic
+    e.rec(9, {200, 100});                 // window extent
+    e.rec(11, {96, 48});                  // viewport extent
+    e.rec(39, {2, 0, rgb(0, 0, 255), 0}); // brush 2: blue
     e.rec(37, {2});
     e.poly16(86, {{100, 50}, {200, 50}, {200, 100}, {100, 100}}); // lower right quarter
     const QString path = write("shapes.emf", e.bytes(QRect(QPoint(0, 0), QPoint(2540, 1270))));
@@ -296,8 +326,10 @@ void TestMetafile::fontRecordsOfBothFormats()
 
     for (const bool wide : {false, true}) {
         const QByteArray &d = wide ? emf.d : wmf.d;
-        const Metafile::GdiFont f =
-            Metafile::decodeLogFont(Metafile::Bytes{reinterpret_cast<const unsigned char *>(d.constData()), std::size_t(d.size())}, wide);
+        const Metafile::GdiFont f = Metafile::decodeLogFont(Metafile::Bytes{reinterpret_cast<const unsigned char *>(
+                                                                                d.constData()),
+                                                                            std::size_t(d.size())},
+                                                            wide);
         QCOMPARE(f.height, -24.0);
         QCOMPARE(f.escapement, 900);
         QCOMPARE(f.weight, 700);
@@ -307,8 +339,10 @@ void TestMetafile::fontRecordsOfBothFormats()
     }
     // Cut after the weight: no flags, the default character set, no face.
     const QByteArray cut = emf.d.left(20);
-    const Metafile::GdiFont f =
-        Metafile::decodeLogFont(Metafile::Bytes{reinterpret_cast<const unsigned char *>(cut.constData()), std::size_t(cut.size())}, true);
+    const Metafile::GdiFont f = Metafile::decodeLogFont(Metafile::Bytes{reinterpret_cast<const unsigned char *>(
+                                                                            cut.constData()),
+                                                                        std::size_t(cut.size())},
+                                                        true);
     QCOMPARE(f.weight, 700);
     QVERIFY(!f.italic && !f.strikeOut);
     QCOMPARE(f.charset, 1);
@@ -327,7 +361,10 @@ void TestMetafile::claimedSizeIsBounded()
     };
     // Headers of about a hundred bytes claiming huge frames: refused at once, before any canvas
     // is allocated. The extreme frame's width does not fit in 32 bits.
-    const struct { const char *name; QRect frame; } refused[] = {
+    const struct {
+        const char *name;
+        QRect frame;
+    } refused[] = {
         {"20000.emf", QRect(QPoint(0, 0), QPoint(529167, 529167))},
         {"extreme.emf", QRect(QPoint(INT_MIN, INT_MIN), QPoint(INT_MAX, INT_MAX))},
         {"wide.emf", QRect(QPoint(-2000000000, 0), QPoint(2000000000, 2540))},
@@ -339,7 +376,8 @@ void TestMetafile::claimedSizeIsBounded()
         clock.start();
         QCOMPARE(errorOf([&] { PictureLoader::readNaturalSize(path); }), QStringLiteral("Metafile is not valid"));
         QCOMPARE(errorOf([&] { PictureLoader::loadPicture(path); }), QStringLiteral("Metafile is not valid"));
-        QCOMPARE(errorOf([&] { PictureLoader::loadPreview(path, QSize(100, 100)); }), QStringLiteral("Metafile is not valid"));
+        QCOMPARE(errorOf([&] { PictureLoader::loadPreview(path, QSize(100, 100)); }),
+                 QStringLiteral("Metafile is not valid"));
         QVERIFY2(clock.elapsed() < 1000, r.name);
     }
     Wmf far;
@@ -390,7 +428,8 @@ void TestMetafile::repeatedWholeCanvasFillsAreBounded()
     many.rec(39, {2, 0, rgb(0, 255, 0), 0});
     many.rec(37, {2});
     many.rec(43, {80, 80, 90, 90});
-    const QImage small = PictureLoader::loadPicture(write("many.emf", many.bytes(QRect(QPoint(0, 0), QPoint(2646, 2646)))));
+    const QImage small = PictureLoader::loadPicture(
+        write("many.emf", many.bytes(QRect(QPoint(0, 0), QPoint(2646, 2646)))));
     QCOMPARE(small.size(), QSize(100, 100));
     QVERIFY(near(small.pixel(85, 85), Qt::green));
 }

@@ -55,19 +55,36 @@ QByteArray exifSegment(int orientation, bool bigEndian)
 {
     QByteArray tiff;
     auto u16 = [&](int v) {
-        if (bigEndian) { tiff += char(v >> 8); tiff += char(v); }
-        else { tiff += char(v); tiff += char(v >> 8); }
+        if (bigEndian) {
+            tiff += char(v >> 8);
+            tiff += char(v);
+        } else {
+            tiff += char(v);
+            tiff += char(v >> 8);
+        }
     };
     auto u32 = [&](quint32 v) {
-        if (bigEndian) { u16(int(v >> 16)); u16(int(v & 0xFFFF)); }
-        else { u16(int(v & 0xFFFF)); u16(int(v >> 16)); }
+        if (bigEndian) {
+            u16(int(v >> 16));
+            u16(int(v & 0xFFFF));
+        } else {
+            u16(int(v & 0xFFFF));
+            u16(int(v >> 16));
+        }
     };
     tiff += bigEndian ? "MM" : "II";
     u16(42);
     u32(8);
-    u16(2);                                                  // two entries: Make first
-    u16(0x010F); u16(2); u32(4); tiff += QByteArray("Cam\0", 4);
-    u16(0x0112); u16(3); u32(1); u16(orientation); u16(0);
+    u16(2); // two entries: Make first
+    u16(0x010F);
+    u16(2);
+    u32(4);
+    tiff += QByteArray("Cam\0", 4);
+    u16(0x0112);
+    u16(3);
+    u32(1);
+    u16(orientation);
+    u16(0);
     u32(0);
     const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff;
     QByteArray seg("\xFF\xE1");
@@ -154,7 +171,8 @@ void TestPictureLoader::orientation()
     QFETCH(int, o);
     QFETCH(bool, bigEndian);
     const QImage upright = quadrants(64, 32);
-    const QString path = write(QStringLiteral("o%1%2.jpg").arg(o).arg(bigEndian), jpegBytes(storedFor(upright, o), o, bigEndian));
+    const QString path = write(QStringLiteral("o%1%2.jpg").arg(o).arg(bigEndian),
+                               jpegBytes(storedFor(upright, o), o, bigEndian));
 
     QCOMPARE(PictureLoader::readNaturalSize(path), QSize(64, 32));
     const QImage full = PictureLoader::loadPicture(path);
@@ -166,7 +184,8 @@ void TestPictureLoader::orientation()
         const int w = img.width(), h = img.height();
         const QPoint centres[4] = {{w / 4, h / 4}, {3 * w / 4, h / 4}, {w / 4, 3 * h / 4}, {3 * w / 4, 3 * h / 4}};
         for (int q = 0; q < 4; ++q)
-            QVERIFY2(near(img.pixel(centres[q]), Quadrants[q]), qPrintable(QStringLiteral("quadrant %1 of %2x%3").arg(q).arg(w).arg(h)));
+            QVERIFY2(near(img.pixel(centres[q]), Quadrants[q]),
+                     qPrintable(QStringLiteral("quadrant %1 of %2x%3").arg(q).arg(w).arg(h)));
     }
 }
 
@@ -174,12 +193,14 @@ void TestPictureLoader::previewScale_data()
 {
     QTest::addColumn<QSize>("atLeast");
     QTest::addColumn<QSize>("expected");
+    // clang-format off
     QTest::newRow("1/8 exactly covers") << QSize(200, 150) << QSize(200, 150);
     QTest::newRow("one pixel more needs 2/8") << QSize(201, 150) << QSize(400, 300);
     QTest::newRow("height decides") << QSize(10, 301) << QSize(600, 450);
     QTest::newRow("frame of the main window") << QSize(600, 300) << QSize(600, 450);
     QTest::newRow("never above natural size") << QSize(2000, 2000) << QSize(1600, 1200);
     QTest::newRow("empty request") << QSize(0, 0) << QSize(200, 150);
+    // clang-format on
 }
 
 void TestPictureLoader::previewScale()
@@ -196,10 +217,12 @@ void TestPictureLoader::scaleNumerator_data()
     QTest::addColumn<QSize>("need");
     QTest::addColumn<int>("n");
     // libjpeg rounds the scaled size up: 1001 / 8 gives 126.
+    // clang-format off
     QTest::newRow("rounding up counts") << QSize(1001, 1001) << QSize(126, 126) << 1;
     QTest::newRow("just over") << QSize(1001, 1001) << QSize(127, 1) << 2;
     QTest::newRow("7/8") << QSize(800, 800) << QSize(700, 1) << 7;
     QTest::newRow("7/8 not enough") << QSize(800, 800) << QSize(701, 1) << 8;
+    // clang-format on
 }
 
 void TestPictureLoader::scaleNumerator()
@@ -221,6 +244,7 @@ void TestPictureLoader::failures_data()
     buf.open(QIODevice::WriteOnly);
     quadrants(8, 8).save(&buf, "PNG");
 
+    // clang-format off
     QTest::newRow("garbage jpeg") << "g.jpg" << QByteArray("not a picture at all") << QStringLiteral("JPEG error #%1").arg(JERR_NO_SOI);
     QTest::newRow("truncated jpeg") << "t.jpeg" << jpeg.left(jpeg.size() / 2) << QStringLiteral("JPEG error #%1").arg(JWRN_JPEG_EOF);
     QTest::newRow("empty jpeg") << "e.jpg" << QByteArray() << QStringLiteral("JPEG error #%1").arg(JERR_INPUT_EMPTY);
@@ -233,6 +257,7 @@ void TestPictureLoader::failures_data()
     QTest::newRow("case kept in message") << "p.PNG" << png << "Unknown picture file extension (.PNG)";
     QTest::newRow("no extension") << "jpg" << jpeg << "Unknown picture file extension (.)";
     QTest::newRow("last extension counts") << "x.jpg.gif" << jpeg << "Unknown picture file extension (.gif)";
+    // clang-format on
 }
 
 void TestPictureLoader::failures()
@@ -260,10 +285,12 @@ void TestPictureLoader::extensionsIgnoreCase_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("format");
+    // clang-format off
     QTest::newRow("JPG") << "a.JPG" << QByteArray("JPG");
     QTest::newRow("JpEg") << "b.JpEg" << QByteArray("JPG");
     QTest::newRow("BMP") << "c.BMP" << QByteArray("BMP");
     QTest::newRow("Ico") << "d.Ico" << QByteArray("ICO");
+    // clang-format on
 }
 
 void TestPictureLoader::extensionsIgnoreCase()
@@ -308,7 +335,10 @@ void TestPictureLoader::greyscaleAndCmyk()
     // Inverted CMYK for pure red: C = 0, M = Y = K = 100 % -> stored 255, 0, 0, 255.
     unsigned char row[16 * 4];
     for (int x = 0; x < 16; ++x) {
-        row[x * 4] = 255; row[x * 4 + 1] = 0; row[x * 4 + 2] = 0; row[x * 4 + 3] = 255;
+        row[x * 4] = 255;
+        row[x * 4 + 1] = 0;
+        row[x * 4 + 2] = 0;
+        row[x * 4 + 3] = 255;
     }
     while (cinfo.next_scanline < cinfo.image_height) {
         JSAMPROW r = row;
@@ -350,8 +380,12 @@ void TestPictureLoader::claimedSizeBeyondBudgetRefused()
     QByteArray bmp("BM", 2);
     bmp.resize(54 + 16);
     auto put32 = [&](int at, qint32 v) { qToLittleEndian<qint32>(v, bmp.data() + at); };
-    put32(2, bmp.size()); put32(6, 0); put32(10, 54);
-    put32(14, 40); put32(18, 20000); put32(22, 20000);
+    put32(2, bmp.size());
+    put32(6, 0);
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, 20000);
+    put32(22, 20000);
     qToLittleEndian<quint16>(1, bmp.data() + 26);
     qToLittleEndian<quint16>(24, bmp.data() + 28);
     for (int at = 30; at < 54; at += 4)
@@ -371,7 +405,8 @@ void TestPictureLoader::parallelLoadsAgree()
     const QImage reference = PictureLoader::loadPreview(good, QSize(100, 100));
     const QList<QString> results = QtConcurrent::blockingMapped(paths, [&](const QString &p) {
         try {
-            return PictureLoader::loadPreview(p, QSize(100, 100)) == reference ? QStringLiteral("same") : QStringLiteral("differs");
+            return PictureLoader::loadPreview(p, QSize(100, 100)) == reference ? QStringLiteral("same")
+                                                                               : QStringLiteral("differs");
         } catch (const AppError &e) {
             return e.text();
         }

@@ -64,11 +64,13 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QByteArray>("uri");
+        // clang-format off
         QTest::newRow("plain") << "/srv/pic/A1/1.jpg" << QByteArray("file:///srv/pic/A1/1.jpg");
         QTest::newRow("space and percent") << "/srv/a b%.jpg" << QByteArray("file:///srv/a%20b%25.jpg");
         QTest::newRow("chinese, as UTF-8") << QString::fromUtf8("/srv/术前.jpg")
                                            << QByteArray("file:///srv/%E6%9C%AF%E5%89%8D.jpg");
         QTest::newRow("dot segments resolved") << "/srv/x/../y/./1.jpg" << QByteArray("file:///srv/y/1.jpg");
+        // clang-format on
     }
     void uriIsThePercentEncodedAbsolutePath()
     {
@@ -86,8 +88,9 @@ private slots:
     {
         QTest::addColumn<QSize>("natural");
         QTest::addColumn<QSize>("shown");
-        QTest::addColumn<int>("edge");          // 0: no entry is large enough
+        QTest::addColumn<int>("edge"); // 0: no entry is large enough
         QTest::addColumn<QSize>("entry");
+        // clang-format off
         QTest::newRow("three to a column") << QSize(4000, 3000) << QSize(321, 241) << 512 << QSize(512, 384);
         QTest::newRow("exactly x-large") << QSize(4000, 3000) << QSize(512, 384) << 512 << QSize(512, 384);
         QTest::newRow("one to a column") << QSize(4000, 3000) << QSize(762, 571) << 1024 << QSize(1024, 768);
@@ -97,6 +100,7 @@ private slots:
         QTest::newRow("wider than every entry") << QSize(6000, 4000) << QSize(2400, 1600) << 0 << QSize(2048, 1365);
         QTest::newRow("small picture, never enlarged") << QSize(800, 600) << QSize(300, 225) << 512 << QSize(512, 384);
         QTest::newRow("smaller than x-large") << QSize(400, 300) << QSize(400, 300) << 512 << QSize(400, 300);
+        // clang-format on
     }
     void sizesServeTheFrames()
     {
@@ -133,7 +137,8 @@ private slots:
         QCOMPARE(text.value("Thumb::MTime"), QByteArray::number(QFileInfo(pic).lastModified().toSecsSinceEpoch()));
         QCOMPARE(text.value("Thumb::Size"), QByteArray::number(QFileInfo(pic).size()));
         // Written through a temporary file: only the entry is left in the folder.
-        QCOMPARE(QDir(root + "/x-large").entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(entry).fileName()});
+        QCOMPARE(QDir(root + "/x-large").entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QFileInfo(entry).fileName()});
         // The picture's own folder is untouched.
         QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), QStringList{"a.jpg"});
 
@@ -154,9 +159,9 @@ private slots:
             PreviewCache::Edge edge;
             bool alpha;
         };
-        for (const Case &c : {Case{QSize(602, 1024), PreviewCache::XLarge, false},
-                              Case{QSize(4096, 1), PreviewCache::XXLarge, false},
-                              Case{QSize(1025, 2049), PreviewCache::XXLarge, true}}) {
+        for (const Case &c :
+             {Case{QSize(602, 1024), PreviewCache::XLarge, false}, Case{QSize(4096, 1), PreviewCache::XXLarge, false},
+              Case{QSize(1025, 2049), PreviewCache::XXLarge, true}}) {
             const PreviewCache cache(m_dir.filePath(QStringLiteral("px%1").arg(c.natural.width())));
             const QSize size = PreviewCache::entrySize(c.natural, c.edge);
             QImage preview(size, c.alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
@@ -164,8 +169,9 @@ private slots:
             for (int y = 0; y < size.height(); ++y)
                 for (int x = 0; x < size.width(); ++x) {
                     noise = noise * 1103515245u + 12345u;
-                    preview.setPixel(x, y, qRgba(int(x * 255 / size.width()), int(noise >> 24), int(y * 7 % 256),
-                                                 c.alpha ? int(noise >> 16 & 0xFF) : 255));
+                    preview.setPixel(x, y,
+                                     qRgba(int(x * 255 / size.width()), int(noise >> 24), int(y * 7 % 256),
+                                           c.alpha ? int(noise >> 16 & 0xFF) : 255));
                 }
             QVERIFY(cache.store(pic, stamp, c.edge, preview));
             const QImage back = cache.find(pic, stamp, c.natural, c.edge);
@@ -179,6 +185,7 @@ private slots:
     {
         QTest::addColumn<QString>("change");
         QTest::addColumn<bool>("used");
+        // clang-format off
         QTest::newRow("same picture") << "" << true;
         QTest::newRow("another second") << "mtime" << false;
         QTest::newRow("another size") << "size" << false;
@@ -186,6 +193,7 @@ private slots:
         QTest::newRow("another program's entry, no fine stamp") << "foreign" << true;
         QTest::newRow("another file's entry") << "uri" << false;
         QTest::newRow("made sideways") << "shape" << false;
+        // clang-format on
     }
     void staleOrForeignEntriesAreNotUsed()
     {
@@ -204,7 +212,7 @@ private slots:
         else if (change == "fine")
             written.fine = "1:" + real.fine;
         else if (change == "foreign")
-            written.fine.clear();       // an empty text stands for a key not written at all
+            written.fine.clear(); // an empty text stands for a key not written at all
         else if (change == "uri")
             uri = PreviewCache::uriOf(m_dir.filePath(QStringLiteral("other.jpg")));
         else if (change == "shape")
@@ -234,15 +242,16 @@ private slots:
         QVERIFY(QDir().mkpath(ro + QStringLiteral("/x-large")));
         QFile::setPermissions(ro + QStringLiteral("/x-large"), QFile::ReadOwner | QFile::ExeOwner);
         const PreviewCache readOnly(ro);
-        if (::geteuid() != 0) {     // root writes anyway
-            QVERIFY(!readOnly.store(pic, PreviewCache::stampOf(pic), PreviewCache::XLarge, filled(QSize(512, 384), Qt::red)));
+        if (::geteuid() != 0) { // root writes anyway
+            QVERIFY(!readOnly.store(pic, PreviewCache::stampOf(pic), PreviewCache::XLarge,
+                                    filled(QSize(512, 384), Qt::red)));
             QVERIFY(QDir(ro + QStringLiteral("/x-large")).isEmpty());
         }
         // A picture that is gone has no stamp, and nothing is found or kept for it.
         const PreviewCache::Stamp none = PreviewCache::stampOf(m_dir.filePath(QStringLiteral("gone.jpg")));
         QVERIFY(!none.isValid());
-        QVERIFY(!PreviewCache(m_dir.filePath("t")).store(m_dir.filePath("gone.jpg"), none, PreviewCache::XLarge,
-                                                         filled(QSize(512, 384), Qt::red)));
+        QVERIFY(!PreviewCache(m_dir.filePath("t"))
+                     .store(m_dir.filePath("gone.jpg"), none, PreviewCache::XLarge, filled(QSize(512, 384), Qt::red)));
     }
 };
 

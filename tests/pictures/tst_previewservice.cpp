@@ -79,7 +79,7 @@ private slots:
         r = produce(pic, QSize(2000, 1500), shown, QSize(808, 605));
         QVERIFY(!r.fromCache);
         QVERIFY(near(r.image.pixelColor(150, 110), Qt::green));
-        r = produce(pic, QSize(2000, 1500), QSize(800, 600));     // the larger entry, refreshed too
+        r = produce(pic, QSize(2000, 1500), QSize(800, 600)); // the larger entry, refreshed too
         QVERIFY(r.fromCache);
         QCOMPARE(r.image.size(), QSize(800, 600));
         QVERIFY(near(r.image.pixelColor(400, 300), Qt::green));
@@ -131,7 +131,7 @@ private slots:
         QFETCH(QSize, natural);
         QFETCH(QSize, shown);
         const QString pic = jpeg(m_dir.filePath(QStringLiteral("n.jpg")), natural, Qt::darkYellow);
-        const PreviewResult r = produce(pic, QSize(), shown);      // natural size read here
+        const PreviewResult r = produce(pic, QSize(), shown); // natural size read here
         QVERIFY(r.ok());
         QCOMPARE(r.image.size(), shown);
         QVERIFY(!QDir(m_root).exists());
@@ -188,7 +188,7 @@ private slots:
         service.waitForDone();
         QCoreApplication::processEvents();
         QCoreApplication::processEvents();
-        QCOMPARE(delivered, 0);                 // nothing of the old generation arrives
+        QCOMPARE(delivered, 0); // nothing of the old generation arrives
         QCOMPARE(last, QStringLiteral("ok"));
         // Work not begun when the group moved on was skipped: at most what the workers had in
         // hand (and the new request) left an entry behind.
@@ -221,7 +221,9 @@ private slots:
         for (int i = 0; i < 4; ++i) {
             pics << jpeg(m_dir.filePath(QStringLiteral("s%1.jpg").arg(i)), natural, QColor::fromHsv(i * 60, 200, 200));
             service.request(group, group.generation(), pics.last(), natural, shown, keep, &context,
-                            [&](const PreviewResult &r) { delivered += r.ok() && !r.fromCache && r.image.size() == shown; });
+                            [&](const PreviewResult &r) {
+                                delivered += r.ok() && !r.fromCache && r.image.size() == shown;
+                            });
         }
         QTRY_COMPARE(delivered, int(pics.size()));
         service.waitForDone();
@@ -230,7 +232,8 @@ private slots:
             for (const PreviewCache::Edge edge : {PreviewCache::XLarge, PreviewCache::Huge}) {
                 const QImage entry = cache.find(pics.at(i), PreviewCache::stampOf(pics.at(i)), natural, edge);
                 QVERIFY2(!entry.isNull(), qPrintable(QStringLiteral("picture %1, edge %2").arg(i).arg(int(edge))));
-                QVERIFY(near(entry.pixelColor(entry.width() / 2, entry.height() / 2), QColor::fromHsv(i * 60, 200, 200)));
+                QVERIFY(
+                    near(entry.pixelColor(entry.width() / 2, entry.height() / 2), QColor::fromHsv(i * 60, 200, 200)));
             }
         bool warm = false;
         service.request(group, group.generation(), pics.first(), natural, shown, keep, &context,
@@ -263,7 +266,8 @@ private slots:
         }
         const PreviewCache cache(m_root);
         for (int i = 0; i < pics.size(); ++i) {
-            const QImage entry = cache.find(pics.at(i), PreviewCache::stampOf(pics.at(i)), natural, PreviewCache::XXLarge);
+            const QImage entry = cache.find(pics.at(i), PreviewCache::stampOf(pics.at(i)), natural,
+                                            PreviewCache::XXLarge);
             QVERIFY2(!entry.isNull(), qPrintable(QStringLiteral("picture %1").arg(i)));
             QVERIFY(near(entry.pixelColor(entry.width() / 2, entry.height() / 2), QColor::fromHsv(i * 30, 200, 200)));
         }
@@ -274,12 +278,12 @@ private slots:
     void oneFailureReportPerGeneration()
     {
         PreviewGroup group;
-        PreviewGroup copy = group;      // copies share the counter
+        PreviewGroup copy = group; // copies share the counter
         const quint64 g = group.generation();
         QVERIFY(copy.claimFailureReport(g));
         QVERIFY(!group.claimFailureReport(g));
         const quint64 next = copy.restart();
-        QVERIFY(!group.claimFailureReport(g));      // an old case reports nothing
+        QVERIFY(!group.claimFailureReport(g)); // an old case reports nothing
         QVERIFY(group.claimFailureReport(next));
     }
 };

@@ -17,7 +17,10 @@
 
 namespace ManagerTest {
 
-inline QString today() { return CustomerNo::DateStamp(QDate::currentDate()); }
+inline QString today()
+{
+    return CustomerNo::DateStamp(QDate::currentDate());
+}
 
 // Puts text into a bound box as typing does (the binding listens to textEdited).
 inline void type(QLineEdit *box, const QString &text)

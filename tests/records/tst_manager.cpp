@@ -33,14 +33,8 @@ class TestManager : public QObject, WindowTestBed {
     }
 
 private slots:
-    void init()
-    {
-        openBed();
-    }
-    void cleanup()
-    {
-        closeBed();
-    }
+    void init() { openBed(); }
+    void cleanup() { closeBed(); }
 
     void designFollowsTheForm()
     {
@@ -50,8 +44,11 @@ private slots:
         QCOMPARE(w.maximumSize(), QSize(638, 386));
         const auto *ui = w.ui();
         int top = 0;
-        for (auto [band, height] : {std::pair<QWidget *, int>{ui->Pl_Find, 35}, {ui->Pl_Customer, 118},
-                                    {ui->Pl_Case, 116}, {ui->Pl_Class, 72}, {ui->Pl_Bottom, 45}}) {
+        for (auto [band, height] : {std::pair<QWidget *, int>{ui->Pl_Find, 35},
+                                    {ui->Pl_Customer, 118},
+                                    {ui->Pl_Case, 116},
+                                    {ui->Pl_Class, 72},
+                                    {ui->Pl_Bottom, 45}}) {
             QCOMPARE(band->geometry(), QRect(0, top, 638, height));
             top += height;
         }
@@ -62,7 +59,7 @@ private slots:
         for (QLineEdit *box : {ui->dbed_Before, ui->DBEdit7, ui->DBEdit8, ui->dbed_After, ui->DBEdit12, ui->DBEdit13})
             QCOMPARE(box->toolTip(), QStringLiteral("双击可查看图片"));
 
-        const QList<DBNavigator::Btn> shown{DBNavigator::Prior, DBNavigator::Next, DBNavigator::Insert,
+        const QList<DBNavigator::Btn> shown{DBNavigator::Prior,  DBNavigator::Next, DBNavigator::Insert,
                                             DBNavigator::Delete, DBNavigator::Post, DBNavigator::Cancel};
         const QStringList tips1{"前条", "下条", "新增加", "删除", "保存", "撤销"};
         const QStringList tips2{"前个手术案例", "下个手术案例", "新增此用户案例", "删除", "保存", "撤销"};
@@ -82,10 +79,12 @@ private slots:
         QTest::addColumn<QString>("start");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<int>("cases");
+        // clang-format off
         QTest::newRow("no starting customer") << QString() << "Jia" << 2;
         QTest::newRow("exact number") << kYi << "Yi" << 1;
         QTest::newRow("beginning of a number") << QStringLiteral("A12006120700") << "Jia" << 2;
         QTest::newRow("number that no longer exists") << QStringLiteral("A1200612079999") << "Jia" << 2;
+        // clang-format on
     }
     void openingShowsTheStartingCustomer()
     {
@@ -111,12 +110,14 @@ private slots:
         QTest::addColumn<QString>("hospitalNo");
         QTest::addColumn<QString>("expected");
         const QString yesterday = CustomerNo::DateStamp(QDate::currentDate().addDays(-1));
+        // clang-format off
         QTest::newRow("first of the day") << QStringList() << "A1" << "A1%D0001";
         QTest::newRow("after 0009") << QStringList{"A1%D0009", "A1%D0002"} << "A1" << "A1%D0010";
         QTest::newRow("after 0999") << QStringList{"A1%D0999"} << "A1" << "A1%D1000";
         QTest::newRow("another day and hospital do not count")
             << QStringList{"A1" + yesterday + "0005", "B1%D0007"} << "A1" << "A1%D0001";
         QTest::newRow("other hospital number") << QStringList{"A1%D0005", "B1%D0007"} << "B1" << "B1%D0008";
+        // clang-format on
     }
     void newCustomerNumbers()
     {
@@ -124,7 +125,8 @@ private slots:
         QFETCH(QString, hospitalNo);
         QFETCH(QString, expected);
         for (const QString &n : saved)
-            install().exec(QStringLiteral("INSERT INTO tUserInfo (客户编号) VALUES ('%1')").arg(QString(n).replace("%D", today())));
+            install().exec(
+                QStringLiteral("INSERT INTO tUserInfo (客户编号) VALUES ('%1')").arg(QString(n).replace("%D", today())));
         Settings::writeHospitalNo(hospitalNo);
         Tfrm_Manager w(nullptr, QString());
         w.ui()->DBNavigator1->click(DBNavigator::Insert);
@@ -141,10 +143,10 @@ private slots:
         auto number = [&] { return w.ui()->DBEdit1->text().right(4); };
         nav->click(DBNavigator::Insert);
         QCOMPARE(number(), QStringLiteral("0001"));
-        nav->click(DBNavigator::Cancel);                 // cancelled: not used up
+        nav->click(DBNavigator::Cancel); // cancelled: not used up
         nav->click(DBNavigator::Insert);
         QCOMPARE(number(), QStringLiteral("0001"));
-        nav->click(DBNavigator::Insert);                 // the unchanged row is dropped
+        nav->click(DBNavigator::Insert); // the unchanged row is dropped
         QCOMPARE(number(), QStringLiteral("0001"));
         QCOMPARE(w.adt_UserInfo->recordCount(), 1);
         for (const char *who : {"Jia", "Yi", "Bing"}) {
@@ -170,7 +172,8 @@ private slots:
 
     void nonNumericTailStartsNoRow()
     {
-        install().exec(QStringLiteral("INSERT INTO tUserInfo (客户编号) VALUES ('A1@0001'),('A1@00x2')").replace("@", today()));
+        install().exec(
+            QStringLiteral("INSERT INTO tUserInfo (客户编号) VALUES ('A1@0001'),('A1@00x2')").replace("@", today()));
         Tfrm_Manager w(nullptr, QString());
         w.ui()->DBNavigator1->click(DBNavigator::Insert);
         QCOMPARE(m_prompter->texts("error"), QStringList{"'00x2' is not a valid integer value"});
@@ -181,8 +184,10 @@ private slots:
     void deletingACustomer_data()
     {
         QTest::addColumn<int>("answer");
+        // clang-format off
         QTest::newRow("Yes") << int(Prompt::Yes);
         QTest::newRow("No") << int(Prompt::No);
+        // clang-format on
     }
     void deletingACustomer()
     {
@@ -206,7 +211,7 @@ private slots:
         QCOMPARE(rows("SELECT COUNT(*) FROM Surgery"), yes ? 1 : 3);
         QCOMPARE(name(w), yes ? QStringLiteral("Yi") : QStringLiteral("Jia"));
         QCOMPARE(w.adt_Surgery->recordCount(), yes ? 1 : 2);
-        QVERIFY(QFile::exists(stored));     // pictures are never deleted
+        QVERIFY(QFile::exists(stored)); // pictures are never deleted
     }
 
     void deletingANewRowAsksNothing()
@@ -228,13 +233,16 @@ private slots:
     {
         QTest::addColumn<QString>("op");
         QTest::addColumn<QString>("caseEdit");
-        QTest::addColumn<QString>("nameAfter");     // current customer after a completed operation
+        QTest::addColumn<QString>("nameAfter"); // current customer after a completed operation
         QTest::addColumn<bool>("phoneSaved");
         const QStringList edits{"changed", "unchanged", "refused"};
-        const struct { const char *op, *nameAfter; bool phoneSaved; } ops[] = {
-            {"next", "Yi", true},           {"findName", "Bing", true}, {"findNameMiss", "Jia", true},
-            {"findNumber", "Yi", true},     {"post", "Jia", true},      {"cancel", "Jia", false},
-            {"insert", "", true},           {"delete", "Yi", false},
+        const struct {
+            const char *op, *nameAfter;
+            bool phoneSaved;
+        } ops[] = {
+            {"next", "Yi", true},       {"findName", "Bing", true}, {"findNameMiss", "Jia", true},
+            {"findNumber", "Yi", true}, {"post", "Jia", true},      {"cancel", "Jia", false},
+            {"insert", "", true},       {"delete", "Yi", false},
         };
         for (const auto &o : ops)
             for (const QString &e : edits)
@@ -252,7 +260,7 @@ private slots:
         const QString picture = sourcePicture(QStringLiteral("p.jpg"));
         Tfrm_Manager w(nullptr, kJia);
         auto *ui = w.ui();
-        type(ui->DBEdit5, QStringLiteral("555"));          // the customer is being edited
+        type(ui->DBEdit5, QStringLiteral("555")); // the customer is being edited
         ui->DBNavigator2->click(DBNavigator::Insert);
         QCOMPARE(w.adt_Surgery->state(), DataSet::Insert);
         if (caseEdit == "changed") {
@@ -260,10 +268,10 @@ private slots:
             m_prompter->files = {picture};
             ui->SpeedButton1->click();
         } else if (caseEdit == "refused") {
-            type(ui->DBEdit9, QStringLiteral("Dr"));        // a change, but no major
+            type(ui->DBEdit9, QStringLiteral("Dr")); // a change, but no major
         }
         m_prompter->clear();
-        m_prompter->answers = {Prompt::Yes};                  // to the delete question
+        m_prompter->answers = {Prompt::Yes}; // to the delete question
         if (op == "next") {
             ui->DBNavigator1->click(DBNavigator::Next);
         } else if (op.startsWith("findName")) {
@@ -285,7 +293,7 @@ private slots:
         const QString jiaPhone = "SELECT COUNT(*) FROM tUserInfo WHERE 电话='555'";
         if (caseEdit == "refused") {
             QCOMPARE(m_prompter->texts("message"), QStringList{kNoMajor});
-            QCOMPARE(m_prompter->texts("box"), QStringList());   // not even the delete question
+            QCOMPARE(m_prompter->texts("box"), QStringList()); // not even the delete question
             QCOMPARE(name(w), QStringLiteral("Jia"));
             QCOMPARE(w.adt_UserInfo->state(), DataSet::Edit);
             QCOMPARE(w.adt_Surgery->state(), DataSet::Insert);
@@ -310,7 +318,8 @@ private slots:
             const QString storedFile = install().folder() + "pic/" + kJia + "/p.jpg";
             QCOMPARE(readFile(storedFile), QByteArray("picture"));
             if (op != "delete")
-                QCOMPARE(rows("SELECT COUNT(*) FROM Surgery WHERE 手术大类='鼻部' AND 手术前='" + kJia + "\\p.jpg'"), 1);
+                QCOMPARE(rows("SELECT COUNT(*) FROM Surgery WHERE 手术大类='鼻部' AND 手术前='" + kJia + "\\p.jpg'"),
+                         1);
         }
         QCOMPARE(rows("SELECT COUNT(*) FROM Surgery WHERE 客户编号 IS NULL OR 客户编号<>'" + kJia + "'"), 1);
     }
@@ -319,8 +328,8 @@ private slots:
     void closing_data()
     {
         QTest::addColumn<QString>("how");
-        QTest::addColumn<QString>("customer");   // "", "edited", "new"
-        QTest::addColumn<QString>("caseEdit");   // "", "changed", "refused"
+        QTest::addColumn<QString>("customer"); // "", "edited", "new"
+        QTest::addColumn<QString>("caseEdit"); // "", "changed", "refused"
         QTest::addColumn<QList<Prompt::Button>>("answers");
         QTest::addColumn<QStringList>("questions");
         QTest::addColumn<bool>("closed");
@@ -328,6 +337,7 @@ private slots:
         QTest::addColumn<bool>("caseSaved");
         using L = QList<Prompt::Button>;
         const QStringList none, cust{kBoxSaveCustomer}, cas{kBoxSaveCase}, both{kBoxSaveCustomer, kBoxSaveCase};
+        // clang-format off
         QTest::newRow("nothing unsaved") << "button" << "" << "" << L{} << none << true << false << false;
         QTest::newRow("escape does not close") << "escape" << "edited" << "" << L{} << none << false << false << false;
         QTest::newRow("customer edited, Yes") << "button" << "edited" << "" << L{Prompt::Yes} << cust << true << true << false;
@@ -340,6 +350,7 @@ private slots:
         QTest::newRow("both, No and No") << "closebox" << "edited" << "changed" << L{Prompt::No, Prompt::No} << both << true << false << false;
         QTest::newRow("refused case keeps it open") << "button" << "" << "refused" << L{Prompt::Yes} << cas << false << false << false;
         QTest::newRow("refused case stops the customer save") << "closebox" << "new" << "refused" << L{Prompt::Yes} << cust << false << false << false;
+        // clang-format on
     }
     void closing()
     {
@@ -395,16 +406,18 @@ private slots:
             QCOMPARE(rows("SELECT COUNT(*) FROM tUserInfo WHERE 电话='555'"), customerSaved ? 1 : 0);
         QCOMPARE(rows("SELECT COUNT(*) FROM Surgery WHERE 手术大类='鼻部'"), caseSaved ? 2 : 1);
         if (!closed && !caseEdit.isEmpty())
-            QVERIFY(w.adt_Surgery->isEditing());   // the unsaved case is still there to fix
+            QVERIFY(w.adt_Surgery->isEditing()); // the unsaved case is still there to fix
     }
 
     void enterMovesOnLikeTab_data()
     {
         QTest::addColumn<QString>("box");
+        // clang-format off
         QTest::newRow("address") << "DBEdit6";
         QTest::newRow("number") << "DBEdit1";
         QTest::newRow("major list") << "cbox_Stair";
         QTest::newRow("last picture box") << "DBEdit13";
+        // clang-format on
     }
     void enterMovesOnLikeTab()
     {

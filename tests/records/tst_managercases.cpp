@@ -42,14 +42,8 @@ class TestManagerCases : public QObject, WindowTestBed {
     }
 
 private slots:
-    void init()
-    {
-        openBed();
-    }
-    void cleanup()
-    {
-        closeBed();
-    }
+    void init() { openBed(); }
+    void cleanup() { closeBed(); }
 
     void noCustomerNoCase()
     {
@@ -99,16 +93,20 @@ private slots:
         const QString side = source(QStringLiteral("day1/side.jpg"), "side");
         pick(w, "SpeedButton4", side);
         pick(w, "SpeedButton8", side);
-        QVERIFY(!QFileInfo::exists(store(kBing)));          // nothing copied before the save
+        QVERIFY(!QFileInfo::exists(store(kBing))); // nothing copied before the save
         ui->DBNavigator2->click(DBNavigator::Post);
 
         QCOMPARE(w.adt_Surgery->state(), DataSet::Browse);
         QVERIFY(m_prompter->calls.size() == 4 && m_prompter->texts("box").isEmpty());
         const QString face = kBing + QStringLiteral("\\face.jpg"), sideRef = kBing + QStringLiteral("\\side.jpg");
         const QString face2 = kBing + QStringLiteral("\\face(2).jpg");
-        QCOMPARE(install().scalar("SELECT 手术前 || '|' || (CASE WHEN 手术前1 IS NULL THEN 1 ELSE 0 END) || '|' || 手术前2 || '|' || 手术后 || '|' || "
-                                  "(CASE WHEN 手术后1 IS NULL THEN 1 ELSE 0 END) || '|' || 手术后2 || '|' || 手术大类 || '|' || 客户编号 FROM Surgery "
-                                  "WHERE 客户编号='" + kBing + "'").toString(),
+        QCOMPARE(install()
+                     .scalar(
+                         "SELECT 手术前 || '|' || (CASE WHEN 手术前1 IS NULL THEN 1 ELSE 0 END) || '|' || 手术前2 || '|' || 手术后 || '|' || "
+                         "(CASE WHEN 手术后1 IS NULL THEN 1 ELSE 0 END) || '|' || 手术后2 || '|' || 手术大类 || '|' || 客户编号 FROM Surgery "
+                         "WHERE 客户编号='"
+                         + kBing + "'")
+                     .toString(),
                  QStringList({face, "1", sideRef, face2, "1", sideRef, "鼻部", kBing}).join('|'));
         QCOMPARE(readFile(store(kBing + "/face.jpg")), QByteArray("first"));
         QCOMPARE(readFile(store(kBing + "/face(2).jpg")), QByteArray("second"));
@@ -167,16 +165,19 @@ private slots:
         ui->DBNavigator2->click(DBNavigator::Post);
 
         QCOMPARE(w.adt_Surgery->state(), DataSet::Browse);
-        QCOMPARE(install().scalar("SELECT 手术前1 || '|' || 手术后1 FROM Surgery WHERE 客户编号='" + kBing + "'").toString(),
+        QCOMPARE(install()
+                     .scalar("SELECT 手术前1 || '|' || 手术后1 FROM Surgery WHERE 客户编号='" + kBing + "'")
+                     .toString(),
                  a + "|" + b);
-        QVERIFY(!QFileInfo::exists(install().folder() + "pic"));   // the store root is never created
+        QVERIFY(!QFileInfo::exists(install().folder() + "pic")); // the store root is never created
         const auto boxes = m_prompter->callsOf("box");
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(boxes.first().caption, QStringLiteral("提示"));
         QCOMPARE(boxes.first().buttons, Prompt::Buttons(Prompt::Ok));
         const QString text = boxes.first().text;
-        QVERIFY2(text.contains("手术前1：") && text.contains("手术后1：") && !text.contains("手术前："), qPrintable(text));
-        QVERIFY2(text.contains(install().folder() + "pic/" + kBing), qPrintable(text));   // why: the folder
+        QVERIFY2(text.contains("手术前1：") && text.contains("手术后1：") && !text.contains("手术前："),
+                 qPrintable(text));
+        QVERIFY2(text.contains(install().folder() + "pic/" + kBing), qPrintable(text)); // why: the folder
 
         // A refused save tells nothing: the notice belongs to a saved case only.
         m_prompter->clear();
@@ -189,13 +190,15 @@ private slots:
 
     void doubleClickShowsStoredPicturesOnly_data()
     {
-        QTest::addColumn<QString>("value");     // "@" stands for the source folder
-        QTest::addColumn<QString>("shown");     // window class, error text or nothing
+        QTest::addColumn<QString>("value"); // "@" stands for the source folder
+        QTest::addColumn<QString>("shown"); // window class, error text or nothing
+        // clang-format off
         QTest::newRow("stored picture") << kJia + "\\face.jpg" << "TfrmLarImage";
         QTest::newRow("empty box") << "" << "";
         QTest::newRow("picked, not yet saved") << "@face.jpg" << "";
         QTest::newRow("file gone") << kJia + "\\gone.jpg" << "";
         QTest::newRow("unknown kind") << kJia + "\\notes.txt" << "error";
+        // clang-format on
     }
     void doubleClickShowsStoredPicturesOnly()
     {
@@ -210,7 +213,10 @@ private slots:
         install().exec("UPDATE Surgery SET 手术后1='" + QString(value).replace("@", camera) + "'");
         Tfrm_Manager w(nullptr, kJia);
         QSize size;
-        m_prompter->onModal = [&size](QDialog *d) { size = d->size(); return int(QDialog::Accepted); };
+        m_prompter->onModal = [&size](QDialog *d) {
+            size = d->size();
+            return int(QDialog::Accepted);
+        };
         QTest::mouseDClick(w.ui()->DBEdit12, Qt::LeftButton);
         if (shown == "TfrmLarImage") {
             QCOMPARE(m_prompter->texts("modal"), QStringList{shown});
@@ -234,7 +240,7 @@ private slots:
         QCOMPARE(ui->cbox_Sub->count(), 0);
         QVERIFY(!ui->cbox_Sub->isEnabled());
         QCOMPARE(w.adt_Surgery->asString("手术大类"), QStringLiteral("鼻部"));
-        QCOMPARE(w.adt_Surgery->asString("手术小类"), QStringLiteral("双眼皮"));   // kept
+        QCOMPARE(w.adt_Surgery->asString("手术小类"), QStringLiteral("双眼皮")); // kept
         choose(ui->cbox_Stair, QStringLiteral("眼部"));
         QCOMPARE(items(ui->cbox_Sub), (QStringList{"双眼皮", "开眼角"}));
         QVERIFY(ui->cbox_Sub->isEnabled());
@@ -262,8 +268,10 @@ private slots:
     void deletingACase_data()
     {
         QTest::addColumn<int>("answer");
+        // clang-format off
         QTest::newRow("OK") << int(Prompt::Ok);
         QTest::newRow("Cancel") << int(Prompt::Cancel);
+        // clang-format on
     }
     void deletingACase()
     {

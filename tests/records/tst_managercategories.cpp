@@ -27,23 +27,22 @@ private slots:
     void init()
     {
         openBed();
-        seedCategories(*m_install);     // 眼部 and 鼻部; 双眼皮, 开眼角 under 眼部; 面部 with a null parent
+        seedCategories(*m_install); // 眼部 and 鼻部; 双眼皮, 开眼角 under 眼部; 面部 with a null parent
     }
-    void cleanup()
-    {
-        closeBed();
-    }
+    void cleanup() { closeBed(); }
 
     void addingAMajor_data()
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QStringList>("majors");
+        // clang-format off
         QTest::newRow("empty name") << "" << "请填写类别名称" << QStringList{"眼部", "鼻部"};
         QTest::newRow("new name") << "胸部" << "新增类别成功" << QStringList{"眼部", "鼻部", "胸部"};
         QTest::newRow("duplicate is listed twice") << "眼部" << "新增类别成功" << QStringList{"眼部", "鼻部", "眼部"};
         QTest::newRow("blanks only") << "  " << "新增类别成功" << QStringList{"眼部", "鼻部", "  "};
         QTest::newRow("apostrophe") << "O'Neil" << "新增类别成功" << QStringList{"眼部", "鼻部", "O'Neil"};
+        // clang-format on
     }
     void addingAMajor()
     {
@@ -51,7 +50,7 @@ private slots:
         QFETCH(QString, message);
         QFETCH(QStringList, majors);
         Tfrm_Manager w(nullptr, QString());
-        QCOMPARE(items(w.ui()->cbox_Stair), (QStringList{"眼部", "鼻部"}));   // a null parent is no major
+        QCOMPARE(items(w.ui()->cbox_Stair), (QStringList{"眼部", "鼻部"})); // a null parent is no major
         choose(w.ui()->combox, QStringLiteral("鼻部"));
         const int before = classRows();
         w.ui()->ed_Type->setText(name);
@@ -61,25 +60,28 @@ private slots:
         QCOMPARE(m_prompter->calls.first().buttons, Prompt::Buttons(Prompt::Ok));
         verifyMajorLists(w, majors);
         const bool added = !name.isEmpty();
-        QCOMPARE(w.ui()->combox->currentIndex(), added ? -1 : 1);      // refilled: no selection
+        QCOMPARE(w.ui()->combox->currentIndex(), added ? -1 : 1); // refilled: no selection
         QCOMPARE(classRows() - before, added ? 1 : 0);
         QCOMPARE(w.ui()->ed_Type->text(), added ? QString() : name);
         if (added) {
             // Stored with the empty string (not null) as its parent, exactly as typed.
-            QCOMPARE(rows("SELECT COUNT(*) FROM Class WHERE 父类别='' AND 类别名称='" + QString(name).replace("'", "''") + "'"),
+            QCOMPARE(rows("SELECT COUNT(*) FROM Class WHERE 父类别='' AND 类别名称='" + QString(name).replace("'", "''")
+                          + "'"),
                      name == "眼部" ? 2 : 1);
         }
     }
 
     void addingAMinor_data()
     {
-        QTest::addColumn<QString>("major");     // chosen in combox, "" for none
+        QTest::addColumn<QString>("major"); // chosen in combox, "" for none
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("message");
+        // clang-format off
         QTest::newRow("no major, name typed") << "" << "隆鼻" << "请选择大类名称";
         QTest::newRow("no major, no name") << "" << "" << "请选择大类名称";
         QTest::newRow("major, empty name") << "鼻部" << "" << "请填写类别名称";
         QTest::newRow("added") << "鼻部" << "隆鼻" << "新增类别成功";
+        // clang-format on
     }
     void addingAMinor()
     {
@@ -88,7 +90,7 @@ private slots:
         QFETCH(QString, message);
         Tfrm_Manager w(nullptr, QString());
         auto *ui = w.ui();
-        choose(ui->dbcombox_type, QStringLiteral("鼻部"));   // the delete list, filled before
+        choose(ui->dbcombox_type, QStringLiteral("鼻部")); // the delete list, filled before
         QCOMPARE(ui->dbcombox_SubType->count(), 0);
         if (!major.isEmpty())
             choose(ui->combox, major);
@@ -111,16 +113,18 @@ private slots:
 
     void deletingByName_data()
     {
-        QTest::addColumn<QString>("list");      // the delete list the name is taken from
+        QTest::addColumn<QString>("list"); // the delete list the name is taken from
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("answer");
         QTest::addColumn<QStringList>("remaining");
+        // clang-format off
         QTest::newRow("major, Cancel") << "type" << "眼部" << int(Prompt::Cancel)
                                        << QStringList{"眼部", "鼻部", "双眼皮", "开眼角", "面部", "眼部"};
         QTest::newRow("major: minors stay, same name at any level goes")
             << "type" << "眼部" << int(Prompt::Ok) << QStringList{"鼻部", "双眼皮", "开眼角", "面部"};
         QTest::newRow("minor") << "sub" << "开眼角" << int(Prompt::Ok)
                                << QStringList{"眼部", "鼻部", "双眼皮", "面部", "眼部"};
+        // clang-format on
     }
     void deletingByName()
     {
@@ -130,7 +134,8 @@ private slots:
         QFETCH(QStringList, remaining);
         m_install->exec(QStringLiteral("INSERT INTO Class (类别名称, 父类别) VALUES ('眼部','鼻部')"));
         m_install->exec(QStringLiteral("INSERT INTO tUserInfo (客户编号) VALUES ('A1200612070001')"));
-        m_install->exec(QStringLiteral("INSERT INTO Surgery (客户编号, 手术大类, 手术小类) VALUES ('A1200612070001','眼部','开眼角')"));
+        m_install->exec(QStringLiteral(
+            "INSERT INTO Surgery (客户编号, 手术大类, 手术小类) VALUES ('A1200612070001','眼部','开眼角')"));
         Tfrm_Manager w(nullptr, QString());
         auto *ui = w.ui();
         choose(ui->dbcombox_type, QStringLiteral("眼部"));

@@ -31,13 +31,14 @@ class TestManagerConsent : public QObject {
     QString stored(qint64 id)
     {
         return scalar(QStringLiteral("SELECT COALESCE((SELECT Level || '|' || COALESCE(SignedOn, '') || '|' || "
-                                     "COALESCE(Note, '') FROM CaseConsent WHERE CaseId = %1), '-')").arg(id))
+                                     "COALESCE(Note, '') FROM CaseConsent WHERE CaseId = %1), '-')")
+                          .arg(id))
             .toString();
     }
     int consentEvents()
     {
-        return rows("SELECT count(*) FROM AuditLog WHERE Action = '"
-                    + AuditLog::code(AuditLog::Action::ConsentChanged) + "'");
+        return rows("SELECT count(*) FROM AuditLog WHERE Action = '" + AuditLog::code(AuditLog::Action::ConsentChanged)
+                    + "'");
     }
     static QString shown(Tfrm_Manager &w)
     {
@@ -81,7 +82,7 @@ private slots:
     {
         m_install = std::make_unique<TestInstall>();
         m_prompt = std::make_unique<ScriptedPrompter>();
-        seedCustomers(*m_install);   // 甲 Jia: 眼部 and 鼻部; 乙 Yi: 眼部; 丙 Bing: none
+        seedCustomers(*m_install); // 甲 Jia: 眼部 and 鼻部; 乙 Yi: 眼部; 丙 Bing: none
         seedCategories(*m_install);
     }
     void cleanup()
@@ -134,7 +135,7 @@ private slots:
     // writes neither the case nor its consent and keeps what was typed; the fixed save writes both.
     void refusedSaveLeavesNothingAndKeepsTheEdits()
     {
-        Tfrm_Manager w(nullptr, QStringLiteral("A1200612070003"));   // 丙, no case yet
+        Tfrm_Manager w(nullptr, QStringLiteral("A1200612070003")); // 丙, no case yet
         open(w);
         QVERIFY(w.adt_Surgery->isEmpty());
         chooseLevel(w, 1);
@@ -149,7 +150,7 @@ private slots:
         QCOMPARE(shown(w), QStringLiteral("可向顾客展示|15/03/2024|口头同意"));
 
         w.ui()->cbox_Stair->setFocus(Qt::TabFocusReason);
-        QTest::keyClick(w.ui()->cbox_Stair, Qt::Key_Home);   // 眼部, the first major
+        QTest::keyClick(w.ui()->cbox_Stair, Qt::Key_Home); // 眼部, the first major
         m_prompt->clear();
         press(w, DBNavigator::Post);
         QCOMPARE(m_prompt->texts("message").size(), 1);
@@ -188,7 +189,7 @@ private slots:
             QTRY_VERIFY(!QApplication::activePopupWidget());
         };
         m_prompt->answers = {Prompt::No};
-        runCommand(3);   // the first Down selects the first entry: 可用于宣传
+        runCommand(3); // the first Down selects the first entry: 可用于宣传
         QCOMPARE(m_prompt->texts("box").size(), 1);
         QVERIFY(m_prompt->texts("box").first().contains(QStringLiteral("全部 2 个手术案例")));
         QVERIFY(m_prompt->texts("box").first().contains(QStringLiteral("可用于宣传")));

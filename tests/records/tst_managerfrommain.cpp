@@ -28,10 +28,7 @@ private slots:
         seedCustomers(*m_install);
         seedCategories(*m_install);
     }
-    void cleanup()
-    {
-        closeBed();
-    }
+    void cleanup() { closeBed(); }
 
     void aCaseEnteredShowsWithItsPicturesAfterClosing()
     {
@@ -58,15 +55,14 @@ private slots:
             // A new major shows in the main window's list afterwards.
             ui->ed_Type->setText(QStringLiteral("胸部"));
             ui->BitBtn2->click();
-            m_prompter->answers = {Prompt::Yes};        // save the customer (and the case with it)
+            m_prompter->answers = {Prompt::Yes}; // save the customer (and the case with it)
             ui->Button1->click();
             return w->result();
         };
         main.ac_Manager->trigger();
 
         QCOMPARE(m_prompter->texts("modal"), QStringList{"Tfrm_Manager"});
-        QCOMPARE(m_prompter->texts("box"),
-                 (QStringList{"新增类别成功", "客户资料还未保存，现在保存吗？"}));
+        QCOMPARE(m_prompter->texts("box"), (QStringList{"新增类别成功", "客户资料还未保存，现在保存吗？"}));
         QCOMPARE(m_prompter->texts("error"), QStringList());
         QCOMPARE(number, QStringLiteral("A1") + today() + QStringLiteral("0001"));
         // The main window has re-read its list, the customer and the customer's cases.

@@ -41,9 +41,10 @@ void TestManagerFullDisk::fullDiskDuringImport()
 
     // Room for the small picture, not for the large one.
     const qint64 room = 256 * 1024;
-    bool mounted = QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
-                                                               QStringLiteral("-o"), QStringLiteral("size=2m"),
-                                                               QStringLiteral("belcara-full"), pic}) == 0;
+    bool mounted = QProcess::execute(QStringLiteral("mount"),
+                                     {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                      QStringLiteral("size=2m"), QStringLiteral("belcara-full"), pic})
+                   == 0;
     auto unmount = qScopeGuard([&] {
         if (mounted)
             QProcess::execute(QStringLiteral("umount"), {pic});
@@ -68,7 +69,8 @@ void TestManagerFullDisk::fullDiskDuringImport()
             return ::write(fd, data, size_t(len));
         });
         qInfo("full disk: mounting a small file system was refused; a writer failing with ENOSPC "
-              "after %lld KB stands in", room / 1024);
+              "after %lld KB stands in",
+              room / 1024);
     }
 
     const QString camera = install->folder() + QStringLiteral("camera/");
@@ -91,7 +93,9 @@ void TestManagerFullDisk::fullDiskDuringImport()
 
     // The case is saved; the picture that did not fit keeps its full path and is named to the user.
     QCOMPARE(w.adt_Surgery->state(), DataSet::Browse);
-    QCOMPARE(install->scalar(QStringLiteral("SELECT 手术前 || '|' || 手术后 FROM Surgery WHERE 客户编号='%1'").arg(kBing)).toString(),
+    QCOMPARE(install
+                 ->scalar(QStringLiteral("SELECT 手术前 || '|' || 手术后 FROM Surgery WHERE 客户编号='%1'").arg(kBing))
+                 .toString(),
              kBing + QStringLiteral("\\side.jpg|") + faceSource);
     const QStringList boxes = prompt.texts(QStringLiteral("box"));
     QCOMPARE(boxes.size(), 1);

@@ -50,28 +50,27 @@ private slots:
     void init()
     {
         openBed();
-        seedCustomers(install());   // 甲 Jia (two cases), 乙 Yi (one case), 丙 Bing (none)
+        seedCustomers(install()); // 甲 Jia (two cases), 乙 Yi (one case), 丙 Bing (none)
         seedCategories(install());
     }
-    void cleanup()
-    {
-        closeBed();
-    }
+    void cleanup() { closeBed(); }
 
     // The first key in a record that is not being edited puts the record into editing; the box
     // must keep its text, cursor and selection through that.
     void lineEditKeepsCursorAndSelection_data()
     {
         QTest::addColumn<QString>("stored");
-        QTest::addColumn<int>("place");     // 0: End, 1: Home, 2: select all, 3: select "nn"
+        QTest::addColumn<int>("place"); // 0: End, 1: Home, 2: select all, 3: select "nn"
         QTest::addColumn<QString>("keys");
         QTest::addColumn<QString>("result");
+        // clang-format off
         QTest::newRow("append after End") << "Anna" << 0 << "Lee" << "AnnaLee";
         QTest::newRow("insert after Home") << "Anna" << 1 << "Dr " << "Dr Anna";
         QTest::newRow("select all and retype") << "Anna" << 2 << "Bob" << "Bob";
         QTest::newRow("replace a selection") << "Anna" << 3 << "d" << "Ada";
         QTest::newRow("backspace at End") << "Anna" << 0 << "\b\b" << "An";
         QTest::newRow("into an empty box") << "" << 0 << "Zoe" << "Zoe";
+        // clang-format on
     }
     void lineEditKeepsCursorAndSelection()
     {
@@ -117,10 +116,10 @@ private slots:
         QTest::keyClick(ui->DBEdit3, Qt::Key_End);
         QTest::keyClicks(ui->DBEdit3, QStringLiteral("emale"));
         QCOMPARE(ui->DBEdit3->text(), QStringLiteral("Female"));
-        QTest::keyClick(ui->DBEdit3, Qt::Key_Tab);          // on to 年龄
+        QTest::keyClick(ui->DBEdit3, Qt::Key_Tab); // on to 年龄
         QCOMPARE(QApplication::focusWidget(), ui->DBEdit4);
         QTest::keyClicks(ui->DBEdit4, QStringLiteral("34"));
-        QTest::keyClick(ui->DBEdit4, Qt::Key_Return);       // Enter moves on like Tab
+        QTest::keyClick(ui->DBEdit4, Qt::Key_Return); // Enter moves on like Tab
         QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("555-0101"));
         w.ui()->DBNavigator1->click(DBNavigator::Post);
         QCOMPARE(saved("性别 || '|' || 年龄 || '|' || 电话", "客户编号='" + kBing + "'"),
@@ -139,16 +138,19 @@ private slots:
         focus(w, ui->DBEdit11);
         QTest::keyClicks(ui->DBEdit11, QStringLiteral("2006-12-7"));
         QTest::keyClick(ui->DBEdit11, Qt::Key_Home);
-        QTest::keyClick(ui->DBEdit11, Qt::Key_Delete);      // "006-12-7" is no date ...
-        QTest::keyClicks(ui->DBEdit11, QStringLiteral("2"));   // ... until the 2 is back
+        QTest::keyClick(ui->DBEdit11, Qt::Key_Delete);       // "006-12-7" is no date ...
+        QTest::keyClicks(ui->DBEdit11, QStringLiteral("2")); // ... until the 2 is back
         QCOMPARE(ui->DBEdit11->text(), QStringLiteral("2006-12-7"));
         // Back in the surgeon box, End and more text: the case is being edited already.
         focus(w, ui->DBEdit9);
         QTest::keyClick(ui->DBEdit9, Qt::Key_End);
         QTest::keyClicks(ui->DBEdit9, QStringLiteral("Li"));
         ui->DBNavigator2->click(DBNavigator::Post);
-        QCOMPARE(install().scalar("SELECT 手术大类 || '|' || 手术医生 || '|' || 金额 || '|' || 手术日期 FROM Surgery "
-                                  "WHERE 客户编号='" + kBing + "'").toString(),
+        QCOMPARE(install()
+                     .scalar("SELECT 手术大类 || '|' || 手术医生 || '|' || 金额 || '|' || 手术日期 FROM Surgery "
+                             "WHERE 客户编号='"
+                             + kBing + "'")
+                     .toString(),
                  QStringLiteral("眼部|WangLi|1200|2006-12-07"));
         QCOMPARE(ui->DBEdit11->text(), QStringLiteral("2006-12-07"));
         QVERIFY(m_prompter->calls.isEmpty());
@@ -174,7 +176,8 @@ private slots:
     void deleteUsesTheSavedNumber()
     {
         const QString first = "A1" + today() + "0001", second = "A1" + today() + "0002";
-        install().exec("INSERT INTO tUserInfo (客户编号, 用户姓名) VALUES ('" + first + "','Ding'),('" + second + "','Wu')");
+        install().exec("INSERT INTO tUserInfo (客户编号, 用户姓名) VALUES ('" + first + "','Ding'),('" + second
+                       + "','Wu')");
         install().exec("INSERT INTO Surgery (客户编号, 手术大类, 手术医生) VALUES ('" + first + "','眼部','Qian'),('"
                        + second + "','鼻部','Sun')");
         Tfrm_Manager w(nullptr, second);
@@ -193,7 +196,8 @@ private slots:
         // The case panel shows the stored cases of the customer now shown.
         const QString shown = w.adt_UserInfo->asString("客户编号");
         QCOMPARE(w.adt_Surgery->recordCount(), rows("SELECT COUNT(*) FROM Surgery WHERE 客户编号='" + shown + "'"));
-        QCOMPARE(ui->DBEdit9->text(), install().scalar("SELECT 手术医生 FROM Surgery WHERE 客户编号='" + shown + "'").toString());
+        QCOMPARE(ui->DBEdit9->text(),
+                 install().scalar("SELECT 手术医生 FROM Surgery WHERE 客户编号='" + shown + "'").toString());
         ui->DBNavigator1->click(DBNavigator::Insert);
         QCOMPARE(w.adt_UserInfo->asString("客户编号"), second);
         QCOMPARE(w.adt_Surgery->recordCount(), 0);
@@ -269,7 +273,8 @@ private slots:
         ui->DBNavigator1->click(DBNavigator::Prior);
         QCOMPARE(rows("SELECT COUNT(*) FROM tUserInfo WHERE 客户编号='" + number + "'"), 1);
         QCOMPARE(rows("SELECT COUNT(*) FROM Surgery s WHERE NOT EXISTS "
-                      "(SELECT 1 FROM tUserInfo u WHERE u.客户编号 = s.客户编号)"), 0);
+                      "(SELECT 1 FROM tUserInfo u WHERE u.客户编号 = s.客户编号)"),
+                 0);
         // The next new customer gets the next number and no cases.
         ui->DBNavigator1->click(DBNavigator::Insert);
         QCOMPARE(w.adt_UserInfo->asString("客户编号"), "A1" + today() + "0002");
@@ -283,11 +288,13 @@ private slots:
     {
         QTest::addColumn<QString>("how");
         QTest::addColumn<int>("answer");
+        // clang-format off
         QTest::newRow("cancel, no") << "cancel" << int(Prompt::No);
         QTest::newRow("cancel, yes") << "cancel" << int(Prompt::Yes);
         QTest::newRow("delete, yes") << "delete" << int(Prompt::Yes);
         QTest::newRow("close without saving, no") << "close" << int(Prompt::No);
         QTest::newRow("close without saving, yes") << "close" << int(Prompt::Yes);
+        // clang-format on
     }
     void droppingNewCustomerWithSavedCases()
     {
@@ -303,7 +310,7 @@ private slots:
         QCOMPARE(rows("SELECT COUNT(*) FROM Surgery WHERE 客户编号='" + number + "'"), 1);
         m_prompter->clear();
         if (how == "close")
-            m_prompter->answers = {Prompt::No, Prompt::Button(answer)};   // "save the customer?" No
+            m_prompter->answers = {Prompt::No, Prompt::Button(answer)}; // "save the customer?" No
         else
             m_prompter->answers = {Prompt::Button(answer)};
         if (how == "cancel")
@@ -325,7 +332,8 @@ private slots:
             QCOMPARE(rows("SELECT COUNT(*) FROM tUserInfo WHERE 客户编号='" + number + "'"), 1);
         }
         QCOMPARE(rows("SELECT COUNT(*) FROM Surgery s WHERE NOT EXISTS "
-                      "(SELECT 1 FROM tUserInfo u WHERE u.客户编号 = s.客户编号)"), 0);
+                      "(SELECT 1 FROM tUserInfo u WHERE u.客户编号 = s.客户编号)"),
+                 0);
     }
 };
 

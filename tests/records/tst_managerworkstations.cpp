@@ -21,7 +21,8 @@ class TestManagerWorkstations : public QObject, WindowTestBed {
         const QString c = m_install->database().connect();
         {
             QSqlQuery q(QSqlDatabase::database(c, false));
-            QVERIFY(q.exec(QStringLiteral("INSERT INTO tUserInfo (客户编号, 用户姓名) VALUES ('%1','Other')").arg(number)));
+            QVERIFY(
+                q.exec(QStringLiteral("INSERT INTO tUserInfo (客户编号, 用户姓名) VALUES ('%1','Other')").arg(number)));
         }
         TestDatabase::disconnect(c);
     }
@@ -33,10 +34,7 @@ private slots:
         openBed();
         m_install->exec(QStringLiteral("INSERT INTO Class (类别名称, 父类别) VALUES ('眼部','')"));
     }
-    void cleanup()
-    {
-        closeBed();
-    }
+    void cleanup() { closeBed(); }
 
     void generatedNumberTakenMeanwhileMovesOnWithItsCase()
     {
@@ -53,13 +51,15 @@ private slots:
         QCOMPARE(w.adt_Surgery->state(), DataSet::Browse);
         saveElsewhere(first);
         w.ui()->DBNavigator1->click(DBNavigator::Post);
-        QCOMPARE(m_prompter->calls.size(), 0);        // no error box
+        QCOMPARE(m_prompter->calls.size(), 0); // no error box
         const QString second = QStringLiteral("A1") + today() + QStringLiteral("0002");
         QCOMPARE(w.adt_UserInfo->state(), DataSet::Browse);
         QCOMPARE(w.ui()->DBEdit1->text(), second);
-        QCOMPARE(m_install->scalar(QStringLiteral("SELECT 用户姓名 FROM tUserInfo WHERE 客户编号='%1'").arg(second)).toString(),
+        QCOMPARE(m_install->scalar(QStringLiteral("SELECT 用户姓名 FROM tUserInfo WHERE 客户编号='%1'").arg(second))
+                     .toString(),
                  QStringLiteral("Jia"));
-        QCOMPARE(m_install->scalar(QStringLiteral("SELECT 客户编号 FROM Surgery WHERE 手术医生='Wang'")).toString(), second);
+        QCOMPARE(m_install->scalar(QStringLiteral("SELECT 客户编号 FROM Surgery WHERE 手术医生='Wang'")).toString(),
+                 second);
         QCOMPARE(w.adt_Surgery->recordCount(), 1);
     }
 
@@ -70,7 +70,7 @@ private slots:
         type(w.ui()->DBEdit1, QStringLiteral("A1200001010001"));
         saveElsewhere(QStringLiteral("A1200001010001"));
         w.ui()->DBNavigator1->click(DBNavigator::Post);
-        QCOMPARE(m_prompter->callsOf(QStringLiteral("error")).size(), 1);   // the database's text
+        QCOMPARE(m_prompter->callsOf(QStringLiteral("error")).size(), 1); // the database's text
         QCOMPARE(w.adt_UserInfo->state(), DataSet::Insert);
         QCOMPARE(m_install->scalar(QStringLiteral("SELECT COUNT(*) FROM tUserInfo")).toInt(), 1);
     }

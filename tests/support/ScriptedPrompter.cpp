@@ -19,8 +19,7 @@ QStringList ScriptedPrompter::texts(const QString &kind) const
 }
 
 Prompt::Button ScriptedPrompter::messageBox(QWidget *, const QString &text, const QString &caption,
-                                            Prompt::Buttons buttons, Prompt::Icon icon,
-                                            Prompt::Button defaultButton)
+                                            Prompt::Buttons buttons, Prompt::Icon icon, Prompt::Button defaultButton)
 {
     calls << Call{QStringLiteral("box"), text, caption, buttons, icon, defaultButton};
     if (!answers.isEmpty())
@@ -53,7 +52,8 @@ QString ScriptedPrompter::saveFile(QWidget *, const QString &filter, const QStri
 int ScriptedPrompter::execModal(QDialog *dialog)
 {
     calls << Call{QStringLiteral("modal"), QString::fromLatin1(dialog->metaObject()->className()),
-                  dialog->windowTitle(), {}, Prompt::NoIcon, Prompt::NoButton};
+                  dialog->windowTitle(),   {},
+                  Prompt::NoIcon,          Prompt::NoButton};
     if (onModal)
         return onModal(dialog);
     return QDialog::Rejected;

@@ -12,8 +12,8 @@
 class ScriptedPrompter : public Prompter {
 public:
     struct Call {
-        QString kind;           // "box", "message", "error", "open", "modal", "external"
-        QString text;           // box/message/error text, dialog filter, window class, file
+        QString kind; // "box", "message", "error", "open", "modal", "external"
+        QString text; // box/message/error text, dialog filter, window class, file
         QString caption;
         Prompt::Buttons buttons;
         Prompt::Icon icon = Prompt::NoIcon;
@@ -35,9 +35,8 @@ public:
     QStringList texts(const QString &kind) const;
     void clear() { calls.clear(); }
 
-    Prompt::Button messageBox(QWidget *owner, const QString &text, const QString &caption,
-                              Prompt::Buttons buttons, Prompt::Icon icon,
-                              Prompt::Button defaultButton) override;
+    Prompt::Button messageBox(QWidget *owner, const QString &text, const QString &caption, Prompt::Buttons buttons,
+                              Prompt::Icon icon, Prompt::Button defaultButton) override;
     void showMessage(QWidget *owner, const QString &text) override;
     void showError(QWidget *owner, const QString &text) override;
     QString openFile(QWidget *owner, const QString &filter, int filterIndex) override;

@@ -35,9 +35,8 @@ public:
     // Why the tests cannot run here: PostgreSQL asked for without a server. Empty when they can.
     static QString unavailable()
     {
-        return postgres() && serverConninfo().isEmpty()
-                   ? QStringLiteral("PostgreSQL tests: BELCARA_TEST_PG is not set")
-                   : QString();
+        return postgres() && serverConninfo().isEmpty() ? QStringLiteral("PostgreSQL tests: BELCARA_TEST_PG is not set")
+                                                        : QString();
     }
 
     // Makes the database for the folder (ending in "/") and points the settings file at it.
@@ -54,8 +53,8 @@ public:
         }
         m_name = QStringLiteral("belcara_test_") + QUuid::createUuid().toString(QUuid::Id128).left(16);
         admin(QStringLiteral("CREATE DATABASE %1 ENCODING 'UTF8' TEMPLATE template0").arg(m_name));
-        writeConfig(folder + QStringLiteral("database.conf"),
-                    {{QStringLiteral("Engine"), QStringLiteral("PostgreSQL")}, {QStringLiteral("Options"), conninfo()}});
+        writeConfig(folder + QStringLiteral("database.conf"), {{QStringLiteral("Engine"), QStringLiteral("PostgreSQL")},
+                                                               {QStringLiteral("Options"), conninfo()}});
         if (withSchema) {
             const QString c = connect();
             ServerDb::init(QSqlDatabase::database(c, false), false);
@@ -132,9 +131,9 @@ private:
     QString m_name;
 };
 
-#define BELCARA_SKIP_WITHOUT_ENGINE()                                                              \
-    do {                                                                                           \
-        const QString why_ = TestDatabase::unavailable();                                          \
-        if (!why_.isEmpty())                                                                       \
-            QSKIP(qPrintable(why_));                                                               \
+#define BELCARA_SKIP_WITHOUT_ENGINE()                     \
+    do {                                                  \
+        const QString why_ = TestDatabase::unavailable(); \
+        if (!why_.isEmpty())                              \
+            QSKIP(qPrintable(why_));                      \
     } while (0)

@@ -47,9 +47,15 @@ TestInstall::~TestInstall()
     m_db.reset();
 }
 
-QString TestInstall::folder() const { return m_dir.path() + QLatin1Char('/'); }
+QString TestInstall::folder() const
+{
+    return m_dir.path() + QLatin1Char('/');
+}
 
-QString TestInstall::settingsPath() const { return m_dir.filePath(QStringLiteral("Belcara.ini")); }
+QString TestInstall::settingsPath() const
+{
+    return m_dir.filePath(QStringLiteral("Belcara.ini"));
+}
 
 void TestInstall::exec(const QString &sql) const
 {

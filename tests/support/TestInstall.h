@@ -14,7 +14,7 @@ class TestInstall {
 public:
     TestInstall();
     ~TestInstall();
-    QString folder() const;                 // ends in "/"
+    QString folder() const; // ends in "/"
     QString settingsPath() const;
     TDataMod *mod() const { return m_mod; }
     TestDatabase &database() const { return *m_db; }

@@ -24,10 +24,10 @@ private slots:
         DBNavigator nav;
         nav.setDataSet(&ds);
         using B = DBNavigator;
-        QVERIFY(!nav.isButtonEnabled(B::Insert));           // closed: nothing to do
+        QVERIFY(!nav.isButtonEnabled(B::Insert)); // closed: nothing to do
         ds.open();
         QVERIFY(nav.isButtonEnabled(B::Insert));
-        QVERIFY(!nav.isButtonEnabled(B::Delete));           // empty table
+        QVERIFY(!nav.isButtonEnabled(B::Delete)); // empty table
         QVERIFY(!nav.isButtonEnabled(B::Post) && !nav.isButtonEnabled(B::Cancel));
         QVERIFY(!nav.isButtonEnabled(B::Next) && !nav.isButtonEnabled(B::Prior));
         nav.click(B::Insert);

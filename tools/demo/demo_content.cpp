@@ -19,12 +19,10 @@ QString personName(Random &random, bool female)
         "欧阳 司马 上官");
     static const QStringList female1 = split(
         "丽 娟 敏 静 燕 艳 玲 芳 婷 雪 琳 倩 莉 颖 晶 欣 怡 佳 悦 蕾 霞 萍 薇 洁 梅 琴 慧 妍 璐 瑶");
-    static const QStringList female2 = split(
-        "晓 春 雅 美 思 梦 诗 雨 紫 若 子 嘉 欣 文 秀 玉 海 红 小 丹 宁 婉 心 一");
+    static const QStringList female2 = split("晓 春 雅 美 思 梦 诗 雨 紫 若 子 嘉 欣 文 秀 玉 海 红 小 丹 宁 婉 心 一");
     static const QStringList male1 = split(
         "伟 强 磊 军 勇 杰 涛 明 超 刚 平 辉 鹏 华 飞 鑫 波 斌 宇 浩 凯 健 俊 帆 帅 旭 宁 龙 林 阳");
-    static const QStringList male2 = split(
-        "志 建 国 家 文 子 俊 天 永 德 晓 海 明 一 正 振 立 嘉 思 宏");
+    static const QStringList male2 = split("志 建 国 家 文 子 俊 天 永 德 晓 海 明 一 正 振 立 嘉 思 宏");
     const QString &surname = random.pick(surnames);
     const QStringList &last = female ? female1 : male1;
     if (random.chance(0.35))
@@ -56,7 +54,10 @@ QString phoneNumber(Random &random)
 
 QString address(Random &random)
 {
-    struct City { const char *name; const char *districts; };
+    struct City {
+        const char *name;
+        const char *districts;
+    };
     static const City cities[] = {
         {"上海市", "徐汇区 静安区 浦东新区 长宁区 黄浦区 闵行区 杨浦区 普陀区"},
         {"杭州市", "西湖区 上城区 拱墅区 滨江区 萧山区 余杭区"},
@@ -73,35 +74,50 @@ QString address(Random &random)
     const City &city = cities[random.weighted(std::initializer_list<int>{5, 3, 2, 2, 1, 1})];
     const QStringList districts = split(city.districts);
     QString a = QString::fromUtf8(city.name) + random.pick(districts) + random.pick(roads)
-        + QString::number(random.between(1, 999)) + QStringLiteral("号");
+                + QString::number(random.between(1, 999)) + QStringLiteral("号");
     if (random.chance(0.6))
         a += random.pick(estates) + QString::number(random.between(1, 30)) + QStringLiteral("幢")
-            + QString::number(random.between(1, 28)) + QString::number(random.between(1, 4)).rightJustified(2, QLatin1Char('0'))
-            + QStringLiteral("室");
+             + QString::number(random.between(1, 28))
+             + QString::number(random.between(1, 4)).rightJustified(2, QLatin1Char('0')) + QStringLiteral("室");
     return a;
 }
 
 const QList<MajorCategory> &categoryTree()
 {
     static const QList<MajorCategory> tree = {
-        {QStringLiteral("眼部整形"), 26,
-         {{QStringLiteral("双眼皮"), 3800, 12800}, {QStringLiteral("开眼角"), 3000, 8800},
-          {QStringLiteral("眼袋去除"), 5800, 15800}, {QStringLiteral("提眉"), 6800, 16800}}},
-        {QStringLiteral("鼻部整形"), 18,
-         {{QStringLiteral("假体隆鼻"), 8800, 26800}, {QStringLiteral("鼻翼缩小"), 4800, 9800},
+        {QStringLiteral("眼部整形"),
+         26,
+         {{QStringLiteral("双眼皮"), 3800, 12800},
+          {QStringLiteral("开眼角"), 3000, 8800},
+          {QStringLiteral("眼袋去除"), 5800, 15800},
+          {QStringLiteral("提眉"), 6800, 16800}}},
+        {QStringLiteral("鼻部整形"),
+         18,
+         {{QStringLiteral("假体隆鼻"), 8800, 26800},
+          {QStringLiteral("鼻翼缩小"), 4800, 9800},
           {QStringLiteral("鼻尖整形"), 9800, 19800}}},
-        {QStringLiteral("面部轮廓"), 10,
-         {{QStringLiteral("下颌角整形"), 28000, 58000}, {QStringLiteral("颧骨缩小"), 26000, 52000},
-          {QStringLiteral("隆下巴"), 6800, 16800}, {QStringLiteral("自体脂肪填充"), 9800, 28000}}},
-        {QStringLiteral("胸部整形"), 8,
+        {QStringLiteral("面部轮廓"),
+         10,
+         {{QStringLiteral("下颌角整形"), 28000, 58000},
+          {QStringLiteral("颧骨缩小"), 26000, 52000},
+          {QStringLiteral("隆下巴"), 6800, 16800},
+          {QStringLiteral("自体脂肪填充"), 9800, 28000}}},
+        {QStringLiteral("胸部整形"),
+         8,
          {{QStringLiteral("假体隆胸"), 26800, 58000}, {QStringLiteral("乳头整形"), 4800, 9800}}},
-        {QStringLiteral("皮肤美容"), 24,
-         {{QStringLiteral("激光祛斑"), 800, 4800}, {QStringLiteral("光子嫩肤"), 980, 3800},
-          {QStringLiteral("除皱"), 2800, 12800}, {QStringLiteral("祛痘"), 600, 2800},
+        {QStringLiteral("皮肤美容"),
+         24,
+         {{QStringLiteral("激光祛斑"), 800, 4800},
+          {QStringLiteral("光子嫩肤"), 980, 3800},
+          {QStringLiteral("除皱"), 2800, 12800},
+          {QStringLiteral("祛痘"), 600, 2800},
           {QStringLiteral("激光脱毛"), 800, 3800}}},
-        {QStringLiteral("吸脂塑形"), 14,
-         {{QStringLiteral("腰腹吸脂"), 12800, 32800}, {QStringLiteral("大腿吸脂"), 12800, 29800},
-          {QStringLiteral("手臂吸脂"), 8800, 18800}, {QStringLiteral("自体脂肪填充"), 9800, 28000}}},
+        {QStringLiteral("吸脂塑形"),
+         14,
+         {{QStringLiteral("腰腹吸脂"), 12800, 32800},
+          {QStringLiteral("大腿吸脂"), 12800, 29800},
+          {QStringLiteral("手臂吸脂"), 8800, 18800},
+          {QStringLiteral("自体脂肪填充"), 9800, 28000}}},
     };
     return tree;
 }

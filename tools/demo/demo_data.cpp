@@ -59,7 +59,8 @@ QList<Customer> makeCustomers(Random &random, int count, int subjects)
         c.name = personName(random, female);
         c.sex = female ? QStringLiteral("女") : QStringLiteral("男");
         const int ageRoll = random.below(100);
-        c.age = ageRoll < 3 ? QString() : QString::number(ageRoll < 65 ? random.between(19, 35) : random.between(36, 62));
+        c.age = ageRoll < 3 ? QString()
+                            : QString::number(ageRoll < 65 ? random.between(19, 35) : random.between(36, 62));
         c.phone = phoneNumber(random);
         c.address = random.chance(0.04) ? QString() : address(random);
         c.subject = subjects > 0 ? random.below(subjects) : 0;
@@ -185,20 +186,16 @@ int picturedCases(const Options &o)
 QString customerNumber(const QDate &created, int running)
 {
     return QLatin1String(HospitalNumber) + created.toString(QStringLiteral("yyyyMMdd"))
-        + QStringLiteral("%1").arg(running, 4, 10, QLatin1Char('0'));
+           + QStringLiteral("%1").arg(running, 4, 10, QLatin1Char('0'));
 }
 
 QString columnValue(const Plan &plan, const Case &c, const Slot &slot)
 {
     switch (slot.kind) {
-    case Slot::Null:
-        return QString();
-    case Slot::Empty:
-        return QStringLiteral("");
-    case Slot::Foreign:
-        return slot.value;
-    default:
-        return plan.customers.at(c.customer).number + QLatin1Char('\\') + slot.fileName;
+    case Slot::Null: return QString();
+    case Slot::Empty: return QStringLiteral("");
+    case Slot::Foreign: return slot.value;
+    default: return plan.customers.at(c.customer).number + QLatin1Char('\\') + slot.fileName;
     }
 }
 
@@ -266,8 +263,7 @@ Plan makePlan(const Options &options, int poolSize)
             d = d.addDays(random.between(30, 420));
         }
     }
-    std::stable_sort(dated.begin(), dated.end(),
-                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::stable_sort(dated.begin(), dated.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     plan.cases.reserve(int(dated.size()));
     for (auto &entry : dated) {
         entry.second.id = int(plan.cases.size()) + 1;

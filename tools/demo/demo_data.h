@@ -57,7 +57,7 @@ struct Slot {
 constexpr int SlotCount = 6; // 手术前, 手术前1, 手术前2, 手术后, 手术后1, 手术后2
 
 struct Case {
-    int id = 0; // the row's key, 1, 2, ... in date order
+    int id = 0;       // the row's key, 1, 2, ... in date order
     int customer = 0; // index into Plan::customers
     QString major, minor, surgeon, amount, date;
     std::array<Slot, SlotCount> pictures;

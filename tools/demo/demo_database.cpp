@@ -49,7 +49,7 @@ void fill(QSqlDatabase &db, const DemoData::Plan &plan)
     }
 
     prepare(q, QStringLiteral(
-        "INSERT INTO tUserInfo (客户编号, 用户姓名, 性别, 年龄, 电话, 地址) VALUES (?, ?, ?, ?, ?, ?)"));
+                   "INSERT INTO tUserInfo (客户编号, 用户姓名, 性别, 年龄, 电话, 地址) VALUES (?, ?, ?, ?, ?, ?)"));
     for (const DemoData::Customer &c : plan.customers) {
         q.bindValue(0, c.number);
         q.bindValue(1, c.name);
@@ -60,9 +60,10 @@ void fill(QSqlDatabase &db, const DemoData::Plan &plan)
         run(q);
     }
 
-    prepare(q, QStringLiteral(
-        "INSERT INTO Surgery (id, 客户编号, 手术大类, 手术小类, 手术医生, 金额, 手术日期, "
-        "手术前, 手术前1, 手术前2, 手术后, 手术后1, 手术后2) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    prepare(q,
+            QStringLiteral(
+                "INSERT INTO Surgery (id, 客户编号, 手术大类, 手术小类, 手术医生, 金额, 手术日期, "
+                "手术前, 手术前1, 手术前2, 手术后, 手术后1, 手术后2) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     for (const DemoData::Case &c : plan.cases) {
         q.bindValue(0, c.id);
         q.bindValue(1, plan.customers.at(c.customer).number);

@@ -69,8 +69,7 @@ void writeExif(jpeg_compress_struct &cinfo, int orientation)
     if (orientation <= 0)
         return;
     const QByteArray exif = exifSegment(orientation);
-    jpeg_write_marker(&cinfo, JPEG_APP0 + 1, reinterpret_cast<const JOCTET *>(exif.constData()),
-                      unsigned(exif.size()));
+    jpeg_write_marker(&cinfo, JPEG_APP0 + 1, reinterpret_cast<const JOCTET *>(exif.constData()), unsigned(exif.size()));
 }
 
 } // namespace
@@ -85,16 +84,16 @@ QByteArray exifSegment(int orientation)
     putShort(b, 3);       // SHORT
     putLong(b, 1);        // one value
     putShort(b, orientation);
-    putShort(b, 0);       // padding of the 4-byte value field
-    putLong(b, 0);        // no next directory
+    putShort(b, 0); // padding of the 4-byte value field
+    putLong(b, 0);  // no next directory
     return b;
 }
 
 QByteArray encode(const QImage &source, int exifOrientation, int quality)
 {
     const QImage image = source.format() == QImage::Format_RGB32 || source.format() == QImage::Format_ARGB32
-        ? source
-        : source.convertToFormat(QImage::Format_RGB32);
+                             ? source
+                             : source.convertToFormat(QImage::Format_RGB32);
     if (image.isNull())
         throw std::runtime_error("Cannot encode an empty picture");
 
@@ -219,10 +218,11 @@ void CoefficientImage::paste(const QByteArray &patchJpeg, const QPoint &topLeft)
             || blockCols > int(src.width_in_blocks) || blockRows > int(src.height_in_blocks))
             continue;
         for (int row = 0; row < blockRows; ++row) {
-            JBLOCKARRAY from = (*patch.mem->access_virt_barray)(
-                reinterpret_cast<j_common_ptr>(&patch), patchCoefficients[ci], JDIMENSION(row), 1, FALSE);
-            JBLOCKARRAY to = (*d->cinfo.mem->access_virt_barray)(
-                reinterpret_cast<j_common_ptr>(&d->cinfo), d->coefficients[ci], JDIMENSION(firstRow + row), 1, TRUE);
+            JBLOCKARRAY from = (*patch.mem->access_virt_barray)(reinterpret_cast<j_common_ptr>(&patch),
+                                                                patchCoefficients[ci], JDIMENSION(row), 1, FALSE);
+            JBLOCKARRAY to = (*d->cinfo.mem->access_virt_barray)(reinterpret_cast<j_common_ptr>(&d->cinfo),
+                                                                 d->coefficients[ci], JDIMENSION(firstRow + row), 1,
+                                                                 TRUE);
             std::memcpy(to[0] + firstCol, from[0], sizeof(JBLOCK) * size_t(blockCols));
         }
     }

@@ -169,7 +169,9 @@ QList<PoolPicture> poolLayout(const QSize &)
             p.subject = s;
             p.after = after;
             p.orientation = orientation;
-            p.fileName = QStringLiteral("sample%1-%2.jpg").arg(s + 1).arg(after ? QStringLiteral("after") : QStringLiteral("before"));
+            p.fileName = QStringLiteral("sample%1-%2.jpg")
+                             .arg(s + 1)
+                             .arg(after ? QStringLiteral("after") : QStringLiteral("before"));
             pool << p;
         }
     }

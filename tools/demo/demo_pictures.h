@@ -12,7 +12,9 @@
 
 #include <memory>
 
-namespace DemoJpeg { class CoefficientImage; }
+namespace DemoJpeg {
+class CoefficientImage;
+}
 
 namespace DemoPictures {
 
@@ -67,8 +69,8 @@ public:
 
 private:
     PoolPicture m_picture;
-    QImage m_stored;    // stored pixels, for the patches
-    QRect m_patch;      // caption band in stored pixels, on whole MCUs
+    QImage m_stored; // stored pixels, for the patches
+    QRect m_patch;   // caption band in stored pixels, on whole MCUs
     QByteArray m_jpeg;
     std::unique_ptr<DemoJpeg::CoefficientImage> m_coefficients;
 };

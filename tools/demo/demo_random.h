@@ -21,8 +21,7 @@ public:
     const QString &pick(const QStringList &list) { return list.at(below(int(list.size()))); }
 
     // An index drawn with the given relative weights.
-    template <typename Weights>
-    int weighted(const Weights &weights)
+    template <typename Weights> int weighted(const Weights &weights)
     {
         int total = 0;
         for (int w : weights)

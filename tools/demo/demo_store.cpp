@@ -98,7 +98,8 @@ void chooseFreeNames(DemoData::Plan &plan, const QString &picRoot)
         for (Slot &s : c.pictures) {
             if (!namesFile(s))
                 continue;
-            if (names.contains(s.fileName.toLower()) || names.contains(s.fileName.toLower() + QStringLiteral(".part"))) {
+            if (names.contains(s.fileName.toLower())
+                || names.contains(s.fileName.toLower() + QStringLiteral(".part"))) {
                 int &n = counter[c.customer];
                 if (n == 0)
                     n = 1;
@@ -127,8 +128,7 @@ QStringList poolPaths(const QList<DemoPictures::PoolPicture> &pool, const QStrin
 }
 
 Result writePictures(const DemoData::Plan &plan, const QList<DemoPictures::PoolPicture> &pool,
-                     const QStringList &poolPaths, const QString &picRoot, const QSize &storedSize,
-                     int threads)
+                     const QStringList &poolPaths, const QString &picRoot, const QSize &storedSize, int threads)
 {
     std::vector<std::vector<Job>> jobs(size_t(pool.size()));
     QSet<QString> folders;
@@ -138,8 +138,8 @@ Result writePictures(const DemoData::Plan &plan, const QList<DemoPictures::PoolP
             if (!hasFile(s) || s.pool < 0 || s.pool >= pool.size())
                 continue;
             folders.insert(folder);
-            jobs[size_t(s.pool)].push_back(Job{folder + QLatin1Char('/') + s.fileName,
-                                               s.kind == Slot::Captioned ? c.caption : QString()});
+            jobs[size_t(s.pool)].push_back(
+                Job{folder + QLatin1Char('/') + s.fileName, s.kind == Slot::Captioned ? c.caption : QString()});
         }
     }
     if (!poolPaths.isEmpty() && !QDir().mkpath(QFileInfo(poolPaths.first()).absolutePath()))

@@ -31,8 +31,7 @@ struct Result {
 // Draws and writes the pool and every picture file of the plan, on `threads` threads.
 // Throws AppError naming the first file that could not be written.
 Result writePictures(const DemoData::Plan &plan, const QList<DemoPictures::PoolPicture> &pool,
-                     const QStringList &poolPaths, const QString &picRoot, const QSize &storedSize,
-                     int threads);
+                     const QStringList &poolPaths, const QString &picRoot, const QSize &storedSize, int threads);
 
 // Bytes taken by the files under folder, counting each hard-linked file once.
 qint64 diskUsage(const QString &folder);

@@ -26,19 +26,19 @@ const char *const PoolFolder = ".demo-pool";
 void usage(FILE *to)
 {
     std::fprintf(to,
-        "usage: belcara-demo [--customers N] [--cases M] [--pictures K] [--seed S] [--force] FOLDER\n"
-        "\n"
-        "Makes a demo installation in FOLDER: FOLDER/Data/Data.mdb with N customers (default 300),\n"
-        "M surgery cases (default 900) and the category tree, and before/after pictures for K cases\n"
-        "(default two thirds of the cases, at most %d; 0 makes no pictures) under FOLDER/pic/.\n"
-        "Repeated pictures are hard links to the pictures in FOLDER/%s/; the first picture of a\n"
-        "case is a copy whose caption names the case, about 0.35 MB each. S seeds the content\n"
-        "(default 1); the same options give the same installation.\n"
-        "\n"
-        "A FOLDER that already holds Data/Data.mdb is left alone unless --force is given: then that\n"
-        "database is renamed to Data.mdb.before-demo-<time> and a new one is made. Nothing is ever\n"
-        "deleted or overwritten: picture names that are taken get the next free number.\n",
-        DemoData::DefaultPictureCap, PoolFolder);
+                 "usage: belcara-demo [--customers N] [--cases M] [--pictures K] [--seed S] [--force] FOLDER\n"
+                 "\n"
+                 "Makes a demo installation in FOLDER: FOLDER/Data/Data.mdb with N customers (default 300),\n"
+                 "M surgery cases (default 900) and the category tree, and before/after pictures for K cases\n"
+                 "(default two thirds of the cases, at most %d; 0 makes no pictures) under FOLDER/pic/.\n"
+                 "Repeated pictures are hard links to the pictures in FOLDER/%s/; the first picture of a\n"
+                 "case is a copy whose caption names the case, about 0.35 MB each. S seeds the content\n"
+                 "(default 1); the same options give the same installation.\n"
+                 "\n"
+                 "A FOLDER that already holds Data/Data.mdb is left alone unless --force is given: then that\n"
+                 "database is renamed to Data.mdb.before-demo-<time> and a new one is made. Nothing is ever\n"
+                 "deleted or overwritten: picture names that are taken get the next free number.\n",
+                 DemoData::DefaultPictureCap, PoolFolder);
 }
 
 bool takeNumber(QStringList &args, int i, long long max, long long &out)
@@ -78,7 +78,7 @@ bool parse(QStringList args, Arguments &a)
                 return false;
             }
             int &field = arg == QLatin1String("--customers") ? a.options.customers
-                : arg == QLatin1String("--cases")            ? a.options.cases
+                         : arg == QLatin1String("--cases")   ? a.options.cases
                                                              : a.options.pictures;
             field = int(value);
         } else if (arg == QLatin1String("--seed")) {
@@ -113,9 +113,9 @@ int run(const Arguments &a)
     const QString database = a.folder + QStringLiteral("/Data/Data.mdb");
     if (QFileInfo::exists(database) && !a.force) {
         std::fprintf(stderr,
-            "belcara-demo: %s already exists; nothing was changed.\n"
-            "Give --force to rename it aside and make a new demo there (nothing is deleted).\n",
-            qPrintable(database));
+                     "belcara-demo: %s already exists; nothing was changed.\n"
+                     "Give --force to rename it aside and make a new demo there (nothing is deleted).\n",
+                     qPrintable(database));
         return 1;
     }
 
@@ -128,7 +128,7 @@ int run(const Arguments &a)
 
     if (QFileInfo::exists(database)) {
         const QString aside = database + QStringLiteral(".before-demo-")
-            + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+                              + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
         if (!QFile::rename(database, aside))
             throw AppError(QStringLiteral("Cannot rename %1 to %2").arg(database, aside));
         std::printf("Renamed the existing database to %s\n", qPrintable(aside));
@@ -142,7 +142,8 @@ int run(const Arguments &a)
     for (const DemoData::Case &c : plan.cases)
         anyPicture = anyPicture || !c.caption.isEmpty();
     if (anyPicture) {
-        const QStringList poolPaths = DemoStore::poolPaths(pool, a.folder + QLatin1Char('/') + QLatin1String(PoolFolder));
+        const QStringList poolPaths = DemoStore::poolPaths(pool,
+                                                           a.folder + QLatin1Char('/') + QLatin1String(PoolFolder));
         pictures = DemoStore::writePictures(plan, pool, poolPaths, picRoot, StoredSize, QThread::idealThreadCount());
     }
 
@@ -156,8 +157,8 @@ int run(const Arguments &a)
                 int(plan.customers.size()), int(plan.cases.size()), majors, int(plan.categories.size()) - majors,
                 int(plan.surgeons.size()));
     if (anyPicture) {
-        std::printf("  pic/: pictures for %d cases: %d captioned, %d hard links to the %d pictures in %s/\n",
-                    pictured, pictures.captioned, pictures.links, pictures.poolFiles, PoolFolder);
+        std::printf("  pic/: pictures for %d cases: %d captioned, %d hard links to the %d pictures in %s/\n", pictured,
+                    pictures.captioned, pictures.links, pictures.poolFiles, PoolFolder);
         if (pictures.copiedInsteadOfLinked > 0)
             std::printf("  this file system refused hard links: %d pictures were copied instead\n",
                         pictures.copiedInsteadOfLinked);

@@ -44,7 +44,8 @@ void markShowableWhenNoneIs(TDataMod &mod)
     if (!Showable::load(db).isEmpty())
         return;
     QSqlQuery q(db);
-    q.exec(QStringLiteral("SELECT id, 客户编号 FROM Surgery WHERE COALESCE(手术前, '') <> '' AND COALESCE(手术后, '') <> '' ORDER BY id"));
+    q.exec(QStringLiteral(
+        "SELECT id, 客户编号 FROM Surgery WHERE COALESCE(手术前, '') <> '' AND COALESCE(手术后, '') <> '' ORDER BY id"));
     int n = 0;
     QVector<QPair<qint64, QString>> cases;
     while (q.next())
@@ -81,7 +82,8 @@ QStringList renderConsultation(const QString &programFolder, const QString &outp
         auto shoot = [&](const QString &name) {
             const QImage image = w.grab().toImage();
             if (image.isNull() || isUniform(image))
-                throw std::runtime_error((QStringLiteral("the consultation mode drew nothing for ") + name).toStdString());
+                throw std::runtime_error(
+                    (QStringLiteral("the consultation mode drew nothing for ") + name).toStdString());
             const QString path = outputFolder + QLatin1Char('/') + name + QStringLiteral(".png");
             if (!image.convertToFormat(QImage::Format_Indexed8, Qt::DiffuseDither).save(path, "PNG", 0))
                 throw std::runtime_error((QStringLiteral("cannot write ") + path).toStdString());

@@ -94,11 +94,12 @@ QImage reducedPhoto(const QString &path, QSize maxSize)
     shown.scale(maxSize, Qt::KeepAspectRatio);
     QSize stored = shown;
     if (reader.transformation() & QImageIOHandler::TransformationRotate90)
-        stored.transpose();     // the scaled size applies before the rotation
+        stored.transpose(); // the scaled size applies before the rotation
     reader.setScaledSize(stored);
     QImage image = reader.read();
     if (image.isNull())
-        throw std::runtime_error((QStringLiteral("cannot read ") + path + QStringLiteral(": ") + reader.errorString()).toStdString());
+        throw std::runtime_error(
+            (QStringLiteral("cannot read ") + path + QStringLiteral(": ") + reader.errorString()).toStdString());
     return image;
 }
 
@@ -116,14 +117,17 @@ public:
         waited.start();
         while (ready && !ready()) {
             if (waited.elapsed() > 20000)
-                throw std::runtime_error((QStringLiteral("the window for ") + name + QStringLiteral(" did not finish drawing")).toStdString());
+                throw std::runtime_error(
+                    (QStringLiteral("the window for ") + name + QStringLiteral(" did not finish drawing"))
+                        .toStdString());
             settle(50);
         }
         if (ready)
-            settle(300);    // the frames' re-decode at their final size
+            settle(300); // the frames' re-decode at their final size
         const QImage image = w.grab().toImage();
         if (image.isNull() || isUniform(image))
-            throw std::runtime_error((QStringLiteral("the window for ") + name + QStringLiteral(" drew nothing")).toStdString());
+            throw std::runtime_error(
+                (QStringLiteral("the window for ") + name + QStringLiteral(" drew nothing")).toStdString());
         const QString path = m_folder + QLatin1Char('/') + name + QStringLiteral(".png");
         // Shallow colour depth keeps the files small; the windows are mostly flat colours.
         const QImage small = image.convertToFormat(QImage::Format_Indexed8, Qt::DiffuseDither);
@@ -215,7 +219,7 @@ QStringList renderAllWindows(const QString &programFolder, const QString &output
         CompareView *view = compare.view();
         const auto loaded = [view] {
             return !view->isLoading() && view->hasPicture(CompareView::Side::Before)
-                && view->hasPicture(CompareView::Side::After);
+                   && view->hasPicture(CompareView::Side::After);
         };
         out.shoot(compare, QStringLiteral("compare-side"), 300, loaded);
         CompareView::State s = view->state();
@@ -233,7 +237,8 @@ QStringList renderAllWindows(const QString &programFolder, const QString &output
         // The comparison-sheet window with its eye bars found, and the sheet it makes for
         // publishing, drawn by the export itself.
         const QSqlDatabase db = QSqlDatabase::database(DataMod->ADOConn);
-        Sheet::Request request = Export::requestForCase(db, programFolder, main.adq_Surgery->value(QStringLiteral("id")).toLongLong());
+        Sheet::Request request = Export::requestForCase(db, programFolder,
+                                                        main.adq_Surgery->value(QStringLiteral("id")).toLongLong());
         request.pairs.resize(1);
         // The demo photos carry a caption strip along their bottom: the sheet leaves it out.
         const QSize natural = PictureLoader::readNaturalSize(request.pairs[0].beforePath);

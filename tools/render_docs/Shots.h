@@ -11,8 +11,8 @@ class RecordingPrompter : public Prompter {
 public:
     QStringList shown;
 
-    Prompt::Button messageBox(QWidget *, const QString &text, const QString &, Prompt::Buttons,
-                              Prompt::Icon, Prompt::Button) override
+    Prompt::Button messageBox(QWidget *, const QString &text, const QString &, Prompt::Buttons, Prompt::Icon,
+                              Prompt::Button) override
     {
         shown << text;
         return Prompt::Cancel;

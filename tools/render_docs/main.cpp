@@ -18,13 +18,12 @@ namespace {
 
 void usage(FILE *to)
 {
-    std::fprintf(to,
-        "usage: belcara-render-docs DEMO_FOLDER OUTPUT_FOLDER\n"
-        "\n"
-        "Opens the installation in DEMO_FOLDER (Data/Data.mdb and pic/, as made by belcara-demo),\n"
-        "shows every window offscreen and writes OUTPUT_FOLDER/<window>.png. The settings file is a\n"
-        "temporary one; nothing in DEMO_FOLDER is changed. Fails when a window shows an error or\n"
-        "renders as one flat colour.\n");
+    std::fprintf(to, "usage: belcara-render-docs DEMO_FOLDER OUTPUT_FOLDER\n"
+                     "\n"
+                     "Opens the installation in DEMO_FOLDER (Data/Data.mdb and pic/, as made by belcara-demo),\n"
+                     "shows every window offscreen and writes OUTPUT_FOLDER/<window>.png. The settings file is a\n"
+                     "temporary one; nothing in DEMO_FOLDER is changed. Fails when a window shows an error or\n"
+                     "renders as one flat colour.\n");
 }
 
 } // namespace
