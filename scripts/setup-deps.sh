@@ -12,7 +12,7 @@ PKGS=(
   xvfb xauth xdotool imagemagick python3-xlib
   fonts-arphic-uming fonts-arphic-ukai
   dpkg-dev file acl openssl ccache
-  clang libclang-rt-14-dev llvm-14
+  clang clang-format libclang-rt-14-dev llvm-14
 )
 
 SUDO=""
