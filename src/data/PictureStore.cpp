@@ -272,6 +272,27 @@ bool isTemporaryName(const QString &fileName)
     return form.match(fileName).hasMatch();
 }
 
+namespace {
+
+// Whether the process may still write: it exists and has not ended. An ended process whose
+// parent has not collected it yet (a zombie) still answers kill(pid, 0), but writes nothing more.
+bool processMayWrite(pid_t pid)
+{
+    if (::kill(pid, 0) != 0 && errno == ESRCH)
+        return false;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray line = stat.readAll();
+    const int close = line.lastIndexOf(')');
+    if (close < 0 || close + 2 >= line.size())
+        return true;
+    const char state = line.at(close + 2);
+    return state != 'Z' && state != 'X';
+}
+
+} // namespace
+
 int removeLeftoverCopies(const QString &storeRoot, qint64 olderThanSeconds)
 {
     static const QRegularExpression form(QStringLiteral("^\\..+\\.part-(.+)-([0-9]+)-[0-9a-f]+$"));
@@ -291,7 +312,7 @@ int removeLeftoverCopies(const QString &storeRoot, qint64 olderThanSeconds)
             if (!abandoned && m.hasMatch() && m.captured(1) == host) {
                 // Written on this machine by a process that no longer runs.
                 const qint64 pid = m.captured(2).toLongLong();
-                abandoned = pid > 0 && pid <= INT_MAX && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+                abandoned = pid > 0 && pid <= INT_MAX && !processMayWrite(pid_t(pid));
             }
             if (abandoned && QFile::remove(path))
                 ++removed;

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 class TestPictureStore : public QObject {
@@ -357,9 +358,20 @@ void TestPictureStore::leftoverCopiesRemovedAtStart()
     QVERIFY(old.setFileTime(QDateTime::currentDateTime().addDays(-2), QFileDevice::FileModificationTime));
     old.close();
     const QString hiddenPicture = writeFile(QStringLiteral("prog/pic/B2/.hidden.jpg"), "kept");
+    // A process killed while importing whose parent has not collected it yet: it still answers
+    // kill(pid, 0), but it will never write again.
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    QVERIFY(child > 0);
+    QTRY_VERIFY(readAll(QStringLiteral("/proc/%1/stat").arg(child)).contains(") Z "));
+    const QString zombie = writeFile(QStringLiteral("prog/pic/%1/%2%3-5e").arg(Customer, ours).arg(child), "zombie");
 
-    QCOMPARE(PictureStore::removeLeftoverCopies(m_root), 2);
+    const int removed = PictureStore::removeLeftoverCopies(m_root);
+    ::waitpid(child, nullptr, 0);
+    QCOMPARE(removed, 3);
     QVERIFY(!QFile::exists(dead));
+    QVERIFY(!QFile::exists(zombie));
     QVERIFY(!QFile::exists(otherOld));
     QVERIFY(QFile::exists(running));
     QVERIFY(QFile::exists(otherFresh));
