@@ -268,7 +268,13 @@ ExportDialog::ExportDialog(const QSqlDatabase &db, const Sheet::Request &request
         && Settings::readString(QStringLiteral("Watermark"), QStringLiteral("Use"), QStringLiteral("1"))
                != QLatin1String("0"));
     m_layout->setCurrentIndex(m_request.pairs.size() > 1 ? int(Sheet::Layout::Grid) : int(Sheet::Layout::SideBySide));
-    m_purpose->setCurrentIndex(int(Sheet::Purpose::Publicity));
+    Sheet::Purpose purpose = Sheet::Purpose::Publicity;
+    try {
+        purpose = SheetExport::defaultPurpose(m_db, m_request);
+    } catch (const AppError &) {
+        // The consent is read again, and its error reported, when the sheet is made.
+    }
+    m_purpose->setCurrentIndex(int(purpose));
     readChoices();
 }
 

@@ -99,6 +99,14 @@ void checkConsent(const QSqlDatabase &db, const Sheet::Request &request)
     }
 }
 
+Sheet::Purpose defaultPurpose(const QSqlDatabase &db, const Sheet::Request &request)
+{
+    for (const Sheet::Pair &p : request.pairs)
+        if (Consent::read(db, p.caseId).level < Consent::Level::Publicity)
+            return Sheet::Purpose::Internal;
+    return Sheet::Purpose::Publicity;
+}
+
 QImage renderPageImage(const Sheet::Request &request, int page, int width)
 {
     int w = width > 0 ? width : int(std::ceil(Sheet::fullWidth(request, page)));

@@ -32,6 +32,10 @@ Sheet::Request forPurpose(Sheet::Request request);
 // its purpose. Only the internal archive needs no consent.
 void checkConsent(const QSqlDatabase &db, const Sheet::Request &request);
 
+// The purpose a new sheet starts with: publicity, which carries no personal data, when every
+// case of the request allows it; otherwise the internal archive, the only purpose left.
+Sheet::Purpose defaultPurpose(const QSqlDatabase &db, const Sheet::Request &request);
+
 // Writes the sheet and records it (SheetExported, one event per case); returns the files written.
 // Raises AppError when refused or when a file cannot be written (nothing is then recorded).
 QStringList exportSheet(const QSqlDatabase &db, const Sheet::Request &request, const Output &output);
