@@ -20,6 +20,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -34,6 +35,7 @@
 #include <QSpinBox>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStandardPaths>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -486,8 +488,9 @@ void ExportDialog::exportClick()
                                      QStringLiteral("PNG 图片|*.png")};
     static const QStringList suffixes{QStringLiteral(".pdf"), QStringLiteral(".jpg"), QStringLiteral(".png")};
     const int f = int(out.format);
-    const QString proposed = QStringLiteral("对比图-") + QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))
-                             + suffixes[f];
+    const QString proposed = QDir(exportFolder())
+                                 .filePath(QStringLiteral("对比图-")
+                                           + QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) + suffixes[f]);
     out.path = Prompter::instance().saveFile(this, filters[f], proposed);
     if (out.path.isEmpty())
         return;
@@ -498,6 +501,7 @@ void ExportDialog::exportClick()
         // Remembered for the next sheet on this machine; the sheet itself is out already, so a
         // settings file that cannot be written does not turn the export into a failure.
         SheetExport::writeWatermark(m_request.watermark);
+        Settings::writeString(QStringLiteral("Export"), QStringLiteral("Folder"), QFileInfo(out.path).absolutePath());
         Settings::writeString(QStringLiteral("Watermark"), QStringLiteral("Use"),
                               m_watermark->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
     } catch (const AppError &) {
@@ -506,6 +510,22 @@ void ExportDialog::exportClick()
     for (const QString &file : files)
         names << QFileInfo(file).fileName();
     Prompter::instance().showMessage(this, QStringLiteral("对比图已导出：%1").arg(names.join(QStringLiteral("、"))));
+}
+
+// Where the file dialog opens: the folder of the last sheet exported on this machine while it
+// still exists, else the user's documents or home folder (never the program's folder, which the
+// program may have been started from).
+QString ExportDialog::exportFolder()
+{
+    QString last;
+    try {
+        last = Settings::readString(QStringLiteral("Export"), QStringLiteral("Folder"), QString());
+    } catch (const AppError &) {
+    }
+    if (!last.isEmpty() && QFileInfo(last).isDir())
+        return last;
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return !documents.isEmpty() && QFileInfo(documents).isDir() ? documents : QDir::homePath();
 }
 
 void ExportDialog::printClick()

@@ -40,6 +40,8 @@ public:
     void findEyesClick();
     // Makes printing the default command (the window opened by "打印…").
     void preferPrinting();
+    // The folder the file dialog of an export opens in.
+    static QString exportFolder();
 
     Sheet::Request &editable() { return m_request; }
     void refreshPreview();

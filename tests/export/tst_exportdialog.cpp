@@ -141,6 +141,12 @@ void TestExportDialog::fromTheMainWindowToAFileAndThePrinter()
     QCOMPARE(errors.size(), 1);
     QVERIFY2(errors.first().contains(QStringLiteral("仅存档")), qPrintable(errors.first()));
     QCOMPARE(m_prompter->callsOf(QStringLiteral("save")).size(), 1); // only the allowed one
+    // The file dialog opened in the user's folder, not the program's; the next one opens where
+    // this sheet went.
+    const QString proposedFolder = QFileInfo(m_prompter->callsOf(QStringLiteral("save")).first().caption).path();
+    QVERIFY2(QFileInfo(proposedFolder).isDir() && !proposedFolder.startsWith(QFileInfo(m_install->folder()).path()),
+             qPrintable(proposedFolder));
+    QCOMPARE(Export::ExportDialog::exportFolder(), QFileInfo(file).path());
     QVERIFY(QFile::exists(file + QStringLiteral(".jpg")));
     QVERIFY(QFile::exists(file + QStringLiteral("-2.jpg")) == false); // a grid: one page
     QVERIFY2(m_prompter->texts(QStringLiteral("message")).join(' ').contains(QStringLiteral("sheet.jpg")),
