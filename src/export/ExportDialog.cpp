@@ -513,8 +513,8 @@ void ExportDialog::exportClick()
 }
 
 // Where the file dialog opens: the folder of the last sheet exported on this machine while it
-// still exists, else the user's documents or home folder (never the program's folder, which the
-// program may have been started from).
+// exists and this user may write there, else the user's documents or home folder (never the
+// working folder, which is the program's own when it is started from there).
 QString ExportDialog::exportFolder()
 {
     QString last;
@@ -522,7 +522,7 @@ QString ExportDialog::exportFolder()
         last = Settings::readString(QStringLiteral("Export"), QStringLiteral("Folder"), QString());
     } catch (const AppError &) {
     }
-    if (!last.isEmpty() && QFileInfo(last).isDir())
+    if (!last.isEmpty() && QFileInfo(last).isDir() && QFileInfo(last).isWritable())
         return last;
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     return !documents.isEmpty() && QFileInfo(documents).isDir() ? documents : QDir::homePath();
