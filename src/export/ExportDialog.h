@@ -37,7 +37,9 @@ public:
     // The commands: each asks through the Prompter and reports failures there.
     void exportClick();
     void printClick();
-    void findEyesClick();
+    // Finds the eyes on every photo and puts bars over them. told: the person asked for it, and
+    // is told when no eye is found at all.
+    void findEyesClick(bool told = true);
     // Makes printing the default command (the window opened by "打印…").
     void preferPrinting();
     // The folder the file dialog of an export opens in.
@@ -46,9 +48,24 @@ public:
     Sheet::Request &editable() { return m_request; }
     void refreshPreview();
 
+    // The photos that would leave without an eye bar though 眼部遮挡 is ticked for a sheet
+    // that leaves the clinic: no face found on them and no bar drawn by hand.
+    struct Bare {
+        int pair = 0;
+        bool after = false;
+    };
+    QVector<Bare> barePhotos() const;
+    // The bars were moved, drawn or found: the preview and the note on bare photos follow.
+    void barsChanged();
+
 private:
     void build();
     void readChoices();
+    // 眼部遮挡 follows the purpose until the person sets it.
+    void followPurpose();
+    QString namesOf(const QVector<Bare> &bare) const;
+    // Asks before photos leave bare; false: nothing is to go out.
+    bool mayLeaveBare();
 
     QSqlDatabase m_db;
     Sheet::Request m_request;
@@ -58,7 +75,8 @@ private:
     QCheckBox *m_dates = nullptr, *m_watermark = nullptr, *m_eyeBar = nullptr, *m_landscape = nullptr;
     QLineEdit *m_text = nullptr, *m_logo = nullptr;
     QSpinBox *m_opacity = nullptr, *m_page = nullptr;
-    QLabel *m_pages = nullptr;
+    QLabel *m_pages = nullptr, *m_bareNote = nullptr;
+    bool m_eyeBarByPerson = false, m_settingEyeBar = false, m_detectorMissing = false;
     QPushButton *m_export = nullptr, *m_print = nullptr, *m_close = nullptr;
 };
 
@@ -74,7 +92,8 @@ public:
     QRectF pageRect() const { return m_pageRect; }
     // Where a pair's picture is shown in the preview, and its frame's scale there.
     QVector<Sheet::PlacedPair> placed() const;
-    QRectF barOnScreen(const Sheet::PlacedPair &pp, bool after, const QRectF &bar) const;
+    QPolygonF barOnScreen(const Sheet::PlacedPair &pp, bool after, const QPolygonF &bar) const;
+    QTransform frameToScreen(const Sheet::PlacedPair &pp, bool after) const;
 
 protected:
     void paintEvent(QPaintEvent *) override;
@@ -98,7 +117,7 @@ private:
         int bar = -1;
         bool resize = false;
         QPointF start;
-        QRectF original;
+        QPolygonF original;
     } m_drag;
 };
 
