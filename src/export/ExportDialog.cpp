@@ -471,8 +471,9 @@ void ExportDialog::barsChanged()
     const QVector<Bare> bare = barePhotos();
     QString note;
     if (!bare.isEmpty()) {
-        note = m_detectorMissing ? QStringLiteral("找不到眼部识别的数据文件，无法自动放置眼部遮挡。")
-                                 : QStringLiteral("没有找到面部，也没有遮挡条：%1。").arg(namesOf(bare));
+        note = m_detectorMissing
+                   ? QStringLiteral("找不到眼部识别的数据文件，这些照片没有遮挡条：%1。").arg(namesOf(bare))
+                   : QStringLiteral("没有找到面部，也没有遮挡条：%1。").arg(namesOf(bare));
         note += QStringLiteral("可以在预览中拖动鼠标画出遮挡条。");
     }
     m_bareNote->setText(note);

@@ -2,7 +2,9 @@
 // The comparison-sheet window: a preview of the sheet, the choices of layout, purpose, labels,
 // watermark and eye bars, and the ways out (a file or the printer). Eye bars are moved by
 // dragging them in the preview and resized by dragging their lower right corner; dragging on a
-// picture where there is none draws a new one.
+// picture where there is none draws a new one. 眼部遮挡 is ticked for every purpose but the
+// internal archive until the person sets it; a photo of a sheet that leaves the clinic with
+// neither a face found nor a bar drawn is named in the window, and sending it is asked first.
 
 #include "export/Sheet.h"
 #include "export/SheetExport.h"
@@ -125,8 +127,9 @@ private:
 void addSheetCommands(TfrmMain *window);
 
 // Adds the same two commands (Ctrl+E, Ctrl+P) to a comparison window; its sheet is the pair it
-// shows, laid over as it is aligned there and cut to what its view shows. Returns the actions
-// for the window's buttons.
+// shows, each picture with its own case, laid over as it is aligned there (each fitted to its
+// cell when it is not) and cut to what its view shows. Returns the actions for the window's
+// buttons.
 QList<QAction *> addCompareSheetCommands(CompareWindow *window);
 
 // The sheet of a case: its before and after pictures in pairs (numbers 0..2), with their stored
