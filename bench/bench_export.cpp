@@ -62,12 +62,14 @@ int exportRun(const QString &dir)
     r.watermark.text = QStringLiteral("丽颜医疗美容");
     for (int i = 0; i < 2; ++i) {
         Sheet::Pair pair;
-        pair.beforePath = dir + QStringLiteral("/b%1.jpg").arg(i);
-        pair.afterPath = dir + QStringLiteral("/a%1.jpg").arg(i);
+        pair.before.path = dir + QStringLiteral("/b%1.jpg").arg(i);
+        pair.after.path = dir + QStringLiteral("/a%1.jpg").arg(i);
+        pair.after.after = true;
+        pair.before.major = pair.after.major = QStringLiteral("眼部");
+        pair.before.minor = pair.after.minor = QStringLiteral("双眼皮");
         pair.alignment = Align::Similarity(1.03, 1.5, QPointF(-40, 25));
-        pair.category = QStringLiteral("眼部 / 双眼皮");
-        pair.beforeBars = {QRectF(2000, 1500, 2000, 400)};
-        pair.afterBars = {QRectF(2000, 1500, 2000, 400)};
+        pair.beforeBars = {QPolygonF(QRectF(2000, 1500, 2000, 400))};
+        pair.afterBars = {QPolygonF(QRectF(2000, 1500, 2000, 400))};
         r.pairs.append(pair);
     }
     const QString out = dir + QStringLiteral("/sheet.pdf");

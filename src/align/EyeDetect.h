@@ -12,7 +12,8 @@
 namespace Align {
 
 struct EyeBars {
-    QVector<QRectF> bars; // one per face, in the picture's pixels
+    QVector<QRectF> bars;      // one per face, in the picture's pixels
+    QVector<QPolygonF> shapes; // turned bars, same order as bars
     int facesFound = 0;
     int eyesFound = 0;            // eyes found by the eye detector (not estimated)
     bool detectorMissing = false; // the trained detector files could not be read

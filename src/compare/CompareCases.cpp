@@ -3,7 +3,6 @@
 #include "browser/Unit_Main.h"
 #include "compare/CompareWindow.h"
 #include "data/DataSet.h"
-#include "data/PictureStore.h"
 #include "data/Unit_DataMod.h"
 #include "widgets/Guard.h"
 #include "widgets/Prompter.h"
@@ -24,29 +23,38 @@ const ComparePicture *CompareCase::first(bool after) const
     return nullptr;
 }
 
-namespace {
-
-const char *const Columns[6] = {"手术前", "手术前1", "手术前2", "手术后", "手术后1", "手术后2"};
-
-CompareCase caseAt(const TfrmMain *w, const DataSet *ds, int row)
+CompareCase CompareCase::read(const QSqlDatabase &db, const QString &programFolder, qint64 caseId, const QString &title)
 {
     CompareCase c;
+    c.id = caseId;
+    c.title = title;
+    for (int i = 0; i < 6; ++i) {
+        c.pictures[i].caseId = caseId;
+        c.pictures[i].after = i >= 3;
+        c.pictures[i].slot = i % 3;
+    }
+    for (const CasePicture &p : CasePictures::read(db, programFolder, caseId)) {
+        c.customerNo = p.customerNo;
+        c.pictures[(p.after ? 3 : 0) + p.slot] = p;
+    }
+    return c;
+}
+
+namespace {
+
+// The case of a row of the main window's lists: what the list shows of it (its number and the
+// strip's title), its pictures and consent from the database.
+CompareCase caseAt(const TfrmMain *w, const DataSet *ds, int row)
+{
     auto value = [&](const char *field) { return ds->valueAt(row, QString::fromUtf8(field)); };
-    c.id = value("id").toLongLong();
-    c.customerNo = value("客户编号").toString();
     const QVariant date = value("手术日期");
     const QString day = date.canConvert<QDateTime>() && date.toDateTime().isValid()
                             ? date.toDateTime().toString(QStringLiteral("yyyy-MM-dd"))
                             : date.toString().left(10);
-    c.title = (value("手术小类").toString() + QLatin1Char(' ') + day).trimmed();
-    for (int i = 0; i < 6; ++i) {
-        ComparePicture &p = c.pictures[i];
-        p.after = i >= 3;
-        p.slot = i % 3;
-        p.stored = value(Columns[i]).toString().trimmed();
-        const QString path = PictureStore::resolveColumn(w->programFolder(), p.stored);
-        p.path = !p.stored.isEmpty() && PictureStore::isPictureFile(path) ? path : QString();
-    }
+    const QString title = (value("手术小类").toString() + QLatin1Char(' ') + day).trimmed();
+    CompareCase c = CompareCase::read(QSqlDatabase::database(DataMod->ADOConn), w->programFolder(),
+                                      value("id").toLongLong(), title);
+    c.customerNo = value("客户编号").toString();
     return c;
 }
 
@@ -91,9 +99,10 @@ QVector<CompareCase> MainWindowCompareSource::otherCases() const
     if (!own || !own->isActive() || current.id == 0)
         return cases;
     for (int row = 0; row < own->recordCount(); ++row) {
-        CompareCase c = caseAt(m_window, own, row);
-        if (c.id != current.id && c.customerNo == current.customerNo)
-            cases.append(c);
+        if (own->valueAt(row, QStringLiteral("id")).toLongLong() == current.id
+            || own->valueAt(row, QStringLiteral("客户编号")).toString() != current.customerNo)
+            continue;
+        cases.append(caseAt(m_window, own, row));
     }
     return cases;
 }

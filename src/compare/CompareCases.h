@@ -3,25 +3,26 @@
 // cases of the same customer, and a way to step through the list. The main window's list is one
 // such source; tests may give their own.
 
+#include "consent/CasePictures.h"
+
 #include <QSqlDatabase>
 #include <QString>
 #include <QVector>
 
 class TfrmMain;
 
-struct ComparePicture {
-    QString stored;     // as the case row stores it (names the picture in stored alignments)
-    QString path;       // the file, resolved against the program folder
-    bool after = false; // one of the case's after pictures
-    int slot = 0;       // 0 to 2 within its kind
-    bool isEmpty() const { return path.isEmpty(); }
-};
+// A picture to compare carries its own case, category and consent: the strip mixes the pictures
+// of several cases of the customer.
+using ComparePicture = CasePicture;
 
 struct CompareCase {
     qint64 id = 0; // 0 when no case is current
     QString customerNo;
     QString title;              // what the strip shows for the case: its minor category and date
     ComparePicture pictures[6]; // before 0..2, then after 0..2; empty where the case has none
+
+    // The case's pictures as the database holds them (CasePictures::read), laid into the slots.
+    static CompareCase read(const QSqlDatabase &db, const QString &programFolder, qint64 caseId, const QString &title);
 
     const ComparePicture &picture(bool after, int slot) const { return pictures[(after ? 3 : 0) + slot]; }
     // The first picture of a kind; nullptr when the case has none.

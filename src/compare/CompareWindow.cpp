@@ -272,14 +272,14 @@ void CompareWindow::showPair()
 {
     m_view->setPictures(m_left.path, m_right.path);
     m_aligned = Aligned::None;
-    Align::Similarity t;
+    m_alignment.reset();
     if (!m_left.isEmpty() && !m_right.isEmpty() && m_left.path != m_right.path) {
         if (const auto stored = Align::loadAlignment(m_source->database(), m_left.stored, m_right.stored)) {
-            t = stored->transform;
+            m_alignment = stored->transform;
             m_aligned = stored->automatic ? Aligned::Auto : Aligned::Manual;
         }
     }
-    m_view->setAlignment(t);
+    m_view->setAlignment(m_alignment.value_or(Align::Similarity()));
     markStrip();
     updateStatus();
 }
@@ -386,10 +386,12 @@ void CompareWindow::applyAlignment(const Align::Similarity &t, bool automatic)
 {
     m_view->setAlignment(t);
     m_aligned = automatic ? Aligned::Auto : Aligned::Manual;
+    m_alignment = t;
     updateStatus();
-    // Shown even when it cannot be kept; the error then says it was not stored.
-    Align::saveAlignment(m_source->database(), m_left.stored, m_right.stored, {t, automatic}, m_case.customerNo,
-                         m_case.id);
+    // Shown even when it cannot be kept; the error then says it was not stored. The event names
+    // the case of the left picture, which the pair is laid onto.
+    Align::saveAlignment(m_source->database(), m_left.stored, m_right.stored, {t, automatic}, m_left.customerNo,
+                         m_left.caseId);
 }
 
 void CompareWindow::resetAlignment()
@@ -398,9 +400,10 @@ void CompareWindow::resetAlignment()
         stopPicking();
     m_view->setAlignment(Align::Similarity());
     m_aligned = Aligned::None;
+    m_alignment.reset();
     updateStatus();
     if (!m_left.isEmpty() && !m_right.isEmpty())
-        Align::resetAlignment(m_source->database(), m_left.stored, m_right.stored, m_case.customerNo, m_case.id);
+        Align::resetAlignment(m_source->database(), m_left.stored, m_right.stored, m_left.customerNo, m_left.caseId);
 }
 
 // ---- controls ------------------------------------------------------------------------------

@@ -16,6 +16,8 @@
 #include <QDialog>
 #include <QSet>
 
+#include <optional>
+
 class QAction;
 class QLabel;
 class QListWidget;
@@ -31,6 +33,9 @@ public:
     const ComparePicture &left() const { return m_left; }
     const ComparePicture &right() const { return m_right; }
     const CompareCase &currentCase() const { return m_case; }
+    // How the right picture is laid over the left one: stored for the pair or just made here;
+    // nothing when the pair is not aligned.
+    std::optional<Align::Similarity> pairAlignment() const { return m_alignment; }
 
     // Puts a picture of the strip (0-based, in the strip's order) on one side.
     void choose(int stripIndex, bool rightSide);
@@ -77,6 +82,7 @@ private:
 
     enum class Aligned { None, Manual, Auto };
     Aligned m_aligned = Aligned::None;
+    std::optional<Align::Similarity> m_alignment;
     bool m_picking = false;
     Align::Similarity m_beforePicking;
     QVector<QPointF> m_pickBefore, m_pickAfter;

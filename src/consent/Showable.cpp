@@ -14,20 +14,6 @@ namespace Showable {
 
 namespace {
 
-const char *const BeforeColumns[] = {"手术前", "手术前1", "手术前2"};
-const char *const AfterColumns[] = {"手术后", "手术后1", "手术后2"};
-
-QStringList pictures(const QSqlQuery &q, int first)
-{
-    QStringList names;
-    for (int i = 0; i < 3; ++i) {
-        const QString name = q.value(first + i).toString().trimmed();
-        if (!name.isEmpty())
-            names << name;
-    }
-    return names;
-}
-
 } // namespace
 
 int Major::count() const
@@ -53,10 +39,8 @@ QDate surgeryDate(const QString &stored)
 QVector<Major> load(const QSqlDatabase &db, Consent::Level atLeast)
 {
     QString columns;
-    for (const char *c : BeforeColumns)
-        columns += QStringLiteral(", s.") + QString::fromUtf8(c);
-    for (const char *c : AfterColumns)
-        columns += QStringLiteral(", s.") + QString::fromUtf8(c);
+    for (const QString &c : CasePictures::columns())
+        columns += QStringLiteral(", s.") + c;
     QSqlQuery q = Db::runPrepared(db,
                                   QStringLiteral(
                                       "SELECT s.id, s.手术大类, s.手术小类, s.手术日期, s.手术医生, c.Level%1 "
@@ -73,10 +57,19 @@ QVector<Major> load(const QSqlDatabase &db, Consent::Level atLeast)
         c.surgeryDate = surgeryDate(q.value(3).toString());
         c.surgeon = q.value(4).toString().trimmed();
         c.level = Consent::fromInt(q.value(5).toInt());
-        c.before = pictures(q, 6);
-        c.after = pictures(q, 9);
-        // A stored level the program does not know reads as record only: never shown.
-        if (c.level < atLeast || (c.before.isEmpty() && c.after.isEmpty()))
+        QStringList stored;
+        for (int i = 0; i < 6; ++i)
+            stored << q.value(6 + i).toString();
+        // A stored level the program does not know reads as record only: never shown; nor is a
+        // picture whose own consent is narrower than the showing needs.
+        const CasePictures::CaseFacts facts{c.id, QString(), c.major, c.minor, c.surgeryDate, c.level};
+        for (const CasePicture &p : CasePictures::fromColumns(facts, stored)) {
+            if (p.level < atLeast)
+                continue;
+            c.pictures << p;
+            (p.after ? c.after : c.before) << p.stored;
+        }
+        if (c.level < atLeast || c.pictures.isEmpty())
             continue;
         cases << c;
     }

@@ -4,6 +4,7 @@
 // date and the surgeon. Nothing of the customer (number, name, telephone, address, age) and no
 // amount is read, so nothing of them can reach a screen built from these lists.
 
+#include "consent/CasePictures.h"
 #include "consent/Consent.h"
 
 #include <QDate>
@@ -22,6 +23,8 @@ struct Case {
     QString surgeon;
     QStringList before; // picture columns as stored, in slot order, empty ones left out
     QStringList after;
+    // The same pictures with their slots and consent (paths not resolved; no customer number).
+    QVector<CasePicture> pictures;
     Consent::Level level = Consent::Level::MayShow;
 };
 

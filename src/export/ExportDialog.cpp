@@ -1,40 +1,27 @@
 #include "export/ExportDialog.h"
 
-#include "align/AlignmentStore.h"
 #include "align/EyeDetect.h"
-#include "browser/Unit_Main.h"
-#include "compare/CompareWindow.h"
-#include "consent/Showable.h"
 #include "data/AppError.h"
-#include "data/DataSet.h"
-#include "data/PictureStore.h"
 #include "data/Settings.h"
-#include "data/Unit_DataMod.h"
-#include "pictures/ExifDate.h"
 #include "pictures/PictureLoader.h"
 #include "widgets/Guard.h"
 #include "widgets/Prompter.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QVBoxLayout>
 
@@ -127,13 +114,14 @@ QVector<Sheet::PlacedPair> SheetPreview::placed() const
     return Sheet::placePage(m_owner->currentRequest(), m_page, QRectF(m_pageRect.topLeft(), QSizeF(m_image.size())));
 }
 
-QRectF SheetPreview::barOnScreen(const Sheet::PlacedPair &pp, bool after, const QRectF &bar) const
+QTransform SheetPreview::frameToScreen(const Sheet::PlacedPair &pp, bool after) const
 {
-    const Sheet::Pair &pair = m_owner->editable().pairs[pp.pairIndex];
-    const QRectF frame = Sheet::frameOf(pair);
-    const QRectF cell = after ? pp.after : pp.before;
-    const double k = cell.width() / frame.width();
-    return QRectF(cell.topLeft() + (bar.topLeft() - frame.topLeft()) * k, bar.size() * k);
+    return Sheet::frameToCell(m_owner->editable().pairs[pp.pairIndex], after, after ? pp.after : pp.before);
+}
+
+QPolygonF SheetPreview::barOnScreen(const Sheet::PlacedPair &pp, bool after, const QPolygonF &bar) const
+{
+    return frameToScreen(pp, after).map(bar);
 }
 
 void SheetPreview::paintEvent(QPaintEvent *)
@@ -152,19 +140,30 @@ void SheetPreview::paintEvent(QPaintEvent *)
     p.setPen(QColor(160, 160, 160));
     p.drawRect(QRectF(m_pageRect.topLeft(), QSizeF(m_image.size())));
     const Sheet::Request &r = m_owner->editable();
+    const QVector<ExportDialog::Bare> bare = m_owner->barePhotos();
+    p.setRenderHint(QPainter::Antialiasing);
     for (const Sheet::PlacedPair &pp : placed()) {
         for (bool after : {false, true}) {
-            const QVector<QRectF> &bars = after ? r.pairs[pp.pairIndex].afterBars : r.pairs[pp.pairIndex].beforeBars;
+            const QVector<QPolygonF> &bars = after ? r.pairs[pp.pairIndex].afterBars : r.pairs[pp.pairIndex].beforeBars;
             const QRectF cell = after ? pp.after : pp.before;
             p.save();
             p.setClipRect(cell);
-            for (const QRectF &bar : bars) {
-                const QRectF s = barOnScreen(pp, after, bar);
-                p.fillRect(s, Qt::black);
-                p.fillRect(QRectF(s.bottomRight() - QPointF(Handle, Handle), QSizeF(Handle, Handle)),
+            p.setPen(Qt::NoPen);
+            for (const QPolygonF &bar : bars) {
+                const QPolygonF s = barOnScreen(pp, after, bar);
+                p.setBrush(Qt::black);
+                p.drawPolygon(s);
+                p.fillRect(QRectF(s.boundingRect().bottomRight() - QPointF(Handle, Handle), QSizeF(Handle, Handle)),
                            QColor(200, 200, 200));
             }
             p.restore();
+            // A photo that would go out without a bar is framed in red.
+            if (std::any_of(bare.begin(), bare.end(),
+                            [&](const ExportDialog::Bare &b) { return b.pair == pp.pairIndex && b.after == after; })) {
+                p.setPen(QPen(QColor(220, 0, 0), 3));
+                p.setBrush(Qt::NoBrush);
+                p.drawRect(cell.adjusted(1, 1, -1, -1));
+            }
         }
     }
 }
@@ -185,25 +184,26 @@ void SheetPreview::mousePressEvent(QMouseEvent *e)
             const QRectF cell = after ? pp.after : pp.before;
             if (!cell.contains(e->position()))
                 continue;
-            QVector<QRectF> &bars = after ? r.pairs[pp.pairIndex].afterBars : r.pairs[pp.pairIndex].beforeBars;
+            QVector<QPolygonF> &bars = after ? r.pairs[pp.pairIndex].afterBars : r.pairs[pp.pairIndex].beforeBars;
             m_drag.pair = pp.pairIndex;
             m_drag.after = after;
             m_drag.start = e->position();
             for (int i = int(bars.size()) - 1; i >= 0; --i) {
-                const QRectF s = barOnScreen(pp, after, bars[i]);
-                if (!s.contains(e->position()))
+                const QPolygonF s = barOnScreen(pp, after, bars[i]);
+                const QPointF c = s.boundingRect().bottomRight() - e->position();
+                const bool corner = c.x() >= 0 && c.y() >= 0 && c.x() <= Handle && c.y() <= Handle;
+                if (!corner && !s.containsPoint(e->position(), Qt::OddEvenFill))
                     continue;
                 m_drag.bar = i;
                 m_drag.original = bars[i];
-                const QPointF c = s.bottomRight() - e->position();
-                m_drag.resize = c.x() <= Handle && c.y() <= Handle;
+                m_drag.resize = corner;
                 return;
             }
-            // A new bar, drawn from here.
-            const QRectF frame = Sheet::frameOf(r.pairs[pp.pairIndex]);
-            const double k = cell.width() / frame.width();
-            const QPointF at = frame.topLeft() + (e->position() - cell.topLeft()) / k;
-            bars.append(QRectF(at, QSizeF(1 / k, 1 / k)));
+            // A new bar, drawn from here: a rectangle of the frame, kept as a polygon.
+            const QTransform toFrame = frameToScreen(pp, after).inverted();
+            const QPointF at = toFrame.map(e->position());
+            const double k = frameToScreen(pp, after).m11();
+            bars.append(QPolygonF(QRectF(at, QSizeF(1 / k, 1 / k))));
             m_drag.bar = int(bars.size()) - 1;
             m_drag.original = bars.last();
             m_drag.resize = true;
@@ -222,18 +222,23 @@ void SheetPreview::mouseMoveEvent(QMouseEvent *e)
                                  [&](const Sheet::PlacedPair &x) { return x.pairIndex == m_drag.pair; });
     if (pp == all.end())
         return;
-    const QRectF cell = m_drag.after ? pp->after : pp->before;
-    const double k = cell.width() / Sheet::frameOf(r.pairs[m_drag.pair]).width();
+    const double k = frameToScreen(*pp, m_drag.after).m11();
     const QPointF d = (e->position() - m_drag.start) / k;
-    QVector<QRectF> &bars = m_drag.after ? r.pairs[m_drag.pair].afterBars : r.pairs[m_drag.pair].beforeBars;
+    QVector<QPolygonF> &bars = m_drag.after ? r.pairs[m_drag.pair].afterBars : r.pairs[m_drag.pair].beforeBars;
     if (m_drag.bar >= bars.size())
         return;
-    QRectF b = m_drag.original;
-    if (m_drag.resize)
-        b.setBottomRight(b.bottomRight() + d);
-    else
-        b.translate(d);
-    bars[m_drag.bar] = b.normalized();
+    if (m_drag.resize) {
+        // The lower right corner follows the pointer; the upper left one stays.
+        const QRectF from = m_drag.original.boundingRect();
+        const double sx = from.width() > 0 ? (from.width() + d.x()) / from.width() : 1;
+        const double sy = from.height() > 0 ? (from.height() + d.y()) / from.height() : 1;
+        QPolygonF b;
+        for (const QPointF &q : m_drag.original)
+            b << from.topLeft() + QPointF((q.x() - from.left()) * sx, (q.y() - from.top()) * sy);
+        bars[m_drag.bar] = b;
+    } else {
+        bars[m_drag.bar] = m_drag.original.translated(d);
+    }
     update();
 }
 
@@ -243,12 +248,15 @@ void SheetPreview::mouseReleaseEvent(QMouseEvent *e)
     if (m_drag.bar >= 0) {
         // A click without a drag leaves no speck of a bar behind.
         Sheet::Request &r = m_owner->editable();
-        QVector<QRectF> &bars = m_drag.after ? r.pairs[m_drag.pair].afterBars : r.pairs[m_drag.pair].beforeBars;
-        if (m_drag.bar < bars.size() && (bars[m_drag.bar].width() < 4 || bars[m_drag.bar].height() < 4))
-            bars.remove(m_drag.bar);
+        QVector<QPolygonF> &bars = m_drag.after ? r.pairs[m_drag.pair].afterBars : r.pairs[m_drag.pair].beforeBars;
+        if (m_drag.bar < bars.size()) {
+            const QRectF b = bars[m_drag.bar].boundingRect();
+            if (b.width() < 4 || b.height() < 4)
+                bars.remove(m_drag.bar);
+        }
     }
     m_drag = Drag();
-    update();
+    m_owner->barsChanged();
 }
 
 // ---- the window ----
@@ -278,6 +286,24 @@ ExportDialog::ExportDialog(const QSqlDatabase &db, const Sheet::Request &request
     }
     m_purpose->setCurrentIndex(int(purpose));
     readChoices();
+    followPurpose();
+}
+
+void ExportDialog::followPurpose()
+{
+    if (m_eyeBarByPerson)
+        return;
+    const bool on = m_purpose->currentIndex() != int(Sheet::Purpose::Internal);
+    if (m_eyeBar->isChecked() == on)
+        return;
+    m_settingEyeBar = true;
+    try {
+        m_eyeBar->setChecked(on);
+    } catch (...) {
+        m_settingEyeBar = false;
+        throw;
+    }
+    m_settingEyeBar = false;
 }
 
 void ExportDialog::build()
@@ -348,8 +374,15 @@ void ExportDialog::build()
     buttons->addWidget(m_export);
     buttons->addWidget(m_print);
     buttons->addWidget(m_close);
+    m_bareNote = new QLabel(this);
+    m_bareNote->setObjectName(QStringLiteral("lb_EyeBarMissing"));
+    m_bareNote->setWordWrap(true);
+    m_bareNote->setStyleSheet(QStringLiteral("color: #c00000"));
+    m_bareNote->setMaximumWidth(320);
+    m_bareNote->hide();
     auto *side = new QVBoxLayout;
     side->addLayout(form);
+    side->addWidget(m_bareNote);
     side->addStretch();
     side->addLayout(buttons);
     auto *top = new QHBoxLayout(this);
@@ -366,13 +399,16 @@ void ExportDialog::build()
         connectGuarded(e, &QLineEdit::textChanged, this, changed);
     connectGuarded(m_opacity, &QSpinBox::valueChanged, this, changed);
     connectGuarded(m_page, &QSpinBox::valueChanged, this, [this](int page) { m_preview->setPage(page - 1); });
+    connectGuarded(m_purpose, &QComboBox::currentIndexChanged, this, [this](auto...) { followPurpose(); });
     connectGuarded(m_eyeBar, &QCheckBox::toggled, this, [this](bool on) {
+        const bool byPerson = !m_settingEyeBar;
+        m_eyeBarByPerson = m_eyeBarByPerson || byPerson;
         if (on) {
-            findEyesClick();
+            findEyesClick(byPerson);
         } else {
             for (Sheet::Pair &p : m_request.pairs)
                 p.beforeBars.clear(), p.afterBars.clear();
-            m_preview->update();
+            barsChanged();
         }
     });
     connectGuarded(logoButton, &QPushButton::clicked, this, [this](auto...) {
@@ -405,6 +441,57 @@ void ExportDialog::readChoices()
     m_page->setMaximum(pages);
     m_pages->setText(QStringLiteral("共 %1 页").arg(pages));
     refreshPreview();
+    barsChanged();
+}
+
+QVector<ExportDialog::Bare> ExportDialog::barePhotos() const
+{
+    QVector<Bare> bare;
+    if (!m_eyeBar->isChecked() || m_request.purpose == Sheet::Purpose::Internal)
+        return bare;
+    for (int i = 0; i < m_request.pairs.size(); ++i)
+        for (bool after : {false, true})
+            if ((after ? m_request.pairs[i].afterBars : m_request.pairs[i].beforeBars).isEmpty())
+                bare.append({i, after});
+    return bare;
+}
+
+QString ExportDialog::namesOf(const QVector<Bare> &bare) const
+{
+    QStringList names;
+    for (const Bare &b : bare) {
+        const QString side = b.after ? QStringLiteral("术后") : QStringLiteral("术前");
+        names << (m_request.pairs.size() > 1 ? QStringLiteral("第 %1 组%2").arg(b.pair + 1).arg(side) : side);
+    }
+    return names.join(QStringLiteral("、"));
+}
+
+void ExportDialog::barsChanged()
+{
+    const QVector<Bare> bare = barePhotos();
+    QString note;
+    if (!bare.isEmpty()) {
+        note = m_detectorMissing
+                   ? QStringLiteral("找不到眼部识别的数据文件，这些照片没有遮挡条：%1。").arg(namesOf(bare))
+                   : QStringLiteral("没有找到面部，也没有遮挡条：%1。").arg(namesOf(bare));
+        note += QStringLiteral("可以在预览中拖动鼠标画出遮挡条。");
+    }
+    m_bareNote->setText(note);
+    m_bareNote->setVisible(!note.isEmpty());
+    m_preview->update();
+}
+
+bool ExportDialog::mayLeaveBare()
+{
+    const QVector<Bare> bare = barePhotos();
+    if (bare.isEmpty())
+        return true;
+    const QString question = QStringLiteral("%1的照片上没有找到面部，也没有画遮挡条，将不加眼部遮挡发出。\n"
+                                            "仍要继续吗？选“否”可以先在预览中拖动鼠标画出遮挡条。")
+                                 .arg(namesOf(bare));
+    return Prompter::instance().messageBox(this, question, windowTitle(), Prompt::Yes | Prompt::No, Prompt::Question,
+                                           Prompt::No)
+           == Prompt::Yes;
 }
 
 void ExportDialog::refreshPreview()
@@ -437,39 +524,49 @@ void ExportDialog::preferPrinting()
     m_print->setFocus();
 }
 
-void ExportDialog::findEyesClick()
+void ExportDialog::findEyesClick(bool told)
 {
     int faces = 0;
-    bool missing = false;
+    m_detectorMissing = false;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     try {
         for (Sheet::Pair &p : m_request.pairs) {
             p.beforeBars.clear();
             p.afterBars.clear();
             for (bool after : {false, true}) {
-                const QString path = after ? p.afterPath : p.beforePath;
+                const QString path = after ? p.after.path : p.before.path;
                 const QSize natural = PictureLoader::readNaturalSize(path);
                 const QImage picture = PictureLoader::loadPreview(path, natural.scaled(1600, 1600, Qt::KeepAspectRatio)
                                                                             .boundedTo(natural));
+                if (picture.isNull())
+                    continue;
                 const Align::EyeBars found = Align::findEyeBars(picture);
-                missing = missing || found.detectorMissing;
+                m_detectorMissing = m_detectorMissing || found.detectorMissing;
                 faces += int(found.bars.size());
-                const double sx = double(natural.width()) / picture.width(),
-                             sy = double(natural.height()) / picture.height();
-                for (const QRectF &b : found.bars) {
-                    const QRectF own(b.x() * sx, b.y() * sy, b.width() * sx, b.height() * sy);
-                    // After-picture bars go into the before picture's frame the pair is shown in.
-                    (after ? p.afterBars : p.beforeBars).append(after ? p.alignment.toTransform().mapRect(own) : own);
-                }
+                QVector<QPolygonF> shapes = found.shapes;
+                if (shapes.isEmpty())
+                    for (const QRectF &b : found.bars)
+                        shapes << QPolygonF(b);
+                // From the working picture to the picture's own pixels, and for an aligned after
+                // picture on into the before picture's frame the pair is shown in.
+                QTransform toFrame = QTransform::fromScale(double(natural.width()) / picture.width(),
+                                                           double(natural.height()) / picture.height());
+                if (after && p.alignment)
+                    toFrame = toFrame * p.alignment->toTransform();
+                for (const QPolygonF &shape : shapes)
+                    (after ? p.afterBars : p.beforeBars).append(toFrame.map(shape));
             }
         }
     } catch (...) {
         QApplication::restoreOverrideCursor();
+        barsChanged();
         throw;
     }
     QApplication::restoreOverrideCursor();
-    m_preview->update();
-    if (missing)
+    barsChanged();
+    if (!told)
+        return;
+    if (m_detectorMissing)
         Prompter::instance().showError(this, QStringLiteral("找不到眼部识别的数据文件（%1），无法自动放置眼部遮挡。")
                                                  .arg(Align::detectorFolder()));
     else if (faces == 0)
@@ -483,6 +580,8 @@ void ExportDialog::exportClick()
     readChoices();
     const Sheet::Request request = currentRequest();
     SheetExport::checkConsent(m_db, request); // refused before a file is asked for
+    if (!mayLeaveBare())
+        return;
     SheetExport::Output out = currentOutput();
     static const QStringList filters{QStringLiteral("PDF 文件|*.pdf"), QStringLiteral("JPEG 图片|*.jpg"),
                                      QStringLiteral("PNG 图片|*.png")};
@@ -533,6 +632,8 @@ void ExportDialog::printClick()
     readChoices();
     const Sheet::Request request = currentRequest();
     SheetExport::checkConsent(m_db, request);
+    if (!mayLeaveBare())
+        return;
     QPrinter printer(QPrinter::HighResolution);
     const SheetExport::Output out = currentOutput();
     printer.setPageSize(QPageSize(out.paper == SheetExport::Paper::Letter ? QPageSize::Letter : QPageSize::A4));
@@ -542,146 +643,6 @@ void ExportDialog::printClick()
     if (Prompter::instance().execModal(&dialog) != QDialog::Accepted)
         return;
     SheetExport::printSheet(m_db, request, printer);
-}
-
-// ---- the case and the main window ----
-
-Sheet::Request requestForCase(const QSqlDatabase &db, const QString &programFolder, qint64 caseId)
-{
-    Sheet::Request r;
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral("SELECT s.客户编号, s.手术大类, s.手术小类, s.手术日期, s.手术前, s.手术后, s.手术前1, "
-                             "s.手术后1, s.手术前2, s.手术后2, u.用户姓名 FROM Surgery s "
-                             "LEFT JOIN tUserInfo u ON u.客户编号 = s.客户编号 WHERE s.id = ?"));
-    q.addBindValue(caseId);
-    if (!q.exec())
-        throw AppError(q.lastError().text());
-    if (!q.next())
-        return r;
-    r.customerNo = q.value(0).toString();
-    r.customerName = q.value(10).toString();
-    QStringList category;
-    for (int c : {1, 2})
-        if (!q.value(c).toString().trimmed().isEmpty())
-            category << q.value(c).toString().trimmed();
-    const QDate surgery = Showable::surgeryDate(q.value(3).toString());
-    for (int i = 0; i < 3; ++i) {
-        Sheet::Pair p;
-        p.beforeRef = q.value(4 + 2 * i).toString();
-        p.afterRef = q.value(5 + 2 * i).toString();
-        p.beforePath = PictureStore::resolveColumn(programFolder, p.beforeRef);
-        p.afterPath = PictureStore::resolveColumn(programFolder, p.afterRef);
-        if (p.beforePath.isEmpty() || p.afterPath.isEmpty())
-            continue;
-        p.caseId = caseId;
-        p.category = category.join(QStringLiteral(" / "));
-        if (const auto stored = Align::loadAlignment(db, p.beforeRef, p.afterRef))
-            p.alignment = stored->transform;
-        p.beforeDate = ExifDate::dateTaken(p.beforePath).value_or(QDate());
-        p.afterDate = ExifDate::dateTaken(p.afterPath).value_or(QDate());
-        p.interval = ExifDate::afterSurgeryText(surgery, p.afterDate);
-        r.pairs.append(p);
-    }
-    return r;
-}
-
-namespace {
-
-void openFor(TfrmMain *w, bool print)
-{
-    DataSet *cases = w->adq_Surgery;
-    if (!cases || !cases->isActive() || cases->recNo() < 0) {
-        Prompter::instance().showMessage(w, QStringLiteral("请先选择一个病例。"));
-        return;
-    }
-    const QSqlDatabase db = QSqlDatabase::database(DataMod->ADOConn);
-    const qint64 caseId = cases->value(QStringLiteral("id")).toLongLong();
-    const Sheet::Request request = requestForCase(db, w->programFolder(), caseId);
-    if (request.pairs.isEmpty()) {
-        Prompter::instance().showMessage(w, QStringLiteral("当前病例没有成对的术前、术后图片。"));
-        return;
-    }
-    ExportDialog dialog(db, request, w);
-    if (print)
-        dialog.preferPrinting();
-    Prompter::instance().execModal(&dialog);
-}
-
-void openFor(CompareWindow *w, bool print)
-{
-    const CompareCase &c = w->currentCase();
-    const ComparePicture &before = w->left(), &after = w->right();
-    if (c.id == 0 || before.isEmpty() || after.isEmpty()) {
-        Prompter::instance().showMessage(w, QStringLiteral("请先在两边各放一张图片。"));
-        return;
-    }
-    const QSqlDatabase db = QSqlDatabase::database(DataMod->ADOConn);
-    Sheet::Request request = requestForCase(db, DataMod->programFolder(), c.id);
-    Sheet::Pair pair;
-    if (!request.pairs.isEmpty())
-        pair = request.pairs.first(); // the case's category and surgery interval
-    pair.caseId = c.id;
-    pair.beforeRef = before.stored;
-    pair.afterRef = after.stored;
-    pair.beforePath = before.path;
-    pair.afterPath = after.path;
-    pair.beforeDate = ExifDate::dateTaken(before.path).value_or(QDate());
-    pair.afterDate = ExifDate::dateTaken(after.path).value_or(QDate());
-    pair.interval.clear();
-    if (pair.afterDate.isValid()) {
-        // The interval of this after picture, not of the case's first one.
-        QSqlQuery q(db);
-        q.prepare(QStringLiteral("SELECT 手术日期 FROM Surgery WHERE id = ?"));
-        q.addBindValue(c.id);
-        if (q.exec() && q.next())
-            pair.interval = ExifDate::afterSurgeryText(Showable::surgeryDate(q.value(0).toString()), pair.afterDate);
-    }
-    pair.alignment = w->view()->alignment();
-    // What the view shows of the before picture: its zoom and position are the sheet's crop.
-    const QSize size = w->view()->pictureSize(CompareView::Side::Before);
-    const QRectF whole(QPointF(0, 0), QSizeF(size));
-    const QRectF shown = w->view()->visibleRegion().intersected(whole);
-    pair.crop = shown.width() >= 8 && shown.height() >= 8 && shown != whole ? shown : QRectF();
-    request.pairs = {pair};
-    request.layout = Sheet::Layout::SideBySide;
-    ExportDialog dialog(db, request, w);
-    if (print)
-        dialog.preferPrinting();
-    Prompter::instance().execModal(&dialog);
-}
-
-} // namespace
-
-QList<QAction *> addCompareSheetCommands(CompareWindow *w)
-{
-    auto *exportAction = new QAction(QStringLiteral("导出对比图(&E)…"), w);
-    exportAction->setObjectName(QStringLiteral("ac_ExportSheet"));
-    exportAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
-    auto *printAction = new QAction(QStringLiteral("打印(&P)…"), w);
-    printAction->setObjectName(QStringLiteral("ac_PrintSheet"));
-    printAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
-    for (QAction *a : {exportAction, printAction}) {
-        a->setShortcutContext(Qt::WindowShortcut);
-        w->addAction(a);
-    }
-    connectGuarded(exportAction, &QAction::triggered, w, [w](auto...) { openFor(w, false); });
-    connectGuarded(printAction, &QAction::triggered, w, [w](auto...) { openFor(w, true); });
-    return {exportAction, printAction};
-}
-
-void addSheetCommands(TfrmMain *w)
-{
-    QMenu *menu = w->menuFile;
-    QAction *before = w->N3; // above 退出
-    auto *exportAction = new QAction(QStringLiteral("导出对比图(&E)…"), w);
-    exportAction->setObjectName(QStringLiteral("ac_ExportSheet"));
-    auto *printAction = new QAction(QStringLiteral("打印(&P)…"), w);
-    printAction->setObjectName(QStringLiteral("ac_PrintSheet"));
-    menu->insertAction(before, exportAction);
-    menu->insertAction(before, printAction);
-    menu->insertSeparator(before);
-    connectGuarded(exportAction, &QAction::triggered, w, [w](auto...) { openFor(w, false); });
-    connectGuarded(printAction, &QAction::triggered, w, [w](auto...) { openFor(w, true); });
 }
 
 } // namespace Export

@@ -2,7 +2,9 @@
 // The comparison-sheet window: a preview of the sheet, the choices of layout, purpose, labels,
 // watermark and eye bars, and the ways out (a file or the printer). Eye bars are moved by
 // dragging them in the preview and resized by dragging their lower right corner; dragging on a
-// picture where there is none draws a new one.
+// picture where there is none draws a new one. 眼部遮挡 is ticked for every purpose but the
+// internal archive until the person sets it; a photo of a sheet that leaves the clinic with
+// neither a face found nor a bar drawn is named in the window, and sending it is asked first.
 
 #include "export/Sheet.h"
 #include "export/SheetExport.h"
@@ -37,7 +39,9 @@ public:
     // The commands: each asks through the Prompter and reports failures there.
     void exportClick();
     void printClick();
-    void findEyesClick();
+    // Finds the eyes on every photo and puts bars over them. told: the person asked for it, and
+    // is told when no eye is found at all.
+    void findEyesClick(bool told = true);
     // Makes printing the default command (the window opened by "打印…").
     void preferPrinting();
     // The folder the file dialog of an export opens in.
@@ -46,9 +50,24 @@ public:
     Sheet::Request &editable() { return m_request; }
     void refreshPreview();
 
+    // The photos that would leave without an eye bar though 眼部遮挡 is ticked for a sheet
+    // that leaves the clinic: no face found on them and no bar drawn by hand.
+    struct Bare {
+        int pair = 0;
+        bool after = false;
+    };
+    QVector<Bare> barePhotos() const;
+    // The bars were moved, drawn or found: the preview and the note on bare photos follow.
+    void barsChanged();
+
 private:
     void build();
     void readChoices();
+    // 眼部遮挡 follows the purpose until the person sets it.
+    void followPurpose();
+    QString namesOf(const QVector<Bare> &bare) const;
+    // Asks before photos leave bare; false: nothing is to go out.
+    bool mayLeaveBare();
 
     QSqlDatabase m_db;
     Sheet::Request m_request;
@@ -58,7 +77,8 @@ private:
     QCheckBox *m_dates = nullptr, *m_watermark = nullptr, *m_eyeBar = nullptr, *m_landscape = nullptr;
     QLineEdit *m_text = nullptr, *m_logo = nullptr;
     QSpinBox *m_opacity = nullptr, *m_page = nullptr;
-    QLabel *m_pages = nullptr;
+    QLabel *m_pages = nullptr, *m_bareNote = nullptr;
+    bool m_eyeBarByPerson = false, m_settingEyeBar = false, m_detectorMissing = false;
     QPushButton *m_export = nullptr, *m_print = nullptr, *m_close = nullptr;
 };
 
@@ -74,7 +94,8 @@ public:
     QRectF pageRect() const { return m_pageRect; }
     // Where a pair's picture is shown in the preview, and its frame's scale there.
     QVector<Sheet::PlacedPair> placed() const;
-    QRectF barOnScreen(const Sheet::PlacedPair &pp, bool after, const QRectF &bar) const;
+    QPolygonF barOnScreen(const Sheet::PlacedPair &pp, bool after, const QPolygonF &bar) const;
+    QTransform frameToScreen(const Sheet::PlacedPair &pp, bool after) const;
 
 protected:
     void paintEvent(QPaintEvent *) override;
@@ -98,7 +119,7 @@ private:
         int bar = -1;
         bool resize = false;
         QPointF start;
-        QRectF original;
+        QPolygonF original;
     } m_drag;
 };
 
@@ -106,8 +127,9 @@ private:
 void addSheetCommands(TfrmMain *window);
 
 // Adds the same two commands (Ctrl+E, Ctrl+P) to a comparison window; its sheet is the pair it
-// shows, laid over as it is aligned there and cut to what its view shows. Returns the actions
-// for the window's buttons.
+// shows, each picture with its own case, laid over as it is aligned there (each fitted to its
+// cell when it is not) and cut to what its view shows. Returns the actions for the window's
+// buttons.
 QList<QAction *> addCompareSheetCommands(CompareWindow *window);
 
 // The sheet of a case: its before and after pictures in pairs (numbers 0..2), with their stored

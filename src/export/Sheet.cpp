@@ -85,13 +85,23 @@ QString labelOf(const Request &r, const Pair &p, bool after)
 {
     QString text = after ? QStringLiteral("术后") : QStringLiteral("术前");
     if (r.showDates) {
-        const QDate d = after ? p.afterDate : p.beforeDate;
+        const CasePicture &picture = after ? p.after : p.before;
+        const QDate d = picture.dateTaken();
         if (d.isValid())
             text += QLatin1Char(' ') + dateText(d);
-        if (after && !p.interval.isEmpty())
-            text += QStringLiteral("（") + p.interval + QStringLiteral("）");
+        // The time since the surgery of the after picture's own case.
+        const QString since = after ? picture.sinceSurgery() : QString();
+        if (!since.isEmpty())
+            text += QStringLiteral("（") + since + QStringLiteral("）");
     }
     return text;
+}
+
+// The cell width at which a frame fitted into a cell of the given shape (height / width) is
+// shown at its own resolution.
+double ownWidth(const QRectF &frame, double cellAspect)
+{
+    return cellAspect > 0 ? std::max(frame.width(), frame.height() / cellAspect) : frame.width();
 }
 
 QFont fontOf(double pixels, bool bold = false)
@@ -179,12 +189,43 @@ int pageCount(const Request &request)
     return (int(request.pairs.size()) + per - 1) / per;
 }
 
+QString Pair::category() const
+{
+    const QString b = before.category(), a = after.category();
+    if (a == b || a.isEmpty())
+        return b;
+    if (b.isEmpty())
+        return a;
+    return QStringLiteral("术前：%1　术后：%2").arg(b, a);
+}
+
 QRectF frameOf(const Pair &pair)
 {
     if (!pair.crop.isEmpty())
         return pair.crop;
-    const QSize natural = PictureLoader::readNaturalSize(pair.beforePath);
+    const QSize natural = PictureLoader::readNaturalSize(pair.before.path);
     return QRectF(QPointF(0, 0), QSizeF(natural));
+}
+
+QRectF frameOf(const Pair &pair, bool after)
+{
+    if (!after || pair.alignment)
+        return frameOf(pair);
+    if (!pair.afterCrop.isEmpty())
+        return pair.afterCrop;
+    const QSize natural = PictureLoader::readNaturalSize(pair.after.path);
+    return QRectF(QPointF(0, 0), QSizeF(natural));
+}
+
+QTransform frameToCell(const Pair &pair, bool after, const QRectF &cell)
+{
+    const QRectF frame = frameOf(pair, after);
+    if (frame.isEmpty() || cell.isEmpty())
+        return QTransform();
+    const double k = std::min(cell.width() / frame.width(), cell.height() / frame.height());
+    const QPointF offset = cell.center() - QPointF(frame.width() * k, frame.height() * k) / 2;
+    return QTransform::fromTranslate(-frame.x(), -frame.y()) * QTransform::fromScale(k, k)
+           * QTransform::fromTranslate(offset.x(), offset.y());
 }
 
 double heightForWidth(const Request &request, int page, double width)
@@ -196,8 +237,11 @@ double heightForWidth(const Request &request, int page, double width)
 double fullWidth(const Request &request, int page)
 {
     double widest = 0;
-    for (int i : pairsOn(request, page))
-        widest = std::max(widest, frameOf(request.pairs[i]).width());
+    for (int i : pairsOn(request, page)) {
+        const Pair &pair = request.pairs[i];
+        const double aspect = aspectOf(pair);
+        widest = std::max({widest, ownWidth(frameOf(pair, false), aspect), ownWidth(frameOf(pair, true), aspect)});
+    }
     const int c = columnsOf(request.layout);
     return c * widest / (1 - (2 * Margin + (c - 1) * Gap) / 100);
 }
@@ -239,43 +283,48 @@ QVector<PlacedPair> placePage(const Request &request, int page, const QRectF &pa
 
 QImage renderCell(const Pair &pair, bool after, QSize target)
 {
-    const QRectF frame = frameOf(pair);
+    const QRectF frame = frameOf(pair, after);
     if (frame.isEmpty() || target.isEmpty())
         return QImage();
-    // Never above the picture's own resolution.
-    if (target.width() > frame.width() || target.height() > frame.height())
-        target = frame.size().toSize().scaled(target, Qt::KeepAspectRatio).boundedTo(frame.size().toSize());
+    // Never above the picture's own resolution: a cell that would enlarge the frame is made
+    // smaller, keeping its shape (the page then scales it to its place).
+    double k = std::min(target.width() / frame.width(), target.height() / frame.height());
+    if (k > 1) {
+        target = QSize(int(std::lround(target.width() / k)), int(std::lround(target.height() / k)));
+        k = 1;
+    }
     target = target.expandedTo(QSize(1, 1));
-    const double k = target.width() / frame.width();
 
-    const QString path = after ? pair.afterPath : pair.beforePath;
-    const QSize natural = PictureLoader::readNaturalSize(path);
+    const CasePicture &source = after ? pair.after : pair.before;
+    const QSize natural = PictureLoader::readNaturalSize(source.path);
+    const bool laidOver = after && pair.alignment;
     // Decode only as much as the cell shows (JPEG pictures decode at a reduced scale).
-    const double need = k * (after ? pair.alignment.scale() : 1.0);
+    const double need = k * (laidOver ? pair.alignment->scale() : 1.0);
     const QSize atLeast(std::min(natural.width(), int(std::ceil(natural.width() * need)) + 1),
                         std::min(natural.height(), int(std::ceil(natural.height() * need)) + 1));
-    const QImage picture = PictureLoader::loadPreview(path, atLeast);
+    const QImage picture = PictureLoader::loadPreview(source.path, atLeast);
     if (picture.isNull())
-        throw AppError(QStringLiteral("无法读取图片 %1").arg(path));
+        throw AppError(QStringLiteral("无法读取图片 %1").arg(source.path));
 
     QImage cell(target, QImage::Format_RGB32);
+    // Where an aligned after picture does not cover the frame, the background shows.
     cell.fill(QColor(255, 255, 255));
     QPainter p(&cell);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     p.setRenderHint(QPainter::Antialiasing);
-    const QTransform toCell = QTransform::fromTranslate(-frame.x(), -frame.y()) * QTransform::fromScale(k, k);
+    const QTransform toCell = frameToCell(pair, after, QRectF(QPointF(0, 0), QSizeF(target)));
     QTransform t = QTransform::fromScale(double(natural.width()) / picture.width(),
                                          double(natural.height()) / picture.height());
-    if (after)
-        t = t * pair.alignment.toTransform();
+    if (laidOver)
+        t = t * pair.alignment->toTransform();
     p.setTransform(t * toCell);
     p.drawImage(QPointF(0, 0), picture);
     // The bars are part of the pixels: nothing under them leaves the program.
     p.setTransform(toCell);
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(0, 0, 0));
-    for (const QRectF &bar : after ? pair.afterBars : pair.beforeBars)
-        p.drawRect(bar);
+    for (const QPolygonF &bar : after ? pair.afterBars : pair.beforeBars)
+        p.drawPolygon(bar);
     p.end();
     return cell;
 }
@@ -300,14 +349,15 @@ void paintPage(QPainter &painter, const QRectF &pageRect, const Request &request
             painter.drawText(QRectF(r.left(), r.bottom(), r.width(), Label * u), Qt::AlignCenter,
                              labelOf(request, pair, after));
         }
-        if (!pair.category.isEmpty()) {
+        const QString category = pair.category();
+        if (!category.isEmpty()) {
             const bool grid = request.layout == Layout::Grid;
             const QRectF band = grid
                                     ? QRectF(pp.before.left(), pp.before.top() - RowTitle * u,
                                              pp.after.right() - pp.before.left(), RowTitle * u)
                                     : QRectF(pageRect.left(), pp.before.top() - Title * u, pageRect.width(), Title * u);
             painter.setFont(grid ? labelFont : titleFont);
-            painter.drawText(band, Qt::AlignCenter, pair.category);
+            painter.drawText(band, Qt::AlignCenter, category);
         }
     }
     if (request.purpose == Purpose::Internal) {

@@ -4,12 +4,16 @@
 // file, the picture files and the printer; what goes out is only what is painted here.
 
 #include "align/Similarity.h"
+#include "consent/CasePictures.h"
 
 #include <QDate>
+#include <QPolygonF>
 #include <QRectF>
 #include <QSizeF>
 #include <QString>
 #include <QVector>
+
+#include <optional>
 
 class QPainter;
 
@@ -27,16 +31,19 @@ enum class Corner { TopLeft, TopRight, BottomLeft, BottomRight, Centre };
 QStringList cornerLabels(); // in enum order
 
 struct Pair {
-    QString beforePath, afterPath; // files to read
-    QString beforeRef, afterRef;   // as the case row names them (for the audit log)
-    Align::Similarity alignment;   // lays the after picture over the before picture
-    QRectF crop;                   // in before-picture pixels; empty: the whole picture
-    qint64 caseId = 0;
-    QString category;            // "大类 / 小类"
-    QDate beforeDate, afterDate; // invalid: not known
-    QString interval;            // "术后 3 个月"; empty: not known
-    // Eye bars, in before-picture pixels (the after picture is laid over that frame).
-    QVector<QRectF> beforeBars, afterBars;
+    // Each picture carries its own case: its labels, its dates and its consent are its own.
+    CasePicture before, after;
+    // Lays the after picture over the before picture's frame; none: each picture is fitted to
+    // its own cell, keeping its shape.
+    std::optional<Align::Similarity> alignment;
+    QRectF crop;      // in before-picture pixels; empty: the whole picture
+    QRectF afterCrop; // an unaligned after picture's, in its own pixels; empty: the whole picture
+    // Eye bars, in the pixels of the frame each cell shows (see frameOf): the before picture's
+    // for the before cell and for an aligned after cell, the after picture's own otherwise.
+    QVector<QPolygonF> beforeBars, afterBars;
+
+    // The title of the pair: its category, or both when the two pictures' cases differ.
+    QString category() const;
 };
 
 struct Watermark {
@@ -63,6 +70,13 @@ int pageCount(const Request &request);
 
 // The region of the before picture a pair shows: its crop, or the whole picture.
 QRectF frameOf(const Pair &pair);
+// The region a cell shows, in the coordinates its bars are kept in: the before picture's frame
+// for the before cell and an aligned after cell; an unaligned after picture's crop or whole
+// picture for its cell.
+QRectF frameOf(const Pair &pair, bool after);
+// Frame coordinates to the cell rectangle: the frame fitted into the cell, keeping its shape,
+// centred.
+QTransform frameToCell(const Pair &pair, bool after, const QRectF &cell);
 
 // The natural height of a page `width` device pixels wide (for picture files, whose height
 // follows the pictures' shape), and the width at which the pictures of the page are shown at
@@ -82,8 +96,10 @@ QVector<PlacedPair> placePage(const Request &request, int page, const QRectF &pa
 // resolution; text is painted as text. Raises AppError when a picture cannot be read.
 void paintPage(QPainter &painter, const QRectF &pageRect, const Request &request, int page);
 
-// The part of a pair's picture shown in `target` pixels: read at the needed scale, laid into the
-// pair's frame, eye bars burnt in. after: the after picture (through the alignment).
+// The part of a pair's picture shown in a cell of `target` pixels: read at the needed scale,
+// fitted into the cell (an aligned after picture laid through the alignment into the before
+// picture's frame, the background where it does not cover), eye bars burnt in. The image has
+// the cell's shape, and fewer pixels than target where the picture has fewer.
 QImage renderCell(const Pair &pair, bool after, QSize target);
 
 } // namespace Sheet

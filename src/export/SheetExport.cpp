@@ -17,7 +17,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 
 namespace SheetExport {
 
@@ -25,32 +24,44 @@ namespace {
 
 const QString WatermarkSection = QStringLiteral("Watermark");
 
-QString detailOf(const Sheet::Request &r, qint64 caseId, const QString &where)
+QVector<CasePicture> picturesOf(const Sheet::Request &r)
 {
-    QStringList pictures;
-    for (const Sheet::Pair &p : r.pairs) {
-        if (p.caseId != caseId)
-            continue;
-        pictures << p.beforeRef << p.afterRef;
-    }
-    return QStringLiteral("用途=%1；图片=%2；%3")
-        .arg(Sheet::purposeLabel(r.purpose), pictures.join(QLatin1Char(',')), where);
+    QVector<CasePicture> pictures;
+    for (const Sheet::Pair &p : r.pairs)
+        pictures << p.before << p.after;
+    return pictures;
 }
 
-// One event per case of the sheet, in one transaction.
+// What a purpose needs of every picture's consent. Only the internal archive needs none.
+Consent::Level neededFor(Sheet::Purpose purpose)
+{
+    return purpose == Sheet::Purpose::Internal ? Consent::Level::RecordOnly : Consent::Level::Publicity;
+}
+
+// One event for each case whose pictures are on the sheet, naming that case's pictures, in one
+// transaction.
 void recordFor(const QSqlDatabase &db, AuditLog::Action action, const Sheet::Request &r, const QString &where)
 {
-    std::map<qint64, bool> cases;
-    for (const Sheet::Pair &p : r.pairs)
-        cases[p.caseId] = true;
+    const QVector<CasePicture> pictures = picturesOf(r);
     Transaction t(db);
-    for (const auto &c : cases) {
+    for (qint64 caseId : CasePictures::caseIds(pictures)) {
+        QStringList names;
+        QString customerNo;
+        for (const CasePicture &p : pictures) {
+            if (p.caseId != caseId)
+                continue;
+            names << p.stored;
+            if (customerNo.isEmpty())
+                customerNo = p.customerNo;
+        }
+        names.removeDuplicates();
         AuditLog::Event e;
         e.action = action;
-        e.customerNo = r.customerNo;
-        if (c.first > 0)
-            e.caseId = c.first;
-        e.detail = detailOf(r, c.first, where);
+        e.customerNo = customerNo.isEmpty() ? r.customerNo : customerNo;
+        if (caseId > 0)
+            e.caseId = caseId;
+        e.detail = QStringLiteral("用途=%1；图片=%2；%3")
+                       .arg(Sheet::purposeLabel(r.purpose), names.join(QLatin1Char(',')), where);
         AuditLog::record(db, e);
     }
     t.commit();
@@ -88,23 +99,23 @@ Sheet::Request forPurpose(Sheet::Request request)
 
 void checkConsent(const QSqlDatabase &db, const Sheet::Request &request)
 {
-    if (request.purpose == Sheet::Purpose::Internal)
+    const Consent::Level needed = neededFor(request.purpose);
+    if (needed == Consent::Level::RecordOnly)
         return;
-    for (const Sheet::Pair &p : request.pairs) {
-        const Consent::Level level = Consent::read(db, p.caseId).level;
-        if (level < Consent::Level::Publicity)
-            throw AppError(QStringLiteral("该病例的同意级别为“%1”，只有“%2”的病例才能用于“%3”。")
-                               .arg(Consent::label(level), Consent::label(Consent::Level::Publicity),
-                                    Sheet::purposeLabel(request.purpose)));
-    }
+    // Read again: the agreement may have changed since the sheet was put together.
+    const QVector<CasePicture> pictures = CasePictures::withCurrentLevels(db, picturesOf(request));
+    const CasePicture *least = CasePictures::narrowest(pictures);
+    if (least && least->level < needed)
+        throw AppError(
+            QStringLiteral("该病例的同意级别为“%1”，只有“%2”的病例才能用于“%3”。")
+                .arg(Consent::label(least->level), Consent::label(needed), Sheet::purposeLabel(request.purpose)));
 }
 
 Sheet::Purpose defaultPurpose(const QSqlDatabase &db, const Sheet::Request &request)
 {
-    for (const Sheet::Pair &p : request.pairs)
-        if (Consent::read(db, p.caseId).level < Consent::Level::Publicity)
-            return Sheet::Purpose::Internal;
-    return Sheet::Purpose::Publicity;
+    const QVector<CasePicture> pictures = CasePictures::withCurrentLevels(db, picturesOf(request));
+    return CasePictures::allow(pictures, neededFor(Sheet::Purpose::Publicity)) ? Sheet::Purpose::Publicity
+                                                                               : Sheet::Purpose::Internal;
 }
 
 QImage renderPageImage(const Sheet::Request &request, int page, int width)

@@ -28,15 +28,17 @@ struct Output {
 // it is for the internal archive.
 Sheet::Request forPurpose(Sheet::Request request);
 
-// Raises AppError naming the case's consent level when a case of the request does not allow
-// its purpose. Only the internal archive needs no consent.
+// Raises AppError naming the consent level when a picture of the request does not allow its
+// purpose, each picture judged by its own case's consent as the database holds it now. Only the
+// internal archive needs no consent.
 void checkConsent(const QSqlDatabase &db, const Sheet::Request &request);
 
 // The purpose a new sheet starts with: publicity, which carries no personal data, when every
-// case of the request allows it; otherwise the internal archive, the only purpose left.
+// picture of the request allows it; otherwise the internal archive, the only purpose left.
 Sheet::Purpose defaultPurpose(const QSqlDatabase &db, const Sheet::Request &request);
 
-// Writes the sheet and records it (SheetExported, one event per case); returns the files written.
+// Writes the sheet and records it (SheetExported, one event for each case whose pictures are
+// on it); returns the files written.
 // Raises AppError when refused or when a file cannot be written (nothing is then recorded).
 QStringList exportSheet(const QSqlDatabase &db, const Sheet::Request &request, const Output &output);
 

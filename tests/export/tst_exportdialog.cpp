@@ -1,7 +1,9 @@
 // The comparison-sheet window, driven with keys and the mouse: opened from the main window for
 // its current case, refusing without consent before any file is asked for, exporting, printing
-// through the print dialog, and eye bars found, dragged and reported missing.
+// through the print dialog, and eye bars found, dragged and reported missing; from the comparison
+// window, each picture judged by its own case.
 
+#include "align/AlignmentStore.h"
 #include "align/SyntheticFace.h"
 #include "support/ScriptedPrompter.h"
 #include "support/TestDatabase.h"
@@ -10,6 +12,7 @@
 #include "browser/Unit_Main.h"
 #include "compare/CompareWindow.h"
 #include "consent/Consent.h"
+#include "data/DataSet.h"
 #include "data/Unit_DataMod.h"
 #include "export/ExportDialog.h"
 #include "pictures/PreviewService.h"
@@ -18,10 +21,13 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
+#include <QListWidget>
 #include <QMenu>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
+#include <QSqlQuery>
 #include <QtTest>
 
 static const QString Cust = QStringLiteral("A1200612070001");
@@ -35,6 +41,8 @@ private slots:
     void fromTheMainWindowToAFileAndThePrinter();
     void eyeBarsFoundDraggedAndMissing();
     void theComparisonWindowSendsWhatItShows();
+    void theComparisonWindowChecksEachPicturesOwnCase();
+    void aFacelessPhotoLeavesOnlyWhenConfirmed();
 
 private:
     QSqlDatabase db() const { return QSqlDatabase::database(DataMod->ADOConn); }
@@ -183,9 +191,9 @@ void TestExportDialog::eyeBarsFoundDraggedAndMissing()
     QCOMPARE(pair.beforeBars.size(), 1);
     QCOMPARE(pair.afterBars.size(), 1);
     const QRectF eyes = m_drawn.leftEye.united(m_drawn.rightEye);
-    QVERIFY(pair.beforeBars[0].contains(eyes));
+    QVERIFY(pair.beforeBars[0].boundingRect().contains(eyes));
     // The after picture's bar sits where its eyes are laid over the before picture's frame.
-    QVERIFY(pair.afterBars[0].contains(eyes.translated(20, -10)));
+    QVERIFY(pair.afterBars[0].boundingRect().contains(eyes.translated(20, -10)));
 
     // Dragged by the mouse in the preview: the bar follows in picture pixels.
     auto *preview = dialog.findChild<Export::SheetPreview *>(QStringLiteral("preview"));
@@ -193,24 +201,26 @@ void TestExportDialog::eyeBarsFoundDraggedAndMissing()
     preview->repaint();
     const Sheet::PlacedPair placed = preview->placed().value(0);
     QVERIFY(!placed.before.isEmpty());
-    const QRectF before = pair.beforeBars[0];
-    const QRectF onScreen = preview->barOnScreen(placed, false, before);
+    const QRectF before = pair.beforeBars[0].boundingRect();
+    const QRectF onScreen = preview->barOnScreen(placed, false, pair.beforeBars[0]).boundingRect();
     const double k = placed.before.width() / Sheet::frameOf(pair).width();
     const QPointF grab = onScreen.center();
     mouse(preview, QEvent::MouseButtonPress, grab, Qt::LeftButton);
     mouse(preview, QEvent::MouseMove, grab + QPointF(10, 6), Qt::LeftButton);
     mouse(preview, QEvent::MouseButtonRelease, grab + QPointF(10, 6), Qt::NoButton);
-    QVERIFY(std::abs(dialog.editable().pairs[0].beforeBars[0].left() - (before.left() + 10 / k)) < 0.5);
-    QVERIFY(std::abs(dialog.editable().pairs[0].beforeBars[0].top() - (before.top() + 6 / k)) < 0.5);
-    QCOMPARE(dialog.editable().pairs[0].beforeBars[0].size(), before.size());
+    const auto barNow = [&] { return dialog.editable().pairs[0].beforeBars[0].boundingRect(); };
+    QVERIFY(std::abs(barNow().left() - (before.left() + 10 / k)) < 0.5);
+    QVERIFY(std::abs(barNow().top() - (before.top() + 6 / k)) < 0.5);
+    QVERIFY(std::abs(barNow().width() - before.width()) < 1e-6);
     // Its lower right corner resizes it.
-    const QRectF moved = dialog.editable().pairs[0].beforeBars[0];
-    const QPointF corner = preview->barOnScreen(placed, false, moved).bottomRight() - QPointF(2, 2);
+    const QRectF moved = barNow();
+    const QPointF corner = preview->barOnScreen(placed, false, QPolygonF(moved)).boundingRect().bottomRight()
+                           - QPointF(2, 2);
     mouse(preview, QEvent::MouseButtonPress, corner, Qt::LeftButton);
     mouse(preview, QEvent::MouseMove, corner + QPointF(20, 0), Qt::LeftButton);
     mouse(preview, QEvent::MouseButtonRelease, corner + QPointF(20, 0), Qt::NoButton);
-    QVERIFY(std::abs(dialog.editable().pairs[0].beforeBars[0].width() - (moved.width() + 20 / k)) < 0.5);
-    QCOMPARE(dialog.editable().pairs[0].beforeBars[0].topLeft(), moved.topLeft());
+    QVERIFY(std::abs(barNow().width() - (moved.width() + 20 / k)) < 0.5);
+    QVERIFY(QLineF(barNow().topLeft(), moved.topLeft()).length() < 1e-6);
 
     // Unchecked: the bars go.
     press(eyeBar, Qt::Key_Space);
@@ -222,7 +232,7 @@ void TestExportDialog::eyeBarsFoundDraggedAndMissing()
     const QString wallPath = m_install->folder() + QStringLiteral("wall.jpg");
     QVERIFY(wall.save(wallPath, "JPEG"));
     Sheet::Request plain = r;
-    plain.pairs[0].beforePath = plain.pairs[0].afterPath = wallPath;
+    plain.pairs[0].before.path = plain.pairs[0].after.path = wallPath;
     Export::ExportDialog second(db(), plain, nullptr);
     second.show();
     auto *eyeBar2 = second.findChild<QCheckBox *>(QStringLiteral("chk_EyeBar"));
@@ -235,6 +245,13 @@ void TestExportDialog::eyeBarsFoundDraggedAndMissing()
 
 void TestExportDialog::theComparisonWindowSendsWhatItShows()
 {
+    // A second after picture, aligned to the first before picture.
+    const QString otherRef = Cust + QStringLiteral("\\face2.jpg");
+    QVERIFY(m_drawn.picture.save(m_install->folder() + QStringLiteral("pic/") + Cust + QStringLiteral("/face2.jpg"),
+                                 "JPEG", 92));
+    m_install->exec(QStringLiteral("UPDATE Surgery SET 手术后 = '%1'").arg(otherRef));
+    const Align::Similarity aligned(1.0, 1.5, QPointF(12, -8));
+    Align::saveAlignment(db(), m_faceRef, otherRef, {aligned, false});
     TfrmMain w(m_install->folder());
     MainWindowCompareSource source(&w);
     CompareWindow cw(&source, &w);
@@ -242,8 +259,6 @@ void TestExportDialog::theComparisonWindowSendsWhatItShows()
     cw.show();
     QVERIFY(QTest::qWaitForWindowActive(&cw));
     cw.view()->waitUntilLoaded();
-    const Align::Similarity aligned(1.0, 1.5, QPointF(12, -8));
-    cw.view()->setAlignment(aligned);
     QTest::keyClick(&cw, Qt::Key_1); // one to one: the view shows a part of the picture
     const QRectF shown = cw.view()->visibleRegion();
     QVERIFY2(shown.width() < 800 && shown.height() < 1000,
@@ -256,12 +271,157 @@ void TestExportDialog::theComparisonWindowSendsWhatItShows()
     };
     QTest::keyClick(&cw, Qt::Key_E, Qt::ControlModifier);
     QCOMPARE(sent.pairs.size(), 1);
-    QCOMPARE(sent.pairs[0].beforeRef, m_faceRef);
-    QVERIFY(sent.pairs[0].alignment.fuzzyEquals(aligned));
+    QCOMPARE(sent.pairs[0].before.stored, m_faceRef);
+    QCOMPARE(sent.pairs[0].after.stored, otherRef);
+    QVERIFY(sent.pairs[0].alignment && sent.pairs[0].alignment->fuzzyEquals(aligned));
     QVERIFY2(std::abs(sent.pairs[0].crop.width() - shown.width()) < 1
                  && std::abs(sent.pairs[0].crop.left() - shown.left()) < 1,
              qPrintable(QStringLiteral("%1 %2").arg(sent.pairs[0].crop.width()).arg(shown.width())));
-    QCOMPARE(sent.pairs[0].category, QStringLiteral("眼部 / 双眼皮"));
+    QCOMPARE(sent.pairs[0].category(), QStringLiteral("眼部 / 双眼皮"));
+
+    // Without an alignment the pair goes unaligned, the after picture cut to the same share.
+    QTest::keyClick(&cw, Qt::Key_R);
+    QTest::keyClick(&cw, Qt::Key_E, Qt::ControlModifier);
+    QVERIFY(!sent.pairs[0].alignment);
+    QVERIFY(std::abs(sent.pairs[0].afterCrop.width() - shown.width()) < 1);
+}
+
+void TestExportDialog::theComparisonWindowChecksEachPicturesOwnCase()
+{
+    // The customer's second case, only for the records; the first may be published.
+    const QString otherRef = Cust + QStringLiteral("\\other.jpg");
+    QVERIFY(SyntheticFace::draw(QSize(800, 1000), QPointF(400, 500), 380)
+                .picture.save(m_install->folder() + QStringLiteral("pic/") + Cust + QStringLiteral("/other.jpg"),
+                              "JPEG", 92));
+    m_install->exec(QStringLiteral("INSERT INTO Surgery (客户编号, 手术大类, 手术小类, 手术日期, 手术前, 手术后) "
+                                   "VALUES ('%1','鼻部','隆鼻','2026-02-01','%2','%2')")
+                        .arg(Cust, otherRef));
+    const qint64 first = m_install->scalar(QStringLiteral("SELECT MIN(id) FROM Surgery")).toLongLong();
+    const qint64 second = m_install->scalar(QStringLiteral("SELECT MAX(id) FROM Surgery")).toLongLong();
+    Consent::write(db(), first, Cust, {Consent::Level::Publicity, {}, {}});
+
+    TfrmMain w(m_install->folder());
+    QVERIFY(w.adq_Surgery->locate(QStringLiteral("id"), first));
+    MainWindowCompareSource source(&w);
+    CompareWindow cw(&source, &w);
+    cw.resize(1000, 700);
+    cw.show();
+    QVERIFY(QTest::qWaitForWindowActive(&cw));
+    // The strip: the case's four pictures, then the other case's two; its after picture goes right.
+    auto *strip = cw.findChild<QListWidget *>(QStringLiteral("strip"));
+    QCOMPARE(strip->count(), 6);
+    QTest::mouseClick(strip->viewport(), Qt::RightButton, {}, strip->visualItemRect(strip->item(5)).center());
+    QCOMPARE(cw.right().caseId, second);
+    QCOMPARE(cw.left().caseId, first);
+
+    QTemporaryDir out;
+    Sheet::Purpose opened = Sheet::Purpose::Publicity;
+    QString category;
+    m_prompter->onModal = [&](QDialog *d) {
+        if (qobject_cast<QPrintDialog *>(d))
+            return int(QDialog::Rejected);
+        auto *dialog = qobject_cast<Export::ExportDialog *>(d);
+        if (!dialog)
+            return int(QDialog::Rejected);
+        dialog->show();
+        opened = dialog->currentRequest().purpose;
+        category = dialog->currentRequest().pairs.value(0).category();
+        // Publicity asked for, by export and by print.
+        press(dialog->findChild<QComboBox *>(QStringLiteral("cb_Purpose")), Qt::Key_End);
+        m_prompter->files = QStringList{out.filePath(QStringLiteral("sheet.pdf"))};
+        press(dialog->findChild<QPushButton *>(QStringLiteral("btn_Export")), Qt::Key_Space);
+        press(dialog->findChild<QPushButton *>(QStringLiteral("btn_Print")), Qt::Key_Space);
+        return int(QDialog::Rejected);
+    };
+    QTest::keyClick(&cw, Qt::Key_E, Qt::ControlModifier);
+    // The sheet starts on what the record-only picture allows, and publishing it is refused
+    // before a file or a printer is asked for.
+    QCOMPARE(opened, Sheet::Purpose::Internal);
+    const QStringList errors = m_prompter->texts(QStringLiteral("error"));
+    QCOMPARE(errors.size(), 2);
+    for (const QString &e : errors)
+        QVERIFY2(e.contains(QStringLiteral("仅存档")), qPrintable(e));
+    QVERIFY(m_prompter->callsOf(QStringLiteral("save")).isEmpty());
+    QVERIFY(!m_prompter->texts(QStringLiteral("modal")).contains(QStringLiteral("QPrintDialog")));
+    QVERIFY(QDir(out.path()).isEmpty());
+    QCOMPARE(events(QStringLiteral("sheet-exported")) + events(QStringLiteral("sheet-printed")), 0);
+
+    // Once the second case may be published too, the sheet leaves labelled with both cases and
+    // recorded for each.
+    Consent::write(db(), second, Cust, {Consent::Level::Publicity, {}, {}});
+    m_prompter->clear();
+    QTest::keyClick(&cw, Qt::Key_E, Qt::ControlModifier);
+    QCOMPARE(opened, Sheet::Purpose::Publicity);
+    QVERIFY2(category.contains(QStringLiteral("眼部 / 双眼皮")) && category.contains(QStringLiteral("鼻部 / 隆鼻")),
+             qPrintable(category));
+    QVERIFY(QFile::exists(out.filePath(QStringLiteral("sheet.pdf"))));
+    QSqlQuery q(db());
+    QVERIFY(q.exec(QStringLiteral("SELECT CaseId FROM AuditLog WHERE Action = 'sheet-exported' ORDER BY CaseId")));
+    QList<qint64> cases;
+    while (q.next())
+        cases << q.value(0).toLongLong();
+    QCOMPARE(cases, (QList<qint64>{first, second}));
+}
+
+void TestExportDialog::aFacelessPhotoLeavesOnlyWhenConfirmed()
+{
+    const qint64 caseId = m_install->scalar(QStringLiteral("SELECT id FROM Surgery")).toLongLong();
+    Consent::write(db(), caseId, Cust, {Consent::Level::Publicity, {}, {}});
+    Sheet::Request r = Export::requestForCase(db(), m_install->folder(), caseId);
+    r.pairs.resize(1);
+    QImage wall(800, 600, QImage::Format_RGB32);
+    wall.fill(QColor(180, 170, 150));
+    r.pairs[0].after.path = m_install->folder() + QStringLiteral("wall.jpg");
+    QVERIFY(wall.save(r.pairs[0].after.path, "JPEG"));
+    Export::ExportDialog dialog(db(), r, nullptr);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    // For publicity the eyes are covered from the start; the faceless photo is named.
+    auto *eyeBar = dialog.findChild<QCheckBox *>(QStringLiteral("chk_EyeBar"));
+    auto *note = dialog.findChild<QLabel *>(QStringLiteral("lb_EyeBarMissing"));
+    QVERIFY(eyeBar->isChecked());
+    QCOMPARE(dialog.editable().pairs[0].beforeBars.size(), 1);
+    QVERIFY(dialog.editable().pairs[0].afterBars.isEmpty());
+    QVERIFY2(note->isVisible() && note->text().contains(QStringLiteral("术后"))
+                 && !note->text().contains(QStringLiteral("术前")),
+             qPrintable(note->text()));
+
+    // Asked first; "no" sends nothing.
+    QTemporaryDir out;
+    const QString file = out.filePath(QStringLiteral("sheet.pdf"));
+    auto *exportButton = dialog.findChild<QPushButton *>(QStringLiteral("btn_Export"));
+    m_prompter->answers = {Prompt::No};
+    m_prompter->files = QStringList{file};
+    press(exportButton, Qt::Key_Space);
+    QCOMPARE(m_prompter->callsOf(QStringLiteral("box")).size(), 1);
+    QVERIFY(m_prompter->callsOf(QStringLiteral("box")).first().text.contains(QStringLiteral("术后")));
+    QVERIFY(m_prompter->callsOf(QStringLiteral("save")).isEmpty());
+    QVERIFY(!QFile::exists(file));
+    QCOMPARE(events(QStringLiteral("sheet-exported")), 0);
+    // A bar drawn by hand on it: nothing to ask, out it goes.
+    auto *preview = dialog.findChild<Export::SheetPreview *>(QStringLiteral("preview"));
+    preview->repaint();
+    const QRectF cell = preview->placed().value(0).after;
+    QVERIFY(!cell.isEmpty());
+    mouse(preview, QEvent::MouseButtonPress, cell.center(), Qt::LeftButton);
+    mouse(preview, QEvent::MouseMove, cell.center() + QPointF(40, 12), Qt::LeftButton);
+    mouse(preview, QEvent::MouseButtonRelease, cell.center() + QPointF(40, 12), Qt::NoButton);
+    QCOMPARE(dialog.editable().pairs[0].afterBars.size(), 1);
+    QVERIFY(!note->isVisible());
+    press(exportButton, Qt::Key_Space);
+    QCOMPARE(m_prompter->callsOf(QStringLiteral("box")).size(), 1);
+    QVERIFY(QFile::exists(file));
+
+    // 眼部遮挡 follows the purpose until the person sets it.
+    auto *purpose = dialog.findChild<QComboBox *>(QStringLiteral("cb_Purpose"));
+    press(purpose, Qt::Key_Home);
+    QVERIFY(!eyeBar->isChecked());
+    press(purpose, Qt::Key_Down);
+    QVERIFY(eyeBar->isChecked());
+    press(eyeBar, Qt::Key_Space);
+    press(purpose, Qt::Key_Home);
+    press(purpose, Qt::Key_End);
+    QVERIFY(!eyeBar->isChecked());
 }
 
 QTEST_MAIN(TestExportDialog)

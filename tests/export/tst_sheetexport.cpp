@@ -17,6 +17,7 @@
 #include <QBuffer>
 #include <QDir>
 #include <QImageReader>
+#include <QPainter>
 #include <QPrinter>
 #include <QProcess>
 #include <QSqlQuery>
@@ -44,6 +45,7 @@ private slots:
     void pdfPagesPaperAndText();
     void pictureFilesHaveTheirSizeAndNoMetadata();
     void consentDecidesWhatMayLeave();
+    void unalignedPicturesAreFittedToTheirCells();
     void eyeBarsAreBurntIntoThePixels();
     void printingToAPdfPrinterIsRecorded();
     void theWatermarkIsKeptInTheSettingsFile();
@@ -102,16 +104,20 @@ Sheet::Request TestSheetExport::request(Sheet::Purpose purpose, int pairs) const
     r.customerName = QStringLiteral("张三");
     for (int i = 0; i < pairs; ++i) {
         Sheet::Pair p;
-        p.beforePath = m_before;
-        p.afterPath = m_after;
-        p.beforeRef = QStringLiteral("A1200612070001\\before.jpg");
-        p.afterRef = QStringLiteral("A1200612070001\\after.jpg");
-        p.caseId = i == 0 ? m_case : m_case2;
-        p.category = i == 0 ? QStringLiteral("眼部 / 双眼皮") : QStringLiteral("鼻部 / 隆鼻");
+        for (bool after : {false, true}) {
+            CasePicture &c = after ? p.after : p.before;
+            c.after = after;
+            c.path = after ? m_after : m_before;
+            c.stored = after ? QStringLiteral("A1200612070001\\after.jpg")
+                             : QStringLiteral("A1200612070001\\before.jpg");
+            c.caseId = i == 0 ? m_case : m_case2;
+            c.customerNo = QStringLiteral("A1200612070001");
+            c.major = i == 0 ? QStringLiteral("眼部") : QStringLiteral("鼻部");
+            c.minor = i == 0 ? QStringLiteral("双眼皮") : QStringLiteral("隆鼻");
+            c.surgeryDate = QDate(2026, 3, 1);
+            c.setDateTaken(after ? QDate(2026, 6, 2) : QDate(2026, 3, 1));
+        }
         p.alignment = Align::Similarity(1.02, 2.0, QPointF(-10, 4));
-        p.beforeDate = QDate(2026, 3, 1);
-        p.afterDate = QDate(2026, 6, 2);
-        p.interval = QStringLiteral("术后 3 个月");
         r.pairs.append(p);
     }
     return r;
@@ -255,6 +261,73 @@ void TestSheetExport::consentDecidesWhatMayLeave()
     SheetExport::exportSheet(db(), publicity, out);
     QVERIFY(QFile::exists(out.path));
     QCOMPARE(events(QStringLiteral("sheet-exported")), 2);
+    // Each picture answers for its own case: an after picture of the other, record-only case
+    // keeps the pair in.
+    Sheet::Request mixed = publicity;
+    mixed.pairs[0].after.caseId = m_case2;
+    out.path = m_out.filePath(QStringLiteral("mixed.pdf"));
+    QVERIFY_THROWS_EXCEPTION(AppError, SheetExport::exportSheet(db(), mixed, out));
+    QVERIFY(!QFile::exists(out.path));
+    QCOMPARE(SheetExport::defaultPurpose(db(), mixed), Sheet::Purpose::Internal);
+}
+
+void TestSheetExport::unalignedPicturesAreFittedToTheirCells()
+{
+    // Left half blue, right half green: a picture enlarged to a corner shows one colour only.
+    auto picture = [this](const QString &name, QSize size, QColor left, QColor right) {
+        QImage image(size, QImage::Format_RGB32);
+        QPainter p(&image);
+        p.fillRect(QRect(0, 0, size.width() / 2, size.height()), left);
+        p.fillRect(QRect(size.width() / 2, 0, size.width() - size.width() / 2, size.height()), right);
+        p.end();
+        const QString path = m_install->folder() + name;
+        image.save(path, "BMP");
+        return path;
+    };
+    const QColor red(220, 0, 0), blue(0, 0, 220), green(0, 200, 0);
+    auto near = [](QColor a, QColor b) {
+        return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()) < 60;
+    };
+    for (const auto &[beforeSize, afterSize] :
+         {std::pair{QSize(910, 1137), QSize(273, 341)}, std::pair{QSize(364, 455), QSize(1109, 1334)}}) {
+        Sheet::Request r = request(Sheet::Purpose::Internal);
+        Sheet::Pair &pair = r.pairs[0];
+        pair.alignment.reset();
+        pair.before.path = picture(QStringLiteral("b%1.bmp").arg(beforeSize.width()), beforeSize, red, red);
+        pair.after.path = picture(QStringLiteral("a%1.bmp").arg(afterSize.width()), afterSize, blue, green);
+        const QImage page = SheetExport::renderPageImage(r, 0, 1200);
+        const Sheet::PlacedPair placed = Sheet::placePage(r, 0, QRectF(QPointF(0, 0), QSizeF(page.size()))).value(0);
+        const QString what = QStringLiteral("%1x%2 with %3x%4")
+                                 .arg(beforeSize.width())
+                                 .arg(beforeSize.height())
+                                 .arg(afterSize.width())
+                                 .arg(afterSize.height());
+        // Both pictures whole in their cells, each filling it (up to the difference in shape).
+        for (const QPointF &f : {QPointF(0.1, 0.06), QPointF(0.9, 0.94), QPointF(0.5, 0.5)})
+            QVERIFY2(near(page.pixelColor((placed.before.topLeft()
+                                           + QPointF(placed.before.width() * f.x(), placed.before.height() * f.y()))
+                                              .toPoint()),
+                          red),
+                     qPrintable(what));
+        auto after = [&](double x, double y) {
+            return page.pixelColor(
+                (placed.after.topLeft() + QPointF(placed.after.width() * x, placed.after.height() * y)).toPoint());
+        };
+        for (double y : {0.06, 0.5, 0.94}) {
+            QVERIFY2(near(after(0.1, y), blue), qPrintable(what));
+            QVERIFY2(near(after(0.9, y), green), qPrintable(what));
+        }
+    }
+
+    // Aligned, the after picture is laid into the before picture's frame; where it does not
+    // cover, the background shows, never the before picture.
+    Sheet::Pair pair = request(Sheet::Purpose::Internal).pairs[0];
+    pair.before.path = picture(QStringLiteral("b.bmp"), QSize(400, 500), red, red);
+    pair.after.path = picture(QStringLiteral("a.bmp"), QSize(400, 500), blue, blue);
+    pair.alignment = Align::Similarity(1.0, 0.0, QPointF(200, 0));
+    const QImage cell = Sheet::renderCell(pair, true, QSize(400, 500));
+    QCOMPARE(cell.pixelColor(100, 250), QColor(255, 255, 255));
+    QVERIFY(near(cell.pixelColor(300, 250), blue));
 }
 
 void TestSheetExport::eyeBarsAreBurntIntoThePixels()
@@ -263,7 +336,7 @@ void TestSheetExport::eyeBarsAreBurntIntoThePixels()
     p.crop = QRectF(100, 300, 1000, 800);
     p.alignment = Align::Similarity();
     const QRectF bar(300, 600, 600, 100); // before-picture pixels
-    p.beforeBars = {bar};
+    p.beforeBars = {QPolygonF(bar)};
     const QImage before = Sheet::renderCell(p, false, QSize(500, 400));
     QCOMPARE(before.size(), QSize(500, 400));
     // The bar at half scale, shifted by the crop: (100, 150)-(400, 200) in the cell.
@@ -274,6 +347,11 @@ void TestSheetExport::eyeBarsAreBurntIntoThePixels()
     // The after picture has no bar of its own here.
     const QImage after = Sheet::renderCell(p, true, QSize(500, 400));
     QVERIFY(after.pixelColor(250, 175) != QColor(0, 0, 0));
+    // A turned bar is burnt as it lies, not as the rectangle around it.
+    p.beforeBars = {QPolygonF({QPointF(600, 400), QPointF(800, 600), QPointF(600, 800), QPointF(400, 600)})};
+    const QImage turned = Sheet::renderCell(p, false, QSize(500, 400));
+    QCOMPARE(turned.pixelColor(250, 150), QColor(0, 0, 0));
+    QVERIFY(turned.pixelColor(160, 60) != QColor(0, 0, 0));
     // Never drawn above the picture's own resolution.
     QCOMPARE(Sheet::renderCell(p, false, QSize(4000, 3200)).size(), QSize(1000, 800));
 }

@@ -241,7 +241,7 @@ QStringList renderAllWindows(const QString &programFolder, const QString &output
                                                         main.adq_Surgery->value(QStringLiteral("id")).toLongLong());
         request.pairs.resize(1);
         // The demo photos carry a caption strip along their bottom: the sheet leaves it out.
-        const QSize natural = PictureLoader::readNaturalSize(request.pairs[0].beforePath);
+        const QSize natural = PictureLoader::readNaturalSize(request.pairs[0].before.path);
         request.pairs[0].crop = QRectF(0, 0, natural.width(), natural.height() * 0.86);
         Export::ExportDialog dialog(db, request, &main);
         dialog.resize(980, 680);
