@@ -11,6 +11,7 @@
 #include <QTransform>
 
 #include <algorithm>
+#include <cstdint>
 #include <cmath>
 
 namespace DemoPictures {
@@ -58,8 +59,47 @@ QTransform framed(const QSize &size, const Framing &f)
     return t;
 }
 
-// Soft out-of-focus discs behind the portrait.
-void drawBackground(QPainter &g, const QSize &size, const Look &look, int subject, const Framing &framing)
+// A small deterministic hash of a motif's place, for its shape, size and shade.
+std::uint32_t mix(std::uint32_t a, std::uint32_t b, std::uint32_t c)
+{
+    std::uint32_t h = a * 0x9E3779B1u ^ (b + 0x7F4A7C15u) * 0x85EBCA77u ^ (c + 0x165667B1u) * 0xC2B2AE3Du;
+    h ^= h >> 15;
+    h *= 0x2C1B3C6Du;
+    h ^= h >> 13;
+    return h;
+}
+
+// The wall behind the subject: small motifs on a grid in the scene's own units (the picture's
+// shorter side, from its centre), so that one wall appears in every picture of the subject
+// wherever the camera framed it, and gives an alignment by picture features something to hold.
+void drawWallpaper(QPainter &g, const QSize &size, const Look &look, int subject)
+{
+    const double unit = std::min(size.width(), size.height());
+    const QPointF c(size.width() / 2.0, size.height() / 2.0);
+    const double step = unit * 0.04;
+    const int reach = int(std::ceil(1.6 * std::max(size.width(), size.height()) / step));
+    const QColor dark = look.backgroundBottom.darker(220), light = look.backgroundTop.lighter(125);
+    g.setPen(Qt::NoPen);
+    for (int j = -reach; j <= reach; ++j)
+        for (int i = -reach; i <= reach; ++i) {
+            const std::uint32_t h = mix(std::uint32_t(i), std::uint32_t(j), std::uint32_t(subject));
+            const QPointF at = c + QPointF(i + (h & 255) / 400.0, j + ((h >> 8) & 255) / 400.0) * step;
+            const double r = step * (0.12 + ((h >> 16) & 63) / 300.0);
+            g.setBrush((h >> 22) & 1 ? dark : light);
+            const double turn = ((h >> 23) & 127) * 0.05;
+            const int corners = 3 + int((h >> 30) & 1);
+            QPolygonF shape;
+            for (int k = 0; k < corners; ++k) {
+                const double a = turn + k * 2 * 3.14159265 / corners;
+                shape << at + QPointF(std::cos(a), std::sin(a)) * r;
+            }
+            g.drawPolygon(shape);
+        }
+}
+
+// Soft out-of-focus discs behind the portrait, on the wall when there is one.
+void drawBackground(QPainter &g, const QSize &size, const Look &look, int subject, const Framing &framing,
+                    bool patterned)
 {
     QLinearGradient bg(0, 0, 0, size.height());
     bg.setColorAt(0, look.backgroundTop);
@@ -68,6 +108,8 @@ void drawBackground(QPainter &g, const QSize &size, const Look &look, int subjec
     g.save();
     g.setTransform(framed(size, framing), true);
     const double unit = std::min(size.width(), size.height());
+    if (patterned)
+        drawWallpaper(g, size, look, subject);
     for (int i = 0; i < 5; ++i) {
         const double x = size.width() * (0.1 + 0.2 * ((i * 37 + subject * 11) % 5));
         const double y = size.height() * (0.12 + 0.17 * ((i * 23 + subject * 7) % 4));
@@ -210,6 +252,7 @@ QList<PoolPicture> poolLayout(const QSize &storedSize)
             p.storedSize = own.isEmpty() ? storedSize : own.scaled(edge, edge, Qt::KeepAspectRatio).boundedTo(own);
             if (after)
                 p.framing = cameras[s].framing;
+            p.wallpaper = true;
             p.fileName = QStringLiteral("sample%1-%2.jpg")
                              .arg(s + 1)
                              .arg(after ? QStringLiteral("after") : QStringLiteral("before"));
@@ -287,7 +330,7 @@ QImage drawUpright(const PoolPicture &picture, const QSize &size, const QString 
         QPainter g(&image);
         g.setRenderHint(QPainter::Antialiasing);
         g.setRenderHint(QPainter::TextAntialiasing);
-        drawBackground(g, size, look, picture.subject, picture.framing);
+        drawBackground(g, size, look, picture.subject, picture.framing, picture.wallpaper);
         drawPortrait(g, size, look, picture.subject, picture.after, picture.framing);
         drawBigLabel(g, size, picture.after);
         const int unit = std::min(size.width(), size.height());

@@ -39,6 +39,7 @@ struct PoolPicture {
     QString fileName;    // name inside the pool folder
     QSize storedSize;    // as stored (before any turn); empty: the size the pool is made at
     Framing framing;
+    bool wallpaper = false; // a patterned wall behind the subject, framed with it (the pool's)
 };
 
 constexpr int SubjectCount = 8;
