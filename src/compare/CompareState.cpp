@@ -144,3 +144,24 @@ CompareState CompareState::withWipeAt(QSizeF size, QPointF viewPoint) const
     s.wipePosition = extent > 0 ? std::clamp(at / extent, 0.0, 1.0) : 0.5;
     return s;
 }
+
+// A picture's scale when it fits `pane`, keeping its aspect.
+static double fitScale(QSizeF pane, QSizeF picture)
+{
+    return std::min(pane.width() / picture.width(), pane.height() / picture.height());
+}
+
+Align::Similarity CompareState::fitSimilarity(QSizeF pane, QSizeF before, QSizeF after)
+{
+    if (before.isEmpty() || after.isEmpty())
+        return Align::Similarity();
+    // A view not laid out yet counts as a square.
+    if (pane.width() < 1 || pane.height() < 1)
+        pane = QSizeF(1, 1);
+    const double scale = fitScale(pane, after) / fitScale(pane, before);
+    if (!std::isfinite(scale) || scale <= 0)
+        return Align::Similarity();
+    const QPointF afterCentre(after.width() / 2, after.height() / 2);
+    const QPointF beforeCentre(before.width() / 2, before.height() / 2);
+    return Align::Similarity(scale, 0, beforeCentre - afterCentre * scale);
+}

@@ -7,7 +7,10 @@
 //
 // Every position is in "reference" pixels: the before picture's full-resolution upright pixels.
 // The after picture reaches that space through its alignment (a Similarity), so both sides of a
-// comparison always speak of the same point of the face.
+// comparison always speak of the same point of the face. An unaligned after picture reaches it
+// through fitSimilarity(), which makes it look as large as the before picture whatever its size.
+
+#include "align/Similarity.h"
 
 #include <QPointF>
 #include <QRectF>
@@ -68,4 +71,10 @@ struct CompareState {
     CompareState withWipeAt(QSizeF size, QPointF viewPoint) const;
 
     static double clampZoom(double zoom);
+
+    // After-picture pixels to reference pixels for an unaligned pair: the after picture scaled so
+    // that it fits a pane of `pane` size exactly when the before picture does, centre on centre.
+    // Pictures of different cameras and framings then both fill their pane at any zoom. Without
+    // a before picture the after picture's own pixels are the reference (the identity).
+    static Align::Similarity fitSimilarity(QSizeF pane, QSizeF before, QSizeF after);
 };

@@ -213,7 +213,7 @@ void CompareView::askForDetail()
         if (!p.natural.isValid() || p.base.image.isNull())
             continue;
         // Full-resolution pixels per device pixel are what is needed, at most 1.
-        const double alignScale = side == Side::After ? m_alignment.scale() : 1.0;
+        const double alignScale = side == Side::After ? effectiveAlignment().scale() : 1.0;
         const double need = std::min(1.0, m_state.zoom * ratio * alignScale);
         const double have = std::max(p.base.scale, p.detail.scale);
         if (need <= have * Magnify || need <= p.detailAsked * Magnify)
@@ -232,10 +232,31 @@ void CompareView::askForDetail()
 void CompareView::setAlignment(const Align::Similarity &alignment)
 {
     m_alignment = alignment;
+    m_aligned = true;
+    alignmentChanged();
+}
+
+void CompareView::clearAlignment()
+{
+    m_alignment = Align::Similarity();
+    m_aligned = false;
+    alignmentChanged();
+}
+
+void CompareView::alignmentChanged()
+{
     if (m_state.fitted)
         fit();
     askForDetail();
     update();
+}
+
+Align::Similarity CompareView::effectiveAlignment() const
+{
+    if (m_aligned)
+        return m_alignment;
+    return State::fitSimilarity(m_state.paneRect(size(), Side::Before).size(), QSizeF(pic(Side::Before).natural),
+                                QSizeF(pic(Side::After).natural));
 }
 
 void CompareView::change(const State &s)
@@ -318,7 +339,7 @@ QRectF CompareView::referenceRect() const
     if (hasPicture(Side::Before))
         return QRectF(QPointF(0, 0), QSizeF(pic(Side::Before).natural));
     if (hasPicture(Side::After))
-        return m_alignment.toTransform().mapRect(QRectF(QPointF(0, 0), QSizeF(pic(Side::After).natural)));
+        return effectiveAlignment().toTransform().mapRect(QRectF(QPointF(0, 0), QSizeF(pic(Side::After).natural)));
     return QRectF();
 }
 
@@ -342,7 +363,7 @@ QTransform CompareView::pictureToView(Side side, const Level &level, Side pane) 
 {
     QTransform t = QTransform::fromScale(1.0 / level.scale, 1.0 / level.scale);
     if (side == Side::After)
-        t *= m_alignment.toTransform();
+        t *= effectiveAlignment().toTransform();
     return t * m_state.referenceToView(size(), pane);
 }
 
@@ -387,12 +408,14 @@ void CompareView::paintEvent(QPaintEvent *)
         break;
     }
     case Mode::Wipe: {
-        const QRectF all(QPointF(0, 0), sz);
-        drawPicture(p, Side::Before, Side::Before, all, 1.0);
+        // Each picture only on its own side of the divider: where the after picture does not
+        // reach, its side shows the background, never the before picture.
         const bool vertical = m_state.wipeOrientation == Qt::Vertical;
         const double at = m_state.wipePosition * (vertical ? sz.width() : sz.height());
+        const QRectF beforePart = vertical ? QRectF(0, 0, at, sz.height()) : QRectF(0, 0, sz.width(), at);
         const QRectF afterPart = vertical ? QRectF(at, 0, sz.width() - at, sz.height())
                                           : QRectF(0, at, sz.width(), sz.height() - at);
+        drawPicture(p, Side::Before, Side::Before, beforePart, 1.0);
         drawPicture(p, Side::After, Side::Before, afterPart, 1.0);
         const QLineF line = vertical ? QLineF(at, 0, at, sz.height()) : QLineF(0, at, sz.width(), at);
         p.setRenderHint(QPainter::Antialiasing);
@@ -424,7 +447,7 @@ void CompareView::drawMarkers(QPainter &p) const
         const QColor colour = side == Side::Before ? QColor(255, 210, 0) : QColor(0, 220, 255);
         // Markers sit where their side is drawn: its own half, side by side; the one view otherwise.
         const Side pane = m_state.mode == Mode::SideBySide ? side : Side::Before;
-        const QTransform toView = (side == Side::After ? m_alignment.toTransform() : QTransform())
+        const QTransform toView = (side == Side::After ? effectiveAlignment().toTransform() : QTransform())
                                   * m_state.referenceToView(size(), pane);
         for (int i = 0; i < points.size(); ++i) {
             const QPointF at = toView.map(points.at(i));
@@ -516,7 +539,7 @@ void CompareView::mouseReleaseEvent(QMouseEvent *event)
     const Side pane = m_state.mode == Mode::SideBySide ? side : Side::Before;
     QPointF point = m_state.toReference(size(), pane, event->position());
     if (side == Side::After)
-        point = m_alignment.inverted().map(point);
+        point = effectiveAlignment().inverted().map(point);
     if (!QRectF(QPointF(0, 0), QSizeF(pictureSize(side))).contains(point))
         return;
     emit pointPicked(side, point);

@@ -6,7 +6,10 @@
 // double-click fits, 1 shows one picture pixel per screen pixel.
 //
 // The after picture is drawn through a Similarity (after-picture pixels to before-picture
-// pixels), so that an aligned pair shows the same point of the face at the same place.
+// pixels), so that an aligned pair shows the same point of the face at the same place. An
+// unaligned pair (photos of other cameras, sizes and framings) shows each picture fitted to its
+// own pane, centred: the after picture is then drawn through a fit computed from the two sizes
+// and the pane, again whenever the view's size or mode changes.
 //
 // The widget reads pictures and nothing else: no database, no message boxes, no file names
 // shown anywhere (it may be shown to a prospective customer). A picture that cannot be read
@@ -20,7 +23,7 @@
 // Typical use:
 //     auto *view = new CompareView(parent);
 //     view->setPictures(beforePath, afterPath);
-//     view->setAlignment(storedSimilarity);           // identity when none
+//     if (stored) view->setAlignment(*stored); else view->clearAlignment();
 //     connect(view, &CompareView::pictureFailed, ...);
 //     CompareView::State s = view->state(); s.mode = CompareView::Mode::Wipe; view->setState(s);
 
@@ -62,9 +65,16 @@ public:
     // Waits for every requested decode and shows it (tests, benchmarks, a first export).
     void waitUntilLoaded();
 
-    // After-picture pixels to before-picture pixels; the identity shows them unaligned.
+    // After-picture pixels to before-picture pixels, drawn as given (the identity too).
     void setAlignment(const Align::Similarity &alignment);
+    // No alignment: each picture fitted to its pane.
+    void clearAlignment();
+    bool isAligned() const { return m_aligned; }
+    // The alignment set; the identity when there is none.
     Align::Similarity alignment() const { return m_alignment; }
+    // What the after picture is drawn through: the alignment, or without one the fit for the
+    // present size and mode. Changes with them when unaligned; never store it as an alignment.
+    Align::Similarity effectiveAlignment() const;
 
     State state() const { return m_state; }
     void setState(const State &state);
@@ -132,9 +142,11 @@ private:
     Side sideAt(QPointF viewPoint) const;
     void change(const State &s);
     bool nearDivider(QPointF viewPoint) const;
+    void alignmentChanged();
 
     State m_state;
     Align::Similarity m_alignment;
+    bool m_aligned = false;
     std::array<Picture, 2> m_pictures;
     QList<Request *> m_requests;
     std::array<QVector<QPointF>, 2> m_markers;

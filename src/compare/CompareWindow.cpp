@@ -273,13 +273,14 @@ void CompareWindow::showPair()
     m_view->setPictures(m_left.path, m_right.path);
     m_aligned = Aligned::None;
     m_alignment.reset();
+    m_view->clearAlignment();
     if (!m_left.isEmpty() && !m_right.isEmpty() && m_left.path != m_right.path) {
         if (const auto stored = Align::loadAlignment(m_source->database(), m_left.stored, m_right.stored)) {
             m_alignment = stored->transform;
+            m_view->setAlignment(stored->transform);
             m_aligned = stored->automatic ? Aligned::Auto : Aligned::Manual;
         }
     }
-    m_view->setAlignment(m_alignment.value_or(Align::Similarity()));
     markStrip();
     updateStatus();
 }
@@ -308,9 +309,9 @@ void CompareWindow::startPicking()
     m_beforePicking = m_view->alignment();
     m_pickBefore.clear();
     m_pickAfter.clear();
-    // Landmarks are clicked on each picture as it is, side by side.
+    // Landmarks are clicked on each picture as it is, side by side, each fitted to its half.
     m_view->setMode(CompareView::Mode::SideBySide);
-    m_view->setAlignment(Align::Similarity());
+    m_view->clearAlignment();
     m_view->setPicking(true);
     updateStatus();
 }
@@ -323,7 +324,10 @@ void CompareWindow::stopPicking()
     m_view->setPicking(false);
     m_view->setMarkers(CompareView::Side::Before, {});
     m_view->setMarkers(CompareView::Side::After, {});
-    m_view->setAlignment(m_beforePicking);
+    if (m_aligned == Aligned::None)
+        m_view->clearAlignment();
+    else
+        m_view->setAlignment(m_beforePicking);
     updateStatus();
 }
 
@@ -398,7 +402,7 @@ void CompareWindow::resetAlignment()
 {
     if (m_picking)
         stopPicking();
-    m_view->setAlignment(Align::Similarity());
+    m_view->clearAlignment();
     m_aligned = Aligned::None;
     m_alignment.reset();
     updateStatus();

@@ -673,17 +673,16 @@ void ConsultWindow::showCase()
     // decoded is reported through pictureFailed.
     m_failed[0] = before.isEmpty() || !m_view->hasPicture(CompareView::Side::Before);
     m_failed[1] = after.isEmpty() || !m_view->hasPicture(CompareView::Side::After);
-    Align::Similarity alignment;
+    m_view->clearAlignment();
     if (!beforeColumn.isEmpty() && !afterColumn.isEmpty()) {
         try {
             if (auto stored = Align::loadAlignment(QSqlDatabase::database(m_mod.ADOConn, false), beforeColumn,
                                                    afterColumn))
-                alignment = stored->transform;
+                m_view->setAlignment(stored->transform);
         } catch (const AppError &e) {
             keepProblem(QStringLiteral("病例 %1：%2").arg(c.id).arg(e.text()));
         }
     }
-    m_view->setAlignment(alignment);
     m_view->fit();
     m_caseCaption->setText(caseCaption(c, after));
     QString position = QStringLiteral("%1 / %2").arg(m_case + 1).arg(cases.size());

@@ -83,11 +83,13 @@ strays=$(find "$DIR/pic" -type f -links +1 | while read -r f; do
 expect "linked pictures not from the pool" "$strays" ""
 expect "files in pic/ outside customer folders" "$(find "$DIR/pic" -mindepth 1 -maxdepth 1 -type f | wc -l)" 0
 
-# The JPEG files: 4000 x 3000 as stored, EXIF orientation 6 and 8 on the portraits.
+# The JPEG files: whole, EXIF orientation 6 and 8 on the portraits, and as from several cameras:
+# most before pictures 4000 x 3000 as stored, the after pictures of other sizes and shapes.
 python3 - "$DIR/.demo-pool" <<'EOF' || fail "pool JPEG headers"
 import os, struct, sys
 folder = sys.argv[1]
 orientations = set()
+sizes = {}
 for name in sorted(os.listdir(folder)):
     data = open(os.path.join(folder, name), 'rb').read()
     assert data[:2] == b'\xff\xd8' and data[-2:] == b'\xff\xd9', name + ': not a whole JPEG'
@@ -107,9 +109,16 @@ for name in sorted(os.listdir(folder)):
             height, width = struct.unpack('>HH', body[1:5])
             size = (width, height)
         pos += 2 + length
-    assert size == (4000, 3000), '%s: stored size %s' % (name, size)
+    assert size and 800 <= min(size) and max(size) <= 4000, '%s: stored size %s' % (name, size)
+    sizes[name] = size
     orientations.add(orientation)
 assert {6, 8} <= orientations, 'orientations found: %s' % orientations
+before = [s for n, s in sizes.items() if n.endswith('-before.jpg')]
+assert before.count((4000, 3000)) * 2 > len(before), 'before sizes: %s' % before
+pairs = [n for n in sizes if n.endswith('-before.jpg') and sizes[n] != sizes.get(n.replace('-before', '-after'))]
+assert len(pairs) * 4 >= len(sizes), 'before and after alike in size: %s' % sizes
+shapes = {round(max(s) / min(s), 2) for s in sizes.values()}
+assert len(shapes) >= 3, 'picture shapes: %s' % shapes
 EOF
 
 # A captioned copy decodes and differs from its pool picture only in the caption band at the

@@ -11,6 +11,7 @@
 #include <QTransform>
 
 #include <algorithm>
+#include <cstdint>
 #include <cmath>
 
 namespace DemoPictures {
@@ -46,14 +47,69 @@ QFont labelFont(int pixelSize, bool bold = true)
     return f;
 }
 
-// Soft out-of-focus discs behind the portrait.
-void drawBackground(QPainter &g, const QSize &size, const Look &look, int subject)
+// Picture coordinates of the scene as the camera framed it.
+QTransform framed(const QSize &size, const Framing &f)
+{
+    const QPointF c(size.width() / 2.0, size.height() / 2.0);
+    QTransform t;
+    t.translate(c.x() + f.shift.x() * size.width(), c.y() + f.shift.y() * size.height());
+    t.rotate(f.tiltDegrees);
+    t.scale(f.scale, f.scale);
+    t.translate(-c.x(), -c.y());
+    return t;
+}
+
+// A small deterministic hash of a motif's place, for its shape, size and shade.
+std::uint32_t mix(std::uint32_t a, std::uint32_t b, std::uint32_t c)
+{
+    std::uint32_t h = a * 0x9E3779B1u ^ (b + 0x7F4A7C15u) * 0x85EBCA77u ^ (c + 0x165667B1u) * 0xC2B2AE3Du;
+    h ^= h >> 15;
+    h *= 0x2C1B3C6Du;
+    h ^= h >> 13;
+    return h;
+}
+
+// The wall behind the subject: small motifs on a grid in the scene's own units (the picture's
+// shorter side, from its centre), so that one wall appears in every picture of the subject
+// wherever the camera framed it, and gives an alignment by picture features something to hold.
+void drawWallpaper(QPainter &g, const QSize &size, const Look &look, int subject)
+{
+    const double unit = std::min(size.width(), size.height());
+    const QPointF c(size.width() / 2.0, size.height() / 2.0);
+    const double step = unit * 0.04;
+    const int reach = int(std::ceil(1.6 * std::max(size.width(), size.height()) / step));
+    const QColor dark = look.backgroundBottom.darker(220), light = look.backgroundTop.lighter(125);
+    g.setPen(Qt::NoPen);
+    for (int j = -reach; j <= reach; ++j)
+        for (int i = -reach; i <= reach; ++i) {
+            const std::uint32_t h = mix(std::uint32_t(i), std::uint32_t(j), std::uint32_t(subject));
+            const QPointF at = c + QPointF(i + (h & 255) / 400.0, j + ((h >> 8) & 255) / 400.0) * step;
+            const double r = step * (0.12 + ((h >> 16) & 63) / 300.0);
+            g.setBrush((h >> 22) & 1 ? dark : light);
+            const double turn = ((h >> 23) & 127) * 0.05;
+            const int corners = 3 + int((h >> 30) & 1);
+            QPolygonF shape;
+            for (int k = 0; k < corners; ++k) {
+                const double a = turn + k * 2 * 3.14159265 / corners;
+                shape << at + QPointF(std::cos(a), std::sin(a)) * r;
+            }
+            g.drawPolygon(shape);
+        }
+}
+
+// Soft out-of-focus discs behind the portrait, on the wall when there is one.
+void drawBackground(QPainter &g, const QSize &size, const Look &look, int subject, const Framing &framing,
+                    bool patterned)
 {
     QLinearGradient bg(0, 0, 0, size.height());
     bg.setColorAt(0, look.backgroundTop);
     bg.setColorAt(1, look.backgroundBottom);
     g.fillRect(QRect(QPoint(0, 0), size), bg);
+    g.save();
+    g.setTransform(framed(size, framing), true);
     const double unit = std::min(size.width(), size.height());
+    if (patterned)
+        drawWallpaper(g, size, look, subject);
     for (int i = 0; i < 5; ++i) {
         const double x = size.width() * (0.1 + 0.2 * ((i * 37 + subject * 11) % 5));
         const double y = size.height() * (0.12 + 0.17 * ((i * 23 + subject * 7) % 4));
@@ -65,12 +121,15 @@ void drawBackground(QPainter &g, const QSize &size, const Look &look, int subjec
         g.setBrush(disc);
         g.drawEllipse(QPointF(x, y), r, r);
     }
+    g.restore();
 }
 
 // A front view of a head and shoulders. What the surgery changed depends on the subject:
 // eyes, nose, jaw line or skin.
-void drawPortrait(QPainter &g, const QSize &size, const Look &look, int subject, bool after)
+void drawPortrait(QPainter &g, const QSize &size, const Look &look, int subject, bool after, const Framing &framing)
 {
+    g.save();
+    g.setTransform(framed(size, framing), true);
     const double unit = std::min(size.width(), size.height());
     const QPointF c(size.width() / 2.0, size.height() * 0.45);
     const double rx = unit * 0.17, ry = rx * 1.3;
@@ -137,6 +196,7 @@ void drawPortrait(QPainter &g, const QSize &size, const Look &look, int subject,
     g.setBrush(Qt::NoBrush);
     const double smile = after ? 0.2 : 0.1;
     g.drawArc(QRectF(c.x() - rx * 0.32, c.y() + ry * 0.5 - rx * smile, rx * 0.64, rx * smile * 2), 200 * 16, 140 * 16);
+    g.restore();
 }
 
 void drawBigLabel(QPainter &g, const QSize &size, bool after)
@@ -155,8 +215,25 @@ void drawBigLabel(QPainter &g, const QSize &size, bool after)
 
 } // namespace
 
-QList<PoolPicture> poolLayout(const QSize &)
+QList<PoolPicture> poolLayout(const QSize &storedSize)
 {
+    // Per subject: the before picture's stored size (empty: storedSize), the after picture's, and
+    // how the after picture framed the face. Sizes are as stored: the sideways subjects 2 and 5
+    // are shown upright as portraits, and so is subject 3's, stored upright.
+    struct Cameras {
+        QSize before, after;
+        Framing framing;
+    };
+    static const Cameras cameras[SubjectCount] = {
+        {{}, {3000, 2250}, {1.12, 3.0, {0.03, -0.02}}},
+        {{}, {2048, 1536}, {0.9, -4.0, {-0.04, 0.02}}},
+        {{}, {2000, 1600}, {1.15, -2.5, {0.02, 0.03}}},
+        {{900, 1200}, {1600, 2000}, {0.88, 5.0, {-0.03, -0.03}}},
+        {{3264, 2448}, {}, {1.08, 2.0, {0.05, 0.0}}},
+        {{}, {3000, 2000}, {0.92, -5.0, {0.0, 0.04}}},
+        {{}, {}, {1.2, 6.0, {-0.05, 0.03}}},
+        {{2592, 1944}, {1280, 960}, {1.0, -3.0, {0.04, -0.03}}},
+    };
     QList<PoolPicture> pool;
     for (int s = 0; s < SubjectCount; ++s) {
         int orientation = s % 2 == 0 ? 1 : 0;
@@ -169,6 +246,13 @@ QList<PoolPicture> poolLayout(const QSize &)
             p.subject = s;
             p.after = after;
             p.orientation = orientation;
+            const QSize own = after ? cameras[s].after : cameras[s].before;
+            // A pool made smaller than usual scales these sizes down with it.
+            const int edge = std::max(storedSize.width(), storedSize.height());
+            p.storedSize = own.isEmpty() ? storedSize : own.scaled(edge, edge, Qt::KeepAspectRatio).boundedTo(own);
+            if (after)
+                p.framing = cameras[s].framing;
+            p.wallpaper = true;
             p.fileName = QStringLiteral("sample%1-%2.jpg")
                              .arg(s + 1)
                              .arg(after ? QStringLiteral("after") : QStringLiteral("before"));
@@ -246,8 +330,8 @@ QImage drawUpright(const PoolPicture &picture, const QSize &size, const QString 
         QPainter g(&image);
         g.setRenderHint(QPainter::Antialiasing);
         g.setRenderHint(QPainter::TextAntialiasing);
-        drawBackground(g, size, look, picture.subject);
-        drawPortrait(g, size, look, picture.subject, picture.after);
+        drawBackground(g, size, look, picture.subject, picture.framing, picture.wallpaper);
+        drawPortrait(g, size, look, picture.subject, picture.after, picture.framing);
         drawBigLabel(g, size, picture.after);
         const int unit = std::min(size.width(), size.height());
         g.setFont(labelFont(unit / 40, false));
@@ -264,8 +348,9 @@ QString poolCaption(const PoolPicture &picture)
     return QStringLiteral("演示图片 · 样例 %1").arg(picture.subject + 1);
 }
 
-PoolImage::PoolImage(const PoolPicture &picture, const QSize &storedSize) : m_picture(picture)
+PoolImage::PoolImage(const PoolPicture &picture, const QSize &defaultSize) : m_picture(picture)
 {
+    const QSize storedSize = picture.storedSize.isEmpty() ? defaultSize : picture.storedSize;
     const QSize upright = uprightSize(storedSize, picture.orientation);
     m_stored = toStored(drawUpright(picture, upright, poolCaption(picture)), picture.orientation);
     m_jpeg = DemoJpeg::encode(m_stored, picture.orientation);

@@ -32,7 +32,7 @@ void usage(FILE *to)
                  "M surgery cases (default 900) and the category tree, and before/after pictures for K cases\n"
                  "(default two thirds of the cases, at most %d; 0 makes no pictures) under FOLDER/pic/.\n"
                  "Repeated pictures are hard links to the pictures in FOLDER/%s/; the first picture of a\n"
-                 "case is a copy whose caption names the case, about 0.35 MB each. S seeds the content\n"
+                 "case is a copy whose caption names the case, about 0.5 MB each. S seeds the content\n"
                  "(default 1); the same options give the same installation.\n"
                  "\n"
                  "A FOLDER that already holds Data/Data.mdb is left alone unless --force is given: then that\n"
