@@ -360,9 +360,9 @@ void runRealFaces(const QString &folder)
     // Eye bars.
     int faces = 0, covered = 0, bars = 0, stray = 0;
     for (auto it = set.photos.begin(); it != set.photos.end(); ++it) {
-        const std::vector<RealFaces::Variant> variants = {
-            RealFaces::draw(*it, Similarity(), it->image.size()), RealFaces::turned(*it, 25),
-            RealFaces::turned(*it, -25), RealFaces::framedFurther(*it, 1.0 / 3)};
+        const std::vector<RealFaces::Variant> variants = {RealFaces::draw(*it, Similarity(), it->image.size()),
+                                                          RealFaces::turned(*it, 25), RealFaces::turned(*it, -25),
+                                                          RealFaces::framedFurther(*it, 1.0 / 3)};
         const char *names[] = {"as taken", "turned +25", "turned -25", "framed 3x further"};
         for (size_t v = 0; v < variants.size(); ++v) {
             const Align::EyeBars found = Align::findEyeBars(variants[v].image);

@@ -250,18 +250,21 @@ AutoResult alignFeatures(const QImage &before, const QImage &after, QSize before
 
 // Features that lay the whole pictures over each other within a pixel or two are taken first:
 // they are the surer answer where they pass (the same photo at another size, one studio
-// framing). Otherwise faces on both pictures decide; without a face on each, the features' refusal
-// stands.
-AutoResult decide(const FaceSearch &fb, const FaceSearch &fa, const std::function<AutoResult()> &features,
-                  const AutoOptions &options)
+// framing), and the faces need not be sought. Otherwise faces on both pictures decide; without a
+// face on each, the features' refusal stands.
+AutoResult decide(const std::function<AutoResult()> &features,
+                  const std::function<std::pair<FaceSearch, FaceSearch>()> &faces, const AutoOptions &options)
 {
     AutoResult r = features();
-    r.facesBefore = fb.faces.size();
-    r.facesAfter = fa.faces.size();
     if (r.aligned || !options.useFaces)
         return r;
-    const AutoResult byFaces = alignFaces(fb, fa, options);
-    return byFaces.method == AutoMethod::Faces ? byFaces : r;
+    const auto [fb, fa] = faces();
+    AutoResult byFaces = alignFaces(fb, fa, options);
+    if (byFaces.method == AutoMethod::Faces)
+        return byFaces;
+    r.facesBefore = byFaces.facesBefore;
+    r.facesAfter = byFaces.facesAfter;
+    return r;
 }
 
 } // namespace
@@ -274,26 +277,19 @@ AutoResult alignAutomatically(const QImage &before, const QImage &after, QSize b
         result.failure = AutoFailure::EmptyPicture;
         return result;
     }
-    FaceSearch fb, fa;
-    if (options.useFaces) {
-        // One picture on another thread: the search takes most of the time.
-        auto other = std::async(std::launch::async, [&] { return findFaces(after, afterSize); });
-        fb = findFaces(before, beforeSize);
-        fa = other.get();
-    }
-    return decide(fb, fa, [&] { return alignFeatures(before, after, beforeSize, afterSize, options); }, options);
+    return decide([&] { return alignFeatures(before, after, beforeSize, afterSize, options); },
+                  [&] {
+                      // One picture on another thread: the search takes most of the time.
+                      auto other = std::async(std::launch::async, [&] { return findFaces(after, afterSize); });
+                      FaceSearch fb = findFaces(before, beforeSize);
+                      return std::make_pair(fb, other.get());
+                  },
+                  options);
 }
 
 AutoResult alignFiles(const QString &beforePath, const QString &afterPath, const AutoOptions &options)
 {
-    FaceSearch fb, fa;
-    if (options.useFaces) {
-        auto other = std::async(std::launch::async, [&] { return facesOfFile(afterPath); });
-        fb = facesOfFile(beforePath);
-        fa = other.get();
-    }
     return decide(
-        fb, fa,
         [&] {
             // Working copies decoded about as large as they are matched.
             const QSize box(options.workingEdge, options.workingEdge);
@@ -315,6 +311,11 @@ AutoResult alignFiles(const QString &beforePath, const QString &afterPath, const
                 return r;
             }
             return alignFeatures(before, after, beforeSize, afterSize, options);
+        },
+        [&] {
+            auto other = std::async(std::launch::async, [&] { return facesOfFile(afterPath); });
+            FaceSearch fb = facesOfFile(beforePath);
+            return std::make_pair(fb, other.get());
         },
         options);
 }

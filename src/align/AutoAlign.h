@@ -36,9 +36,9 @@ struct AutoOptions {
 
     // Faces. Acceptance: every one must hold.
     bool useFaces = true;
-    double maxFaceResidual = 0.15;   // root mean square distance left of the steady landmarks, share of the eye distance
-    double minEyeShare = 0.012;      // eye distance, share of the picture's longest edge ...
-    double minEyePixels = 12.0;      // ... and in full-resolution pixels
+    double maxFaceResidual = 0.15; // root mean square distance left of the steady landmarks, share of the eye distance
+    double minEyeShare = 0.012;    // eye distance, share of the picture's longest edge ...
+    double minEyePixels = 12.0;    // ... and in full-resolution pixels
     double maxFaceShareChange = 6.0; // the faces' sizes within their pictures, within [1/x, x]
     double maxFaceRotationDegrees = 60.0;
 };

@@ -125,8 +125,7 @@ AutoResult alignFaces(const FaceSearch &before, const FaceSearch &after, const A
         result.failure = AutoFailure::ImplausibleTransform;
         return result;
     }
-    const double shareChange
-        = (eb / longEdge(before.pictureSize)) / (ea / longEdge(after.pictureSize));
+    const double shareChange = (eb / longEdge(before.pictureSize)) / (ea / longEdge(after.pictureSize));
     if (shareChange > options.maxFaceShareChange || shareChange < 1.0 / options.maxFaceShareChange
         || std::abs(degrees) > options.maxFaceRotationDegrees) {
         result.failure = AutoFailure::ImplausibleTransform;

@@ -67,8 +67,8 @@ void writeEntry(const QString &key, const FaceSearch &search)
                 .arg(search.pictureSize.height())
                 .arg(search.faces.size());
     for (const Face &f : search.faces) {
-        QStringList line{QStringLiteral("face"), number(f.score), number(f.box.x()), number(f.box.y()),
-                         number(f.box.width()), number(f.box.height())};
+        QStringList line{QStringLiteral("face"), number(f.score),       number(f.box.x()),
+                         number(f.box.y()),      number(f.box.width()), number(f.box.height())};
         for (const QPointF &p : f.eyes)
             line << number(p.x()) << number(p.y());
         for (const QPointF &p : f.points)

@@ -94,8 +94,9 @@ struct Candidate {
 cv::Mat resized(const cv::Mat &gray, double k)
 {
     cv::Mat out;
-    cv::resize(gray, out, cv::Size(std::max(1, int(std::lround(gray.cols * k))), std::max(1, int(std::lround(gray.rows * k)))),
-               0, 0, k < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
+    cv::resize(gray, out,
+               cv::Size(std::max(1, int(std::lround(gray.cols * k))), std::max(1, int(std::lround(gray.rows * k)))), 0,
+               0, k < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
     return out;
 }
 
@@ -256,7 +257,9 @@ Face landmarks(const Model &model, Pyramid &pyramid, Candidate c, double toFullX
     const dlib::rectangle box(CropBox / 2, CropBox / 2, CropBox * 3 / 2 - 1, CropBox * 3 / 2 - 1);
     dlib::full_object_detection shape = model.predictor(dlib::cv_image<unsigned char>(crop.pixels), box);
     // A face that still leans on the crop is cut again upright: the model is surest on those.
-    const auto partAt = [&](int i) { return cv::Point2d(double(shape.part(unsigned(i)).x()), double(shape.part(unsigned(i)).y())); };
+    const auto partAt = [&](int i) {
+        return cv::Point2d(double(shape.part(unsigned(i)).x()), double(shape.part(unsigned(i)).y()));
+    };
     const auto eyeMiddle = [&](int first) {
         cv::Point2d m(0, 0);
         for (int i = first; i < first + 6; ++i)

@@ -43,8 +43,14 @@ inline Set load(const QString &folder)
     for (auto it = all.begin(); it != all.end(); ++it) {
         Photo p;
         p.image = QImage(folder + QLatin1Char('/') + it.key()).convertToFormat(QImage::Format_RGB32);
-        const QJsonArray e = it.value().toObject().value(QStringLiteral("faces")).toArray().at(0).toObject().value(
-            QStringLiteral("eyes")).toArray();
+        const QJsonArray e = it.value()
+                                 .toObject()
+                                 .value(QStringLiteral("faces"))
+                                 .toArray()
+                                 .at(0)
+                                 .toObject()
+                                 .value(QStringLiteral("eyes"))
+                                 .toArray();
         for (int i = 0; i < 2; ++i)
             p.eyes[i] = QPointF(e.at(i).toArray().at(0).toDouble(), e.at(i).toArray().at(1).toDouble());
         if (!p.image.isNull())
