@@ -59,7 +59,7 @@ QString number(double v)
 
 void writeEntry(const QString &key, const FaceSearch &search)
 {
-    if (!QDir().mkpath(faceCacheFolder()))
+    if (faceCacheFolder().isEmpty() || !QDir().mkpath(faceCacheFolder()))
         return;
     QString text = Format + QLatin1Char('\n') + key + QLatin1Char('\n');
     text += QStringLiteral("size %1 %2\nfaces %3\n")
@@ -88,6 +88,8 @@ void writeEntry(const QString &key, const FaceSearch &search)
 
 bool readEntry(const QString &key, FaceSearch &search)
 {
+    if (faceCacheFolder().isEmpty())
+        return false;
     QFile file(entryFile(key));
     if (!file.open(QIODevice::ReadOnly) || file.size() > 1 << 20)
         return false;
@@ -133,7 +135,9 @@ bool readEntry(const QString &key, FaceSearch &search)
 
 QString faceCacheFolder()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/belcara/faces");
+    // Without a home folder there is no cache folder: faces are then kept in memory only.
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    return base.isEmpty() ? QString() : base + QStringLiteral("/belcara/faces");
 }
 
 void clearFaceMemoryCache()
