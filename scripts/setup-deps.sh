@@ -8,7 +8,7 @@ PKGS=(
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql qt6-translations-l10n
   libsqlite3-dev sqlite3 libjpeg-dev libssl-dev postgresql-client
   libopencv-core-dev libopencv-imgproc-dev libopencv-features2d-dev libopencv-calib3d-dev
-  libopencv-objdetect-dev opencv-data poppler-utils
+  libdlib-dev libdlib-data poppler-utils
   xvfb xauth xdotool imagemagick python3-xlib
   fonts-arphic-uming fonts-arphic-ukai
   dpkg-dev file acl openssl ccache

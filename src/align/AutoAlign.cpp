@@ -1,5 +1,9 @@
 #include "align/AutoAlign.h"
 
+#include "align/GrayImage.h"
+#include "data/AppError.h"
+#include "pictures/PictureLoader.h"
+
 #include <opencv2/calib3d.hpp>
 #include <opencv2/core.hpp>
 #include <opencv2/features2d.hpp>
@@ -7,6 +11,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <future>
 #include <vector>
 
 namespace Align {
@@ -15,50 +21,29 @@ namespace {
 
 constexpr double DegreesPerRadian = 57.295779513082320876798;
 
-// A picture's working copy: grey, longest edge about options.workingEdge.
+// A picture's working copy: grey, longest edge `edge` (both pictures' copies get the same, so
+// that the features of one scene are found at like sizes).
 struct Working {
     cv::Mat gray;
     double toFullX = 1.0; // working pixel -> full-resolution pixel, per axis
     double toFullY = 1.0;
 };
 
-Working prepare(const QImage &image, QSize fullSize, int workingEdge)
+Working prepare(const QImage &image, QSize fullSize, double edge)
 {
-    QImage source = image;
-    int type = CV_8UC4;
-    if (source.format() == QImage::Format_Grayscale8) {
-        type = CV_8UC1;
-    } else if (source.format() != QImage::Format_RGB32 && source.format() != QImage::Format_ARGB32
-               && source.format() != QImage::Format_ARGB32_Premultiplied) {
-        source = source.convertToFormat(QImage::Format_RGB32);
-    }
-#if Q_BYTE_ORDER != Q_LITTLE_ENDIAN
-    if (type == CV_8UC4) // 0xAARRGGBB words are A, R, G, B in memory here: have bytes R, G, B, A
-        source = source.convertToFormat(QImage::Format_RGBA8888);
-#endif
-    // A view of the QImage's pixels, no copy.
-    const cv::Mat pixels(source.height(), source.width(), type, const_cast<uchar *>(source.constBits()),
-                         size_t(source.bytesPerLine()));
-    // Grey first, then reduced: one channel to average instead of four.
-    cv::Mat gray;
-    if (type == CV_8UC1)
-        gray = pixels;
-    else
-#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
-        cv::cvtColor(pixels, gray, cv::COLOR_BGRA2GRAY);
-#else
-        cv::cvtColor(pixels, gray, cv::COLOR_RGBA2GRAY);
-#endif
-    const double k = std::min(1.0, double(workingEdge) / std::max(source.width(), source.height()));
+    const cv::Mat gray = grayOf(image);
+    const double k = edge / std::max(image.width(), image.height());
     Working w;
     if (k < 1.0)
         cv::resize(gray, w.gray, cv::Size(), k, k, cv::INTER_AREA);
+    else if (k > 1.0)
+        cv::resize(gray, w.gray, cv::Size(), k, k, cv::INTER_LINEAR);
     else
-        w.gray = gray.clone();
+        w.gray = gray;
     if (fullSize.isEmpty())
         fullSize = image.size();
-    w.toFullX = double(fullSize.width()) / image.width() / k;
-    w.toFullY = double(fullSize.height()) / image.height() / k;
+    w.toFullX = double(fullSize.width()) / w.gray.cols;
+    w.toFullY = double(fullSize.height()) / w.gray.rows;
     return w;
 }
 
@@ -135,8 +120,12 @@ AutoResult align(const QImage &before, const QImage &after, QSize beforeSize, QS
         result.failure = AutoFailure::TooFewFeatures;
         return result;
     }
-    const Working wb = prepare(before, beforeSize, options.workingEdge);
-    const Working wa = prepare(after, afterSize, options.workingEdge);
+    // One size for both copies: the smaller picture is enlarged rather than the larger one
+    // reduced below it, up to the working edge.
+    const auto longEdge = [](const QImage &i) { return double(std::max(i.width(), i.height())); };
+    const double edge = std::min(double(options.workingEdge), std::max(longEdge(before), longEdge(after)));
+    const Working wb = prepare(before, beforeSize, edge);
+    const Working wa = prepare(after, afterSize, edge);
 
     cv::Ptr<cv::ORB> orb = cv::ORB::create(options.features);
     std::vector<cv::KeyPoint> kb, ka;
@@ -242,6 +231,42 @@ AutoResult align(const QImage &before, const QImage &after, QSize beforeSize, QS
     return result;
 }
 
+AutoResult alignFeatures(const QImage &before, const QImage &after, QSize beforeSize, QSize afterSize,
+                         const AutoOptions &options)
+{
+    try {
+        AutoResult r = align(before, after, beforeSize, afterSize, options);
+        r.method = AutoMethod::Features;
+        return r;
+    } catch (const cv::Exception &) {
+        // OpenCV refuses input it cannot work on by throwing; for the window that is a picture
+        // that cannot be aligned automatically like any other.
+        AutoResult result;
+        result.method = AutoMethod::Features;
+        result.failure = AutoFailure::TooFewFeatures;
+        return result;
+    }
+}
+
+// Features that lay the whole pictures over each other within a pixel or two are taken first:
+// they are the surer answer where they pass (the same photo at another size, one studio
+// framing), and the faces need not be sought. Otherwise faces on both pictures decide; without a
+// face on each, the features' refusal stands.
+AutoResult decide(const std::function<AutoResult()> &features,
+                  const std::function<std::pair<FaceSearch, FaceSearch>()> &faces, const AutoOptions &options)
+{
+    AutoResult r = features();
+    if (r.aligned || !options.useFaces)
+        return r;
+    const auto [fb, fa] = faces();
+    AutoResult byFaces = alignFaces(fb, fa, options);
+    if (byFaces.method == AutoMethod::Faces)
+        return byFaces;
+    r.facesBefore = byFaces.facesBefore;
+    r.facesAfter = byFaces.facesAfter;
+    return r;
+}
+
 } // namespace
 
 AutoResult alignAutomatically(const QImage &before, const QImage &after, QSize beforeSize, QSize afterSize,
@@ -252,15 +277,47 @@ AutoResult alignAutomatically(const QImage &before, const QImage &after, QSize b
         result.failure = AutoFailure::EmptyPicture;
         return result;
     }
-    try {
-        return align(before, after, beforeSize, afterSize, options);
-    } catch (const cv::Exception &) {
-        // OpenCV refuses input it cannot work on by throwing; for the window that is a picture
-        // that cannot be aligned automatically like any other.
-        AutoResult result;
-        result.failure = AutoFailure::TooFewFeatures;
-        return result;
-    }
+    return decide([&] { return alignFeatures(before, after, beforeSize, afterSize, options); },
+                  [&] {
+                      // One picture on another thread: the search takes most of the time.
+                      auto other = std::async(std::launch::async, [&] { return findFaces(after, afterSize); });
+                      FaceSearch fb = findFaces(before, beforeSize);
+                      return std::make_pair(fb, other.get());
+                  },
+                  options);
+}
+
+AutoResult alignFiles(const QString &beforePath, const QString &afterPath, const AutoOptions &options)
+{
+    return decide(
+        [&] {
+            // Working copies decoded about as large as they are matched.
+            const QSize box(options.workingEdge, options.workingEdge);
+            QImage before, after;
+            QSize beforeSize, afterSize;
+            try {
+                beforeSize = PictureLoader::readNaturalSize(beforePath);
+                afterSize = PictureLoader::readNaturalSize(afterPath);
+                before = PictureLoader::loadPreview(beforePath, beforeSize.scaled(box, Qt::KeepAspectRatio));
+                after = PictureLoader::loadPreview(afterPath, afterSize.scaled(box, Qt::KeepAspectRatio));
+            } catch (const AppError &) {
+                AutoResult r;
+                r.failure = AutoFailure::Unreadable;
+                return r;
+            }
+            if (before.isNull() || after.isNull()) {
+                AutoResult r;
+                r.failure = AutoFailure::EmptyPicture;
+                return r;
+            }
+            return alignFeatures(before, after, beforeSize, afterSize, options);
+        },
+        [&] {
+            auto other = std::async(std::launch::async, [&] { return facesOfFile(afterPath); });
+            FaceSearch fb = facesOfFile(beforePath);
+            return std::make_pair(fb, other.get());
+        },
+        options);
 }
 
 } // namespace Align

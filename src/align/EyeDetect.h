@@ -1,10 +1,13 @@
 #pragma once
-// Finding the eyes on a photo, for the bar that hides them on a published comparison sheet.
-// Faces are sought first (frontal face detector), then the eyes inside the upper half of each
-// face. A face whose eyes are not found themselves still gets a bar over the band where eyes sit
-// on a face; a picture without a face gets none, and the caller must say so.
+// The bars that hide the eyes on a published comparison sheet, from the faces' landmarks
+// (Faces.h): one bar per face, along its eye line (turned with the head), over both eyes with a
+// margin so that no eye corner shows. A picture without a face gets none, and the caller must
+// say so.
+
+#include "align/Faces.h"
 
 #include <QImage>
+#include <QPolygonF>
 #include <QRectF>
 #include <QString>
 #include <QVector>
@@ -12,19 +15,24 @@
 namespace Align {
 
 struct EyeBars {
-    QVector<QRectF> bars;      // one per face, in the picture's pixels
-    QVector<QPolygonF> shapes; // turned bars, same order as bars
+    QVector<QRectF> bars;      // one per face, in the picture's pixels: each bar's bounding rectangle
+    QVector<QPolygonF> shapes; // the bars themselves (four corners), same order and pixels
     int facesFound = 0;
-    int eyesFound = 0;            // eyes found by the eye detector (not estimated)
-    bool detectorMissing = false; // the trained detector files could not be read
+    int eyesFound = 0;            // eyes placed from landmarks
+    bool detectorMissing = false; // the trained landmark model could not be read
 };
 
-// Bars over the eyes of every face on the picture. The picture is reduced to a working copy
-// (longest edge about workingEdge pixels) before searching; the bars are given back at the
-// picture's own size, widened a little beyond the eyes so that no eye corner shows.
+// Bars over the eyes of every face on the picture, in its own pixels. workingEdge is no longer
+// used: the face search picks its working copies itself.
 EyeBars findEyeBars(const QImage &picture, int workingEdge = 800);
+// The same for a picture file, from the faces kept by facesOfFile(); bars in the file's
+// full-resolution upright pixels. For a worker thread.
+EyeBars eyeBarsOfFile(const QString &path);
+// The bars of faces already found.
+EyeBars eyeBarsOf(const FaceSearch &search);
 
-// The folder of the trained detector files; tests may point elsewhere.
+// The folder of the trained landmark model (faceModelPath()'s folder); tests may point elsewhere:
+// the model is then read from that folder under its usual file name.
 QString detectorFolder();
 void setDetectorFolder(const QString &folder);
 
