@@ -13,6 +13,7 @@
 #include <cmath>
 #include <functional>
 #include <future>
+#include <limits>
 #include <vector>
 
 namespace Align {
@@ -181,6 +182,7 @@ AutoResult align(const QImage &before, const QImage &after, QSize beforeSize, QS
         if (!inlierMask[i])
             continue;
         ++result.inliers;
+        result.inlierPoints.append(QPointF(toFull[i].x, toFull[i].y));
         const QPointF p = full.map(QPointF(fromFull[i].x, fromFull[i].y));
         const double dx = (p.x() - toFull[i].x) / wb.toFullX, dy = (p.y() - toFull[i].y) / wb.toFullY;
         squares += dx * dx + dy * dy;
@@ -248,23 +250,97 @@ AutoResult alignFeatures(const QImage &before, const QImage &after, QSize before
     }
 }
 
-// Features that lay the whole pictures over each other within a pixel or two are taken first:
-// they are the surer answer where they pass (the same photo at another size, one studio
-// framing), and the faces need not be sought. Otherwise faces on both pictures decide; without a
-// face on each, the features' refusal stands.
-AutoResult decide(const std::function<AutoResult()> &features,
+// How far a transform lays the after face's eyes from the before face's, as a share of the before
+// face's eye distance (the larger of the two eyes); infinite without a face on each.
+double eyeMismatch(const Similarity &t, const FaceSearch &before, const FaceSearch &after)
+{
+    const int ib = before.mainFace(), ia = after.mainFace();
+    if (ib < 0 || ia < 0)
+        return std::numeric_limits<double>::infinity();
+    const Face &fb = before.faces.at(ib), &fa = after.faces.at(ia);
+    const double d = fb.eyeDistance();
+    if (!(d > 0.0))
+        return std::numeric_limits<double>::infinity();
+    double worst = 0.0;
+    for (int e = 0; e < 2; ++e) {
+        const QPointF p = t.map(fa.eyes[e]) - fb.eyes[e];
+        worst = std::max(worst, std::hypot(p.x(), p.y()) / d);
+    }
+    return worst;
+}
+
+// How well the two pictures agree on the before face when the after picture is laid over it
+// through t (full-resolution pixels): the gradients' correlation inside the face's box, on
+// copies that show the face about 256 pixels across. What decides between features and landmarks
+// when they disagree.
+double faceCorrelation(const QImage &before, QSize beforeSize, const QImage &after, QSize afterSize,
+                       const Similarity &t, const QRectF &faceBox)
+{
+    if (beforeSize.isEmpty())
+        beforeSize = before.size();
+    if (afterSize.isEmpty())
+        afterSize = after.size();
+    const double k = 256.0 / std::max(1.0, std::max(faceBox.width(), faceBox.height()));
+    const double edgeB = std::min(3000.0, std::max(beforeSize.width(), beforeSize.height()) * k);
+    const double edgeA = std::min(3000.0, std::max(afterSize.width(), afterSize.height()) * k * t.scale());
+    const Working wb = prepare(before, beforeSize, edgeB);
+    const Working wa = prepare(after, afterSize, edgeA);
+    const double kb = 2.0 / (wb.toFullX + wb.toFullY);
+    const QRectF face(faceBox.x() * kb, faceBox.y() * kb, faceBox.width() * kb, faceBox.height() * kb);
+    const cv::Rect roi = cv::Rect(int(face.x()), int(face.y()), int(face.width()), int(face.height()))
+                         & cv::Rect(0, 0, wb.gray.cols, wb.gray.rows);
+    if (roi.width < 16 || roi.height < 16)
+        return 0.0;
+    const QTransform m = (Similarity(kb, 0, QPointF(-roi.x, -roi.y)) * t
+                          * Similarity(0.5 * (wa.toFullX + wa.toFullY), 0, QPointF()))
+                             .toTransform();
+    double overlap = 0.0, correlation = 0.0;
+    compareOverlaid(wb.gray(roi).clone(), wa.gray, cv::Matx23d(m.m11(), m.m21(), m.dx(), m.m12(), m.m22(), m.dy()),
+                    overlap, correlation);
+    return overlap > 0.5 ? correlation : 0.0;
+}
+
+// Features and faces both have their say. Where the features lay the whole pictures over each
+// other and put the eyes where the landmarks say they are, they are the finer answer (hundreds
+// of points against a few landmarks). Where the two disagree, either the features matched what
+// stayed in place while the person moved (the room, the couch) or the landmarks are off (a face
+// lit or drawn unlike a photographed one): the one under which the two faces look more alike
+// wins. When the face fit refuses, features that disagree with the landmarks stand only when
+// enough of them lie on the face itself. Without a face on each picture the features' verdict
+// stands.
+AutoResult decide(const QImage &before, const QImage &after, QSize beforeSize, QSize afterSize,
                   const std::function<std::pair<FaceSearch, FaceSearch>()> &faces, const AutoOptions &options)
 {
-    AutoResult r = features();
-    if (r.aligned || !options.useFaces)
-        return r;
-    const auto [fb, fa] = faces();
+    if (!options.useFaces)
+        return alignFeatures(before, after, beforeSize, afterSize, options);
+    // The face search runs beside the feature match: together they take the longer one's time.
+    auto searching = std::async(std::launch::async, faces);
+    AutoResult byFeatures = alignFeatures(before, after, beforeSize, afterSize, options);
+    const auto [fb, fa] = searching.get();
     AutoResult byFaces = alignFaces(fb, fa, options);
-    if (byFaces.method == AutoMethod::Faces)
+    byFeatures.facesBefore = byFaces.facesBefore;
+    byFeatures.facesAfter = byFaces.facesAfter;
+    byFeatures.faceResidual = byFaces.faceResidual;
+    if (byFaces.method != AutoMethod::Faces)
+        return byFeatures;
+    if (!byFeatures.aligned)
         return byFaces;
-    r.facesBefore = byFaces.facesBefore;
-    r.facesAfter = byFaces.facesAfter;
-    return r;
+    if (eyeMismatch(byFeatures.transform, fb, fa) <= options.maxFeatureEyeMismatch)
+        return byFeatures;
+    const QRectF box = fb.faces.at(fb.mainFace()).box;
+    if (byFaces.aligned) {
+        const double byFeaturesLook = faceCorrelation(before, beforeSize, after, afterSize, byFeatures.transform, box);
+        const double byFacesLook = faceCorrelation(before, beforeSize, after, afterSize, byFaces.transform, box);
+        return byFeaturesLook >= byFacesLook ? byFeatures : byFaces;
+    }
+    const QRectF face = box.adjusted(-box.width() / 4, -box.height() / 4, box.width() / 4, box.height() / 4);
+    const auto onFace = std::count_if(byFeatures.inlierPoints.cbegin(), byFeatures.inlierPoints.cend(),
+                                      [&](const QPointF &p) { return face.contains(p); });
+    if (onFace >= options.minInliers && onFace >= options.minFaceInlierShare * byFeatures.inliers)
+        return byFeatures;
+    AutoResult refused = byFaces;
+    refused.failure = AutoFailure::FacesDiffer;
+    return refused;
 }
 
 } // namespace
@@ -277,41 +353,39 @@ AutoResult alignAutomatically(const QImage &before, const QImage &after, QSize b
         result.failure = AutoFailure::EmptyPicture;
         return result;
     }
-    return decide([&] { return alignFeatures(before, after, beforeSize, afterSize, options); },
-                  [&] {
-                      // One picture on another thread: the search takes most of the time.
-                      auto other = std::async(std::launch::async, [&] { return findFaces(after, afterSize); });
-                      FaceSearch fb = findFaces(before, beforeSize);
-                      return std::make_pair(fb, other.get());
-                  },
-                  options);
+    return decide(
+        before, after, beforeSize, afterSize,
+        [&] {
+            // One picture on another thread: the search takes most of the time.
+            auto other = std::async(std::launch::async, [&] { return findFaces(after, afterSize); });
+            FaceSearch fb = findFaces(before, beforeSize);
+            return std::make_pair(fb, other.get());
+        },
+        options);
 }
 
 AutoResult alignFiles(const QString &beforePath, const QString &afterPath, const AutoOptions &options)
 {
+    // Working copies decoded about as large as they are matched.
+    const QSize box(options.workingEdge, options.workingEdge);
+    QImage before, after;
+    QSize beforeSize, afterSize;
+    AutoResult failed;
+    try {
+        beforeSize = PictureLoader::readNaturalSize(beforePath);
+        afterSize = PictureLoader::readNaturalSize(afterPath);
+        before = PictureLoader::loadPreview(beforePath, beforeSize.scaled(box, Qt::KeepAspectRatio));
+        after = PictureLoader::loadPreview(afterPath, afterSize.scaled(box, Qt::KeepAspectRatio));
+    } catch (const AppError &) {
+        failed.failure = AutoFailure::Unreadable;
+        return failed;
+    }
+    if (before.isNull() || after.isNull()) {
+        failed.failure = AutoFailure::EmptyPicture;
+        return failed;
+    }
     return decide(
-        [&] {
-            // Working copies decoded about as large as they are matched.
-            const QSize box(options.workingEdge, options.workingEdge);
-            QImage before, after;
-            QSize beforeSize, afterSize;
-            try {
-                beforeSize = PictureLoader::readNaturalSize(beforePath);
-                afterSize = PictureLoader::readNaturalSize(afterPath);
-                before = PictureLoader::loadPreview(beforePath, beforeSize.scaled(box, Qt::KeepAspectRatio));
-                after = PictureLoader::loadPreview(afterPath, afterSize.scaled(box, Qt::KeepAspectRatio));
-            } catch (const AppError &) {
-                AutoResult r;
-                r.failure = AutoFailure::Unreadable;
-                return r;
-            }
-            if (before.isNull() || after.isNull()) {
-                AutoResult r;
-                r.failure = AutoFailure::EmptyPicture;
-                return r;
-            }
-            return alignFeatures(before, after, beforeSize, afterSize, options);
-        },
+        before, after, beforeSize, afterSize,
         [&] {
             auto other = std::async(std::launch::async, [&] { return facesOfFile(afterPath); });
             FaceSearch fb = facesOfFile(beforePath);

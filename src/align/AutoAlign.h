@@ -17,6 +17,7 @@
 #include <QImage>
 #include <QSize>
 #include <QString>
+#include <QVector>
 
 namespace Align {
 
@@ -36,11 +37,17 @@ struct AutoOptions {
 
     // Faces. Acceptance: every one must hold.
     bool useFaces = true;
-    double maxFaceResidual = 0.15; // root mean square distance left of the steady landmarks, share of the eye distance
+    double maxFaceResidual = 0.18; // root mean square distance left of the steady landmarks, share of the eye distance
     double minEyeShare = 0.012;    // eye distance, share of the picture's longest edge ...
     double minEyePixels = 12.0;    // ... and in full-resolution pixels
     double maxFaceShareChange = 6.0; // the faces' sizes within their pictures, within [1/x, x]
     double maxFaceRotationDegrees = 60.0;
+    // Matched features are taken over the face fit only when they lay the after face's eyes
+    // within this share of the eye distance of the before face's.
+    double maxFeatureEyeMismatch = 0.1;
+    // ... or when this share of their consistent matches (and at least minInliers) lies on the
+    // before face (its box, a quarter wider each way): then they follow the face itself, not what stayed in place while it moved.
+    double minFaceInlierShare = 0.1;
 };
 
 enum class AutoMethod {
@@ -70,7 +77,8 @@ struct AutoResult {
     int features = 0; // the fewer of the two pictures' features
     int matches = 0;  // after the ratio test
     int inliers = 0;
-    double residual = 0.0; // working pixels
+    QVector<QPointF> inlierPoints; // the consistent matches, before-picture pixels
+    double residual = 0.0;         // working pixels
     double spread = 0.0;
     double overlap = 0.0;
     double correlation = 0.0;
