@@ -3,6 +3,7 @@
 
 #include "align/AlignmentStore.h"
 #include "align/AutoAlign.h"
+#include "align/Faces.h"
 #include "data/AppError.h"
 #include "widgets/Guard.h"
 #include "widgets/Prompter.h"
@@ -10,6 +11,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QBoxLayout>
+#include <QFutureWatcher>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
@@ -17,6 +19,7 @@
 #include <QSlider>
 #include <QToolButton>
 #include <QWindow>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -36,6 +39,8 @@ CompareWindow::CompareWindow(CompareSource *source, QWidget *parent) : QDialog(p
     setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
     setSizeGripEnabled(true);
     resize(1100, 760);
+    // The face model takes about a second to read: it is read while the person looks.
+    Align::preloadFaceModel();
     buildControls();
     loadCase();
     // Left the first before picture, right the first after picture.
@@ -367,23 +372,33 @@ void CompareWindow::alignAutomatically()
     using Side = CompareView::Side;
     if (m_picking)
         stopPicking();
-    if (!m_view->hasPicture(Side::Before) || !m_view->hasPicture(Side::After))
+    if (m_aligning || !m_view->hasPicture(Side::Before) || !m_view->hasPicture(Side::After))
         return;
-    m_view->waitUntilLoaded();
-    const QImage before = m_view->workingImage(Side::Before);
-    const QImage after = m_view->workingImage(Side::After);
-    if (before.isNull() || after.isNull())
-        return;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const Align::AutoResult result = Align::alignAutomatically(before, after, m_view->pictureSize(Side::Before),
-                                                               m_view->pictureSize(Side::After));
-    QApplication::restoreOverrideCursor();
-    if (!result.aligned) {
-        // Nothing is applied: a wrong alignment is never shown as a right one.
-        Prompter::instance().showMessage(this, result.message());
-        return;
-    }
-    applyAlignment(result.transform, true);
+    // Faces and features are sought on a worker (the first search of a photo takes a second or
+    // so, later ones read what was kept); the window goes on answering meanwhile.
+    const QString before = m_left.stored, after = m_right.stored;
+    const QString beforePath = m_left.path, afterPath = m_right.path;
+    m_aligning = true;
+    updateStatus();
+    auto *watcher = new QFutureWatcher<Align::AutoResult>(this);
+    connectGuarded(watcher, &QFutureWatcher<Align::AutoResult>::finished, this, [this, watcher, before, after] {
+        watcher->deleteLater();
+        m_aligning = false;
+        const Align::AutoResult result = watcher->result();
+        if (m_left.stored != before || m_right.stored != after) {
+            // Another pair is shown by now: this answer is not about it.
+            updateStatus();
+            return;
+        }
+        if (!result.aligned) {
+            updateStatus();
+            // Nothing is applied: a wrong alignment is never shown as a right one.
+            Prompter::instance().showMessage(this, result.message());
+            return;
+        }
+        applyAlignment(result.transform, true);
+    });
+    watcher->setFuture(QtConcurrent::run([beforePath, afterPath] { return Align::alignFiles(beforePath, afterPath); }));
 }
 
 void CompareWindow::applyAlignment(const Align::Similarity &t, bool automatic)
@@ -447,6 +462,8 @@ void CompareWindow::updateStatus()
                      "选点对齐：在左图和右图上各点两个相同的标志点（如两眼瞳孔），左图 %1/2，右图 %2/2，Esc 取消")
                      .arg(m_pickBefore.size())
                      .arg(m_pickAfter.size());
+    else if (m_aligning)
+        parts << QStringLiteral("正在自动对齐…");
     else if (m_aligned == Aligned::Manual)
         parts << QStringLiteral("已手动对齐");
     else if (m_aligned == Aligned::Auto)

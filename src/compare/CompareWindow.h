@@ -45,7 +45,10 @@ public:
     // Alignment of the shown pair.
     void startPicking();
     void stopPicking();
+    // Starts the automatic alignment on a worker and returns; the answer is applied (or its
+    // refusal told) when it arrives, if the same pair is still shown.
     void alignAutomatically();
+    bool isAligning() const { return m_aligning; }
     void resetAlignment();
 
 protected:
@@ -84,6 +87,7 @@ private:
     Aligned m_aligned = Aligned::None;
     std::optional<Align::Similarity> m_alignment;
     bool m_picking = false;
+    bool m_aligning = false; // an automatic alignment is on its way
     Align::Similarity m_beforePicking;
     QVector<QPointF> m_pickBefore, m_pickAfter;
 };

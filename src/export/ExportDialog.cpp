@@ -24,6 +24,7 @@
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentMap>
 
 #include <algorithm>
 #include <cmath>
@@ -528,39 +529,33 @@ void ExportDialog::findEyesClick(bool told)
 {
     int faces = 0;
     m_detectorMissing = false;
+    // Every photo of the sheet at once, on the workers; photos already searched (in the
+    // comparison window, say) come from what was kept of them.
+    QStringList paths;
+    for (const Sheet::Pair &p : std::as_const(m_request.pairs))
+        paths << p.before.path << p.after.path;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    try {
-        for (Sheet::Pair &p : m_request.pairs) {
-            p.beforeBars.clear();
-            p.afterBars.clear();
-            for (bool after : {false, true}) {
-                const QString path = after ? p.after.path : p.before.path;
-                const QSize natural = PictureLoader::readNaturalSize(path);
-                const QImage picture = PictureLoader::loadPreview(path, natural.scaled(1600, 1600, Qt::KeepAspectRatio)
-                                                                            .boundedTo(natural));
-                if (picture.isNull())
-                    continue;
-                const Align::EyeBars found = Align::findEyeBars(picture);
-                m_detectorMissing = m_detectorMissing || found.detectorMissing;
-                faces += int(found.bars.size());
-                QVector<QPolygonF> shapes = found.shapes;
-                if (shapes.isEmpty())
-                    for (const QRectF &b : found.bars)
-                        shapes << QPolygonF(b);
-                // From the working picture to the picture's own pixels, and for an aligned after
-                // picture on into the before picture's frame the pair is shown in.
-                QTransform toFrame = QTransform::fromScale(double(natural.width()) / picture.width(),
-                                                           double(natural.height()) / picture.height());
-                if (after && p.alignment)
-                    toFrame = toFrame * p.alignment->toTransform();
-                for (const QPolygonF &shape : shapes)
-                    (after ? p.afterBars : p.beforeBars).append(toFrame.map(shape));
-            }
+    const QList<Align::EyeBars> found = QtConcurrent::blockingMapped(paths, [](const QString &path) {
+        return Align::eyeBarsOfFile(path);
+    });
+    for (int i = 0; i < m_request.pairs.size(); ++i) {
+        Sheet::Pair &p = m_request.pairs[i];
+        p.beforeBars.clear();
+        p.afterBars.clear();
+        for (bool after : {false, true}) {
+            const Align::EyeBars &bars = found.at(2 * i + (after ? 1 : 0));
+            m_detectorMissing = m_detectorMissing || bars.detectorMissing;
+            faces += int(bars.bars.size());
+            QVector<QPolygonF> shapes = bars.shapes;
+            if (shapes.isEmpty())
+                for (const QRectF &b : bars.bars)
+                    shapes << QPolygonF(b);
+            // Bars of an aligned after picture go on into the before picture's frame the pair
+            // is shown in.
+            const QTransform toFrame = after && p.alignment ? p.alignment->toTransform() : QTransform();
+            for (const QPolygonF &shape : shapes)
+                (after ? p.afterBars : p.beforeBars).append(toFrame.map(shape));
         }
-    } catch (...) {
-        QApplication::restoreOverrideCursor();
-        barsChanged();
-        throw;
     }
     QApplication::restoreOverrideCursor();
     barsChanged();

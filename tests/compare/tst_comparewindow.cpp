@@ -346,6 +346,7 @@ void TestCompareWindow::alignsByLandmarksAndAutomaticallyAndKeepsThePairsAlignme
 
         // Automatic: close to the truth, kept as such.
         QTest::keyClick(&cw, Qt::Key_A);
+        QTRY_VERIFY_WITH_TIMEOUT(!cw.isAligning(), 20000);
         QVERIFY(m_prompter->texts(QStringLiteral("message")).isEmpty());
         QVERIFY2(v->alignment().fuzzyEquals(Truth, 0.005, 0.3, 4.0), qPrintable(v->alignment().toText()));
         QVERIFY(Align::loadAlignment(db(), b1, a1)->automatic);
@@ -361,6 +362,7 @@ void TestCompareWindow::alignsByLandmarksAndAutomaticallyAndKeepsThePairsAlignme
         clickStrip(cw, pic(QStringLiteral("A1\\b2.jpg")), Qt::LeftButton);
         QVERIFY(!cw.view()->isAligned());
         QTest::keyClick(&cw, Qt::Key_A);
+        QTRY_VERIFY_WITH_TIMEOUT(!cw.isAligning(), 20000);
         QCOMPARE(m_prompter->texts(QStringLiteral("message")), QStringList{QStringLiteral("无法自动对齐，请手动选点")});
         QCOMPARE(cw.view()->alignment(), Similarity());
         QVERIFY(!Align::loadAlignment(db(), QStringLiteral("A1\\b2.jpg"), a1));
