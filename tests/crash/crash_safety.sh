@@ -71,8 +71,9 @@ for k in $(seq 1 "$kills"); do
   before=$(find "$install/pic" -name '.*.part-*' | sort)
   "$driver" "$install" "$work/sources" > "$work/out" 2> "$work/err" &
   pid=$!
-  # Until the driver has started, then a random moment of its saving.
-  for _ in $(seq 1 300); do
+  # Until the driver has started (a busy machine, or the sanitizers, may take many seconds), then
+  # a random moment of its saving.
+  for _ in $(seq 1 1200); do
     grep -q '^started' "$work/out" 2>/dev/null && break
     kill -0 $pid 2>/dev/null || { cat "$work/err" >&2; fail "the driver ended by itself"; }
     sleep 0.05
