@@ -114,7 +114,7 @@ void CompareWindow::buildControls()
         a->setCheckable(true);
         button(a);
     }
-    auto *opacityLabel = new QLabel(QStringLiteral("透明度"), this);
+    auto *opacityLabel = new QLabel(QStringLiteral("不透明度"), this);
     bar->addSpacing(6);
     bar->addWidget(opacityLabel);
     m_opacity = new QSlider(Qt::Horizontal, this);
