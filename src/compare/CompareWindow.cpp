@@ -15,9 +15,9 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSlider>
-#include <QRegularExpression>
 #include <QToolButton>
 #include <QWindow>
 #include <QtConcurrent/QtConcurrentRun>
@@ -444,6 +444,12 @@ void CompareWindow::applyAlignment(const Align::Similarity &t, bool automatic)
 
 void CompareWindow::resetAlignment()
 {
+    // A kept alignment may have cost a careful landmark session: forgotten only when confirmed.
+    if (m_aligned != Aligned::None
+        && Prompter::instance().messageBox(this, QStringLiteral("取消这一对图片的对齐？"), windowTitle(),
+                                           Prompt::Yes | Prompt::No, Prompt::Question, Prompt::No)
+               != Prompt::Yes)
+        return;
     if (m_picking)
         stopPicking();
     m_view->clearAlignment();

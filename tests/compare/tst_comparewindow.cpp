@@ -381,9 +381,18 @@ void TestCompareWindow::alignsByLandmarksAndAutomaticallyAndKeepsThePairsAlignme
         QCOMPARE(m_prompter->texts(QStringLiteral("message")), QStringList{QStringLiteral("无法自动对齐，请手动选点")});
         QCOMPARE(cw.view()->alignment(), Similarity());
         QVERIFY(!Align::loadAlignment(db(), QStringLiteral("A1\\b2.jpg"), a1));
-        // Back on the aligned pair, R forgets its alignment.
+        // Back on the aligned pair, R forgets its alignment once confirmed.
         clickStrip(cw, pic(QStringLiteral("A1\\b1.jpg")), Qt::LeftButton);
-        QVERIFY(cw.view()->alignment() != Similarity());
+        const Similarity kept = cw.view()->alignment();
+        QVERIFY(kept != Similarity());
+        // R asks first: No (the default) keeps the alignment shown and stored.
+        m_prompter->clear();
+        QTest::keyClick(&cw, Qt::Key_R);
+        QCOMPARE(m_prompter->texts(QStringLiteral("box")), QStringList{QStringLiteral("取消这一对图片的对齐？")});
+        QCOMPARE(cw.view()->alignment(), kept);
+        QCOMPARE(alignmentRows(), 1);
+        // Yes forgets it.
+        m_prompter->answers = {Prompt::Yes};
         QTest::keyClick(&cw, Qt::Key_R);
         QCOMPARE(cw.view()->alignment(), Similarity());
         QVERIFY(!cw.view()->isAligned()); // each picture fitted again, not laid 1:1
