@@ -192,7 +192,7 @@ void TfrmMain::buildMenus()
     SetNoN = entry(menuOptions, "SetNoN", QStringLiteral("设置医院编号(&S)"), ac_SetNo);
     UserManagerN = entry(menuOptions, "UserManagerN", QStringLiteral("使用人管理(&U)"), nullptr);
     connectGuarded(UserManagerN, &QAction::triggered, this, [this](auto...) { UserManagerNClick(); });
-    AuditN = entry(menuOptions, "AuditN", QStringLiteral("操作记录(&R)"), nullptr);
+    AuditN = entry(menuOptions, "AuditN", QStringLiteral("操作记录(&J)"), nullptr);
     connectGuarded(AuditN, &QAction::triggered, this, [this](auto...) { AuditNClick(); });
     BackupUi::addMenuEntries(menuOptions, this, ac_Manager);
     N4 = entry(menuOptions, "N4", QStringLiteral("默认程序打开图片"), ac_OpenType);

@@ -4,6 +4,7 @@
 #include "pictures/PictureLoader.h"
 
 #include <QFutureWatcher>
+#include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -367,6 +368,37 @@ QTransform CompareView::pictureToView(Side side, const Level &level, Side pane) 
     return t * m_state.referenceToView(size(), pane);
 }
 
+void CompareView::setLabels(const QString &before, const QString &after)
+{
+    if (m_labels[0] == before && m_labels[1] == after)
+        return;
+    m_labels = {before, after};
+    update();
+}
+
+void CompareView::drawLabel(QPainter &p, const QString &text, const QRectF &area, Qt::Alignment corner) const
+{
+    if (text.isEmpty())
+        return;
+    const QFontMetricsF fm(font());
+    const double margin = 8, padX = 6, padY = 3;
+    const QSizeF box(fm.horizontalAdvance(text) + 2 * padX, fm.height() + 2 * padY);
+    if (area.width() < box.width() + 2 * margin || area.height() < box.height() + 2 * margin)
+        return; // a pane too narrow (a divider near the edge) shows no caption rather than a cut one
+    const double x = (corner & Qt::AlignRight) ? area.right() - margin - box.width() : area.left() + margin;
+    const double y = (corner & Qt::AlignBottom) ? area.bottom() - margin - box.height() : area.top() + margin;
+    const QRectF r(QPointF(x, y), box);
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0, 0, 0, 150));
+    p.drawRoundedRect(r, 4, 4);
+    p.setFont(font());
+    p.setPen(Qt::white);
+    p.drawText(r, Qt::AlignCenter, text);
+    p.restore();
+}
+
 void CompareView::drawPicture(QPainter &p, Side side, Side pane, const QRectF &clip, double opacity) const
 {
     const Picture &pc = pic(side);
@@ -405,6 +437,8 @@ void CompareView::paintEvent(QPaintEvent *)
         p.fillRect(QRectF(left.right(), 0, right.left() - left.right(), height()), QColor(24, 24, 24));
         drawPicture(p, Side::Before, Side::Before, left, 1.0);
         drawPicture(p, Side::After, Side::After, right, 1.0);
+        drawLabel(p, m_labels[0], left, Qt::AlignLeft | Qt::AlignTop);
+        drawLabel(p, m_labels[1], right, Qt::AlignLeft | Qt::AlignTop);
         break;
     }
     case Mode::Wipe: {
@@ -427,12 +461,20 @@ void CompareView::paintEvent(QPaintEvent *)
         p.setBrush(Qt::white);
         p.setPen(QPen(QColor(0, 0, 0, 160), 1));
         p.drawEllipse(grip, 7, 7);
+        // Each caption in the far corner of its own side, away from the divider.
+        drawLabel(p, m_labels[0], beforePart, Qt::AlignLeft | Qt::AlignTop);
+        drawLabel(p, m_labels[1], afterPart,
+                  vertical ? (Qt::AlignRight | Qt::AlignTop) : (Qt::AlignLeft | Qt::AlignBottom));
         break;
     }
     case Mode::Overlay: {
         const QRectF all(QPointF(0, 0), sz);
         drawPicture(p, Side::Before, Side::Before, all, 1.0);
         drawPicture(p, Side::After, Side::Before, all, m_state.opacity);
+        const QString both = m_labels[0].isEmpty() || m_labels[1].isEmpty()
+                                 ? m_labels[0] + m_labels[1]
+                                 : m_labels[0] + QStringLiteral(" / ") + m_labels[1];
+        drawLabel(p, both, all, Qt::AlignLeft | Qt::AlignTop);
         break;
     }
     }

@@ -95,6 +95,11 @@ public:
     bool isPicking() const { return m_picking; }
     void setMarkers(Side side, const QVector<QPointF> &picturePoints);
 
+    // Small captions in a corner of each side's pane ("术前", "术后 3 个月"); empty: none. The
+    // overlay shows both in one caption. Never put anything personal here.
+    void setLabels(const QString &before, const QString &after);
+    QString label(Side side) const { return m_labels[side == Side::Before ? 0 : 1]; }
+
 signals:
     void stateChanged();
     void pictureFailed(CompareView::Side side, const QString &message);
@@ -139,6 +144,7 @@ private:
     QTransform pictureToView(Side side, const Level &level, Side pane) const;
     void drawPicture(QPainter &p, Side side, Side pane, const QRectF &clip, double opacity) const;
     void drawMarkers(QPainter &p) const;
+    void drawLabel(QPainter &p, const QString &text, const QRectF &area, Qt::Alignment corner) const;
     Side sideAt(QPointF viewPoint) const;
     void change(const State &s);
     bool nearDivider(QPointF viewPoint) const;
@@ -151,6 +157,7 @@ private:
     QList<Request *> m_requests;
     std::array<QVector<QPointF>, 2> m_markers;
     bool m_picking = false;
+    std::array<QString, 2> m_labels;
 
     enum class Drag { None, Pan, Divider };
     Drag m_drag = Drag::None;

@@ -15,6 +15,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSlider>
 #include <QToolButton>
@@ -28,6 +29,18 @@ constexpr QSize ThumbSize(96, 72);
 QString slotCaption(const ComparePicture &p)
 {
     return (p.after ? QStringLiteral("术后") : QStringLiteral("术前")) + QString::number(p.slot + 1);
+}
+
+// The caption on a picture in the view: 术前, or 术后 with the time since its surgery when the
+// dates are known. Nothing personal: the view may be turned to a prospective customer.
+QString pictureLabel(const ComparePicture &p)
+{
+    if (p.isEmpty())
+        return {};
+    if (!p.after)
+        return QStringLiteral("术前");
+    const QString since = p.sinceSurgery();
+    return since.isEmpty() ? QStringLiteral("术后") : since;
 }
 
 } // namespace
@@ -101,7 +114,7 @@ void CompareWindow::buildControls()
         a->setCheckable(true);
         button(a);
     }
-    auto *opacityLabel = new QLabel(QStringLiteral("透明度"), this);
+    auto *opacityLabel = new QLabel(QStringLiteral("不透明度"), this);
     bar->addSpacing(6);
     bar->addWidget(opacityLabel);
     m_opacity = new QSlider(Qt::Horizontal, this);
@@ -194,6 +207,21 @@ void CompareWindow::buildControls()
 void CompareWindow::loadCase()
 {
     m_case = m_source->currentCase();
+    // A staff window: its title names the case's surgery and day.
+    QString title = QStringLiteral("对比");
+    for (const ComparePicture &p : m_case.pictures) {
+        if (p.isEmpty())
+            continue;
+        QStringList named;
+        if (const QString surgery = p.minor.isEmpty() ? p.major : p.minor; !surgery.isEmpty())
+            named << surgery;
+        if (p.surgeryDate.isValid())
+            named << p.surgeryDate.toString(QStringLiteral("yyyy-MM-dd"));
+        if (!named.isEmpty())
+            title += QStringLiteral(" - ") + named.join(u' ');
+        break;
+    }
+    setWindowTitle(title);
     fillStrip();
 }
 
@@ -276,6 +304,7 @@ bool CompareWindow::stepCase(int delta)
 void CompareWindow::showPair()
 {
     m_view->setPictures(m_left.path, m_right.path);
+    m_view->setLabels(pictureLabel(m_left), pictureLabel(m_right));
     m_aligned = Aligned::None;
     m_alignment.reset();
     m_view->clearAlignment();
@@ -415,6 +444,12 @@ void CompareWindow::applyAlignment(const Align::Similarity &t, bool automatic)
 
 void CompareWindow::resetAlignment()
 {
+    // A kept alignment may have cost a careful landmark session: forgotten only when confirmed.
+    if (m_aligned != Aligned::None
+        && Prompter::instance().messageBox(this, QStringLiteral("取消这一对图片的对齐？"), windowTitle(),
+                                           Prompt::Yes | Prompt::No, Prompt::Question, Prompt::No)
+               != Prompt::Yes)
+        return;
     if (m_picking)
         stopPicking();
     m_view->clearAlignment();

@@ -669,6 +669,14 @@ void ConsultWindow::showCase()
     const QString before = picturePath(beforeColumn, c.id);
     const QString after = picturePath(afterColumn, c.id);
     m_view->setPictures(before, after);
+    {
+        const QString since = after.isEmpty()
+                                  ? QString()
+                                  : ExifDate::afterSurgeryText(c.surgeryDate,
+                                                               ExifDate::dateTaken(after).value_or(QDate()));
+        m_view->setLabels(before.isEmpty() ? QString() : QStringLiteral("术前"),
+                          after.isEmpty() ? QString() : (since.isEmpty() ? QStringLiteral("术后") : since));
+    }
     // A picture the view could not even measure has failed already; one that fails while it is
     // decoded is reported through pictureFailed.
     m_failed[0] = before.isEmpty() || !m_view->hasPicture(CompareView::Side::Before);

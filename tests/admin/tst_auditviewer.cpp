@@ -149,7 +149,7 @@ private slots:
     {
         TfrmMain main(m_install->folder());
         QVERIFY(main.AuditN->isEnabled());
-        QCOMPARE(main.AuditN->text(), QStringLiteral("操作记录(&R)"));
+        QCOMPARE(main.AuditN->text(), QStringLiteral("操作记录(&J)"));
         main.AuditN->trigger();
         QCOMPARE(m_prompter->callsOf(QStringLiteral("modal")).last().text, QStringLiteral("AuditViewer"));
         QCOMPARE(m_prompter->callsOf(QStringLiteral("modal")).last().caption, QStringLiteral("操作记录"));

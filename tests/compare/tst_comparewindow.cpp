@@ -10,6 +10,7 @@
 #include "compare/CompareWindow.h"
 #include "data/DataSet.h"
 #include "data/Unit_DataMod.h"
+#include "support/ExifPhoto.h"
 #include "support/ScriptedPrompter.h"
 #include "support/TestInstall.h"
 #include "ui_Unit_Main.h"
@@ -71,6 +72,15 @@ private slots:
         write(QStringLiteral("A1\\b1.jpg"), SyntheticPair::photograph(scene, Similarity(), QSize(1200, 900), e));
         e.gain[0] = 0.9, e.offset = 6, e.noise = 4;
         write(QStringLiteral("A1\\a1.jpg"), SyntheticPair::photograph(scene, Truth, QSize(1200, 900), e));
+        {
+            // Taken three months and some days after the case's surgery (2006-01-05).
+            QFile a1(pic(QStringLiteral("A1\\a1.jpg")));
+            QVERIFY(a1.open(QIODevice::ReadWrite));
+            const QByteArray bytes = a1.readAll();
+            const QByteArray exif = ExifPhoto::segment(0xE1, ExifPhoto::payload(false, {}, "2006:04:20 10:00:00"));
+            a1.seek(0);
+            a1.write(bytes.left(2) + exif + bytes.mid(2));
+        }
         QImage flat(800, 600, QImage::Format_RGB32);
         flat.fill(QColor(120, 120, 120));
         write(QStringLiteral("A1\\b2.jpg"), flat);
@@ -168,7 +178,10 @@ void TestCompareWindow::opensFromTheMainWindowAndFollowsKeysMouseAndStepping()
         v->waitUntilLoaded();
         // Opened on the case: its first before and first after picture.
         [&] {
-            QCOMPARE(cw->windowTitle(), QStringLiteral("对比"));
+            QCOMPARE(cw->windowTitle(), QStringLiteral("对比 - 双眼皮 2006-01-05"));
+            // Each side captioned, the after one with the time since the surgery.
+            QCOMPARE(v->label(Side::Before), QStringLiteral("术前"));
+            QCOMPARE(v->label(Side::After), QStringLiteral("术后 3 个月"));
             QCOMPARE(cw->left().path, pic(QStringLiteral("A1\\b1.jpg")));
             QCOMPARE(cw->right().path, pic(QStringLiteral("A1\\a1.jpg")));
             // The case's four pictures, then the customer's other case (four files, one damaged);
@@ -239,6 +252,8 @@ void TestCompareWindow::opensFromTheMainWindowAndFollowsKeysMouseAndStepping()
             v->waitUntilLoaded();
             QCOMPARE(cw->currentCase().id, w.adq_Surgery->value(QStringLiteral("id")).toLongLong());
             QCOMPARE(cw->currentCase().id, m_case2);
+            QCOMPARE(cw->windowTitle(), QStringLiteral("对比 - 双眼皮 2006-03-01"));
+            QCOMPARE(v->label(Side::After), QStringLiteral("术后")); // its photo tells no date
             QCOMPARE(cw->left().path, pic(QStringLiteral("A1\\c2.jpg")));
             QCOMPARE(cw->right().path, pic(QStringLiteral("A1\\c3.jpg")));
             QCOMPARE(v->state(), kept);
@@ -366,9 +381,18 @@ void TestCompareWindow::alignsByLandmarksAndAutomaticallyAndKeepsThePairsAlignme
         QCOMPARE(m_prompter->texts(QStringLiteral("message")), QStringList{QStringLiteral("无法自动对齐，请手动选点")});
         QCOMPARE(cw.view()->alignment(), Similarity());
         QVERIFY(!Align::loadAlignment(db(), QStringLiteral("A1\\b2.jpg"), a1));
-        // Back on the aligned pair, R forgets its alignment.
+        // Back on the aligned pair, R forgets its alignment once confirmed.
         clickStrip(cw, pic(QStringLiteral("A1\\b1.jpg")), Qt::LeftButton);
-        QVERIFY(cw.view()->alignment() != Similarity());
+        const Similarity kept = cw.view()->alignment();
+        QVERIFY(kept != Similarity());
+        // R asks first: No (the default) keeps the alignment shown and stored.
+        m_prompter->clear();
+        QTest::keyClick(&cw, Qt::Key_R);
+        QCOMPARE(m_prompter->texts(QStringLiteral("box")), QStringList{QStringLiteral("取消这一对图片的对齐？")});
+        QCOMPARE(cw.view()->alignment(), kept);
+        QCOMPARE(alignmentRows(), 1);
+        // Yes forgets it.
+        m_prompter->answers = {Prompt::Yes};
         QTest::keyClick(&cw, Qt::Key_R);
         QCOMPARE(cw.view()->alignment(), Similarity());
         QVERIFY(!cw.view()->isAligned()); // each picture fitted again, not laid 1:1
