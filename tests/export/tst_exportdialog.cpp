@@ -280,6 +280,7 @@ void TestExportDialog::theComparisonWindowSendsWhatItShows()
     QCOMPARE(sent.pairs[0].category(), QStringLiteral("眼部 / 双眼皮"));
 
     // Without an alignment the pair goes unaligned, the after picture cut to the same share.
+    m_prompter->answers = {Prompt::Yes};
     QTest::keyClick(&cw, Qt::Key_R);
     QTest::keyClick(&cw, Qt::Key_E, Qt::ControlModifier);
     QVERIFY(!sent.pairs[0].alignment);
