@@ -11,7 +11,7 @@ PKGS=(
   libdlib-dev libdlib-data poppler-utils
   xvfb xauth xdotool imagemagick python3-xlib
   fonts-arphic-uming fonts-arphic-ukai
-  dpkg-dev file acl openssl ccache
+  dpkg-dev file acl openssl ccache restic
   clang clang-format libclang-rt-14-dev llvm-14
 )
 

@@ -207,6 +207,7 @@ const QVector<Step> &steps()
     static const QVector<Step> s{
         makeStep(2, QStringLiteral("版本号表和操作记录")),
         makeStep(3, QStringLiteral("图片对齐和顾客授权")),
+        makeStep(4, QStringLiteral("安装标识（用于备份）")),
     };
     return s;
 }
