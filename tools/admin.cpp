@@ -4,9 +4,11 @@
 //   belcara-admin [connection] migrate <installation folder | Data.mdb> [--force]
 //   belcara-admin [connection] upgrade
 //   belcara-admin set-connection KEY=VALUE... [--config PATH]
-//   belcara-admin [--installation DIR] [connection] backup [TARGET] [--keep N]
-//   belcara-admin verify BACKUP
-//   belcara-admin [--installation DIR] [connection] restore BACKUP
+//   belcara-admin [--installation DIR] [connection] backup [TARGET] [--keep N] [--password-stdin]
+//   belcara-admin [--installation DIR] verify TARGET [SNAPSHOT] [--password-stdin]
+//   belcara-admin [--installation DIR] [connection] restore TARGET [SNAPSHOT] [--customer NO] [--password-stdin]
+//   belcara-admin [--installation DIR] list TARGET [--password-stdin]
+//   belcara-admin set-backup-password [--password-stdin]
 //
 // connection: --service NAME (pg_service.conf), --conninfo "host=... dbname=...", or by default
 // section [Database] of the connection file (--config PATH, default /etc/belcara/database.conf).
@@ -14,6 +16,7 @@
 //
 // set-connection writes keys of section [Database] into the connection file, which only root
 // may change (the program refuses it otherwise), and shows the connection string that results.
+#include "AdminBackup.h"
 #include "backup/Backup.h"
 #include "data/AppError.h"
 #include "data/DbEngine.h"
@@ -39,9 +42,12 @@ static const char Help[]
       "       belcara-admin [CONNECTION] migrate <INSTALLATION FOLDER | Data.mdb> [--force]\n"
       "       belcara-admin [CONNECTION] upgrade\n"
       "       belcara-admin set-connection KEY=VALUE... [--config PATH]\n"
-      "       belcara-admin [--installation DIR] [CONNECTION] backup [TARGET] [--keep N]\n"
-      "       belcara-admin verify BACKUP\n"
-      "       belcara-admin [--installation DIR] [CONNECTION] restore BACKUP\n"
+      "       belcara-admin [--installation DIR] [CONNECTION] backup [TARGET] [--keep N] [--password-stdin]\n"
+      "       belcara-admin [--installation DIR] verify TARGET [SNAPSHOT] [--password-stdin]\n"
+      "       belcara-admin [--installation DIR] [CONNECTION] restore TARGET [SNAPSHOT] [--customer NO]\n"
+      "                     [--password-stdin]\n"
+      "       belcara-admin [--installation DIR] list TARGET [--password-stdin]\n"
+      "       belcara-admin set-backup-password [--password-stdin]\n"
       "\n"
       "Sets up and upgrades the PostgreSQL database that several workstations share.\n"
       "\n"
@@ -58,6 +64,18 @@ static const char Help[]
       "            own, and reports what it did. Workstations upgrade by themselves when\n"
       "            they start; this does it beforehand, e.g. for a user who may not\n"
       "            change tables. A database newer than this program is left alone.\n"
+      "  backup    backs the records and photos up into the encrypted restic repository\n"
+      "            TARGET/Belcara备份/restic (made on the first backup), checks it and keeps the\n"
+      "            newest N backups of this installation. TARGET defaults to the folder last\n"
+      "            used in the program's menu.\n"
+      "  verify    reads every stored byte back (or checks an older backup's folder).\n"
+      "  restore   restores SNAPSHOT (default: this installation's newest); with --customer\n"
+      "            only that customer's rows and photos. What it replaces is kept in\n"
+      "            INSTALLATION/恢复前的数据-<date>/.\n"
+      "  list      lists the backups at TARGET, this installation's first.\n"
+      "  set-backup-password  writes the password of the backups into\n"
+      "            /etc/belcara/backup-password (root's alone), which the other commands and\n"
+      "            the nightly backup read; --password-stdin reads it from standard input.\n"
       "  set-connection  writes keys of section [Database] into the connection file that\n"
       "            every workstation's program reads (as root; the file stays root's, mode\n"
       "            644), e.g. Engine=PostgreSQL Service=clinic. Keys: Engine Service Host\n"
@@ -70,6 +88,9 @@ static const char Help[]
       "  --service NAME     connect to the service NAME of pg_service.conf\n"
       "  --conninfo \"...\"  connect with libpq keywords, e.g. \"host=db1 dbname=clinic user=belcara\"\n"
       "  --installation DIR the installation folder (default /opt/belcara)\n"
+      "  --password-stdin   read the backup password from standard input instead of\n"
+      "                     /etc/belcara/backup-password (it is never given as an argument)\n"
+      "  --customer NO      restore: only this customer\n"
       "  --config PATH      read (or, with set-connection, write) section [Database] of this\n"
       "                     connection file (default: /etc/belcara/database.conf)\n"
       "  -h, --help         shows this text\n"
@@ -157,94 +178,15 @@ static int setConnection(const QStringList &pairs, const QString &configPath)
     return 0;
 }
 
-// ---- backup, verify, restore ----------------------------------------------------------
-
-// Progress on standard error: a line when the stage changes and every two seconds.
-static Backup::ProgressFn progressPrinter(const char *command)
-{
-    auto timer = std::make_shared<QElapsedTimer>();
-    auto stage = std::make_shared<QString>();
-    timer->start();
-    return [=](const Backup::Progress &p) {
-        if (p.stage != *stage || timer->elapsed() > 2000) {
-            *stage = p.stage;
-            timer->restart();
-            std::fprintf(stderr, "%s: %s %lld/%lld files, %lld/%lld MB\n", command, qPrintable(p.stage),
-                         static_cast<long long>(p.filesDone), static_cast<long long>(p.filesTotal),
-                         static_cast<long long>(p.bytesDone >> 20), static_cast<long long>(p.bytesTotal >> 20));
-        }
-        return true;
-    };
-}
-
-static int backupCommand(const QString &command, const QString &folder, const QString &path, int keep,
-                         const DbEngine::ServerSettings *server)
-{
-    const QString connection = QStringLiteral("admin");
-    try {
-        if (command == QLatin1String("verify")) {
-            const Backup::Checked c = Backup::verify(path, progressPrinter("verify"));
-            for (const QString &problem : c.problems)
-                std::fprintf(stderr, "verify: %s\n", qPrintable(problem));
-            if (!c.problems.isEmpty()) {
-                std::printf("verify: %s: %lld problems\n", qPrintable(path), static_cast<long long>(c.problems.size()));
-                return 1;
-            }
-            std::printf("verify: %s: complete, made %s, %lld files, %lld MB, all agree with the manifest\n",
-                        qPrintable(path), qPrintable(c.made.toLocalTime().toString(Qt::ISODate)),
-                        static_cast<long long>(c.files), static_cast<long long>(c.bytes >> 20));
-            return 0;
-        }
-        Backup::Source source;
-        source.programFolder = QDir(folder).absolutePath() + QLatin1Char('/');
-        if (server) {
-            source.server = true;
-            source.conninfo = DbEngine::conninfo(*server);
-        }
-        if (command == QLatin1String("backup")) {
-            if (source.server) {
-                DbEngine::openServer(connection, source.conninfo);
-            } else {
-                QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-                db.setDatabaseName(source.programFolder + QStringLiteral("Data/Data.mdb"));
-                db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
-                if (QFileInfo(db.databaseName()).isFile() && db.open())
-                    source.auditConnection = connection;
-            }
-            if (source.server)
-                source.auditConnection = connection;
-            const Backup::Made m = Backup::make(source, path, keep, progressPrinter("backup"));
-            std::printf("backup: %s: %lld files, %lld MB (copied %lld files, %lld MB); %lld older backups removed\n",
-                        qPrintable(m.folder), static_cast<long long>(m.files), static_cast<long long>(m.bytes >> 20),
-                        static_cast<long long>(m.copiedFiles), static_cast<long long>(m.copiedBytes >> 20),
-                        static_cast<long long>(m.removed.size()));
-            return 0;
-        }
-        const Backup::Restored r = Backup::restore(source, path, progressPrinter("restore"));
-        qint64 rows = 0;
-        for (const qint64 n : r.rows)
-            rows += n;
-        std::printf("restore: %s: %lld pictures, %lld rows in %lld tables, all checked; the replaced database is "
-                    "%s, the replaced pictures %s\n",
-                    qPrintable(path), static_cast<long long>(r.files), static_cast<long long>(rows),
-                    static_cast<long long>(r.rows.size()), qPrintable(r.databaseAside), qPrintable(r.picturesAside));
-        return 0;
-    } catch (const AppError &e) {
-        std::fprintf(stderr, "belcara-admin: %s\n", qPrintable(e.text()));
-    } catch (const Backup::Cancelled &) {
-        std::fprintf(stderr, "belcara-admin: cancelled\n");
-    }
-    std::printf("%s: %s: failed\n", qPrintable(command), qPrintable(path));
-    return 1;
-}
-
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     bool force = false;
-    QString service, conninfo, config, command, source, installation = QStringLiteral("/opt/belcara");
+    QString service, conninfo, config, command, source, snapshot, customer,
+        installation = QStringLiteral("/opt/belcara");
     int keep = -1;
+    bool passwordStdin = false;
     if (args.value(0) == QLatin1String("set-connection")) {
         QStringList pairs;
         for (int i = 1; i < args.size(); ++i) {
@@ -270,6 +212,10 @@ int main(int argc, char **argv)
             config = value();
         else if (a == QLatin1String("--installation"))
             installation = value();
+        else if (a == QLatin1String("--password-stdin"))
+            passwordStdin = true;
+        else if (a == QLatin1String("--customer"))
+            customer = value();
         else if (a == QLatin1String("--keep")) {
             bool ok = false;
             keep = value().toInt(&ok);
@@ -281,21 +227,37 @@ int main(int argc, char **argv)
             command = a;
         else if (source.isEmpty())
             source = a;
+        else if (snapshot.isEmpty())
+            snapshot = a;
         else
             return usage();
     }
     const bool backupWork = command == QLatin1String("backup") || command == QLatin1String("verify")
-                            || command == QLatin1String("restore");
+                            || command == QLatin1String("restore") || command == QLatin1String("list")
+                            || command == QLatin1String("set-backup-password");
     if (backupWork) {
+        AdminBackupArgs b;
+        b.command = command;
+        b.installation = installation;
+        b.target = source;
+        b.snapshot = snapshot;
+        b.customer = customer;
+        b.passwordStdin = passwordStdin;
         // A backup without a folder goes where the program's menu last put one.
-        if (command == QLatin1String("backup") && source.isEmpty())
-            source = Settings::readString(QStringLiteral("Backup"), QStringLiteral("Folder"), QString()).trimmed();
-        if (source.isEmpty() || force || installation.isEmpty())
+        if (command == QLatin1String("backup") && b.target.isEmpty())
+            b.target = Settings::readString(QStringLiteral("Backup"), QStringLiteral("Folder"), QString()).trimmed();
+        const bool needsTarget = command != QLatin1String("set-backup-password");
+        if ((needsTarget && b.target.isEmpty()) || (!needsTarget && !b.target.isEmpty()) || force
+            || installation.isEmpty()
+            || (!snapshot.isEmpty() && command != QLatin1String("verify") && command != QLatin1String("restore"))
+            || (!customer.isEmpty() && command != QLatin1String("restore")))
             return usage();
-        if (keep < 0)
-            keep = Settings::readString(QStringLiteral("Backup"), QStringLiteral("Keep"), QStringLiteral("10")).toInt();
-        if (command == QLatin1String("verify"))
-            return backupCommand(command, installation, source, keep, nullptr);
+        b.keep = keep >= 0
+                     ? keep
+                     : Settings::readString(QStringLiteral("Backup"), QStringLiteral("Keep"), QStringLiteral("10"))
+                           .toInt();
+        if (command == QLatin1String("verify") || command == QLatin1String("list") || !needsTarget)
+            return adminBackup(b);
         try {
             if (!config.isEmpty())
                 DbEngine::setConfigPath(config);
@@ -310,13 +272,15 @@ int main(int argc, char **argv)
                 useServer = c.engine == DbEngine::Engine::PostgreSQL;
                 server = c.server;
             }
-            return backupCommand(command, installation, source, keep, useServer ? &server : nullptr);
+            b.server = useServer ? &server : nullptr;
+            return adminBackup(b);
         } catch (const AppError &e) {
             std::fprintf(stderr, "belcara-admin: %s\n", qPrintable(e.text()));
             return 1;
         }
     }
-    if (keep >= 0 || installation != QLatin1String("/opt/belcara"))
+    if (keep >= 0 || installation != QLatin1String("/opt/belcara") || passwordStdin || !customer.isEmpty()
+        || !snapshot.isEmpty())
         return usage();
     if (command != QLatin1String("init") && command != QLatin1String("migrate") && command != QLatin1String("upgrade"))
         return usage();

@@ -1,6 +1,7 @@
 #include "admin/BackupWindow.h"
 
 #include "audit/AuditLog.h"
+#include "backup/BackupPassword.h"
 #include "data/AppError.h"
 #include "data/DbEngine.h"
 #include "data/Settings.h"
@@ -9,6 +10,7 @@
 #include "widgets/Prompter.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -89,6 +91,39 @@ BackupWindow::BackupWindow(QWidget *owner, Mode mode) : FixedDialog(owner), m_mo
     grid->addWidget(targetLabel, 0, 0);
     grid->addWidget(m_target, 0, 1);
     int row = 1;
+    auto *passwordLabel = new QLabel(QStringLiteral("备份密码(&P)："), this);
+    m_password = new QLineEdit(this);
+    m_password->setObjectName(QStringLiteral("Password"));
+    m_password->setEchoMode(QLineEdit::Password);
+    passwordLabel->setBuddy(m_password);
+    grid->addWidget(passwordLabel, row, 0);
+    grid->addWidget(m_password, row++, 1);
+    if (mode == MakeBackup) {
+        m_againLabel = new QLabel(QStringLiteral("再输入一次(&A)："), this);
+        m_again = new QLineEdit(this);
+        m_again->setObjectName(QStringLiteral("PasswordAgain"));
+        m_again->setEchoMode(QLineEdit::Password);
+        m_againLabel->setBuddy(m_again);
+        grid->addWidget(m_againLabel, row, 0);
+        grid->addWidget(m_again, row++, 1);
+        m_warning = new QLabel(QStringLiteral("这是第一次备份到这里：请设置备份密码（至少 %1 个字符）。备份用它加密，"
+                                              "没有密码谁也打不开。忘记密码，备份就再也不能恢复：请把密码另外记好。")
+                                   .arg(BackupPassword::MinimumLength),
+                               this);
+        m_warning->setObjectName(QStringLiteral("PasswordWarning"));
+        m_warning->setWordWrap(true);
+        grid->addWidget(m_warning, row++, 0, 1, 2);
+    }
+    m_remember = new QCheckBox(QStringLiteral("在这台电脑上记住密码(&M)"), this);
+    m_remember->setObjectName(QStringLiteral("Remember"));
+    grid->addWidget(m_remember, row++, 1);
+    try {
+        const QByteArray remembered = BackupPassword::read(BackupPassword::userFile());
+        m_password->setText(QString::fromUtf8(remembered));
+        m_remember->setChecked(!remembered.isEmpty());
+    } catch (const AppError &) {
+        // A file others may read is not used; the password is asked for.
+    }
     if (mode == MakeBackup) {
         auto *keepLabel = new QLabel(QStringLiteral("保留最近(&K)："), this);
         m_keep = new QSpinBox(this);
@@ -99,7 +134,12 @@ BackupWindow::BackupWindow(QWidget *owner, Mode mode) : FixedDialog(owner), m_mo
         keepLabel->setBuddy(m_keep);
         grid->addWidget(keepLabel, row, 0);
         grid->addWidget(m_keep, row++, 1, Qt::AlignLeft);
+        connect(m_target, &QComboBox::currentTextChanged, this, [this] { targetChanged(); });
     } else {
+        auto *listButton = new QPushButton(QStringLiteral("列出备份(&O)"), this);
+        listButton->setObjectName(QStringLiteral("ListBackups"));
+        grid->addWidget(listButton, row++, 1, Qt::AlignLeft);
+        connectGuarded(listButton, &QPushButton::clicked, this, [this](auto...) { fillBackups(); });
         auto *listLabel = new QLabel(QStringLiteral("选择备份(&L)："), this);
         m_list = new QListWidget(this);
         m_list->setObjectName(QStringLiteral("Backups"));
@@ -107,7 +147,14 @@ BackupWindow::BackupWindow(QWidget *owner, Mode mode) : FixedDialog(owner), m_mo
         listLabel->setBuddy(m_list);
         grid->addWidget(listLabel, row, 0, Qt::AlignTop);
         grid->addWidget(m_list, row++, 1);
-        connect(m_target, &QComboBox::currentTextChanged, this, [this] { fillBackups(); });
+        auto *customerLabel = new QLabel(QStringLiteral("只恢复客户(&U)："), this);
+        m_customer = new QLineEdit(this);
+        m_customer->setObjectName(QStringLiteral("Customer"));
+        m_customer->setPlaceholderText(QStringLiteral("空着：恢复全部资料和图片"));
+        customerLabel->setBuddy(m_customer);
+        grid->addWidget(customerLabel, row, 0);
+        grid->addWidget(m_customer, row++, 1);
+        connect(m_target, &QComboBox::currentTextChanged, this, [this] { guarded(this, [this] { fillBackups(); }); });
     }
     m_bar = new QProgressBar(this);
     m_bar->setRange(0, 1000);
@@ -129,26 +176,79 @@ BackupWindow::BackupWindow(QWidget *owner, Mode mode) : FixedDialog(owner), m_mo
     connectGuarded(m_start, &QPushButton::clicked, this, [this](auto...) { startClick(); });
     connect(m_cancel, &QPushButton::clicked, this, [this] { cancelClick(); });
     if (m_list)
-        fillBackups();
-    fixDesign(sizeHint().expandedTo(QSize(480, 0)));
+        guarded(this, [this] { fillBackups(); });
+    else
+        targetChanged();
+    fixDesign(sizeHint().expandedTo(QSize(520, 0)));
     setInitialFocus(m_target);
+}
+
+void BackupWindow::targetChanged()
+{
+    if (!m_again)
+        return;
+    const QString target = m_target->currentText().trimmed();
+    const bool first = !target.isEmpty() && QFileInfo(target).isDir() && !Backup::hasRepository(target);
+    m_again->setVisible(first);
+    m_againLabel->setVisible(first);
+    m_warning->setVisible(first);
+}
+
+QByteArray BackupWindow::password() const
+{
+    return m_password->text().toUtf8();
+}
+
+void BackupWindow::wrongPassword()
+{
+    m_status->setText(QStringLiteral("备份密码不对"));
+    m_password->selectAll();
+    m_password->setFocus();
 }
 
 void BackupWindow::fillBackups()
 {
     m_list->clear();
     const QString target = m_target->currentText().trimmed();
-    if (target.isEmpty())
+    if (target.isEmpty() || !QFileInfo(target).isDir())
         return;
-    QStringList backups = Backup::completeBackups(target);
-    std::reverse(backups.begin(), backups.end());
-    for (const QString &folder : backups) {
-        const QString name = QFileInfo(folder).fileName();
-        const QDateTime made = QDateTime::fromString(name.left(15), QStringLiteral("yyyyMMdd-HHmmss"));
-        auto *item = new QListWidgetItem(made.isValid() ? made.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : name,
-                                         m_list);
-        item->setData(Qt::UserRole, folder);
+    if (Backup::hasRepository(target) && m_password->text().isEmpty()) {
+        m_status->setText(QStringLiteral("请输入备份密码，再按“列出备份”。"));
+        return;
     }
+    QString id;
+    try {
+        id = Backup::installationId(programSource());
+    } catch (const AppError &) {
+    }
+    QVector<Backup::Snapshot> all;
+    try {
+        all = Backup::list(target, password(), id);
+    } catch (const Backup::WrongPassword &) {
+        wrongPassword();
+        return;
+    }
+    for (const Backup::Snapshot &s : all) {
+        QString text = s.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        if (s.legacy)
+            text += QStringLiteral("  旧格式的备份");
+        else if (!s.salvagedFrom.isEmpty())
+            text += QStringLiteral("  %1  从损坏的备份中抢救出的 %2 个文件（没有资料，不能恢复）")
+                        .arg(s.host)
+                        .arg(s.photos);
+        else
+            text += QStringLiteral("  %1  %2  %3 个案例，%4 张图片")
+                        .arg(s.ours ? QStringLiteral("本机") : QStringLiteral("另一个安装的备份"), s.host)
+                        .arg(s.cases)
+                        .arg(s.photos);
+        auto *item = new QListWidgetItem(text, m_list);
+        item->setData(Qt::UserRole, s.id);
+        item->setData(Qt::UserRole + 1, s.legacy);
+        item->setData(Qt::UserRole + 2, s.ours || s.legacy);
+        if (!s.salvagedFrom.isEmpty())
+            item->setFlags(item->flags() & ~Qt::ItemIsEnabled);
+    }
+    m_status->setText(all.isEmpty() ? QStringLiteral("这个位置没有备份。") : QString());
     if (m_list->count() > 0)
         m_list->setCurrentRow(0);
 }
@@ -176,37 +276,95 @@ void BackupWindow::startClick()
 {
     if (m_working)
         return;
+    Prompter &prompter = Prompter::instance();
     const QString target = m_target->currentText().trimmed();
     if (m_mode == MakeBackup) {
         if (target.isEmpty() || !QFileInfo(target).isDir()) {
-            Prompter::instance().showMessage(this,
-                                             QStringLiteral("请选择一个存在的文件夹作为备份位置（例如插入的U盘）。"));
+            prompter.showMessage(this, QStringLiteral("请选择一个存在的文件夹作为备份位置（例如插入的U盘）。"));
             m_target->setFocus();
             return;
+        }
+        targetChanged();
+        if (m_password->text().isEmpty()) {
+            prompter.showMessage(this, QStringLiteral("请输入备份密码。"));
+            m_password->setFocus();
+            return;
+        }
+        if (!Backup::hasRepository(target)) {
+            if (m_password->text().size() < BackupPassword::MinimumLength) {
+                prompter.showMessage(this,
+                                     QStringLiteral("备份密码至少要 %1 个字符。").arg(BackupPassword::MinimumLength));
+                m_password->setFocus();
+                return;
+            }
+            if (m_again->text() != m_password->text()) {
+                prompter.showMessage(this, QStringLiteral("两次输入的备份密码不一样，请重新输入。"));
+                m_again->clear();
+                m_again->setFocus();
+                return;
+            }
         }
         runBackup();
         return;
     }
     if (!m_list->currentItem()) {
-        Prompter::instance().showMessage(this, QStringLiteral("这个位置没有完整的备份。"));
-        m_target->setFocus();
+        prompter.showMessage(this, QStringLiteral("请先输入备份密码并列出备份，再选择一个。"));
+        m_password->setFocus();
         return;
     }
-    const QString text = QStringLiteral(
-                             "要用 %1 的备份替换现在的全部资料和图片吗？\n\n现在的数据库和图片不会删除，"
-                             "会移到一旁保留。恢复前请关闭其他电脑上的本程序；恢复完成后本程序会退出，请重新启动。")
-                             .arg(m_list->currentItem()->text());
-    if (Prompter::instance().messageBox(this, text, windowTitle(), Prompt::Yes | Prompt::No, Prompt::Question,
-                                        Prompt::No)
+    const QString customer = m_customer->text().trimmed();
+    QString text;
+    if (!customer.isEmpty()) {
+        text = QStringLiteral("要用 %1 的备份替换客户 %2 的资料和图片吗？\n\n别的客户不受影响；这位客户现在的图片"
+                              "会移到一旁保留。")
+                   .arg(m_list->currentItem()->text(), customer);
+    } else {
+        text = QStringLiteral("要用 %1 的备份替换现在的全部资料和图片吗？\n\n现在的数据库和图片不会删除，"
+                              "会移到本程序文件夹中的“恢复前的数据”文件夹。恢复前请关闭其他电脑上的本程序；"
+                              "恢复完成后本程序会退出，请重新启动。")
+                   .arg(m_list->currentItem()->text());
+    }
+    if (!m_list->currentItem()->data(Qt::UserRole + 2).toBool())
+        text += QStringLiteral("\n\n注意：这个备份来自另一个安装（另一台电脑或另一家诊所），不是本机的备份。");
+    if (prompter.messageBox(this, text, windowTitle(), Prompt::Yes | Prompt::No, Prompt::Question, Prompt::No)
         != Prompt::Yes)
         return;
     runRestore();
 }
 
+namespace {
+
+// The worker's result: empty when done, "\x01" when cancelled, "\x02" for a wrong password.
+const QString CancelledMark = QStringLiteral("\x01");
+const QString WrongPasswordMark = QStringLiteral("\x02");
+
+template <typename Work> QString runWork(const Work &work)
+{
+    try {
+        work();
+        return QString();
+    } catch (const AppError &e) {
+        return e.text();
+    } catch (const Backup::Cancelled &) {
+        return CancelledMark;
+    } catch (const Backup::WrongPassword &) {
+        return WrongPasswordMark;
+    }
+}
+
+QString listed(const QStringList &items)
+{
+    return items.mid(0, 20).join(QStringLiteral("、")) + (items.size() > 20 ? QStringLiteral(" 等") : QString());
+}
+
+} // namespace
+
 void BackupWindow::runBackup()
 {
     const QString target = m_target->currentText().trimmed();
     const int keep = m_keep->value();
+    const QByteArray pw = password();
+    const bool create = !Backup::hasRepository(target);
     m_working = true;
     m_cancelRequested = false;
     m_start->setEnabled(false);
@@ -222,43 +380,57 @@ void BackupWindow::runBackup()
             Settings::writeString(Section, QStringLiteral("Keep"), QString::number(keep));
             AuditLog::Event e;
             e.action = AuditLog::Action::BackupMade;
-            e.detail = m_made.folder;
+            e.detail = m_made.repository + QStringLiteral(" 快照 ") + m_made.snapshot;
             try {
                 AuditLog::recordWith(QSqlDatabase::database(DataMod->ADOConn, false), e, [] {});
             } catch (const AppError &) {
                 // Records this user may only read keep no event; the backup is good all the same.
             }
         }
-        finished(result == QLatin1String("\x01") ? QString() : result, result == QLatin1String("\x01"));
-    });
-    watcher->setFuture(QtConcurrent::run([this, source, target, keep]() -> QString {
-        try {
-            m_made = Backup::make(source, target, keep, progressFn());
-            return QString();
-        } catch (const AppError &e) {
-            return e.text();
-        } catch (const Backup::Cancelled &) {
-            return QStringLiteral("\x01");
+        if (result != WrongPasswordMark && result != CancelledMark
+            && (result.isEmpty() || !m_made.snapshot.isEmpty())) {
+            // The password opened the repository: remembered or forgotten as ticked.
+            guarded(this, [this] {
+                if (m_remember->isChecked())
+                    BackupPassword::write(BackupPassword::userFile(), password());
+                else
+                    BackupPassword::forget(BackupPassword::userFile());
+            });
         }
+        finished(result);
+    });
+    watcher->setFuture(QtConcurrent::run([this, source, target, keep, pw, create]() -> QString {
+        return runWork([&] { m_made = Backup::make(source, target, pw, keep, create, progressFn()); });
     }));
 }
 
 void BackupWindow::runRestore()
 {
-    const QString folder = m_list->currentItem()->data(Qt::UserRole).toString();
+    const QString target = m_target->currentText().trimmed();
+    const QString id = m_list->currentItem()->data(Qt::UserRole).toString();
+    const bool legacy = m_list->currentItem()->data(Qt::UserRole + 1).toBool();
+    const QString customer = m_customer->text().trimmed();
+    const QByteArray pw = password();
+    m_oneCustomer = !customer.isEmpty();
     m_working = true;
     m_cancelRequested = false;
     m_start->setEnabled(false);
     m_target->setEnabled(false);
     m_list->setEnabled(false);
     const Backup::Source source = programSource();
-    // This program lets go of the database while the restore works.
-    QSqlDatabase::database(DataMod->ADOConn, false).close();
-    Backup::programLock().release();
+    // For a whole restore this program lets go of the database while it works.
+    if (!m_oneCustomer) {
+        QSqlDatabase::database(DataMod->ADOConn, false).close();
+        Backup::programLock().release();
+    }
     auto *watcher = new QFutureWatcher<QString>(this);
     connect(watcher, &QFutureWatcher<QString>::finished, this, [this, watcher] {
         const QString result = watcher->result();
         watcher->deleteLater();
+        if (m_oneCustomer) {
+            finished(result);
+            return;
+        }
         if (!result.isEmpty()) {
             // Nothing was replaced: this program goes on with the records it had.
             guarded(this, [] {
@@ -270,21 +442,21 @@ void BackupWindow::runRestore()
         } else {
             m_restored = true;
         }
-        finished(result == QLatin1String("\x01") ? QString() : result, result == QLatin1String("\x01"));
+        finished(result);
     });
-    watcher->setFuture(QtConcurrent::run([this, source, folder]() -> QString {
-        try {
-            m_restoreResult = Backup::restore(source, folder, progressFn());
-            return QString();
-        } catch (const AppError &e) {
-            return e.text();
-        } catch (const Backup::Cancelled &) {
-            return QStringLiteral("\x01");
-        }
+    watcher->setFuture(QtConcurrent::run([this, source, target, id, legacy, customer, pw]() -> QString {
+        return runWork([&] {
+            if (legacy)
+                m_restoreResult = Backup::Legacy::restore(source, id, progressFn());
+            else if (!customer.isEmpty())
+                m_restoreResult = Backup::restoreCustomer(source, target, pw, id, customer, progressFn());
+            else
+                m_restoreResult = Backup::restore(source, target, pw, id, progressFn());
+        });
     }));
 }
 
-void BackupWindow::finished(const QString &error, bool cancelled)
+void BackupWindow::finished(const QString &result)
 {
     m_working = false;
     m_start->setEnabled(true);
@@ -294,33 +466,60 @@ void BackupWindow::finished(const QString &error, bool cancelled)
     if (m_list)
         m_list->setEnabled(true);
     Prompter &p = Prompter::instance();
-    if (cancelled) {
-        p.showMessage(this, m_mode == MakeBackup ? QStringLiteral(
-                                "备份已取消。未完成的备份不会被当作备份，下次备份时会清除；以前的备份没有改动。")
-                                                 : QStringLiteral("恢复已取消，现在的资料和图片没有改动。"));
+    if (result == CancelledMark) {
+        p.showMessage(this, m_mode == MakeBackup
+                                ? QStringLiteral("备份已取消。没有做完的备份不算数，以前的备份没有改动；"
+                                                 "已写入的部分下次备份时会用上或清除。")
+                                : QStringLiteral("恢复已取消，现在的资料和图片没有改动。"));
         return;
     }
-    if (!error.isEmpty()) {
+    if (result == WrongPasswordMark) {
+        wrongPassword();
+        p.showError(this, QStringLiteral("备份密码不对：这个密码打不开 %1 的备份。请重新输入。")
+                              .arg(Backup::repositoryPath(m_target->currentText().trimmed())));
+        m_password->setFocus();
+        return;
+    }
+    if (!result.isEmpty()) {
         p.showError(this, (m_mode == MakeBackup ? QStringLiteral("备份没有完成：") : QStringLiteral("恢复没有完成："))
-                              + error);
+                              + result);
         return;
     }
     if (m_mode == MakeBackup) {
-        QString text = QStringLiteral("备份完成：%1\n共 %2 个文件，%3 MB；本次复制了 %4 个新的或改动的文件。")
-                           .arg(QDir::toNativeSeparators(m_made.folder))
+        QString text = QStringLiteral("备份完成：%1（%2）\n共 %3 个文件，%4 MB；本次读取了 %5 个新的或改动的文件，"
+                                      "存入 %6 MB。\n备份后已检查，并读回了 %7 的数据。")
+                           .arg(QDir::toNativeSeparators(m_made.repository), m_made.snapshot)
                            .arg(m_made.files)
                            .arg(megabytes(m_made.bytes))
-                           .arg(m_made.copiedFiles);
-        if (!m_made.removed.isEmpty())
-            text += QStringLiteral("\n按设置删除了 %1 个较早的备份。").arg(m_made.removed.size());
+                           .arg(m_made.newFiles)
+                           .arg(megabytes(m_made.addedBytes))
+                           .arg(m_made.checked);
+        if (!m_made.leftOut.isEmpty())
+            text += QStringLiteral("\n以下 %1 个文件在备份时不见了或读不出，没有备份：%2")
+                        .arg(m_made.leftOut.size())
+                        .arg(listed(m_made.leftOut));
+        for (const QString &w : m_made.warnings)
+            text += QLatin1Char('\n') + w;
+        if (m_made.removed > 0)
+            text += QStringLiteral("\n按设置删除了本机 %1 个较早的备份。").arg(m_made.removed);
+        if (!m_made.rotationNote.isEmpty())
+            text += QLatin1Char('\n') + m_made.rotationNote;
         p.showMessage(this, text);
         accept();
         return;
     }
-    p.showMessage(this, QStringLiteral(
-                            "恢复完成，资料的行数和每张图片都已核对。\n原来的数据库移到了：%1\n原来的图片移到了：%2\n"
-                            "程序现在退出，请重新启动。")
-                            .arg(m_restoreResult.databaseAside, m_restoreResult.picturesAside));
+    QString text = m_oneCustomer ? QStringLiteral("客户 %1 的资料和图片已恢复。").arg(m_customer->text().trimmed())
+                                 : QStringLiteral("恢复完成。");
+    if (!m_restoreResult.lost.isEmpty())
+        text += QStringLiteral("\n以下 %1 张图片在备份中已损坏，没能恢复：%2")
+                    .arg(m_restoreResult.lost.size())
+                    .arg(listed(m_restoreResult.lost));
+    const QString aside = m_restoreResult.asideFolder.isEmpty() ? m_restoreResult.picturesAside
+                                                                : m_restoreResult.asideFolder;
+    text += QStringLiteral("\n被替换的资料和图片移到了：%1").arg(QDir::toNativeSeparators(aside));
+    if (!m_oneCustomer)
+        text += QStringLiteral("\n程序现在退出，请重新启动。");
+    p.showMessage(this, text);
     accept();
 }
 
@@ -394,7 +593,7 @@ void remindAtStart(QWidget *owner, bool administrator)
     // Records restored from a backup do not hold the event of that backup (it was written after
     // the copy): the backups in the folder, when it is reachable, count too.
     if (!folder.isEmpty() && QFileInfo(folder).isDir()) {
-        const QStringList backups = Backup::completeBackups(folder);
+        const QStringList backups = Backup::Legacy::completeBackups(folder);
         if (!backups.isEmpty()) {
             const QDateTime made = QDateTime::fromString(QFileInfo(backups.last()).fileName().left(15),
                                                          QStringLiteral("yyyyMMdd-HHmmss"));

@@ -3,7 +3,7 @@
 //
 // Settings (section Backup of the settings file):
 //   Folder  the folder last backed up to (a USB disk, a NAS mount); Belcara备份/ goes inside it
-//   Keep    how many complete backups are kept there (default 10)
+//   Keep    how many backups of this installation are kept there (default 10)
 //   Days    the reminder's limit: administrators are told at start when the last complete
 //           backup is older (default 7; 0 never reminds)
 
@@ -13,8 +13,10 @@
 #include <atomic>
 
 class QAction;
+class QCheckBox;
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QListWidget;
 class QMenu;
 class QProgressBar;
@@ -36,16 +38,25 @@ protected:
 
 private:
     void fillBackups();
+    void targetChanged();
+    QByteArray password() const;
+    void wrongPassword();
     void startClick();
     void cancelClick();
     void showProgress(const Backup::Progress &p);
     void runBackup();
     void runRestore();
-    void finished(const QString &error, bool cancelled);
+    void finished(const QString &result);
     Backup::ProgressFn progressFn();
 
     Mode m_mode;
     QComboBox *m_target = nullptr;
+    QLineEdit *m_password = nullptr;
+    QLineEdit *m_again = nullptr; // a new location's password, typed again
+    QLabel *m_againLabel = nullptr;
+    QLabel *m_warning = nullptr;
+    QCheckBox *m_remember = nullptr;
+    QLineEdit *m_customer = nullptr;
     QSpinBox *m_keep = nullptr;
     QListWidget *m_list = nullptr;
     QProgressBar *m_bar = nullptr;
@@ -55,6 +66,8 @@ private:
     std::atomic_bool m_cancelRequested{false};
     bool m_working = false;
     bool m_restored = false;
+    bool m_wrongPassword = false;
+    bool m_oneCustomer = false;
     Backup::Made m_made;
     Backup::Restored m_restoreResult;
 };

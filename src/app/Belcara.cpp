@@ -75,8 +75,11 @@ int startBelcara(const QString &folder, const StartupFiles &files)
 
     // Temporary copies left in the picture store by an import that a crash interrupted are
     // removed, off the window's thread (the store may hold many customer folders).
-    QThreadPool::globalInstance()->start(
-        [root = PictureStore::storeRoot(folder)] { PictureStore::removeLeftoverCopies(root); });
+    QThreadPool::globalInstance()->start([root = PictureStore::storeRoot(folder), program = DataMod->programFolder()] {
+        PictureStore::removeLeftoverCopies(root);
+        // And what a restore cut short left behind.
+        Backup::removeLeftovers(program);
+    });
 
     // 5. The main window; its creation runs the optional login.
     auto *frmMain = new TfrmMain(folder);

@@ -1,32 +1,35 @@
 #include "backup/Backup.h"
 
 #include "audit/AuditLog.h"
+#include "backup/BackupDb.h"
+#include "backup/Restic.h"
 #include "data/AppError.h"
 #include "data/DbEngine.h"
 #include "data/PictureStore.h"
 
-#include <QCoreApplication>
-#include <QHash>
-#include <QRegularExpression>
-#include <QSet>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
-#include <QProcessEnvironment>
+#include <QHash>
+#include <QSysInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QTemporaryDir>
-#include <QUrl>
+#include <QSqlRecord>
+#include <QStorageInfo>
+#include <QThread>
 #include <QUuid>
 
-#include <openssl/evp.h>
 #include <sqlite3.h>
 
 #include <cerrno>
-#include <cstring>
 #include <memory>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -34,171 +37,18 @@
 
 namespace Backup {
 
+using namespace Backup::Db;
+
 namespace {
 
-// SHA-256 through libcrypto, which uses the processor's hashing instructions where it has them:
-// several times faster than a portable implementation, so hashing keeps pace with the disk.
-class Sha256 {
-public:
-    Sha256() : m_ctx(EVP_MD_CTX_new()) { EVP_DigestInit_ex(m_ctx, EVP_sha256(), nullptr); }
-    ~Sha256() { EVP_MD_CTX_free(m_ctx); }
-    Sha256(const Sha256 &) = delete;
-    Sha256 &operator=(const Sha256 &) = delete;
-    void addData(QByteArrayView bytes) { EVP_DigestUpdate(m_ctx, bytes.data(), size_t(bytes.size())); }
-    QByteArray result()
-    {
-        unsigned char digest[EVP_MAX_MD_SIZE];
-        unsigned int len = 0;
-        EVP_DigestFinal_ex(m_ctx, digest, &len);
-        return QByteArray(reinterpret_cast<const char *>(digest), int(len));
-    }
-
-private:
-    EVP_MD_CTX *m_ctx;
-};
-
-const char Manifest[] = "MANIFEST";
-const char Complete[] = "COMPLETE";
-const qint64 Chunk = 1 << 20;
-
-QString systemError(int err)
-{
-    return QString::fromLocal8Bit(std::strerror(err));
-}
-
-struct Entry {
-    QByteArray sha; // hex
-    qint64 size = 0;
-    qint64 mtime = 0; // nanoseconds since the epoch (pictures only; 0 for snapshots)
-    QString path;     // "pic/A1/1.jpg"
-};
-
-QString objectPath(const QString &root, const QByteArray &sha)
-{
-    return root + QStringLiteral("/objects/") + QString::fromLatin1(sha.left(2)) + QLatin1Char('/')
-           + QString::fromLatin1(sha);
-}
-
-// Paths are written with "%", line breaks and carriage returns escaped, so any file name fits one line.
-QByteArray encodePath(const QString &path)
-{
-    return path.toUtf8().toPercentEncoding("/()[]{}!$&'+,;=@~#^`", "% ");
-}
-
-QByteArray manifestText(const QVector<Entry> &entries)
-{
-    QByteArray text;
-    for (const Entry &e : entries)
-        text += e.sha + ' ' + QByteArray::number(e.size) + ' ' + QByteArray::number(e.mtime) + ' ' + encodePath(e.path)
-                + '\n';
-    return text;
-}
-
-bool parseManifest(const QByteArray &text, QVector<Entry> *entries)
-{
-    for (const QByteArray &line : text.split('\n')) {
-        if (line.isEmpty())
-            continue;
-        const QList<QByteArray> f = line.split(' ');
-        if (f.size() != 4 || f[0].size() != 64)
-            return false;
-        bool ok1 = false, ok2 = false;
-        Entry e;
-        e.sha = f[0];
-        e.size = f[1].toLongLong(&ok1);
-        e.mtime = f[2].toLongLong(&ok2);
-        e.path = QString::fromUtf8(QByteArray::fromPercentEncoding(f[3]));
-        if (!ok1 || !ok2 || e.path.isEmpty() || e.path.startsWith(QLatin1Char('/'))
-            || e.path.contains(QLatin1String("..")))
-            return false;
-        entries->append(e);
-    }
-    return true;
-}
-
-// Writes a small file through a temporary name, flushed to the disk before the rename, and
-// flushes the folder so the rename itself lasts.
-void writeDurably(const QString &path, const QByteArray &bytes)
-{
-    const QString tmp = path + QStringLiteral(".tmp");
-    const QByteArray name = QFile::encodeName(tmp);
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        throw AppError(QStringLiteral("无法写入 %1：%2").arg(tmp, systemError(errno)));
-    qint64 done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int err = errno;
-            ::close(fd);
-            ::unlink(name.constData());
-            throw AppError(QStringLiteral("无法写入 %1：%2").arg(tmp, systemError(err)));
-        }
-        done += n;
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        const int err = errno;
-        ::unlink(name.constData());
-        throw AppError(QStringLiteral("无法写入 %1：%2").arg(tmp, systemError(err)));
-    }
-    if (::rename(name.constData(), QFile::encodeName(path).constData()) != 0)
-        throw AppError(QStringLiteral("无法写入 %1：%2").arg(path, systemError(errno)));
-    const int dir = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
-                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-}
-
-QMap<QByteArray, QByteArray> readKeys(const QString &path, bool *ok)
-{
-    QMap<QByteArray, QByteArray> keys;
-    QFile f(path);
-    *ok = f.open(QIODevice::ReadOnly);
-    if (!*ok)
-        return keys;
-    for (const QByteArray &line : f.readAll().split('\n')) {
-        const qsizetype eq = line.indexOf('=');
-        if (eq > 0)
-            keys.insert(line.left(eq), line.mid(eq + 1));
-    }
-    return keys;
-}
-
-QByteArray sha256Of(const QByteArray &bytes)
-{
-    Sha256 h;
-    h.addData(bytes);
-    return h.result().toHex();
-}
-
-// Hashes a file; false when it cannot be read.
-bool hashFile(const QString &path, QByteArray *sha, qint64 *size, const std::function<void(qint64)> &read = {})
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return false;
-    Sha256 h;
-    qint64 total = 0;
-    QByteArray buf(Chunk, Qt::Uninitialized);
-    for (;;) {
-        const qint64 n = f.read(buf.data(), Chunk);
-        if (n < 0)
-            return false;
-        if (n == 0)
-            break;
-        h.addData(QByteArrayView(buf.constData(), n));
-        total += n;
-        if (read)
-            read(n);
-    }
-    *sha = h.result().toHex();
-    *size = total;
-    return true;
-}
+const QString DbInSnapshot = QStringLiteral("Data/Data-backup.mdb");
+const QString DumpInSnapshot = QStringLiteral("Data/database-backup.pgdump");
+const QString AsidePrefix = QStringLiteral("恢复前的数据-");
+const QString StagingPrefix = QStringLiteral(".restoring-");
+// Every stored pack is read back once in this many runs.
+const int ReadRounds = 10;
+// Room kept free on a disk beyond what a run needs: restic's index and the file system's own.
+const qint64 Headroom = 64LL << 20;
 
 void checkCancel(const ProgressFn &progress, const Progress &p)
 {
@@ -206,645 +56,877 @@ void checkCancel(const ProgressFn &progress, const Progress &p)
         throw Cancelled();
 }
 
-// The backups folder locked for one run: two backups into the same folder would remove each
-// other's objects.
-class TargetLock {
+QString withoutSlash(QString path)
+{
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path;
+}
+
+QString megabytes(qint64 bytes)
+{
+    return QString::number((bytes + (1 << 19)) >> 20);
+}
+
+// The last lines restic wrote, for a message.
+QString tail(const QString &errors, int lines = 6)
+{
+    QStringList l = errors.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    if (l.size() > lines)
+        l = l.mid(l.size() - lines);
+    return l.join(QLatin1Char('\n'));
+}
+
+// Raises what a failed restic command means.
+[[noreturn]] void fail(const Restic::Result &r, const QString &what)
+{
+    if (r.cancelled)
+        throw Cancelled();
+    if (r.wrongPassword())
+        throw WrongPassword();
+    if (!r.started)
+        throw AppError(QStringLiteral("无法运行 restic（请安装 restic 软件包）：%1").arg(r.errors));
+    if (r.locked())
+        throw AppError(QStringLiteral("%1：另一台电脑正在使用这个备份位置，请稍后再试").arg(what));
+    throw AppError(QStringLiteral("%1：%2").arg(what, tail(r.errors)));
+}
+
+bool sameDevice(const QString &a, const QString &b)
+{
+    struct stat sa {
+    }, sb{};
+    if (::stat(QFile::encodeName(a).constData(), &sa) != 0 || ::stat(QFile::encodeName(b).constData(), &sb) != 0)
+        return false;
+    return sa.st_dev == sb.st_dev;
+}
+
+// A connection of the backup's own to the installation's records.
+class OwnConnection {
 public:
-    explicit TargetLock(const QString &root)
-    {
-        const QString path = root + QStringLiteral("/.lock");
-        m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (m_fd < 0)
-            throw AppError(QStringLiteral("无法在 %1 中写入：%2").arg(root, systemError(errno)));
-        struct flock fl {};
-        fl.l_type = F_WRLCK;
-        fl.l_whence = SEEK_SET;
-        if (::fcntl(m_fd, F_SETLK, &fl) != 0) {
-            ::close(m_fd);
-            throw AppError(QStringLiteral("另一个备份正在写入 %1，请等它结束后再试").arg(root));
-        }
-    }
-    ~TargetLock() { ::close(m_fd); }
-
-private:
-    int m_fd = -1;
-};
-
-// Copies a file into the object store, hashing it on the way; returns its entry (path and mtime
-// filled by the caller). known: objects that complete backups name, which are never rewritten.
-Entry storeObject(const QString &root, const QString &source, const QSet<QByteArray> &known,
-                  const std::function<void(qint64)> &copied)
-{
-    const QByteArray srcName = QFile::encodeName(source);
-    const int in = ::open(srcName.constData(), O_RDONLY | O_CLOEXEC);
-    if (in < 0)
-        throw AppError(QStringLiteral("无法读取 %1：%2").arg(source, systemError(errno)));
-    const QString tmp = root
-                        + QStringLiteral("/objects/.tmp-%1-%2")
-                              .arg(QCoreApplication::applicationPid())
-                              .arg(QUuid::createUuid().toString(QUuid::Id128).left(12));
-    const QByteArray tmpName = QFile::encodeName(tmp);
-    const int out = ::open(tmpName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (out < 0) {
-        const int err = errno;
-        ::close(in);
-        throw AppError(QStringLiteral("无法写入 %1：%2").arg(tmp, systemError(err)));
-    }
-    auto fail = [&](const QString &what, int err) {
-        ::close(in);
-        ::close(out);
-        ::unlink(tmpName.constData());
-        throw AppError(QStringLiteral("%1：%2").arg(what, systemError(err)));
-    };
-    Entry e;
-    // The kernel copies the bytes (without passing them through this process) where it can;
-    // otherwise they are read and written here.
-    bool kernelCopy = true;
-    for (;;) {
-        ssize_t n = -1;
-        if (kernelCopy) {
-            n = ::copy_file_range(in, nullptr, out, nullptr, size_t(16 * Chunk), 0);
-            if (n < 0 && e.size == 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
-                kernelCopy = false;
-                continue;
-            }
-        } else {
-            static thread_local QByteArray buf(Chunk, Qt::Uninitialized);
-            n = ::read(in, buf.data(), size_t(Chunk));
-            ssize_t done = 0;
-            while (n > 0 && done < n) {
-                const ssize_t w = ::write(out, buf.constData() + done, size_t(n - done));
-                if (w < 0 && errno == EINTR)
-                    continue;
-                if (w <= 0)
-                    fail(QStringLiteral("无法写入 %1").arg(tmp), w < 0 ? errno : ENOSPC);
-                done += w;
-            }
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            fail(QStringLiteral("无法复制 %1").arg(source), errno);
-        if (n == 0)
-            break;
-        e.size += n;
-        if (copied)
-            copied(n);
-    }
-    ::close(in);
-    if (::close(out) != 0) {
-        const int err = errno;
-        ::unlink(tmpName.constData());
-        throw AppError(QStringLiteral("无法写入 %1：%2").arg(tmp, systemError(err)));
-    }
-    // The name is the hash of what was written, read back (from memory, just written): an object
-    // always holds exactly the content its name says, even if the source changed meanwhile.
-    qint64 hashed = 0;
-    QByteArray sha;
-    if (!hashFile(tmp, &sha, &hashed)) {
-        ::unlink(tmpName.constData());
-        throw AppError(QStringLiteral("无法读取 %1").arg(tmp));
-    }
-    e.size = hashed;
-    e.sha = sha;
-    if (known.contains(e.sha)) {
-        ::unlink(tmpName.constData());
-        return e;
-    }
-    const QString dest = objectPath(root, e.sha);
-    QDir().mkpath(QFileInfo(dest).absolutePath());
-    // An object no complete backup names may be the unfinished work of an interrupted run:
-    // the fresh copy replaces it.
-    if (::rename(tmpName.constData(), QFile::encodeName(dest).constData()) != 0) {
-        const int err = errno;
-        ::unlink(tmpName.constData());
-        throw AppError(QStringLiteral("无法写入 %1：%2").arg(dest, systemError(err)));
-    }
-    return e;
-}
-
-bool isComplete(const QString &folder, QVector<Entry> *entries = nullptr, QMap<QByteArray, QByteArray> *keys = nullptr)
-{
-    bool ok = false;
-    const auto k = readKeys(folder + QLatin1Char('/') + QLatin1String(Complete), &ok);
-    if (!ok)
-        return false;
-    QFile m(folder + QLatin1Char('/') + QLatin1String(Manifest));
-    if (!m.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray text = m.readAll();
-    if (sha256Of(text) != k.value("manifest"))
-        return false;
-    QVector<Entry> parsed;
-    if (!parseManifest(text, &parsed))
-        return false;
-    if (entries)
-        *entries = parsed;
-    if (keys)
-        *keys = k;
-    return true;
-}
-
-bool looksLikeBackupName(const QString &name)
-{
-    return name.size() >= 15 && name.at(0).isDigit() && name.at(8) == QLatin1Char('-');
-}
-
-// Every backup folder under root, oldest first, complete or not.
-QStringList backupFolders(const QString &root)
-{
-    QStringList names = QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
-    QStringList out;
-    for (const QString &n : names)
-        if (looksLikeBackupName(n))
-            out << root + QLatin1Char('/') + n;
-    return out;
-}
-
-// Removes a backup: its completion mark first, so that a removal cut short leaves an incomplete
-// folder (cleaned up later), never one that looks complete with files missing.
-void removeBackup(const QString &folder)
-{
-    QFile::remove(folder + QLatin1Char('/') + QLatin1String(Complete));
-    QDir(folder).removeRecursively();
-}
-
-// Removes every object (and temporary copy) no complete backup names.
-void collectGarbage(const QString &root, const QSet<QByteArray> &named)
-{
-    QDirIterator it(root + QStringLiteral("/objects"), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        if (!named.contains(it.fileName().toLatin1()))
-            QFile::remove(path);
-    }
-}
-
-struct SqlSnapshot {
-    QMap<QString, qint64> rows;
-};
-
-QMap<QString, qint64> sqliteRowCounts(sqlite3 *db, QString *integrity)
-{
-    QMap<QString, qint64> rows;
-    sqlite3_stmt *st = nullptr;
-    QStringList tables;
-    if (sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite_%'", -1,
-                           &st, nullptr)
-        == SQLITE_OK) {
-        while (sqlite3_step(st) == SQLITE_ROW)
-            tables << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
-    }
-    sqlite3_finalize(st);
-    for (const QString &t : tables) {
-        const QByteArray sql = "SELECT count(*) FROM \"" + t.toUtf8().replace('"', "\"\"") + '"';
-        if (sqlite3_prepare_v2(db, sql.constData(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
-            rows.insert(t, sqlite3_column_int64(st, 0));
-        sqlite3_finalize(st);
-    }
-    if (integrity) {
-        integrity->clear();
-        if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &st, nullptr) == SQLITE_OK) {
-            while (sqlite3_step(st) == SQLITE_ROW)
-                *integrity += QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
-        } else {
-            *integrity = QString::fromUtf8(sqlite3_errmsg(db));
-        }
-        sqlite3_finalize(st);
-    }
-    return rows;
-}
-
-// The online backup of a database file into a new file; returns the snapshot's row counts.
-QMap<QString, qint64> snapshotSqlite(const QString &from, const QString &to)
-{
-    if (!QFileInfo(from).isFile())
-        throw AppError(QStringLiteral("找不到数据库文件 %1").arg(from));
-    sqlite3 *src = nullptr, *dst = nullptr;
-    auto closeBoth = [&] {
-        sqlite3_close(src);
-        sqlite3_close(dst);
-    };
-    if (sqlite3_open_v2(QFile::encodeName(from).constData(), &src, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK
-        || sqlite3_open_v2(QFile::encodeName(to).constData(), &dst, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr)
-               != SQLITE_OK) {
-        const QString text = QString::fromUtf8(sqlite3_errmsg(src ? src : dst));
-        closeBoth();
-        throw AppError(QStringLiteral("无法打开数据库 %1：%2").arg(from, text));
-    }
-    sqlite3_busy_timeout(src, 10000);
-    sqlite3_backup *b = sqlite3_backup_init(dst, "main", src, "main");
-    int rc = b ? SQLITE_OK : sqlite3_errcode(dst);
-    if (b) {
-        // One step copies every page inside a single read transaction: a consistent picture of
-        // the database however much other programs write meanwhile (they wait at most for the copy).
-        do {
-            rc = sqlite3_backup_step(b, -1);
-            if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED)
-                sqlite3_sleep(100);
-        } while (rc == SQLITE_OK || rc == SQLITE_BUSY || rc == SQLITE_LOCKED);
-        sqlite3_backup_finish(b);
-    }
-    if (rc != SQLITE_DONE) {
-        const QString text = QString::fromUtf8(sqlite3_errmsg(dst));
-        closeBoth();
-        throw AppError(QStringLiteral("无法复制数据库 %1：%2").arg(from, text));
-    }
-    // The copy is a plain database file, not one waiting for a write-ahead log.
-    sqlite3_exec(dst, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
-    QString integrity;
-    const auto rows = sqliteRowCounts(dst, &integrity);
-    closeBoth();
-    if (integrity != QLatin1String("ok"))
-        throw AppError(QStringLiteral("数据库 %1 的检查未通过：%2").arg(from, integrity));
-    return rows;
-}
-
-// libpq keywords without a password, which goes to the child through its environment instead.
-QString withoutPassword(const QString &conninfo, QString *password)
-{
-    static const QRegularExpression re(QStringLiteral("(^|\\s)password\\s*=\\s*('([^'\\\\]|\\\\.)*'|\\S+)"));
-    QString rest = conninfo;
-    const QRegularExpressionMatch m = re.match(conninfo);
-    if (m.hasMatch()) {
-        QString v = m.captured(2);
-        if (v.startsWith(QLatin1Char('\''))) {
-            v = v.mid(1, v.size() - 2);
-            v.replace(QLatin1String("\\'"), QLatin1String("'")).replace(QLatin1String("\\\\"), QLatin1String("\\"));
-        }
-        *password = v;
-        rest.remove(m.capturedStart(0), m.capturedLength(0));
-    }
-    return rest.trimmed();
-}
-
-// Runs pg_dump or pg_restore with the connection's parameters; raises AppError with its text.
-void runPgTool(const QString &program, QStringList args, const QString &conninfo)
-{
-    QString password;
-    const QString keys = withoutPassword(conninfo, &password);
-    args << QStringLiteral("--dbname=") + keys;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    if (!password.isEmpty())
-        env.insert(QStringLiteral("PGPASSWORD"), password);
-    QProcess p;
-    p.setProcessEnvironment(env);
-    p.setProcessChannelMode(QProcess::SeparateChannels);
-    p.start(program, args);
-    if (!p.waitForStarted(-1))
-        throw AppError(QStringLiteral("无法运行 %1（请安装 postgresql-client）").arg(program));
-    p.waitForFinished(-1);
-    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-        throw AppError(
-            QStringLiteral("%1 失败：%2").arg(program, QString::fromLocal8Bit(p.readAllStandardError()).trimmed()));
-}
-
-QStringList serverTables(const QSqlDatabase &db)
-{
-    QSqlQuery q(db);
-    QStringList tables;
-    if (!q.exec(QStringLiteral("SELECT table_name FROM information_schema.tables WHERE table_schema = current_schema() "
-                               "AND table_type = 'BASE TABLE' ORDER BY table_name")))
-        throw AppError(q.lastError().text());
-    while (q.next())
-        tables << q.value(0).toString();
-    return tables;
-}
-
-QMap<QString, qint64> serverRowCounts(const QSqlDatabase &db)
-{
-    QMap<QString, qint64> rows;
-    for (const QString &t : serverTables(db)) {
-        QSqlQuery q(db);
-        if (!q.exec(QStringLiteral("SELECT count(*) FROM \"%1\"")
-                        .arg(QString(t).replace(QLatin1Char('"'), QLatin1String("\"\""))))
-            || !q.next())
-            throw AppError(q.lastError().text());
-        rows.insert(t, q.value(0).toLongLong());
-    }
-    return rows;
-}
-
-// A connection of its own to the server, closed when it goes.
-class ServerConnection {
-public:
-    explicit ServerConnection(const QString &conninfo)
+    explicit OwnConnection(const Source &source)
         : m_name(QStringLiteral("backup-") + QUuid::createUuid().toString(QUuid::Id128))
     {
-        DbEngine::openServer(m_name, conninfo);
+        if (source.server) {
+            DbEngine::openServer(m_name, source.conninfo);
+            return;
+        }
+        const QString file = source.programFolder + QStringLiteral("Data/Data.mdb");
+        if (!QFileInfo(file).isFile())
+            throw AppError(QStringLiteral("找不到数据库文件 %1").arg(file));
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+        db.setDatabaseName(file);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+        if (!db.open())
+            throw AppError(QStringLiteral("无法打开数据库 %1：%2").arg(file, db.lastError().text()));
     }
-    ~ServerConnection()
+    ~OwnConnection()
     {
         QSqlDatabase::database(m_name, false).close();
         QSqlDatabase::removeDatabase(m_name);
     }
+    OwnConnection(const OwnConnection &) = delete;
+    OwnConnection &operator=(const OwnConnection &) = delete;
     QSqlDatabase db() const { return QSqlDatabase::database(m_name, false); }
+    const QString &name() const { return m_name; }
 
 private:
     QString m_name;
 };
 
-// pg_dump of the server in custom format, with the row counts of the same snapshot.
-QMap<QString, qint64> snapshotServer(const QString &conninfo, const QString &to)
+QString readInstallationId(const QSqlDatabase &db)
 {
-    ServerConnection c(conninfo);
-    QSqlDatabase db = c.db();
     QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY"))
-        || !q.exec(QStringLiteral("SELECT pg_export_snapshot()")) || !q.next())
-        throw AppError(q.lastError().text());
-    const QString snapshot = q.value(0).toString();
-    const auto rows = serverRowCounts(db);
-    runPgTool(QStringLiteral("pg_dump"),
-              {QStringLiteral("--format=custom"), QStringLiteral("--no-owner"), QStringLiteral("--no-privileges"),
-               QStringLiteral("--snapshot=") + snapshot, QStringLiteral("--file=") + to},
-              conninfo);
-    q.exec(QStringLiteral("COMMIT"));
-    return rows;
+    if (q.exec(QStringLiteral("SELECT Id FROM BelcaraInstallation ORDER BY CreatedAt LIMIT 1")) && q.next())
+        return q.value(0).toString();
+    if (!db.tables().contains(QStringLiteral("BelcaraInstallation"), Qt::CaseInsensitive))
+        throw AppError(
+            QStringLiteral("数据库还是旧的版本：请先启动一次本程序（或运行 belcara-admin upgrade），再备份"));
+    // The row went missing: a new identity is as good as the old one for backups made from now on.
+    const QString id = QUuid::createUuid().toString(QUuid::Id128);
+    QSqlQuery ins(db);
+    ins.prepare(QStringLiteral("INSERT INTO BelcaraInstallation (Id, CreatedAt) VALUES (?, ?)"));
+    ins.addBindValue(id);
+    ins.addBindValue(QDateTime::currentDateTime().toString(Qt::ISODate));
+    if (!ins.exec())
+        throw AppError(ins.lastError().text());
+    return id;
 }
 
-void recordEvent(const QString &connection, AuditLog::Action action, const QString &detail)
+// Whether this installation recorded a backup into the repository (the event's detail begins
+// with the repository's path).
+bool backedUpBefore(const QSqlDatabase &db, const QString &repository)
 {
-    if (connection.isEmpty())
-        return;
-    AuditLog::Event e;
-    e.action = action;
-    e.detail = detail;
-    AuditLog::recordWith(QSqlDatabase::database(connection, false), e, [] {});
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("SELECT count(*) FROM AuditLog WHERE Action = ? AND (Detail = ? OR Detail LIKE ?)"));
+    q.addBindValue(AuditLog::code(AuditLog::Action::BackupMade));
+    q.addBindValue(repository);
+    q.addBindValue(QString(repository).replace(QLatin1Char('%'), QLatin1Char('_')) + QStringLiteral(" %"));
+    return q.exec() && q.next() && q.value(0).toLongLong() > 0;
 }
 
-QString stamp()
+// Refuses a target that is not a disk or share of its own: a folder on the installation's disk
+// (above all the empty mount point of a disk that is not plugged in) would "succeed" onto the
+// system disk. BELCARA_BACKUP_ANY_FOLDER=1 allows any folder, for trying the program out.
+void checkTarget(const Source &source, const QString &target, const QSqlDatabase &db)
 {
-    return QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString connected = QStringLiteral("备份位置似乎没有连接");
+    if (!QFileInfo(target).isDir())
+        throw AppError(QStringLiteral("%1：%2 不存在。请插入备份用的U盘或连接共享文件夹后再试").arg(connected, target));
+    if (qEnvironmentVariable("BELCARA_BACKUP_ANY_FOLDER") != QLatin1String("1")) {
+        const QString pic = source.programFolder + QStringLiteral("pic");
+        if (sameDevice(target, source.programFolder) || (QFileInfo(pic).isDir() && sameDevice(target, pic)))
+            throw AppError(QStringLiteral("%1：%2 和本程序的资料在同一个磁盘上，不是单独的U盘、移动硬盘或共享文件夹"
+                                          "（没有插入的盘，它的文件夹就是这样）。请连接备份用的盘后再试")
+                               .arg(connected, target));
+    }
+    const QString repository = repositoryPath(target);
+    if (!hasRepository(target) && backedUpBefore(db, repository))
+        throw AppError(QStringLiteral("%1：以前备份到了 %2，现在那里没有备份。请检查插入的是不是备份用的盘"
+                                      "（或共享文件夹是否连接好）")
+                           .arg(connected, repository));
+}
+
+// Each this installation's photo: path in the store ("pic/A1/1.jpg"), size and time.
+struct LocalFile {
+    qint64 size = 0;
+    qint64 mtime = 0; // seconds
+};
+
+bool excludedName(const QString &rel)
+{
+    // Hidden folders (an unfinished restore) and files (unfinished saves), and what a restore set aside.
+    for (const QString &part : rel.split(QLatin1Char('/')))
+        if (part.startsWith(QLatin1Char('.')) || part.startsWith(AsidePrefix))
+            return true;
+    return false;
+}
+
+QHash<QString, LocalFile> listPictures(const QString &picRoot, qint64 *bytes)
+{
+    QHash<QString, LocalFile> out;
+    *bytes = 0;
+    QDirIterator it(picRoot, QDir::Files | QDir::NoDotAndDotDot | QDir::NoSymLinks | QDir::Hidden,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString rel = path.mid(picRoot.size() + 1);
+        if (excludedName(rel) || PictureStore::isTemporaryName(it.fileName()))
+            continue;
+        struct stat st {};
+        if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+            continue;
+        out.insert(QStringLiteral("pic/") + rel, {qint64(st.st_size), qint64(st.st_mtim.tv_sec)});
+        *bytes += st.st_size;
+    }
+    return out;
+}
+
+QJsonObject jsonLine(const QByteArray &line)
+{
+    return QJsonDocument::fromJson(line).object();
+}
+
+QString tagValue(const QJsonArray &tags, const QString &key)
+{
+    const QString prefix = key + QLatin1Char('=');
+    for (const QJsonValue &t : tags)
+        if (t.toString().startsWith(prefix))
+            return t.toString().mid(prefix.size());
+    return QString();
+}
+
+Snapshot snapshotOf(const QJsonObject &o, const QString &installationId)
+{
+    Snapshot s;
+    s.id = o.value(QLatin1String("id")).toString();
+    s.shortId = o.value(QLatin1String("short_id")).toString();
+    if (s.shortId.isEmpty())
+        s.shortId = s.id.left(8);
+    s.time = QDateTime::fromString(o.value(QLatin1String("time")).toString(), Qt::ISODateWithMs).toLocalTime();
+    s.host = o.value(QLatin1String("hostname")).toString();
+    const QJsonArray tags = o.value(QLatin1String("tags")).toArray();
+    s.installation = tagValue(tags, QStringLiteral("installation"));
+    s.ours = !installationId.isEmpty() && s.installation == installationId;
+    s.server = tagValue(tags, QStringLiteral("engine")) == QLatin1String("postgresql");
+    s.salvagedFrom = tagValue(tags, QStringLiteral("salvaged"));
+    bool ok = false;
+    s.cases = tagValue(tags, QStringLiteral("cases")).toLongLong(&ok);
+    if (!ok)
+        s.cases = -1;
+    s.photos = tagValue(tags, QStringLiteral("photos")).toLongLong(&ok);
+    if (!ok)
+        s.photos = -1;
+    return s;
+}
+
+QVector<Snapshot> snapshots(const Restic::Repository &repo, const QString &installationId,
+                            const QStringList &filter = {})
+{
+    QByteArray out;
+    const Restic::Result r = repo.run(QStringList{QStringLiteral("snapshots"), QStringLiteral("--json"),
+                                                  QStringLiteral("--tag"), QStringLiteral("belcara")}
+                                          + filter,
+                                      &out);
+    if (r.exitCode != 0)
+        fail(r, QStringLiteral("无法读取备份列表"));
+    QVector<Snapshot> list;
+    for (const QJsonValue &v : QJsonDocument::fromJson(out).array())
+        list << snapshotOf(v.toObject(), installationId);
+    std::sort(list.begin(), list.end(), [](const Snapshot &a, const Snapshot &b) {
+        if (a.ours != b.ours)
+            return a.ours;
+        return a.time > b.time;
+    });
+    return list;
+}
+
+QStringList installationFilter(const QString &id)
+{
+    return {QStringLiteral("--tag"), QStringLiteral("installation=") + id};
+}
+
+// The files of a snapshot with their sizes and times ("pic/A1/1.jpg").
+QHash<QString, LocalFile> snapshotFiles(const Restic::Repository &repo, const QString &snapshot)
+{
+    QHash<QString, LocalFile> files;
+    const Restic::Result r = repo.run({QStringLiteral("ls"), QStringLiteral("--json"), snapshot}, [&](const QByteArray
+                                                                                                          &line) {
+        const QJsonObject o = jsonLine(line);
+        if (o.value(QLatin1String("type")).toString() != QLatin1String("file"))
+            return;
+        const QString path = o.value(QLatin1String("path")).toString().mid(1);
+        const QDateTime t = QDateTime::fromString(o.value(QLatin1String("mtime")).toString(), Qt::ISODateWithMs);
+        files.insert(path, {qint64(o.value(QLatin1String("size")).toDouble()), t.isValid() ? t.toSecsSinceEpoch() : 0});
+    });
+    if (r.exitCode != 0)
+        fail(r, QStringLiteral("无法读取备份 %1 的文件列表").arg(snapshot));
+    return files;
+}
+
+QStringList restoreInto(const Restic::Repository &repo, const QString &snapshot, const QString &staging,
+                        const QStringList &includes, const QHash<QString, LocalFile> &expected, Progress &p,
+                        const ProgressFn &progress);
+QString hostName();
+
+// What a check found: its messages and the damaged or missing packs they name.
+struct CheckFindings {
+    QStringList problems;
+    QSet<QString> damagedPacks; // content does not match its name: unreadable in part
+    QSet<QString> missingPacks;
+    QSet<QString> brokenTrees; // folders of snapshots that name data the repository no longer has
+    bool failed = false;
+};
+
+CheckFindings runCheck(const Restic::Repository &repo, const QStringList &extra, const std::function<bool()> &keepGoing)
+{
+    static const QRegularExpression mismatch(QStringLiteral("Pack ID does not match, want ([0-9a-f]{64})"));
+    static const QRegularExpression contains(QStringLiteral("pack ([0-9a-f]{64}) contains \\d+ errors?"));
+    static const QRegularExpression missing(QStringLiteral("pack ([0-9a-f]{64}): does not exist"));
+    static const QRegularExpression tree(QStringLiteral("^tree ([0-9a-f]{64}): "));
+    CheckFindings f;
+    Restic::Result r;
+    // A check needs the repository to itself: another installation's run may hold it a while.
+    for (int attempt = 0;; ++attempt) {
+        QByteArray out;
+        r = repo.run(QStringList{QStringLiteral("check")} + extra, &out, keepGoing);
+        r.errors += QString::fromUtf8(out);
+        if (!r.locked() || attempt >= 12)
+            break;
+        QThread::sleep(10);
+    }
+    if (r.cancelled)
+        throw Cancelled();
+    if (r.wrongPassword())
+        throw WrongPassword();
+    if (r.exitCode == 0)
+        return f;
+    if (r.locked() || !r.started)
+        fail(r, QStringLiteral("无法检查备份"));
+    f.failed = true;
+    for (const QString &line : r.errors.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QString t = line.trimmed();
+        if (t.startsWith(QLatin1Char('[')) || t.startsWith(QLatin1String("using temporary cache"))
+            || t.startsWith(QLatin1String("create exclusive lock")) || t.startsWith(QLatin1String("load indexes"))
+            || t.startsWith(QLatin1String("check ")) || t.startsWith(QLatin1String("read "))
+            || t == QLatin1String("Fatal: repository contains errors"))
+            continue;
+        f.problems << t;
+        QRegularExpressionMatch m = mismatch.match(t);
+        if (!m.hasMatch())
+            m = contains.match(t);
+        if (m.hasMatch())
+            f.damagedPacks.insert(m.captured(1));
+        else if ((m = missing.match(t)).hasMatch())
+            f.missingPacks.insert(m.captured(1));
+        else if ((m = tree.match(t)).hasMatch())
+            f.brokenTrees.insert(m.captured(1));
+    }
+    if (f.problems.isEmpty())
+        f.problems << tail(r.errors);
+    return f;
+}
+
+// The photos (of one snapshot, or of any) whose data lies in the given packs.
+QStringList photosInPacks(const Restic::Repository &repo, const QSet<QString> &packs, const QString &snapshot)
+{
+    QSet<QString> found;
+    for (const QString &pack : packs) {
+        QByteArray out;
+        QStringList args{QStringLiteral("find"), QStringLiteral("--json"), QStringLiteral("--pack"), pack};
+        if (!snapshot.isEmpty())
+            args << QStringLiteral("--snapshot") << snapshot;
+        repo.run(args, &out);
+        for (const QJsonValue &v : QJsonDocument::fromJson(out).array()) {
+            const QJsonObject o = v.toObject();
+            const QString path = o.value(QLatin1String("path")).toString();
+            if (!path.isEmpty())
+                found.insert(path.mid(1));
+        }
+    }
+    QStringList list(found.begin(), found.end());
+    list.sort();
+    return list;
+}
+
+qint64 filesUnder(const QString &folder)
+{
+    qint64 n = 0;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        n++;
+    }
+    return n;
+}
+
+// Takes damaged packs out of the repository (into "损坏的数据/" beside it, so nothing is
+// deleted) and rebuilds the index without them and without missing ones, so that the next
+// backup stores their data again. What can still be read of a damaged pack (each file's data is
+// checked on its own) is first restored to a hidden folder of the picture store and stored again
+// as a snapshot of its own ("salvaged"): the older snapshots that use it stay whole. Returns the
+// files whose data could not be read.
+QStringList setAsideDamaged(const Restic::Repository &repo, const QString &root, const QSet<QString> &damaged,
+                            const QString &installationId, const QString &picRoot,
+                            const std::function<bool()> &keepGoing)
+{
+    QStringList lost;
+    const QString staging = picRoot + QStringLiteral("/.salvage-") + stamp();
+    QStringList salvaged;
+    if (!damaged.isEmpty()) {
+        // One snapshot and path for each piece of data in the damaged packs.
+        QHash<QString, QSet<QString>> bySnapshot;
+        QSet<QString> blobs;
+        for (const QString &pack : damaged) {
+            QByteArray out;
+            repo.run({QStringLiteral("find"), QStringLiteral("--json"), QStringLiteral("--pack"), pack}, &out);
+            for (const QJsonValue &v : QJsonDocument::fromJson(out).array()) {
+                const QJsonObject o = v.toObject();
+                const QString blob = o.value(QLatin1String("id")).toString();
+                const QString path = o.value(QLatin1String("path")).toString();
+                if (path.isEmpty() || blobs.contains(blob))
+                    continue;
+                blobs.insert(blob);
+                bySnapshot[o.value(QLatin1String("snapshot")).toString()].insert(path);
+            }
+        }
+        Progress none;
+        QSet<QString> unreadable;
+        for (auto it = bySnapshot.cbegin(); it != bySnapshot.cend(); ++it) {
+            const QString into = staging + QLatin1Char('/') + it.key().left(8);
+            for (const QString &l :
+                 restoreInto(repo, it.key(), into, QStringList(it->begin(), it->end()), {}, none, {}))
+                unreadable.insert(l);
+            if (QFileInfo::exists(into))
+                salvaged << it.key().left(8);
+        }
+        lost = QStringList(unreadable.begin(), unreadable.end());
+        lost.sort();
+    }
+    const QString aside = root + QStringLiteral("/损坏的数据");
+    for (const QString &pack : damaged) {
+        const QString file = repo.path() + QStringLiteral("/data/") + pack.left(2) + QLatin1Char('/') + pack;
+        if (!QFileInfo::exists(file))
+            continue;
+        QDir().mkpath(aside);
+        moveOrFail(file, aside + QLatin1Char('/') + pack);
+    }
+    const Restic::Result r = repo.run({QStringLiteral("rebuild-index")}, nullptr);
+    if (r.exitCode != 0) {
+        QDir(staging).removeRecursively();
+        fail(r, QStringLiteral("无法整理备份的索引"));
+    }
+    if (!salvaged.isEmpty()) {
+        const Restic::Result b = repo.run(QStringList{QStringLiteral("backup"), QStringLiteral("--json"),
+                                                      QStringLiteral("--compression"), QStringLiteral("off"),
+                                                      QStringLiteral("--host"), hostName(), QStringLiteral("--tag"),
+                                                      QStringLiteral("belcara"), QStringLiteral("--tag"),
+                                                      QStringLiteral("installation=") + installationId,
+                                                      QStringLiteral("--tag"), QStringLiteral("salvaged=damaged-data"),
+                                                      QStringLiteral("--tag"),
+                                                      QStringLiteral("photos=%1").arg(filesUnder(staging))}
+                                              + salvaged,
+                                          {}, keepGoing, staging);
+        QDir(staging).removeRecursively();
+        if (b.exitCode != 0 && b.exitCode != 3)
+            fail(b, QStringLiteral("无法重新存入损坏部分中还能读出的数据"));
+    }
+    return lost;
+}
+
+// Snapshots that still name data the repository lost (a pack deleted or damaged before the
+// last run) make every later check fail and keep rotation from pruning. Each one is forgotten;
+// the photos only it held, and that can still be read, are first stored again as a snapshot of
+// their own ("salvaged"), so that nothing readable is lost. Returns what was done, for the user.
+QStringList settleBrokenSnapshots(const Restic::Repository &repo, const QSet<QString> &trees, const QString &newest,
+                                  const QString &installationId, const QString &picRoot,
+                                  const std::function<bool()> &keepGoing)
+{
+    QSet<QString> broken;
+    QHash<QString, QString> times;
+    for (const QString &t : trees) {
+        QByteArray out;
+        repo.run({QStringLiteral("find"), QStringLiteral("--json"), QStringLiteral("--tree"), t}, &out);
+        for (const QJsonValue &v : QJsonDocument::fromJson(out).array()) {
+            const QString snap = v.toObject().value(QLatin1String("snapshot")).toString();
+            broken.insert(snap);
+            times.insert(snap, v.toObject()
+                                   .value(QLatin1String("time"))
+                                   .toString()
+                                   .left(19)
+                                   .replace(QLatin1Char('T'), QLatin1Char(' ')));
+        }
+    }
+    for (const QString &b : broken)
+        if (b.startsWith(newest))
+            throw AppError(QStringLiteral("新的备份 %1 也缺少数据：请换一个盘再备份").arg(newest));
+    QStringList notes;
+    const QHash<QString, LocalFile> kept = snapshotFiles(repo, newest);
+    for (const QString &b : broken) {
+        QHash<QString, LocalFile> only;
+        try {
+            const QHash<QString, LocalFile> files = snapshotFiles(repo, b);
+            for (auto f = files.cbegin(); f != files.cend(); ++f) {
+                const auto k = kept.constFind(f.key());
+                if (f.key().startsWith(QLatin1String("pic/"))
+                    && (k == kept.constEnd() || k->size != f->size || k->mtime != f->mtime))
+                    only.insert(f.key(), f.value());
+            }
+        } catch (const AppError &) {
+            // Its list of files is gone as well: nothing of it can be read.
+        }
+        QString note = QStringLiteral("较早的备份 %1（%2）缺少数据，已删除").arg(b.left(8), times.value(b));
+        if (!only.isEmpty()) {
+            const QString staging = picRoot + QStringLiteral("/.salvage-") + b.left(8);
+            QDir(staging).removeRecursively();
+            Progress none;
+            // One file at a time: restic gives up on a whole restore when a piece of data is
+            // missing from the index, and each file that can be read is worth keeping.
+            QStringList lost;
+            for (auto f = only.cbegin(); f != only.cend(); ++f) {
+                try {
+                    lost += restoreInto(repo, b, staging, {QLatin1Char('/') + f.key()}, {{f.key(), f.value()}}, none,
+                                        {});
+                } catch (const AppError &) {
+                    QFile::remove(staging + QLatin1Char('/') + f.key());
+                    lost << f.key();
+                }
+            }
+            const qint64 saved = only.size() - lost.size();
+            if (saved > 0) {
+                const Restic::Result r = repo.run({QStringLiteral("backup"), QStringLiteral("--json"),
+                                                   QStringLiteral("--compression"), QStringLiteral("off"),
+                                                   QStringLiteral("--host"), hostName(), QStringLiteral("--tag"),
+                                                   QStringLiteral("belcara"), QStringLiteral("--tag"),
+                                                   QStringLiteral("installation=") + installationId,
+                                                   QStringLiteral("--tag"), QStringLiteral("salvaged=") + b.left(8),
+                                                   QStringLiteral("--tag"), QStringLiteral("photos=%1").arg(saved),
+                                                   QStringLiteral("pic")},
+                                                  {}, keepGoing, staging);
+                if (r.exitCode != 0 && r.exitCode != 3) {
+                    QDir(staging).removeRecursively();
+                    fail(r, QStringLiteral("无法另存较早备份中的图片"));
+                }
+                note += QStringLiteral("；只在它里面的 %1 张图片另存为一个备份").arg(saved);
+            }
+            if (!lost.isEmpty())
+                note += QStringLiteral("；%1 张已无法读出：%2")
+                            .arg(lost.size())
+                            .arg(lost.mid(0, 10).join(QStringLiteral("、")));
+            QDir(staging).removeRecursively();
+        }
+        const Restic::Result f = repo.run({QStringLiteral("forget"), b}, nullptr, keepGoing);
+        if (f.exitCode != 0)
+            fail(f, QStringLiteral("无法删除缺少数据的备份 %1").arg(b.left(8)));
+        notes << note;
+    }
+    return notes;
+}
+
+// Held by the one backup run of an installation at a time (the nightly one and the menu's).
+class RunLock {
+public:
+    explicit RunLock(const QString &dataDir)
+    {
+        QDir().mkpath(dataDir);
+        const QString path = dataDir + QStringLiteral("/Data-backup.lock");
+        m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (m_fd < 0)
+            throw AppError(QStringLiteral("无法在 %1 中写入：%2").arg(dataDir, systemError(errno)));
+        struct flock fl {};
+        fl.l_type = F_WRLCK;
+        fl.l_whence = SEEK_SET;
+        if (::fcntl(m_fd, F_SETLK, &fl) != 0) {
+            ::close(m_fd);
+            throw AppError(QStringLiteral("这台电脑上的另一个备份正在进行，请等它结束后再试"));
+        }
+    }
+    ~RunLock() { ::close(m_fd); }
+    RunLock(const RunLock &) = delete;
+    RunLock &operator=(const RunLock &) = delete;
+
+private:
+    int m_fd = -1;
+};
+
+// Removes a file when it goes out of scope.
+struct RemoveOnExit {
+    QString path;
+    ~RemoveOnExit()
+    {
+        if (!path.isEmpty())
+            QFile::remove(path);
+    }
+};
+
+// Damaged packs that verify found are noted beside the repository; the next backup salvages
+// and sets them aside (verify itself only reads).
+QString damageNote(const QString &root)
+{
+    return root + QStringLiteral("/damaged-packs.txt");
+}
+
+QSet<QString> notedDamage(const QString &root)
+{
+    QSet<QString> packs;
+    QFile f(damageNote(root));
+    if (f.open(QIODevice::ReadOnly))
+        for (const QByteArray &line : f.readAll().split('\n'))
+            if (line.trimmed().size() == 64)
+                packs.insert(QString::fromLatin1(line.trimmed()));
+    return packs;
+}
+
+QString hostName()
+{
+    const QString h = QSysInfo::machineHostName();
+    return h.isEmpty() ? QStringLiteral("localhost") : h;
 }
 
 } // namespace
 
 QString rootFolder(const QString &target)
 {
-    QString t = target;
-    while (t.size() > 1 && t.endsWith(QLatin1Char('/')))
-        t.chop(1);
-    return t + QStringLiteral("/Belcara备份");
+    return withoutSlash(target) + QStringLiteral("/Belcara备份");
 }
 
-QStringList completeBackups(const QString &target)
+QString repositoryPath(const QString &target)
 {
-    QStringList out;
-    for (const QString &f : backupFolders(rootFolder(target)))
-        if (isComplete(f))
-            out << f;
-    return out;
+    return rootFolder(target) + QStringLiteral("/restic");
 }
 
-Made make(const Source &source, const QString &target, int keep, const ProgressFn &progress)
+bool hasRepository(const QString &target)
 {
-    if (!QFileInfo(target).isDir())
-        throw AppError(QStringLiteral("备份位置 %1 不存在或不是文件夹").arg(target));
-    const QString root = rootFolder(target);
-    if (!QDir().mkpath(root + QStringLiteral("/objects")))
-        throw AppError(QStringLiteral("无法在 %1 中建立文件夹").arg(target));
-    TargetLock lock(root);
+    return QFileInfo(repositoryPath(target) + QStringLiteral("/config")).isFile();
+}
 
-    // What earlier runs left: incomplete folders go; the complete ones give the pictures already stored.
-    QSet<QByteArray> known;
-    QHash<QString, Entry> previous;
-    for (const QString &f : backupFolders(root)) {
-        QVector<Entry> entries;
-        if (!isComplete(f, &entries)) {
-            removeBackup(f);
-            continue;
-        }
-        previous.clear();
-        for (const Entry &e : entries) {
-            known.insert(e.sha);
-            previous.insert(e.path, e);
-        }
-    }
+QString installationId(const Source &source)
+{
+    if (!source.auditConnection.isEmpty())
+        return readInstallationId(QSqlDatabase::database(source.auditConnection, false));
+    OwnConnection c(source);
+    return readInstallationId(c.db());
+}
+
+Made make(const Source &source, const QString &target, const QByteArray &password, int keep, bool create,
+          const ProgressFn &progress)
+{
+    if (password.isEmpty())
+        throw AppError(QStringLiteral("没有备份密码"));
+    std::unique_ptr<OwnConnection> own;
+    if (source.auditConnection.isEmpty())
+        own = std::make_unique<OwnConnection>(source);
+    const QSqlDatabase db = own ? own->db() : QSqlDatabase::database(source.auditConnection, false);
+    checkTarget(source, target, db);
+    const QString id = readInstallationId(db);
+    const QString dataDir = source.programFolder + QStringLiteral("Data");
+    RunLock runLock(dataDir);
 
     Made made;
-    QString name = stamp();
-    for (int n = 2; QFileInfo::exists(root + QLatin1Char('/') + name); ++n)
-        name = stamp() + QStringLiteral("-%1").arg(n);
-    made.folder = root + QLatin1Char('/') + name;
-    if (!QDir().mkpath(made.folder))
-        throw AppError(QStringLiteral("无法建立文件夹 %1").arg(made.folder));
-
+    made.repository = repositoryPath(target);
+    const Restic::Repository repo(made.repository, password);
     Progress p;
-    try {
-        // The pictures to copy, counted first for the progress bar.
-        const QString picRoot = source.programFolder + QStringLiteral("pic");
-        struct Pic {
-            QString rel;
-            QString path;
-            qint64 size;
-            qint64 mtime;
-        };
-        QVector<Pic> pics;
-        p.stage = QStringLiteral("正在清点图片");
+    const auto keepGoing = [&] { return !progress || progress(p); };
+
+    const QString root = rootFolder(target);
+    if (!hasRepository(target)) {
+        if (!create)
+            throw AppError(QStringLiteral("%1 还没有备份：第一次备份到这里时要先设置备份密码").arg(target));
+        if (!QDir().mkpath(root))
+            throw AppError(QStringLiteral("无法在 %1 中建立文件夹").arg(target));
+        p.stage = QStringLiteral("正在建立加密的备份位置");
         checkCancel(progress, p);
-        const auto listPictures = [&] {
-            pics.clear();
-            p.bytesTotal = 0;
-            QDirIterator it(picRoot, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks,
-                            QDirIterator::Subdirectories);
-            while (it.hasNext()) {
-                const QString path = it.next();
-                const QString rel = path.mid(picRoot.size() + 1);
-                // Hidden folders (what a restore set aside) and unfinished imports are not pictures.
-                if (rel.startsWith(QLatin1Char('.')) || rel.contains(QLatin1String("/.")))
-                    continue;
-                const QFileInfo fi = it.fileInfo();
-                if (!fi.isFile() || PictureStore::isTemporaryName(fi.fileName()))
-                    continue;
-                struct stat st {};
-                if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-                    continue;
-                pics.append({QStringLiteral("pic/") + rel, path, qint64(st.st_size),
-                             qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec});
-                p.bytesTotal += st.st_size;
-            }
-            p.filesTotal = pics.size() + 1;
-        };
-        listPictures();
-        // A store that is missing or empty where the last backup had pictures is a share that is
-        // not mounted, not a clinic without photos: such a backup would, once rotated, leave no
-        // backup with the photos.
-        if (!QFileInfo(picRoot).isDir())
-            throw AppError(QStringLiteral("找不到图片文件夹 %1（共享文件夹没有连接？）：没有备份，以前的备份没有改动")
-                               .arg(picRoot));
-        if (pics.isEmpty()) {
-            qint64 before = 0;
-            for (const Entry &e : std::as_const(previous))
-                before += e.path.startsWith(QLatin1String("pic/")) ? 1 : 0;
-            if (before > 0)
-                throw AppError(QStringLiteral("图片文件夹 %1 是空的，而上一次备份有 %2 张图片（共享文件夹没有连接？）："
-                                              "没有备份，以前的备份没有改动")
-                                   .arg(picRoot)
-                                   .arg(before));
-        }
+        const Restic::Result r = repo.run({QStringLiteral("init")}, nullptr, keepGoing);
+        if (r.exitCode != 0)
+            fail(r, QStringLiteral("无法在 %1 建立备份").arg(target));
+        made.created = true;
+    }
 
-        // The records first: every picture they name is in the store already.
-        QVector<Entry> entries;
-        QMap<QString, qint64> rows;
-        {
-            p.stage = QStringLiteral("正在复制数据库");
-            checkCancel(progress, p);
-            QTemporaryDir tmp;
-            if (!tmp.isValid())
-                throw AppError(QStringLiteral("无法建立临时文件夹"));
-            const QString snap = tmp.filePath(QStringLiteral("snapshot"));
-            rows = source.server ? snapshotServer(source.conninfo, snap)
-                                 : snapshotSqlite(source.programFolder + QStringLiteral("Data/Data.mdb"), snap);
-            Entry e = storeObject(root, snap, known, {});
-            e.path = source.server ? QStringLiteral("database.pgdump") : QStringLiteral("Data/Data.mdb");
-            entries.append(e);
-            made.copiedFiles++;
-            made.copiedBytes += e.size;
-            // The pictures are listed again now: one saved between the first listing and the
-            // snapshot is named by the snapshot and must be in the backup with it.
-            listPictures();
-            p.filesDone = 1;
-            p.bytesTotal += e.size;
-            p.bytesDone += e.size;
-        }
-
-        p.stage = QStringLiteral("正在复制图片");
-        for (const Pic &pic : pics) {
-            checkCancel(progress, p);
-            const auto prev = previous.constFind(pic.rel);
-            Entry e;
-            if (prev != previous.constEnd() && prev->size == pic.size && prev->mtime == pic.mtime
-                && QFileInfo::exists(objectPath(root, prev->sha))) {
-                e = *prev;
-                p.bytesDone += pic.size;
-            } else {
-                qint64 chunkBytes = 0;
-                e = storeObject(root, pic.path, known, [&](qint64 n) {
-                    p.bytesDone += n;
-                    chunkBytes += n;
-                    if (chunkBytes >= 16 * Chunk) {
-                        chunkBytes = 0;
-                        checkCancel(progress, p);
-                    }
-                });
-                e.path = pic.rel;
-                e.mtime = pic.mtime;
-                known.insert(e.sha);
-                made.copiedFiles++;
-                made.copiedBytes += e.size;
-            }
-            entries.append(e);
-            p.filesDone++;
-        }
-
-        // Everything written reaches the disk before the manifest and the mark say so.
-        p.stage = QStringLiteral("正在写入磁盘");
+    // What killed runs left: their locks (restic removes only those of processes that are gone).
+    p.stage = QStringLiteral("正在打开备份位置");
+    checkCancel(progress, p);
+    {
+        const Restic::Result r = repo.run({QStringLiteral("unlock")}, nullptr, keepGoing);
+        if (r.exitCode != 0)
+            fail(r, QStringLiteral("无法打开备份位置 %1").arg(made.repository));
+    }
+    // A pack that went missing since the last run (deleted, or lost by the disk) is taken out of
+    // the index first, so that this run stores its contents again instead of counting on it.
+    if (!made.created) {
+        p.stage = QStringLiteral("正在检查备份位置");
         checkCancel(progress, p);
-        const int fd = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0 || ::syncfs(fd) != 0) {
-            const int err = errno;
-            if (fd >= 0)
-                ::close(fd);
-            throw AppError(QStringLiteral("无法写入 %1：%2").arg(root, systemError(err)));
-        }
-        ::close(fd);
-        const QByteArray manifest = manifestText(entries);
-        writeDurably(made.folder + QLatin1Char('/') + QLatin1String(Manifest), manifest);
-        for (const Entry &e : entries) {
-            made.files++;
-            made.bytes += e.size;
-        }
-        QByteArray mark = "manifest=" + sha256Of(manifest) + '\n';
-        mark += "made=" + QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toLatin1() + '\n';
-        mark += "engine=" + QByteArray(source.server ? "postgresql" : "sqlite") + '\n';
-        mark += "files=" + QByteArray::number(made.files) + '\n';
-        mark += "bytes=" + QByteArray::number(made.bytes) + '\n';
-        for (auto r = rows.cbegin(); r != rows.cend(); ++r)
-            mark += "rows." + r.key().toUtf8() + '=' + QByteArray::number(r.value()) + '\n';
-        writeDurably(made.folder + QLatin1Char('/') + QLatin1String(Complete), mark);
-    } catch (...) {
-        removeBackup(made.folder);
-        throw;
+        const CheckFindings before = runCheck(repo, {}, keepGoing);
+        const QSet<QString> noted = notedDamage(root);
+        if (before.failed || !noted.isEmpty())
+            setAsideDamaged(repo, root, before.damagedPacks + noted, id, source.programFolder + QStringLiteral("pic"),
+                            keepGoing);
+        QFile::remove(damageNote(root));
     }
 
-    // Rotation: the newest `keep` complete backups stay, then objects nobody names go.
-    QStringList complete;
-    for (const QString &f : backupFolders(root))
-        if (isComplete(f))
-            complete << f;
-    while (keep > 0 && complete.size() > keep) {
-        removeBackup(complete.first());
-        made.removed << complete.takeFirst();
-    }
-    QSet<QByteArray> named;
-    for (const QString &f : complete) {
-        QVector<Entry> entries;
-        if (isComplete(f, &entries))
-            for (const Entry &e : entries)
-                named.insert(e.sha);
-    }
-    collectGarbage(root, named);
+    const QVector<Snapshot> ours = snapshots(repo, id, installationFilter(id));
+    const Snapshot *last = ours.isEmpty() ? nullptr : &ours.first();
 
-    try {
-        recordEvent(source.auditConnection, AuditLog::Action::BackupMade, made.folder);
-    } catch (const AppError &) {
-        // A database this user may only read keeps no event; the backup itself is good.
+    // The pictures: a store that is missing, or empty where the last backup had photos, is a
+    // share that is not mounted, not a clinic without photos.
+    const QString picRoot = source.programFolder + QStringLiteral("pic");
+    if (!QFileInfo(picRoot).isDir())
+        throw AppError(
+            QStringLiteral("找不到图片文件夹 %1（共享文件夹没有连接？）：没有备份，以前的备份没有改动").arg(picRoot));
+    p.stage = QStringLiteral("正在清点图片");
+    checkCancel(progress, p);
+    qint64 picBytes = 0;
+    QHash<QString, LocalFile> pics = listPictures(picRoot, &picBytes);
+    if (pics.isEmpty() && last && last->photos > 0)
+        throw AppError(QStringLiteral("图片文件夹 %1 是空的，而上一次备份有 %2 张图片（共享文件夹没有连接？）："
+                                      "没有备份，以前的备份没有改动")
+                           .arg(picRoot)
+                           .arg(last->photos));
+
+    // The records first: every picture the copy names is in the store already, and is listed
+    // again after it.
+    p.stage = QStringLiteral("正在复制数据库");
+    checkCancel(progress, p);
+    const QString snapRel = source.server ? DumpInSnapshot : DbInSnapshot;
+    RemoveOnExit snapFile{source.programFolder + snapRel};
+    QFile::remove(snapFile.path);
+    const QMap<QString, qint64> rows = source.server
+                                           ? snapshotServer(source.conninfo, snapFile.path)
+                                           : snapshotSqlite(dataDir + QStringLiteral("/Data.mdb"), snapFile.path);
+    pics = listPictures(picRoot, &picBytes);
+    const qint64 snapBytes = QFileInfo(snapFile.path).size();
+
+    // Room: what is new since this installation's last snapshot, with some to spare.
+    qint64 newBytes = snapBytes + picBytes;
+    if (last) {
+        p.stage = QStringLiteral("正在比较上一次的备份");
+        checkCancel(progress, p);
+        const QHash<QString, LocalFile> before = snapshotFiles(repo, last->id);
+        newBytes = snapBytes;
+        for (auto it = pics.cbegin(); it != pics.cend(); ++it) {
+            const auto b = before.constFind(it.key());
+            if (b == before.constEnd() || b->size != it->size || b->mtime != it->mtime)
+                newBytes += it->size;
+        }
+    }
+    const QStorageInfo volume(target);
+    const qint64 needed = newBytes + newBytes / 50 + Headroom;
+    if (volume.isValid() && volume.bytesAvailable() >= 0 && volume.bytesAvailable() < needed)
+        throw AppError(QStringLiteral("备份位置 %1 只剩 %2 MB，这次备份约需 %3 MB：没有备份，以前的备份没有改动。"
+                                      "请换一个空间更大的盘")
+                           .arg(target, megabytes(volume.bytesAvailable()), megabytes(needed)));
+
+    // The snapshot.
+    p.stage = QStringLiteral("正在备份");
+    p.filesTotal = pics.size() + 1;
+    p.bytesTotal = picBytes + snapBytes;
+    checkCancel(progress, p);
+    QStringList args{QStringLiteral("backup"),
+                     QStringLiteral("--json"),
+                     QStringLiteral("--compression"),
+                     QStringLiteral("off"), // photos do not compress; the time goes to encryption
+                     QStringLiteral("--host"),
+                     hostName(),
+                     QStringLiteral("--tag"),
+                     QStringLiteral("belcara"),
+                     QStringLiteral("--tag"),
+                     QStringLiteral("installation=") + id,
+                     QStringLiteral("--tag"),
+                     QStringLiteral("engine=")
+                         + (source.server ? QStringLiteral("postgresql") : QStringLiteral("sqlite")),
+                     QStringLiteral("--tag"),
+                     QStringLiteral("cases=%1")
+                         .arg(rows.value(QStringLiteral("Surgery"), rows.value(QStringLiteral("surgery")))),
+                     QStringLiteral("--tag"),
+                     QStringLiteral("photos=%1").arg(pics.size()),
+                     QStringLiteral("--exclude"),
+                     QStringLiteral(".*"),
+                     QStringLiteral("--exclude"),
+                     AsidePrefix + QLatin1Char('*')};
+    if (last)
+        args << QStringLiteral("--parent") << last->id;
+    args << snapRel << QStringLiteral("pic");
+    QStringList unreadable;
+    const Restic::Result r = repo.run(
+        args,
+        [&](const QByteArray &line) {
+            const QJsonObject o = jsonLine(line);
+            const QString type = o.value(QLatin1String("message_type")).toString();
+            if (type == QLatin1String("status")) {
+                p.filesDone = qint64(o.value(QLatin1String("files_done")).toDouble());
+                p.bytesDone = qint64(o.value(QLatin1String("bytes_done")).toDouble());
+                p.filesTotal = qMax(p.filesTotal, qint64(o.value(QLatin1String("total_files")).toDouble()));
+                p.bytesTotal = qMax(p.bytesTotal, qint64(o.value(QLatin1String("total_bytes")).toDouble()));
+            } else if (type == QLatin1String("error")) {
+                QString item = o.value(QLatin1String("item")).toString();
+                if (item.startsWith(source.programFolder))
+                    item = item.mid(source.programFolder.size());
+                unreadable << item;
+            } else if (type == QLatin1String("summary")) {
+                made.snapshot = o.value(QLatin1String("snapshot_id")).toString();
+                made.files = qint64(o.value(QLatin1String("total_files_processed")).toDouble());
+                made.bytes = qint64(o.value(QLatin1String("total_bytes_processed")).toDouble());
+                made.newFiles = qint64(o.value(QLatin1String("files_new")).toDouble())
+                                + qint64(o.value(QLatin1String("files_changed")).toDouble());
+                made.addedBytes = qint64(o.value(QLatin1String("data_added")).toDouble());
+                p.filesDone = p.filesTotal = made.files;
+                p.bytesDone = p.bytesTotal = made.bytes;
+            }
+        },
+        keepGoing, source.programFolder);
+    // Status 3: the snapshot was made, but some files could not be read (a photo removed while
+    // the run went on, such as the copies a refused save takes back).
+    if ((r.exitCode != 0 && r.exitCode != 3) || made.snapshot.isEmpty())
+        fail(r, QStringLiteral("备份没有完成"));
+    for (const QString &item : unreadable)
+        if (item == snapRel || item.isEmpty())
+            throw AppError(QStringLiteral("数据库的副本没能存入备份：%1").arg(tail(r.errors)));
+    made.leftOut = unreadable;
+
+    // The check: the repository's structure, and a tenth of its data read back in turn.
+    const int round = int(ours.size() % ReadRounds) + 1;
+    made.checked = QStringLiteral("%1/%2").arg(round).arg(ReadRounds);
+    p.stage = QStringLiteral("正在检查备份（读回 %1 的数据）").arg(made.checked);
+    checkCancel(progress, p);
+    CheckFindings after = runCheck(repo, {QStringLiteral("--read-data-subset"), made.checked}, keepGoing);
+    if (after.failed && after.damagedPacks.isEmpty() && after.missingPacks.isEmpty() && !after.brokenTrees.isEmpty()) {
+        // Only older snapshots lack data: the new one is whole.
+        p.stage = QStringLiteral("正在处理缺少数据的较早备份");
+        checkCancel(progress, p);
+        made.warnings = settleBrokenSnapshots(repo, after.brokenTrees, made.snapshot, id, picRoot, keepGoing);
+        after = runCheck(repo, {}, keepGoing);
+    }
+    if (after.failed) {
+        QStringList lost = photosInPacks(repo, after.missingPacks, QString());
+        lost += setAsideDamaged(repo, root, after.damagedPacks, id, picRoot, keepGoing);
+        const QString aside = root + QStringLiteral("/损坏的数据");
+        QString text = QStringLiteral("备份后的检查发现备份位置 %1 上的数据有损坏或缺失：\n%2")
+                           .arg(made.repository, after.problems.mid(0, 8).join(QLatin1Char('\n')));
+        if (!lost.isEmpty())
+            text += QStringLiteral("\n无法读出的文件 %1 个：%2%3")
+                        .arg(lost.size())
+                        .arg(lost.mid(0, 10).join(QStringLiteral("、")))
+                        .arg(lost.size() > 10 ? QStringLiteral(" 等") : QString());
+        if (!after.damagedPacks.isEmpty())
+            text += QStringLiteral("\n损坏的部分已移到 %1。").arg(aside);
+        text += QStringLiteral("\n下次备份会重新存入现在还在的资料和图片：请再备份一次，并考虑更换这个盘。");
+        throw AppError(text);
+    }
+
+    // Rotation: only this installation's snapshots beyond the number to keep.
+    if (keep > 0 && ours.size() + 1 > keep) {
+        p.stage = QStringLiteral("正在删除较早的备份");
+        checkCancel(progress, p);
+        const Restic::Result f = repo.run(QStringList{QStringLiteral("forget"), QStringLiteral("--group-by"), QString(),
+                                                      QStringLiteral("--keep-last"), QString::number(keep),
+                                                      QStringLiteral("--prune")}
+                                              + installationFilter(id),
+                                          nullptr, keepGoing);
+        if (f.cancelled)
+            throw Cancelled();
+        if (f.exitCode != 0) {
+            made.rotationNote = f.locked() ? QStringLiteral("另一台电脑正在使用备份位置，较早的备份下次再删除")
+                                           : QStringLiteral("没能删除较早的备份：%1").arg(tail(f.errors, 2));
+        } else {
+            made.removed = int(ours.size() + 1 - snapshots(repo, id, installationFilter(id)).size());
+        }
+    }
+
+    const QString detail = made.repository + QStringLiteral(" 快照 ") + made.snapshot;
+    if (!source.auditConnection.isEmpty()) {
+        try {
+            recordEvent(source.auditConnection, AuditLog::Action::BackupMade, detail);
+        } catch (const AppError &) {
+            // A database this user may only read keeps no event; the backup itself is good.
+        }
     }
     return made;
 }
 
-Checked verify(const QString &backupFolder, const ProgressFn &progress)
+QVector<Snapshot> list(const QString &target, const QByteArray &password, const QString &installationId)
 {
-    Checked c;
-    QString folder = backupFolder;
-    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
-        folder.chop(1);
-    const QString root = QFileInfo(folder).absolutePath();
-    QVector<Entry> entries;
-    QMap<QByteArray, QByteArray> keys;
-    if (!isComplete(folder, &entries, &keys)) {
-        c.problems << QStringLiteral("%1 不是完整的备份（没有完成标记，或清单不符）").arg(folder);
-        return c;
+    QVector<Snapshot> out;
+    if (hasRepository(target))
+        out = snapshots(Restic::Repository(repositoryPath(target), password), installationId);
+    QStringList legacy = Legacy::completeBackups(target);
+    std::reverse(legacy.begin(), legacy.end());
+    for (const QString &folder : legacy) {
+        Snapshot s;
+        s.legacy = true;
+        s.id = folder;
+        s.shortId = QFileInfo(folder).fileName();
+        s.time = QDateTime::fromString(s.shortId.left(15), QStringLiteral("yyyyMMdd-HHmmss"));
+        out << s;
     }
-    c.complete = true;
-    c.made = QDateTime::fromString(QString::fromLatin1(keys.value("made")), Qt::ISODate);
-    c.server = keys.value("engine") == "postgresql";
-    for (auto k = keys.cbegin(); k != keys.cend(); ++k)
-        if (k.key().startsWith("rows."))
-            c.rows.insert(QString::fromUtf8(k.key().mid(5)), k.value().toLongLong());
+    return out;
+}
+
+Checked verify(const QString &target, const QByteArray &password, const QString &snapshot, const ProgressFn &progress)
+{
+    if (!hasRepository(target))
+        throw AppError(QStringLiteral("%1 没有备份").arg(rootFolder(target)));
+    const Restic::Repository repo(repositoryPath(target), password);
     Progress p;
-    p.stage = QStringLiteral("正在检查备份");
-    p.filesTotal = entries.size();
-    for (const Entry &e : entries)
-        p.bytesTotal += e.size;
-    for (const Entry &e : entries) {
-        checkCancel(progress, p);
-        const QString obj = objectPath(root, e.sha);
-        QByteArray sha;
-        qint64 size = 0;
-        qint64 chunkBytes = 0;
-        if (!QFileInfo(obj).isFile()) {
-            c.problems << QStringLiteral("%1：缺少").arg(e.path);
-        } else if (!hashFile(obj, &sha, &size, [&](qint64 n) {
-                       p.bytesDone += n;
-                       chunkBytes += n;
-                       if (chunkBytes >= 16 * Chunk) {
-                           chunkBytes = 0;
-                           checkCancel(progress, p);
-                       }
-                   })) {
-            c.problems << QStringLiteral("%1：无法读取").arg(e.path);
-        } else if (size != e.size) {
-            c.problems << QStringLiteral("%1：大小不符（应为 %2 字节，现为 %3 字节）").arg(e.path).arg(e.size).arg(size);
-        } else if (sha != e.sha) {
-            c.problems << QStringLiteral("%1：内容已改变").arg(e.path);
-        }
-        c.files++;
-        c.bytes += e.size;
-        p.filesDone++;
-    }
+    p.stage = QStringLiteral("正在读回全部备份数据");
     checkCancel(progress, p);
+    const auto keepGoing = [&] { return !progress || progress(p); };
+    Checked c;
+    c.snapshot = snapshot;
+    const CheckFindings f = runCheck(repo, {QStringLiteral("--read-data")}, keepGoing);
+    c.problems = f.problems;
+    if (f.failed)
+        c.lostPhotos = photosInPacks(repo, f.damagedPacks + f.missingPacks, snapshot);
+    if (!f.damagedPacks.isEmpty()) {
+        QFile note(damageNote(rootFolder(target)));
+        if (note.open(QIODevice::Append)) {
+            for (const QString &pack : f.damagedPacks)
+                note.write(pack.toLatin1() + '\n');
+        }
+    }
+    if (!snapshot.isEmpty()) {
+        const QHash<QString, LocalFile> files = snapshotFiles(repo, snapshot);
+        c.files = files.size();
+        for (const LocalFile &l : files)
+            c.bytes += l.size;
+    }
     return c;
 }
 
@@ -852,57 +934,10 @@ Checked verify(const QString &backupFolder, const ProgressFn &progress)
 
 namespace {
 
-void moveOrFail(const QString &from, const QString &to)
+// Refuses while another copy of the program uses the records (checked before anything is read).
+void holdRecordsAlone(const Source &source, InUseLock &lock, std::unique_ptr<ServerConnection> &server)
 {
-    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
-        throw AppError(QStringLiteral("无法把 %1 移到 %2：%3").arg(from, to, systemError(errno)));
-}
-
-void copyOut(const QString &object, const QString &dest)
-{
-    QString why;
-    QDir().mkpath(QFileInfo(dest).absolutePath());
-    if (!PictureStore::copyFileAtomically(object, dest, &why))
-        throw AppError(QStringLiteral("无法写入 %1：%2").arg(dest, why));
-}
-
-void checkRows(const QMap<QString, qint64> &expected, const QMap<QString, qint64> &found)
-{
-    for (auto r = expected.cbegin(); r != expected.cend(); ++r)
-        if (found.value(r.key(), -1) != r.value())
-            throw AppError(QStringLiteral("恢复后的表 %1 有 %2 行，备份中有 %3 行")
-                               .arg(r.key())
-                               .arg(found.value(r.key(), -1))
-                               .arg(r.value()));
-}
-
-} // namespace
-
-Restored restore(const Source &source, const QString &backupFolder, const ProgressFn &progress)
-{
-    const Checked c = verify(backupFolder, progress);
-    if (!c.problems.isEmpty())
-        throw AppError(
-            QStringLiteral("备份未通过检查，不能恢复：\n%1").arg(c.problems.mid(0, 10).join(QLatin1Char('\n'))));
-    if (c.server != source.server)
-        throw AppError(c.server ? QStringLiteral("这是服务器数据库的备份，本机使用的是本地数据库")
-                                : QStringLiteral("这是本地数据库的备份，本机使用的是服务器数据库"));
-    QString folder = backupFolder;
-    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
-        folder.chop(1);
-    const QString root = QFileInfo(folder).absolutePath();
-    QVector<Entry> entries;
-    isComplete(folder, &entries);
-
-    Restored r;
-    const QString when = stamp();
     const QString dataDir = source.programFolder + QStringLiteral("Data");
-    const QString picRoot = source.programFolder + QStringLiteral("pic");
-    if (!QFileInfo(picRoot).isDir())
-        throw AppError(QStringLiteral("图片文件夹 %1 不存在").arg(picRoot));
-
-    InUseLock lock;
-    std::unique_ptr<ServerConnection> server;
     if (source.server) {
         server = std::make_unique<ServerConnection>(source.conninfo);
         QSqlQuery q(server->db());
@@ -913,134 +948,134 @@ Restored restore(const Source &source, const QString &backupFolder, const Progre
         if (q.value(0).toLongLong() > 0)
             throw AppError(QStringLiteral("还有 %1 个程序连接着服务器上的数据库：请先关闭其他工作站上的程序，再恢复")
                                .arg(q.value(0).toLongLong()));
-    } else if (!lock.holdExclusive(dataDir + QStringLiteral("/Data.mdb"))) {
+        return;
+    }
+    QDir().mkpath(dataDir);
+    if (!lock.holdExclusive(dataDir + QStringLiteral("/Data.mdb")))
         throw AppError(
             QStringLiteral("另一个程序正在使用数据库 %1：请先关闭所有使用它的程序（包括其他电脑上的），再恢复")
                 .arg(dataDir + QStringLiteral("/Data.mdb")));
-    }
+}
 
-    Progress p;
-    p.stage = QStringLiteral("正在恢复图片");
-    p.filesTotal = entries.size();
-    for (const Entry &e : entries)
-        p.bytesTotal += e.size;
-
-    // The pictures are put together in a hidden folder inside the store (the same file system,
-    // even where the store is a mounted share), checked, and only then swapped in.
-    const QString staging = picRoot + QStringLiteral("/.restoring-") + when;
-    r.picturesAside = picRoot + QStringLiteral("/.before-restore-") + when;
-    QString restoredDb;
+QString chooseSnapshot(const Restic::Repository &repo, const Source &source, const QString &snapshot)
+{
+    if (!snapshot.isEmpty())
+        return snapshot;
+    QString id;
     try {
-        for (const Entry &e : entries) {
-            checkCancel(progress, p);
-            const QString obj = objectPath(root, e.sha);
-            if (e.path.startsWith(QLatin1String("pic/"))) {
-                const QString dest = staging + e.path.mid(3);
-                copyOut(obj, dest);
-                QByteArray sha;
-                qint64 size = 0;
-                if (!hashFile(dest, &sha, &size) || sha != e.sha)
-                    throw AppError(QStringLiteral("恢复的 %1 与备份不符").arg(e.path));
-                if (e.mtime > 0) {
-                    const struct timespec times[2] = {{0, UTIME_OMIT},
-                                                      {time_t(e.mtime / 1000000000), long(e.mtime % 1000000000)}};
-                    ::utimensat(AT_FDCWD, QFile::encodeName(dest).constData(), times, 0);
-                }
-                r.files++;
-            } else if (e.path == QLatin1String("Data/Data.mdb")) {
-                restoredDb = dataDir + QStringLiteral("/Data.mdb.restoring-") + when;
-                copyOut(obj, restoredDb);
-                sqlite3 *db = nullptr;
-                QString integrity;
-                if (sqlite3_open_v2(QFile::encodeName(restoredDb).constData(), &db, SQLITE_OPEN_READONLY, nullptr)
-                    != SQLITE_OK) {
-                    sqlite3_close(db);
-                    throw AppError(QStringLiteral("无法打开恢复的数据库"));
-                }
-                const auto rows = sqliteRowCounts(db, &integrity);
-                sqlite3_close(db);
-                if (integrity != QLatin1String("ok"))
-                    throw AppError(QStringLiteral("恢复的数据库检查未通过：%1").arg(integrity));
-                checkRows(c.rows, rows);
-            } else if (e.path == QLatin1String("database.pgdump")) {
-                restoredDb = obj;
-            }
-            p.bytesDone += e.size;
-            p.filesDone++;
-        }
-        checkCancel(progress, p);
-    } catch (...) {
-        // Nothing of the current data was touched yet; the half-made copies are set aside too.
-        if (QFileInfo::exists(staging))
-            ::rename(QFile::encodeName(staging).constData(),
-                     QFile::encodeName(picRoot + QStringLiteral("/.unfinished-restore-") + when).constData());
-        if (!source.server && !restoredDb.isEmpty())
-            QFile::remove(restoredDb);
-        throw;
+        id = installationId(source);
+    } catch (const AppError &) {
+        // A fresh computer has no records yet: the newest snapshot of all is meant.
     }
+    const QVector<Snapshot> all = snapshots(repo, id);
+    if (all.isEmpty())
+        throw AppError(QStringLiteral("%1 中没有备份").arg(repo.path()));
+    if (!id.isEmpty() && !all.first().ours)
+        throw AppError(
+            QStringLiteral("%1 中没有本机的备份：请指明要恢复哪一个（belcara-admin list 列出全部）").arg(repo.path()));
+    return all.first().id;
+}
+
+qint64 folderBytes(const QString &folder)
+{
+    qint64 total = 0;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        total += it.fileInfo().size();
+    }
+    return total;
+}
+
+// restic restore into staging; returns the photos it could not restore (damaged data) and those
+// whose restored size is not the stored one.
+QStringList restoreInto(const Restic::Repository &repo, const QString &snapshot, const QString &staging,
+                        const QStringList &includes, const QHash<QString, LocalFile> &expected, Progress &p,
+                        const ProgressFn &progress)
+{
     QDir().mkpath(staging);
-
-    // The swap: the current records and pictures move aside, the backup's take their place.
-    p.stage = QStringLiteral("正在替换数据");
-    if (progress)
-        progress(p);
-    if (source.server) {
-        QDir().mkpath(dataDir);
-        r.databaseAside = dataDir + QStringLiteral("/before-restore-") + when + QStringLiteral(".pgdump");
-        runPgTool(QStringLiteral("pg_dump"),
-                  {QStringLiteral("--format=custom"), QStringLiteral("--no-owner"), QStringLiteral("--no-privileges"),
-                   QStringLiteral("--file=") + r.databaseAside},
-                  source.conninfo);
-        runPgTool(QStringLiteral("pg_restore"),
-                  {QStringLiteral("--clean"), QStringLiteral("--if-exists"), QStringLiteral("--no-owner"),
-                   QStringLiteral("--no-privileges"), QStringLiteral("--single-transaction"),
-                   QStringLiteral("--exit-on-error"), restoredDb},
-                  source.conninfo);
-        r.rows = serverRowCounts(server->db());
-    } else {
-        const QString current = dataDir + QStringLiteral("/Data.mdb");
-        r.databaseAside = dataDir + QStringLiteral("/Data-before-restore-") + when + QStringLiteral(".mdb");
-        // The write-ahead log and its index go along, so the set-aside file keeps every last change.
-        for (const QString &suffix : {QStringLiteral("-wal"), QStringLiteral("-shm"), QStringLiteral("-journal")})
-            if (QFileInfo::exists(current + suffix))
-                moveOrFail(current + suffix, r.databaseAside + suffix);
-        if (QFileInfo::exists(current))
-            moveOrFail(current, r.databaseAside);
-        moveOrFail(restoredDb, current);
+    QElapsedTimer polled;
+    polled.start();
+    const auto keepGoing = [&] {
+        if (polled.elapsed() > 1000) {
+            polled.restart();
+            p.bytesDone = folderBytes(staging);
+        }
+        return !progress || progress(p);
+    };
+    QStringList args{QStringLiteral("restore"), snapshot, QStringLiteral("--target"), staging};
+    for (const QString &inc : includes)
+        args << QStringLiteral("--include") << inc;
+    const Restic::Result r = repo.run(args, nullptr, keepGoing);
+    static const QRegularExpression ignored(QStringLiteral("^ignoring error for /(.*?): "));
+    QSet<QString> lost;
+    for (const QString &line : r.errors.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QRegularExpressionMatch m = ignored.match(line);
+        if (m.hasMatch())
+            lost.insert(m.captured(1));
     }
-    QDir().mkpath(r.picturesAside);
-    const QStringList children = QDir(picRoot).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden
-                                                         | QDir::System);
-    for (const QString &child : children)
-        if (!child.startsWith(QLatin1Char('.')))
-            moveOrFail(picRoot + QLatin1Char('/') + child, r.picturesAside + QLatin1Char('/') + child);
-    for (const QString &child :
-         QDir(staging).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System))
-        moveOrFail(staging + QLatin1Char('/') + child, picRoot + QLatin1Char('/') + child);
-    QDir().rmdir(staging);
+    if (r.exitCode != 0 && (lost.isEmpty() || r.cancelled || r.wrongPassword()))
+        fail(r, QStringLiteral("恢复没有完成"));
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+        const QFileInfo fi(staging + QLatin1Char('/') + it.key());
+        if (!fi.isFile() || fi.size() != it->size)
+            lost.insert(it.key());
+    }
+    QStringList out(lost.begin(), lost.end());
+    out.sort();
+    return out;
+}
 
-    // The result, read back: every table's rows and every picture's hash.
-    if (!source.server) {
-        sqlite3 *db = nullptr;
-        QString integrity;
-        sqlite3_open_v2(QFile::encodeName(dataDir + QStringLiteral("/Data.mdb")).constData(), &db, SQLITE_OPEN_READONLY,
-                        nullptr);
-        r.rows = sqliteRowCounts(db, &integrity);
+// Where the data a restore replaces goes: a visible, dated folder of the installation; the
+// pictures' part inside the picture store when that is a disk of its own (a rename cannot
+// cross disks).
+struct Aside {
+    QString folder, pictures;
+};
+
+Aside asideFolders(const QString &programFolder, const QString &when)
+{
+    Aside a;
+    a.folder = programFolder + AsidePrefix + when;
+    const QString pic = programFolder + QStringLiteral("pic");
+    a.pictures = sameDevice(programFolder, pic) ? a.folder + QStringLiteral("/pic")
+                                                : pic + QLatin1Char('/') + AsidePrefix + when;
+    return a;
+}
+
+void moveFileOrCopy(const QString &from, const QString &to)
+{
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return;
+    QString why;
+    if (!PictureStore::copyFileAtomically(from, to, &why))
+        throw AppError(QStringLiteral("无法写入 %1：%2").arg(to, why));
+    QFile::remove(from);
+}
+
+QMap<QString, qint64> checkSqliteFile(const QString &file)
+{
+    sqlite3 *db = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
         sqlite3_close(db);
-        if (integrity != QLatin1String("ok"))
-            throw AppError(QStringLiteral("恢复的数据库检查未通过：%1").arg(integrity));
+        throw AppError(QStringLiteral("无法打开恢复的数据库"));
     }
-    checkRows(c.rows, r.rows);
-    for (const Entry &e : entries) {
-        if (!e.path.startsWith(QLatin1String("pic/")))
-            continue;
-        QByteArray sha;
-        qint64 size = 0;
-        if (!hashFile(source.programFolder + e.path, &sha, &size) || sha != e.sha)
-            throw AppError(QStringLiteral("恢复后的 %1 与备份不符").arg(e.path));
-    }
+    QString integrity;
+    const auto rows = sqliteRowCounts(db, &integrity);
+    sqlite3_close(db);
+    if (integrity != QLatin1String("ok"))
+        throw AppError(QStringLiteral("恢复的数据库检查未通过：%1").arg(integrity));
+    return rows;
+}
 
-    // The event goes into the restored records, which are the ones that stay.
+QString lostText(const QStringList &lost)
+{
+    return lost.mid(0, 20).join(QStringLiteral("、")) + (lost.size() > 20 ? QStringLiteral(" 等") : QString());
+}
+
+void recordIn(const Source &source, const QString &dataDir, AuditLog::Action action, const QString &detail,
+              const QString &customerNo = QString())
+{
     const QString name = QStringLiteral("restore-") + QUuid::createUuid().toString(QUuid::Id128);
     {
         if (source.server) {
@@ -1052,12 +1087,379 @@ Restored restore(const Source &source, const QString &backupFolder, const Progre
             db.open();
         }
         try {
-            recordEvent(name, AuditLog::Action::Restored, folder);
+            recordEvent(name, action, detail, customerNo);
         } catch (const AppError &) {
         }
         QSqlDatabase::database(name, false).close();
     }
     QSqlDatabase::removeDatabase(name);
+}
+
+} // namespace
+
+void removeLeftovers(const QString &programFolder)
+{
+    const QString pic = programFolder + QStringLiteral("pic");
+    const QString data = programFolder + QStringLiteral("Data");
+    for (const QString &name :
+         QDir(pic).entryList({StagingPrefix + QLatin1Char('*'), QStringLiteral(".unfinished-restore-*")},
+                             QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot))
+        QDir(pic + QLatin1Char('/') + name).removeRecursively();
+    // Older releases set replaced pictures aside in a hidden folder of the store: they are kept,
+    // in the visible folder a restore uses now.
+    for (const QString &name :
+         QDir(pic).entryList({QStringLiteral(".before-restore-*")}, QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot)) {
+        const Aside a = asideFolders(programFolder, name.mid(int(qstrlen(".before-restore-"))));
+        QDir().mkpath(QFileInfo(a.pictures).absolutePath());
+        if (!QFileInfo::exists(a.pictures))
+            ::rename(QFile::encodeName(pic + QLatin1Char('/') + name).constData(),
+                     QFile::encodeName(a.pictures).constData());
+    }
+    for (const QString &name :
+         QDir(data).entryList({QStringLiteral("Data.mdb.restoring-*")}, QDir::Files | QDir::Hidden))
+        QFile::remove(data + QLatin1Char('/') + name);
+}
+
+Restored restore(const Source &source, const QString &target, const QByteArray &password, const QString &snapshot,
+                 const ProgressFn &progress)
+{
+    InUseLock lock;
+    std::unique_ptr<ServerConnection> server;
+    holdRecordsAlone(source, lock, server);
+    if (!hasRepository(target))
+        throw AppError(QStringLiteral("%1 没有备份").arg(rootFolder(target)));
+    const Restic::Repository repo(repositoryPath(target), password);
+    const QString snap = chooseSnapshot(repo, source, snapshot);
+    const QVector<Snapshot> all = snapshots(repo, QString(), {});
+    const auto it = std::find_if(all.begin(), all.end(), [&](const Snapshot &s) {
+        return s.id == snap || s.shortId == snap || s.id.startsWith(snap);
+    });
+    if (it == all.end())
+        throw AppError(QStringLiteral("%1 中没有备份 %2").arg(repo.path(), snap));
+    if (it->server != source.server)
+        throw AppError(it->server ? QStringLiteral("这是服务器数据库的备份，本机使用的是本地数据库")
+                                  : QStringLiteral("这是本地数据库的备份，本机使用的是服务器数据库"));
+
+    const QString dataDir = source.programFolder + QStringLiteral("Data");
+    const QString picRoot = source.programFolder + QStringLiteral("pic");
+    // A fresh computer has no picture store yet.
+    if (!QDir().mkpath(picRoot) || !QDir().mkpath(dataDir))
+        throw AppError(QStringLiteral("无法建立 %1").arg(picRoot));
+    removeLeftovers(source.programFolder);
+
+    Progress p;
+    p.stage = QStringLiteral("正在读取备份的文件列表");
+    checkCancel(progress, p);
+    const QHash<QString, LocalFile> files = snapshotFiles(repo, it->id);
+    const QString snapRel = source.server ? DumpInSnapshot : DbInSnapshot;
+    if (!files.contains(snapRel))
+        throw AppError(QStringLiteral("备份 %1 中没有数据库的副本").arg(it->shortId));
+    for (const LocalFile &f : files)
+        p.bytesTotal += f.size;
+    p.filesTotal = files.size();
+    const QStorageInfo volume(picRoot);
+    if (volume.isValid() && volume.bytesAvailable() >= 0 && volume.bytesAvailable() < p.bytesTotal + Headroom)
+        throw AppError(QStringLiteral("%1 只剩 %2 MB，恢复需要 %3 MB：没有恢复，现在的资料没有改动")
+                           .arg(picRoot, megabytes(volume.bytesAvailable()), megabytes(p.bytesTotal + Headroom)));
+
+    const QString when = stamp();
+    const QString staging = picRoot + QLatin1Char('/') + StagingPrefix + when;
+    Restored r;
+    p.stage = QStringLiteral("正在恢复");
+    try {
+        r.lost = restoreInto(repo, it->id, staging, {}, files, p, progress);
+        if (r.lost.contains(snapRel))
+            throw AppError(QStringLiteral("备份中的数据库副本已损坏，不能恢复这个备份：请选择另一个"));
+        if (!source.server) {
+            const QMap<QString, qint64> rows = checkSqliteFile(staging + QLatin1Char('/') + snapRel);
+            if (it->cases >= 0 && rows.value(QStringLiteral("Surgery"), -1) != it->cases)
+                throw AppError(QStringLiteral("恢复的数据库有 %1 个案例，备份时是 %2 个")
+                                   .arg(rows.value(QStringLiteral("Surgery"), -1))
+                                   .arg(it->cases));
+        }
+        checkCancel(progress, p);
+    } catch (...) {
+        QDir(staging).removeRecursively();
+        throw;
+    }
+
+    // The swap: the current records and pictures move aside, the backup's take their place.
+    p.stage = QStringLiteral("正在替换数据");
+    if (progress)
+        progress(p);
+    const Aside aside = asideFolders(source.programFolder, when);
+    r.asideFolder = aside.folder;
+    QDir().mkpath(aside.folder);
+    if (source.server) {
+        r.databaseAside = aside.folder + QStringLiteral("/database.pgdump");
+        runPgTool(QStringLiteral("pg_dump"),
+                  {QStringLiteral("--format=custom"), QStringLiteral("--no-owner"), QStringLiteral("--no-privileges"),
+                   QStringLiteral("--file=") + r.databaseAside},
+                  source.conninfo);
+        runPgTool(QStringLiteral("pg_restore"),
+                  {QStringLiteral("--clean"), QStringLiteral("--if-exists"), QStringLiteral("--no-owner"),
+                   QStringLiteral("--no-privileges"), QStringLiteral("--single-transaction"),
+                   QStringLiteral("--exit-on-error"), staging + QLatin1Char('/') + snapRel},
+                  source.conninfo);
+        r.rows = serverRowCounts(server->db());
+    } else {
+        const QString current = dataDir + QStringLiteral("/Data.mdb");
+        r.databaseAside = aside.folder + QStringLiteral("/Data.mdb");
+        // The write-ahead log and its index go along, so the set-aside file keeps every last change.
+        for (const QString &suffix : {QStringLiteral("-wal"), QStringLiteral("-shm"), QStringLiteral("-journal")})
+            if (QFileInfo::exists(current + suffix))
+                moveFileOrCopy(current + suffix, r.databaseAside + suffix);
+        if (QFileInfo::exists(current))
+            moveFileOrCopy(current, r.databaseAside);
+        moveFileOrCopy(staging + QLatin1Char('/') + snapRel, current);
+        r.rows = checkSqliteFile(current);
+    }
+    r.picturesAside = aside.pictures;
+    QDir().mkpath(aside.pictures);
+    const QDir::Filters all_ = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System;
+    for (const QString &child : QDir(picRoot).entryList(all_))
+        if (!child.startsWith(QLatin1Char('.')) && !child.startsWith(AsidePrefix))
+            moveOrFail(picRoot + QLatin1Char('/') + child, aside.pictures + QLatin1Char('/') + child);
+    const QString stagedPics = staging + QStringLiteral("/pic");
+    for (const QString &child : QDir(stagedPics).entryList(all_))
+        moveOrFail(stagedPics + QLatin1Char('/') + child, picRoot + QLatin1Char('/') + child);
+    QDir(staging).removeRecursively();
+    for (auto f = files.cbegin(); f != files.cend(); ++f)
+        if (f.key().startsWith(QLatin1String("pic/")) && !r.lost.contains(f.key()))
+            r.files++;
+
+    QString detail = repo.path() + QStringLiteral(" 快照 ") + it->shortId;
+    if (!r.lost.isEmpty())
+        detail += QStringLiteral("；%1 张图片没能恢复：%2").arg(r.lost.size()).arg(lostText(r.lost));
+    recordIn(source, dataDir, AuditLog::Action::Restored, detail);
+    return r;
+}
+
+// ---- one customer -------------------------------------------------------------------------
+
+namespace {
+
+// The tables whose rows belong to a case by a CaseId column (consent, per-photo settings, and
+// whatever is added later in the same way).
+QStringList caseTables(const QSqlDatabase &db)
+{
+    QStringList out;
+    for (const QString &t : db.tables())
+        if (db.record(t).contains(QStringLiteral("CaseId")) && t != QLatin1String("AuditLog"))
+            out << t;
+    return out;
+}
+
+QSqlQuery execOrFail(const QSqlDatabase &db, const QString &sql, const QVariantList &values = {})
+{
+    QSqlQuery q(db);
+    q.prepare(sql);
+    for (const QVariant &v : values)
+        q.addBindValue(v);
+    if (!q.exec())
+        throw AppError(QStringLiteral("%1：%2").arg(sql, q.lastError().text()));
+    return q;
+}
+
+QList<QSqlRecord> rowsOf(const QSqlDatabase &db, const QString &sql, const QVariantList &values)
+{
+    QSqlQuery q = execOrFail(db, sql, values);
+    QList<QSqlRecord> out;
+    while (q.next())
+        out << q.record();
+    return out;
+}
+
+// Inserts a row; keepId false leaves the id to the database. Returns the row's id.
+QVariant insertRow(const QSqlDatabase &db, const QString &table, const QSqlRecord &row, bool keepId,
+                   const QHash<QString, QVariant> &replace = {})
+{
+    QStringList cols, marks;
+    QVariantList values;
+    for (int i = 0; i < row.count(); ++i) {
+        const QString name = row.fieldName(i);
+        if (name == QLatin1String("id") && !keepId)
+            continue;
+        cols << QLatin1Char('"') + name + QLatin1Char('"');
+        marks << QStringLiteral("?");
+        values << (replace.contains(name) ? replace.value(name) : row.value(i));
+    }
+    QSqlQuery q = execOrFail(db,
+                             QStringLiteral("INSERT INTO \"%1\" (%2) VALUES (%3)")
+                                 .arg(table, cols.join(QLatin1Char(',')), marks.join(QLatin1Char(','))),
+                             values);
+    return keepId ? row.value(QStringLiteral("id")) : q.lastInsertId();
+}
+
+QStringList pictureColumns()
+{
+    return {QStringLiteral("手术前"), QStringLiteral("手术前1"), QStringLiteral("手术前2"),
+            QStringLiteral("手术后"), QStringLiteral("手术后1"), QStringLiteral("手术后2")};
+}
+
+} // namespace
+
+Restored restoreCustomer(const Source &source, const QString &target, const QByteArray &password,
+                         const QString &snapshot, const QString &customerNo, const ProgressFn &progress)
+{
+    static const QRegularExpression safe(QStringLiteral("^[^/\\\\.][^/\\\\]*$"));
+    if (!safe.match(customerNo).hasMatch())
+        throw AppError(QStringLiteral("客户编号 %1 不对").arg(customerNo));
+    if (source.server)
+        throw AppError(QStringLiteral("服务器数据库的备份只能整个恢复"));
+    if (!hasRepository(target))
+        throw AppError(QStringLiteral("%1 没有备份").arg(rootFolder(target)));
+    const Restic::Repository repo(repositoryPath(target), password);
+    const QString snap = chooseSnapshot(repo, source, snapshot);
+    const QString dataDir = source.programFolder + QStringLiteral("Data");
+    const QString picRoot = source.programFolder + QStringLiteral("pic");
+    QDir().mkpath(picRoot);
+    removeLeftovers(source.programFolder);
+
+    Progress p;
+    p.stage = QStringLiteral("正在读取备份的文件列表");
+    checkCancel(progress, p);
+    QHash<QString, LocalFile> files = snapshotFiles(repo, snap);
+    if (files.contains(DumpInSnapshot))
+        throw AppError(QStringLiteral("这是服务器数据库的备份，本机使用的是本地数据库"));
+    const QString prefix = QStringLiteral("pic/") + customerNo + QLatin1Char('/');
+    QHash<QString, LocalFile> wanted;
+    for (auto f = files.cbegin(); f != files.cend(); ++f)
+        if (f.key().startsWith(prefix) || f.key() == DbInSnapshot)
+            wanted.insert(f.key(), f.value());
+    if (!wanted.contains(DbInSnapshot))
+        throw AppError(QStringLiteral("备份中没有数据库的副本"));
+    for (const LocalFile &f : wanted)
+        p.bytesTotal += f.size;
+    p.filesTotal = wanted.size();
+
+    const QString when = stamp();
+    const QString staging = picRoot + QLatin1Char('/') + StagingPrefix + when;
+    struct Cleanup {
+        QString dir;
+        ~Cleanup() { QDir(dir).removeRecursively(); }
+    } cleanup{staging};
+    p.stage = QStringLiteral("正在恢复客户 %1").arg(customerNo);
+    Restored r;
+    r.lost = restoreInto(repo, snap, staging, {QLatin1Char('/') + DbInSnapshot, QLatin1Char('/') + prefix.chopped(1)},
+                         wanted, p, progress);
+    if (r.lost.contains(DbInSnapshot))
+        throw AppError(QStringLiteral("备份中的数据库副本已损坏，不能从这个备份恢复"));
+    checkSqliteFile(staging + QLatin1Char('/') + DbInSnapshot);
+
+    // The backup's rows of the customer.
+    const QString fromName = QStringLiteral("restore-from-") + QUuid::createUuid().toString(QUuid::Id128);
+    OwnConnection current(source);
+    QSqlDatabase db = current.db();
+    int cases = 0;
+    {
+        QSqlDatabase from = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), fromName);
+        from.setDatabaseName(staging + QLatin1Char('/') + DbInSnapshot);
+        from.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        if (!from.open())
+            throw AppError(QStringLiteral("无法打开恢复的数据库：%1").arg(from.lastError().text()));
+        const QList<QSqlRecord> customer = rowsOf(from, QStringLiteral("SELECT * FROM tUserInfo WHERE 客户编号 = ?"),
+                                                  {customerNo});
+        if (customer.isEmpty()) {
+            from.close();
+            QSqlDatabase::removeDatabase(fromName);
+            throw AppError(QStringLiteral("这个备份中没有客户 %1").arg(customerNo));
+        }
+        const QList<QSqlRecord> surgeries = rowsOf(from,
+                                                   QStringLiteral(
+                                                       "SELECT * FROM Surgery WHERE 客户编号 = ? ORDER BY id"),
+                                                   {customerNo});
+        QHash<QString, QList<QSqlRecord>> dependents;
+        const QStringList fromTables = caseTables(from);
+        const QStringList hereTables = caseTables(db);
+        for (const QSqlRecord &s : surgeries)
+            for (const QString &t : fromTables)
+                if (hereTables.contains(t))
+                    dependents[t] += rowsOf(from, QStringLiteral("SELECT * FROM \"%1\" WHERE CaseId = ?").arg(t),
+                                            {s.value(QStringLiteral("id"))});
+        QList<QSqlRecord> alignments;
+        const bool alignHere = db.tables().contains(QStringLiteral("PictureAlignment"));
+        if (alignHere && from.tables().contains(QStringLiteral("PictureAlignment")))
+            alignments = rowsOf(from, QStringLiteral("SELECT * FROM PictureAlignment WHERE BeforePicture LIKE ?"),
+                                {QStringLiteral("%") + customerNo + QStringLiteral("%")});
+
+        // In one transaction: the customer's current rows go, the backup's come in. A case id
+        // another customer's case now uses is given a new one.
+        if (!db.transaction())
+            throw AppError(db.lastError().text());
+        try {
+            const QList<QSqlRecord> oldCases = rowsOf(db, QStringLiteral("SELECT * FROM Surgery WHERE 客户编号 = ?"),
+                                                      {customerNo});
+            for (const QSqlRecord &s : oldCases) {
+                for (const QString &t : hereTables)
+                    execOrFail(db, QStringLiteral("DELETE FROM \"%1\" WHERE CaseId = ?").arg(t),
+                               {s.value(QStringLiteral("id"))});
+                if (alignHere)
+                    for (const QString &col : pictureColumns())
+                        if (!s.value(col).toString().isEmpty())
+                            execOrFail(db,
+                                       QStringLiteral(
+                                           "DELETE FROM PictureAlignment WHERE BeforePicture = ? OR AfterPicture = ?"),
+                                       {s.value(col), s.value(col)});
+            }
+            execOrFail(db, QStringLiteral("DELETE FROM Surgery WHERE 客户编号 = ?"), {customerNo});
+            execOrFail(db, QStringLiteral("DELETE FROM tUserInfo WHERE 客户编号 = ?"), {customerNo});
+            const auto idFree = [&](const QString &table, const QVariant &id) {
+                QSqlQuery q = execOrFail(db, QStringLiteral("SELECT count(*) FROM \"%1\" WHERE id = ?").arg(table),
+                                         {id});
+                return q.next() && q.value(0).toLongLong() == 0;
+            };
+            insertRow(db, QStringLiteral("tUserInfo"), customer.first(),
+                      idFree(QStringLiteral("tUserInfo"), customer.first().value(QStringLiteral("id"))));
+            for (const QSqlRecord &s : surgeries) {
+                const QVariant oldId = s.value(QStringLiteral("id"));
+                const QVariant newId = insertRow(db, QStringLiteral("Surgery"), s,
+                                                 idFree(QStringLiteral("Surgery"), oldId));
+                for (const QString &t : hereTables)
+                    for (const QSqlRecord &d : dependents.value(t))
+                        if (d.value(QStringLiteral("CaseId")) == oldId)
+                            insertRow(db, t, d, false, {{QStringLiteral("CaseId"), newId}});
+                cases++;
+            }
+            for (const QSqlRecord &a : alignments)
+                insertRow(db, QStringLiteral("PictureAlignment"), a, false);
+            if (!db.commit())
+                throw AppError(db.lastError().text());
+        } catch (...) {
+            db.rollback();
+            from.close();
+            QSqlDatabase::removeDatabase(fromName);
+            throw;
+        }
+        from.close();
+    }
+    QSqlDatabase::removeDatabase(fromName);
+
+    // The photos: the customer's current folder moves aside, the backup's takes its place.
+    const Aside aside = asideFolders(source.programFolder, when);
+    r.asideFolder = aside.folder;
+    r.picturesAside = aside.pictures + QLatin1Char('/') + customerNo;
+    const QString folder = picRoot + QLatin1Char('/') + customerNo;
+    if (QFileInfo::exists(folder)) {
+        QDir().mkpath(aside.pictures);
+        moveOrFail(folder, r.picturesAside);
+    }
+    const QString staged = staging + QLatin1Char('/') + prefix.chopped(1);
+    if (QFileInfo::exists(staged))
+        moveOrFail(staged, folder);
+    for (auto f = wanted.cbegin(); f != wanted.cend(); ++f)
+        if (f.key() != DbInSnapshot && !r.lost.contains(f.key()))
+            r.files++;
+    QString detail = QStringLiteral("只恢复客户 %1：%2 快照 %3，%4 个案例，%5 张图片")
+                         .arg(customerNo, repo.path(), snap.left(8))
+                         .arg(cases)
+                         .arg(r.files);
+    if (!r.lost.isEmpty())
+        detail += QStringLiteral("；%1 张没能恢复：%2").arg(r.lost.size()).arg(lostText(r.lost));
+    try {
+        recordEvent(current.name(), AuditLog::Action::Restored, detail, customerNo);
+    } catch (const AppError &) {
+    }
     return r;
 }
 

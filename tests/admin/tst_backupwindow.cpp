@@ -1,8 +1,10 @@
-// The backup and restore windows, driven by keys: a backup to a typed folder, a cancelled one
-// that leaves nothing behind, and a restore that brings records and pictures back. The reminder
-// at start says when and where the last backup was.
+// The backup and restore windows, driven by keys: a first backup to a typed folder with its new
+// password typed twice, a cancelled one that adds no backup, a wrong password told plainly, and
+// a restore that lists the backup by its password and brings records and pictures back. The
+// reminder at start says when and where the last backup was.
 
 #include "admin/BackupWindow.h"
+#include "backup/Backup.h"
 #include "data/Settings.h"
 #include "data/Unit_DataMod.h"
 #include "support/ScriptedPrompter.h"
@@ -48,8 +50,17 @@ void typeFolderAndStart(BackupWindow &w, const QString &folder)
                  static_cast<QWidget *>(w.findChild<QComboBox *>(QStringLiteral("Target"))));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
     QTest::keyClicks(QApplication::focusWidget(), folder);
-    QTest::keyClick(&w, Qt::Key_S, Qt::AltModifier);
 }
+
+// Types text into the field whose label has the access key.
+void typeInto(QWidget *w, Qt::Key accessKey, const QString &text)
+{
+    QTest::keyClick(w, accessKey, Qt::AltModifier);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(QApplication::focusWidget(), text);
+}
+
+const QString Password = QStringLiteral("诊所的备份密码2026");
 
 } // namespace
 
@@ -69,33 +80,54 @@ private slots:
         inst.exec(QStringLiteral("INSERT INTO tUserInfo (客户编号, 用户姓名) VALUES ('A1200612070001', '李')"));
         QTemporaryDir usb;
 
+        qputenv("BELCARA_BACKUP_ANY_FOLDER", "1");
         {
             BackupWindow w(nullptr, BackupWindow::MakeBackup);
             typeFolderAndStart(w, usb.path());
+            // A new place: the password is set here, typed twice.
+            QVERIFY(w.findChild<QWidget *>(QStringLiteral("PasswordWarning"))->isVisible());
+            typeInto(&w, Qt::Key_P, Password);
+            typeInto(&w, Qt::Key_A, Password + QStringLiteral("x"));
+            QTest::keyClick(&w, Qt::Key_S, Qt::AltModifier);
+            QCOMPARE(prompter.texts(QStringLiteral("message")).value(0),
+                     QStringLiteral("两次输入的备份密码不一样，请重新输入。"));
+            prompter.clear();
+            typeInto(&w, Qt::Key_A, Password);
+            QTest::keyClick(&w, Qt::Key_S, Qt::AltModifier);
             QTRY_VERIFY_WITH_TIMEOUT(!prompter.texts(QStringLiteral("message")).isEmpty(), 60000);
             QVERIFY2(prompter.texts(QStringLiteral("message")).first().startsWith(QStringLiteral("备份完成")),
                      qPrintable(prompter.texts(QStringLiteral("message")).first()));
             QCOMPARE(w.result(), int(QDialog::Accepted));
         }
-        const QStringList backups = Backup::completeBackups(usb.path());
-        QCOMPARE(backups.size(), 1);
         QCOMPARE(Settings::readString(QStringLiteral("Backup"), QStringLiteral("Folder"), QString()), usb.path());
-        QCOMPARE(Backup::lastBackup(DataMod->ADOConn).where, backups.first());
+        QVERIFY(Backup::lastBackup(DataMod->ADOConn).where.startsWith(Backup::repositoryPath(usb.path())));
+        const QString id = Backup::installationId(Backup::Source{inst.folder(), false, QString(), DataMod->ADOConn});
+        QCOMPARE(Backup::list(usb.path(), Password.toUtf8(), id).size(), 1);
 
-        // 取消 while it works: no backup is added and none is left half-made.
+        // A wrong password is told in words, and nothing is added.
         prompter.clear();
-        QTest::qWait(1100); // a new backup folder gets a new name
         {
             BackupWindow w(nullptr, BackupWindow::MakeBackup);
             typeFolderAndStart(w, usb.path());
+            QVERIFY(!w.findChild<QWidget *>(QStringLiteral("PasswordWarning"))->isVisible());
+            typeInto(&w, Qt::Key_P, QStringLiteral("不是这个密码"));
+            QTest::keyClick(&w, Qt::Key_S, Qt::AltModifier);
+            QTRY_VERIFY_WITH_TIMEOUT(!prompter.texts(QStringLiteral("error")).isEmpty(), 60000);
+            QVERIFY2(prompter.texts(QStringLiteral("error")).first().startsWith(QStringLiteral("备份密码不对")),
+                     qPrintable(prompter.texts(QStringLiteral("error")).first()));
+            QVERIFY(w.isVisible());
+
+            // 取消 while it works: no backup is added.
+            prompter.clear();
+            typeInto(&w, Qt::Key_P, Password);
+            QTest::keyClick(&w, Qt::Key_S, Qt::AltModifier);
             QTest::keyClick(&w, Qt::Key_C, Qt::AltModifier);
             QTRY_VERIFY_WITH_TIMEOUT(!prompter.texts(QStringLiteral("message")).isEmpty(), 60000);
             QVERIFY2(prompter.texts(QStringLiteral("message")).first().startsWith(QStringLiteral("备份已取消")),
                      qPrintable(prompter.texts(QStringLiteral("message")).first()));
             QVERIFY(w.isVisible());
         }
-        QCOMPARE(Backup::completeBackups(usb.path()), backups);
-        QCOMPARE(QDir(Backup::rootFolder(usb.path())).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 2);
+        QCOMPARE(Backup::list(usb.path(), Password.toUtf8(), id).size(), 1);
 
         // The records and a picture change, then the backup is restored from the list.
         inst.exec(QStringLiteral("INSERT INTO tUserInfo (客户编号, 用户姓名) VALUES ('A1200612070003', '张')"));
@@ -108,8 +140,13 @@ private slots:
             w.show();
             QApplication::setActiveWindow(&w);
             QVERIFY(QTest::qWaitForWindowActive(&w));
-            // The folder last backed up to is offered first, with its backup chosen.
+            // The folder last backed up to is offered first; its backups are listed by their password.
+            QCOMPARE(w.findChild<QListWidget *>(QStringLiteral("Backups"))->count(), 0);
+            typeInto(&w, Qt::Key_P, Password);
+            QTest::keyClick(&w, Qt::Key_O, Qt::AltModifier);
             QCOMPARE(w.findChild<QListWidget *>(QStringLiteral("Backups"))->count(), 1);
+            QVERIFY(
+                w.findChild<QListWidget *>(QStringLiteral("Backups"))->item(0)->text().contains(QStringLiteral("本机")));
             QTest::keyClick(&w, Qt::Key_S, Qt::AltModifier);
             QTRY_VERIFY_WITH_TIMEOUT(!prompter.texts(QStringLiteral("message")).isEmpty(), 60000);
             QCOMPARE(prompter.callsOf(QStringLiteral("box")).size(), 1);
@@ -131,7 +168,7 @@ private slots:
         QVERIFY(BackupUi::reminderText(last, 7, QStringLiteral("/media/u/USB"), now)
                     .contains(QStringLiteral("/media/u/USB")));
         last.at = QDateTime::fromString(QStringLiteral("2026-12-10T09:00:00Z"), Qt::ISODate);
-        last.where = QStringLiteral("/media/u/USB/Belcara备份/20261210-170000");
+        last.where = QStringLiteral("/media/u/USB/Belcara备份/restic 快照 1a2b3c4d");
         const QString text = BackupUi::reminderText(last, 7, QString(), now);
         QVERIFY2(text.contains(QStringLiteral("2026-12-10")) && text.contains(last.where), qPrintable(text));
         QVERIFY(BackupUi::reminderText(last, 14, QString(), now).isEmpty());
