@@ -702,6 +702,15 @@ Made make(const Source &source, const QString &target, const QByteArray &passwor
         QFile::remove(damageNote(root));
     }
 
+    // A run that did not finish (cancelled, failed, killed, the disk pulled) may have left
+    // stored data that no snapshot uses; this run removes it at the end.
+    const QString marker = root + QStringLiteral("/.unfinished-") + id;
+    const bool unfinishedBefore = QFileInfo::exists(marker);
+    {
+        QFile m(marker);
+        m.open(QIODevice::WriteOnly);
+    }
+
     const QVector<Snapshot> ours = snapshots(repo, id, installationFilter(id));
     const Snapshot *last = ours.isEmpty() ? nullptr : &ours.first();
 
@@ -869,6 +878,19 @@ Made make(const Source &source, const QString &target, const QByteArray &passwor
             made.removed = int(ours.size() + 1 - snapshots(repo, id, installationFilter(id)).size());
         }
     }
+
+    const bool pruned = keep > 0 && ours.size() + 1 > keep && made.rotationNote.isEmpty();
+    if (unfinishedBefore && !pruned) {
+        p.stage = QStringLiteral("正在清除上次没有完成的备份留下的数据");
+        checkCancel(progress, p);
+        const Restic::Result pr = repo.run({QStringLiteral("prune")}, nullptr, keepGoing);
+        if (pr.cancelled)
+            throw Cancelled();
+        if (pr.exitCode != 0)
+            made.rotationNote = QStringLiteral("没能清除上次没有完成的备份留下的数据，下次再试：%1").arg(tail(pr.errors, 2));
+    }
+    if (made.rotationNote.isEmpty())
+        QFile::remove(marker);
 
     const QString detail = made.repository + QStringLiteral(" 快照 ") + made.snapshot;
     if (!source.auditConnection.isEmpty()) {
