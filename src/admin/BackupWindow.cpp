@@ -106,12 +106,12 @@ BackupWindow::BackupWindow(QWidget *owner, Mode mode) : FixedDialog(owner), m_mo
         m_againLabel->setBuddy(m_again);
         grid->addWidget(m_againLabel, row, 0);
         grid->addWidget(m_again, row++, 1);
-        m_warning = new QLabel(QStringLiteral("这是第一次备份到这里：请设置备份密码（至少 %1 个字符）。备份用它加密，"
-                                              "没有密码谁也打不开。忘记密码，备份就再也不能恢复：请把密码另外记好。")
-                                   .arg(BackupPassword::MinimumLength),
-                               this);
+        m_warning = new QLabel(this);
         m_warning->setObjectName(QStringLiteral("PasswordWarning"));
         m_warning->setWordWrap(true);
+        // Room for the longest text, so that the fixed window never cuts it off.
+        m_warning->setMinimumHeight(m_warning->fontMetrics().lineSpacing() * 3 + 4);
+        m_warning->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         grid->addWidget(m_warning, row++, 0, 1, 2);
     }
     m_remember = new QCheckBox(QStringLiteral("在这台电脑上记住密码(&M)"), this);
@@ -188,10 +188,18 @@ void BackupWindow::targetChanged()
     if (!m_again)
         return;
     const QString target = m_target->currentText().trimmed();
-    const bool first = !target.isEmpty() && QFileInfo(target).isDir() && !Backup::hasRepository(target);
-    m_again->setVisible(first);
-    m_againLabel->setVisible(first);
-    m_warning->setVisible(first);
+    const bool there = !target.isEmpty() && QFileInfo(target).isDir();
+    const bool first = there && !Backup::hasRepository(target);
+    m_again->setEnabled(first);
+    m_againLabel->setEnabled(first);
+    if (!first)
+        m_again->clear();
+    m_warning->setText(
+        !there  ? QString()
+        : first ? QStringLiteral("这是第一次备份到这里：请设置备份密码（至少 %1 个字符），输入两次。备份用它加密，"
+                                 "没有密码谁也打不开。忘记密码，备份就再也不能恢复：请把密码另外记好。")
+                      .arg(BackupPassword::MinimumLength)
+                : QStringLiteral("这里已有备份：请输入当初设置的备份密码。"));
 }
 
 QByteArray BackupWindow::password() const
@@ -481,10 +489,13 @@ void BackupWindow::finished(const QString &result)
         return;
     }
     if (!result.isEmpty()) {
+        m_status->setText(m_mode == MakeBackup ? QStringLiteral("备份没有完成") : QStringLiteral("恢复没有完成"));
         p.showError(this, (m_mode == MakeBackup ? QStringLiteral("备份没有完成：") : QStringLiteral("恢复没有完成："))
                               + result);
         return;
     }
+    m_bar->setValue(m_bar->maximum());
+    m_status->setText(m_mode == MakeBackup ? QStringLiteral("备份完成") : QStringLiteral("恢复完成"));
     if (m_mode == MakeBackup) {
         QString text = QStringLiteral("备份完成：%1（%2）\n共 %3 个文件，%4 MB；本次读取了 %5 个新的或改动的文件，"
                                       "存入 %6 MB。\n备份后已检查，并读回了 %7 的数据。")

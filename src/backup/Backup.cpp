@@ -887,7 +887,8 @@ Made make(const Source &source, const QString &target, const QByteArray &passwor
         if (pr.cancelled)
             throw Cancelled();
         if (pr.exitCode != 0)
-            made.rotationNote = QStringLiteral("没能清除上次没有完成的备份留下的数据，下次再试：%1").arg(tail(pr.errors, 2));
+            made.rotationNote = QStringLiteral("没能清除上次没有完成的备份留下的数据，下次再试：%1")
+                                    .arg(tail(pr.errors, 2));
     }
     if (made.rotationNote.isEmpty())
         QFile::remove(marker);
@@ -1369,6 +1370,13 @@ Restored restoreCustomer(const Source &source, const QString &target, const QByt
         throw AppError(QStringLiteral("备份中的数据库副本已损坏，不能从这个备份恢复"));
     checkSqliteFile(staging + QLatin1Char('/') + DbInSnapshot);
 
+    // The records as they are now are kept whole beside what this replaces.
+    const Aside aside = asideFolders(source.programFolder, when);
+    QDir().mkpath(aside.folder);
+    r.asideFolder = aside.folder;
+    r.databaseAside = aside.folder + QStringLiteral("/Data.mdb");
+    snapshotSqlite(dataDir + QStringLiteral("/Data.mdb"), r.databaseAside);
+
     // The backup's rows of the customer.
     const QString fromName = QStringLiteral("restore-from-") + QUuid::createUuid().toString(QUuid::Id128);
     OwnConnection current(source);
@@ -1458,8 +1466,6 @@ Restored restoreCustomer(const Source &source, const QString &target, const QByt
     QSqlDatabase::removeDatabase(fromName);
 
     // The photos: the customer's current folder moves aside, the backup's takes its place.
-    const Aside aside = asideFolders(source.programFolder, when);
-    r.asideFolder = aside.folder;
     r.picturesAside = aside.pictures + QLatin1Char('/') + customerNo;
     const QString folder = picRoot + QLatin1Char('/') + customerNo;
     if (QFileInfo::exists(folder)) {
