@@ -588,8 +588,11 @@ void ExportDialog::exportClick()
     out.path = Prompter::instance().saveFile(this, filters[f], proposed);
     if (out.path.isEmpty())
         return;
+    const QString chosen = out.path;
     if (!out.path.endsWith(suffixes[f], Qt::CaseInsensitive))
         out.path += suffixes[f];
+    if (!mayReplace(request, out, chosen))
+        return;
     const QStringList files = SheetExport::exportSheet(m_db, request, out);
     try {
         // Remembered for the next sheet on this machine; the sheet itself is out already, so a
@@ -604,6 +607,34 @@ void ExportDialog::exportClick()
     for (const QString &file : files)
         names << QFileInfo(file).fileName();
     Prompter::instance().showMessage(this, QStringLiteral("对比图已导出：%1").arg(names.join(QStringLiteral("、"))));
+}
+
+bool ExportDialog::mayReplace(const Sheet::Request &request, const SheetExport::Output &out, const QString &chosen)
+{
+    QStringList replaced;
+    for (const QString &file : SheetExport::filesOf(request, out))
+        if (QFileInfo::exists(file))
+            replaced << file;
+    const QStringList removed = SheetExport::earlierPages(request, out);
+    // The file dialog has asked about the name it gave back; every other file is asked here,
+    // by its final name.
+    if ((replaced.isEmpty() || replaced == QStringList{chosen}) && removed.isEmpty())
+        return true;
+    auto names = [](const QStringList &files) {
+        QStringList n;
+        for (const QString &file : files)
+            n << QFileInfo(file).fileName();
+        return n.join(QStringLiteral("、"));
+    };
+    QString question;
+    if (!replaced.isEmpty())
+        question += QStringLiteral("下列文件已经存在，导出将替换它们：%1。\n").arg(names(replaced));
+    if (!removed.isEmpty())
+        question += QStringLiteral("以前导出的同名多余页面将被删除：%1。\n").arg(names(removed));
+    question += QStringLiteral("要继续吗？");
+    return Prompter::instance().messageBox(this, question, windowTitle(), Prompt::Yes | Prompt::No, Prompt::Question,
+                                           Prompt::No)
+           == Prompt::Yes;
 }
 
 // Where the file dialog opens: the folder of the last sheet exported on this machine while it

@@ -75,6 +75,11 @@ QString pageFileName(const QString &path, int page)
     return fi.path() + QLatin1Char('/') + fi.completeBaseName() + QStringLiteral("-%1.").arg(page + 1) + fi.suffix();
 }
 
+QString pageFileName(const Output &output, int page)
+{
+    return output.format == Format::Pdf ? output.path : pageFileName(output.path, page);
+}
+
 void paintAll(QPainter &painter, QPagedPaintDevice &device, const Sheet::Request &r)
 {
     const int pages = Sheet::pageCount(r);
@@ -87,6 +92,30 @@ void paintAll(QPainter &painter, QPagedPaintDevice &device, const Sheet::Request
 }
 
 } // namespace
+
+QStringList filesOf(const Sheet::Request &request, const Output &output)
+{
+    QStringList files;
+    const int pages = output.format == Format::Pdf ? 1 : std::max(1, Sheet::pageCount(request));
+    for (int page = 0; page < pages; ++page)
+        files << pageFileName(output, page);
+    return files;
+}
+
+QStringList earlierPages(const Sheet::Request &request, const Output &output)
+{
+    QStringList files;
+    if (output.format == Format::Pdf)
+        return files;
+    // An earlier export numbered its pages without gaps: they end at the first one missing.
+    for (int page = std::max(1, Sheet::pageCount(request));; ++page) {
+        const QString f = pageFileName(output, page);
+        if (!QFileInfo::exists(f))
+            break;
+        files << f;
+    }
+    return files;
+}
 
 Sheet::Request forPurpose(Sheet::Request request)
 {
@@ -142,6 +171,7 @@ QStringList exportSheet(const QSqlDatabase &db, const Sheet::Request &original, 
     // The files and their events are kept together: when the events cannot be written, the
     // files written are taken back.
     QStringList written;
+    const QStringList leftovers = earlierPages(request, output);
     Transaction t(db);
     try {
         if (output.format == Format::Pdf) {
@@ -180,6 +210,9 @@ QStringList exportSheet(const QSqlDatabase &db, const Sheet::Request &original, 
                     throw AppError(QStringLiteral("无法写入 %1").arg(path));
                 written << path;
             }
+            for (const QString &f : leftovers)
+                if (!QFile::remove(f) && QFileInfo::exists(f))
+                    throw AppError(QStringLiteral("无法删除上次导出的 %1").arg(QFileInfo(f).fileName()));
         }
         QStringList names;
         for (const QString &f : written)

@@ -37,8 +37,17 @@ void checkConsent(const QSqlDatabase &db, const Sheet::Request &request);
 // picture of the request allows it; otherwise the internal archive, the only purpose left.
 Sheet::Purpose defaultPurpose(const QSqlDatabase &db, const Sheet::Request &request);
 
+// The files an export to output.path writes, in page order: the path itself, then "-2", "-3",
+// ... beside it for the later pages of picture files.
+QStringList filesOf(const Sheet::Request &request, const Output &output);
+// Later pages of an earlier picture export under the same name that this export does not write
+// again ("big-3.jpg" beside a new two-page "big.jpg"): exportSheet removes them with its own
+// pages written, so no page of another sheet is ever left under the new name.
+QStringList earlierPages(const Sheet::Request &request, const Output &output);
+
 // Writes the sheet and records it (SheetExported, one event for each case whose pictures are
-// on it); returns the files written.
+// on it); returns the files written. Existing files of filesOf are replaced and earlierPages
+// removed: the caller asks first.
 // Raises AppError when refused or when a file cannot be written (nothing is then recorded).
 QStringList exportSheet(const QSqlDatabase &db, const Sheet::Request &request, const Output &output);
 
