@@ -1,6 +1,7 @@
 #include "export/ExportDialog.h"
 
 #include "align/EyeDetect.h"
+#include "audit/AuditLog.h"
 #include "data/AppError.h"
 #include "data/Settings.h"
 #include "pictures/PictureLoader.h"
@@ -286,15 +287,78 @@ ExportDialog::ExportDialog(const QSqlDatabase &db, const Sheet::Request &request
         // The consent is read again, and its error reported, when the sheet is made.
     }
     m_purpose->setCurrentIndex(int(purpose));
+    restoreChoices();
     readChoices();
     followPurpose();
+}
+
+namespace {
+
+// The choices of a sheet are each user's own: the accounts share the machine's settings file.
+QString choicesSection()
+{
+    return QStringLiteral("Sheet ") + AuditLog::currentUser();
+}
+
+} // namespace
+
+void ExportDialog::restoreChoices()
+{
+    auto read = [](const char *key) {
+        try {
+            return Settings::readString(choicesSection(), QString::fromLatin1(key), QString());
+        } catch (const AppError &) {
+            return QString();
+        }
+    };
+    auto index = [&](QComboBox *box, const char *key) {
+        bool ok = false;
+        const int i = read(key).toInt(&ok);
+        if (ok && i >= 0 && i < box->count())
+            box->setCurrentIndex(i);
+    };
+    index(m_format, "Format");
+    index(m_paper, "Paper");
+    index(m_width, "Width");
+    if (const QString v = read("Landscape"); !v.isEmpty())
+        m_landscape->setChecked(v == QLatin1String("1"));
+    if (const QString v = read("Dates"); !v.isEmpty())
+        m_dates->setChecked(v == QLatin1String("1"));
+    // Eye bars as the person last set them for each purpose; a purpose without a choice of its
+    // own keeps its default (bars for everything that leaves the clinic).
+    for (int purpose = 0; purpose < m_purpose->count(); ++purpose)
+        if (const QString v = read(qPrintable(QStringLiteral("EyeBar%1").arg(purpose))); !v.isEmpty())
+            m_savedEyeBar.insert(purpose, v == QLatin1String("1"));
+}
+
+void ExportDialog::keepChoices()
+{
+    // The sheet is out already: a settings file that cannot be written does not undo that.
+    try {
+        const QString section = choicesSection();
+        auto write = [&](const char *key, const QString &value) {
+            Settings::writeString(section, QString::fromLatin1(key), value);
+        };
+        auto flag = [](bool on) { return on ? QStringLiteral("1") : QStringLiteral("0"); };
+        write("Format", QString::number(m_format->currentIndex()));
+        write("Paper", QString::number(m_paper->currentIndex()));
+        write("Width", QString::number(m_width->currentIndex()));
+        write("Landscape", flag(m_landscape->isChecked()));
+        write("Dates", flag(m_dates->isChecked()));
+        if (m_eyeBarByPerson) {
+            m_savedEyeBar.insert(m_purpose->currentIndex(), m_eyeBar->isChecked());
+            write(qPrintable(QStringLiteral("EyeBar%1").arg(m_purpose->currentIndex())), flag(m_eyeBar->isChecked()));
+        }
+    } catch (const AppError &) {
+    }
 }
 
 void ExportDialog::followPurpose()
 {
     if (m_eyeBarByPerson)
         return;
-    const bool on = m_purpose->currentIndex() != int(Sheet::Purpose::Internal);
+    const bool on = m_savedEyeBar.value(m_purpose->currentIndex(),
+                                        m_purpose->currentIndex() != int(Sheet::Purpose::Internal));
     if (m_eyeBar->isChecked() == on)
         return;
     m_settingEyeBar = true;
@@ -520,6 +584,7 @@ SheetExport::Output ExportDialog::currentOutput() const
 
 void ExportDialog::preferPrinting()
 {
+    setWindowTitle(QStringLiteral("打印对比图"));
     m_export->setDefault(false);
     m_print->setDefault(true);
     m_print->setFocus();
@@ -594,6 +659,7 @@ void ExportDialog::exportClick()
     if (!mayReplace(request, out, chosen))
         return;
     const QStringList files = SheetExport::exportSheet(m_db, request, out);
+    keepChoices();
     try {
         // Remembered for the next sheet on this machine; the sheet itself is out already, so a
         // settings file that cannot be written does not turn the export into a failure.
@@ -669,6 +735,7 @@ void ExportDialog::printClick()
     if (Prompter::instance().execModal(&dialog) != QDialog::Accepted)
         return;
     SheetExport::printSheet(m_db, request, printer);
+    keepChoices();
 }
 
 } // namespace Export

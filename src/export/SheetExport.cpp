@@ -5,6 +5,7 @@
 #include "data/AppError.h"
 #include "data/Settings.h"
 #include "data/Transaction.h"
+#include "pictures/PictureBudget.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -32,10 +33,11 @@ QVector<CasePicture> picturesOf(const Sheet::Request &r)
     return pictures;
 }
 
-// What a purpose needs of every picture's consent. Only the internal archive needs none.
+// What a purpose needs of every picture's consent. The internal archive and the customer's own
+// copy of her photos need none; publicity needs the customer's agreement to it.
 Consent::Level neededFor(Sheet::Purpose purpose)
 {
-    return purpose == Sheet::Purpose::Internal ? Consent::Level::RecordOnly : Consent::Level::Publicity;
+    return purpose == Sheet::Purpose::Publicity ? Consent::Level::Publicity : Consent::Level::RecordOnly;
 }
 
 // One event for each case whose pictures are on the sheet, naming that case's pictures, in one
@@ -128,16 +130,32 @@ Sheet::Request forPurpose(Sheet::Request request)
 
 void checkConsent(const QSqlDatabase &db, const Sheet::Request &request)
 {
+    QString refusal;
+    if (request.purpose == Sheet::Purpose::Customer) {
+        // Her own photos only: nothing of another customer goes to her.
+        const QVector<CasePicture> pictures = picturesOf(request);
+        if (std::any_of(pictures.begin(), pictures.end(),
+                        [&](const CasePicture &p) { return p.customerNo != request.customerNo; }))
+            refusal = QStringLiteral("“%1”的对比图只能含有该顾客本人的照片。").arg(Sheet::purposeLabel(request.purpose));
+    }
     const Consent::Level needed = neededFor(request.purpose);
-    if (needed == Consent::Level::RecordOnly)
+    if (refusal.isEmpty() && needed != Consent::Level::RecordOnly) {
+        // Read again: the agreement may have changed since the sheet was put together.
+        const QVector<CasePicture> pictures = CasePictures::withCurrentLevels(db, picturesOf(request));
+        const CasePicture *least = CasePictures::narrowest(pictures);
+        if (least && least->level < needed)
+            refusal = QStringLiteral("该病例的同意级别为“%1”，只有“%2”的病例才能用于“%3”。")
+                          .arg(Consent::label(least->level), Consent::label(needed),
+                               Sheet::purposeLabel(request.purpose));
+    }
+    if (refusal.isEmpty())
         return;
-    // Read again: the agreement may have changed since the sheet was put together.
-    const QVector<CasePicture> pictures = CasePictures::withCurrentLevels(db, picturesOf(request));
-    const CasePicture *least = CasePictures::narrowest(pictures);
-    if (least && least->level < needed)
-        throw AppError(
-            QStringLiteral("该病例的同意级别为“%1”，只有“%2”的病例才能用于“%3”。")
-                .arg(Consent::label(least->level), Consent::label(needed), Sheet::purposeLabel(request.purpose)));
+    // A refusal is kept in the log too; a log that cannot take it does not change the answer.
+    try {
+        recordFor(db, AuditLog::Action::SheetRefused, request, refusal);
+    } catch (const AppError &) {
+    }
+    throw AppError(refusal);
 }
 
 Sheet::Purpose defaultPurpose(const QSqlDatabase &db, const Sheet::Request &request)
@@ -151,6 +169,11 @@ QImage renderPageImage(const Sheet::Request &request, int page, int width)
 {
     int w = width > 0 ? width : int(std::ceil(Sheet::fullWidth(request, page)));
     w = std::clamp(w, 1, 30000);
+    // A page of several large photos at their own size would pass the pixel budget every
+    // picture is held to: such a page is made as large as the budget allows.
+    const double pixels = double(w) * Sheet::heightForWidth(request, page, w);
+    if (pixels > double(PictureBudget::MaxPixels))
+        w = std::max(1, int(w * std::sqrt(double(PictureBudget::MaxPixels) / pixels)));
     const int h = std::clamp(int(std::ceil(Sheet::heightForWidth(request, page, w))), 1, 60000);
     QImage image(w, h, QImage::Format_RGB32);
     image.fill(QColor(255, 255, 255));

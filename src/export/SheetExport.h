@@ -29,8 +29,9 @@ struct Output {
 Sheet::Request forPurpose(Sheet::Request request);
 
 // Raises AppError naming the consent level when a picture of the request does not allow its
-// purpose, each picture judged by its own case's consent as the database holds it now. Only the
-// internal archive needs no consent.
+// purpose, each picture judged by its own case's consent as the database holds it now. The
+// internal archive and the customer's own copy need no consent; the customer's copy holds her
+// own photos only. A refusal is recorded (SheetRefused).
 void checkConsent(const QSqlDatabase &db, const Sheet::Request &request);
 
 // The purpose a new sheet starts with: publicity, which carries no personal data, when every

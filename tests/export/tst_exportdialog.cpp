@@ -137,9 +137,11 @@ void TestExportDialog::fromTheMainWindowToAFileAndThePrinter()
             m_prompter->files = QStringList{file};
             press(exportButton, Qt::Key_Space);
         } else {
-            // Opened by "打印…": the print command is the default one.
+            // Opened by "打印…": named for it, the print command the default one, and the format
+            // this user chose last time (JPEG) chosen again.
             auto *printButton = dialog->findChild<QPushButton *>(QStringLiteral("btn_Print"));
-            if (!printButton->isDefault())
+            if (!printButton->isDefault() || dialog->windowTitle() != QStringLiteral("打印对比图")
+                || format->currentIndex() != 1)
                 return int(QDialog::Rejected);
             press(printButton, Qt::Key_Space);
         }
@@ -150,6 +152,7 @@ void TestExportDialog::fromTheMainWindowToAFileAndThePrinter()
     const QStringList errors = m_prompter->texts(QStringLiteral("error"));
     QCOMPARE(errors.size(), 1);
     QVERIFY2(errors.first().contains(QStringLiteral("仅存档")), qPrintable(errors.first()));
+    QCOMPARE(events(QStringLiteral("sheet-refused")), 1);
     QCOMPARE(m_prompter->callsOf(QStringLiteral("save")).size(), 1); // only the allowed one
     // The file dialog opened in the user's folder, not the program's; the next one opens where
     // this sheet went.
