@@ -385,9 +385,8 @@ ConsultWindow::ConsultWindow(TDataMod &mod, QWidget *staffWindow)
     cv->addWidget(m_view, 1);
     auto *hint = label(m_comparePage, "lbl_CompareHint", 16, DimText);
     hint->setWordWrap(true);
-    hint->setText(QStringLiteral("PageUp PageDown 或 ← → 上一组 / 下一组（放大后方向键移动画面）　S 并排　W 划像　"
-                                 "O 叠加　[ ] 移动分界线 / 调不透明度　+ - 缩放　F 适合大小　1 原始大小　"
-                                 "B 黑屏　Esc 返回"));
+    hint->setText(QStringLiteral("PageUp PageDown ← → 上一组/下一组（放大时 ← → ↑ ↓ 移动画面）　S 并排　W 划像　"
+                                 "O 叠加　[ ] 分界线/不透明度　+ - 缩放　F 适合　1 原大　B 黑屏　Esc 返回"));
     cv->addWidget(hint);
     m_stack->addWidget(m_comparePage);
     for (int i = 0; i < 2; ++i)

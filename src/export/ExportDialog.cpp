@@ -643,6 +643,8 @@ void ExportDialog::exportClick()
     if (!mayLeaveBare())
         return;
     SheetExport::Output out = currentOutput();
+    if (out.format == SheetExport::Format::Pdf && !mayPrintCoarse(request, out))
+        return;
     static const QStringList filters{QStringLiteral("PDF 文件|*.pdf"), QStringLiteral("JPEG 图片|*.jpg"),
                                      QStringLiteral("PNG 图片|*.png")};
     static const QStringList suffixes{QStringLiteral(".pdf"), QStringLiteral(".jpg"), QStringLiteral(".png")};
@@ -673,6 +675,20 @@ void ExportDialog::exportClick()
     for (const QString &file : files)
         names << QFileInfo(file).fileName();
     Prompter::instance().showMessage(this, QStringLiteral("对比图已导出：%1").arg(names.join(QStringLiteral("、"))));
+}
+
+bool ExportDialog::mayPrintCoarse(const Sheet::Request &request, const SheetExport::Output &out)
+{
+    const double ppi = SheetExport::lowestCropPpi(request, out.paper, out.landscape);
+    if (ppi <= 0 || ppi >= SheetExport::MinPrintPpi)
+        return true;
+    const QString question = QStringLiteral("裁剪后的照片在纸上只有约 %1 ppi（低于 %2 ppi），打印出来会显得模糊。\n"
+                                            "仍要继续吗？选“否”可以在对比窗口中缩小一些再导出。")
+                                 .arg(int(std::lround(ppi)))
+                                 .arg(int(SheetExport::MinPrintPpi));
+    return Prompter::instance().messageBox(this, question, windowTitle(), Prompt::Yes | Prompt::No, Prompt::Warning,
+                                           Prompt::No)
+           == Prompt::Yes;
 }
 
 bool ExportDialog::mayReplace(const Sheet::Request &request, const SheetExport::Output &out, const QString &chosen)
@@ -726,8 +742,10 @@ void ExportDialog::printClick()
     SheetExport::checkConsent(m_db, request);
     if (!mayLeaveBare())
         return;
-    QPrinter printer(QPrinter::HighResolution);
     const SheetExport::Output out = currentOutput();
+    if (!mayPrintCoarse(request, out))
+        return;
+    QPrinter printer(QPrinter::HighResolution);
     printer.setPageSize(QPageSize(out.paper == SheetExport::Paper::Letter ? QPageSize::Letter : QPageSize::A4));
     printer.setPageOrientation(out.landscape ? QPageLayout::Landscape : QPageLayout::Portrait);
     QPrintDialog dialog(&printer, this);

@@ -72,6 +72,9 @@ private:
     QString namesOf(const QVector<Bare> &bare) const;
     // Asks before photos leave bare; false: nothing is to go out.
     bool mayLeaveBare();
+    // Warns when a cropped photo would print under 200 ppi on the chosen paper; false: nothing
+    // is to go out.
+    bool mayPrintCoarse(const Sheet::Request &request, const SheetExport::Output &out);
     // Asks before an export replaces a file or removes pages of an earlier one; chosen: the
     // name the file dialog gave back. false: nothing is to be written.
     bool mayReplace(const Sheet::Request &request, const SheetExport::Output &out, const QString &chosen);

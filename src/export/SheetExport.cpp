@@ -274,6 +274,33 @@ void printSheet(const QSqlDatabase &db, const Sheet::Request &original, QPrinter
     t.commit();
 }
 
+double lowestCropPpi(const Sheet::Request &request, Paper paper, bool landscape)
+{
+    constexpr double Dpi = 300;
+    QSizeF page = QPageSize(paper == Paper::Letter ? QPageSize::Letter : QPageSize::A4).size(QPageSize::Inch) * Dpi;
+    if (landscape)
+        page.transpose();
+    double lowest = 0;
+    for (int p = 0; p < Sheet::pageCount(request); ++p) {
+        for (const Sheet::PlacedPair &placed : Sheet::placePage(request, p, QRectF(QPointF(0, 0), page))) {
+            const Sheet::Pair &pair = request.pairs[placed.pairIndex];
+            for (bool after : {false, true}) {
+                const bool cropped = after ? !pair.afterCrop.isEmpty() || (pair.alignment && !pair.crop.isEmpty())
+                                           : !pair.crop.isEmpty();
+                const QRectF frame = Sheet::frameOf(pair, after);
+                const QRectF cell = after ? placed.after : placed.before;
+                if (!cropped || frame.isEmpty() || cell.isEmpty())
+                    continue;
+                // The frame fitted into its cell, keeping its shape: its pixels over its inches.
+                const double shownWidth = std::min(cell.width(), cell.height() * frame.width() / frame.height());
+                const double ppi = frame.width() / (shownWidth / Dpi);
+                lowest = lowest == 0 ? ppi : std::min(lowest, ppi);
+            }
+        }
+    }
+    return lowest;
+}
+
 Sheet::Watermark readWatermark()
 {
     Sheet::Watermark w;

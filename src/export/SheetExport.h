@@ -60,6 +60,12 @@ void printSheet(const QSqlDatabase &db, const Sheet::Request &request, QPrinter 
 // pictures' shape. The image carries no text keys, no colour profile: pixels only.
 QImage renderPageImage(const Sheet::Request &request, int page, int width);
 
+// The pictures of a cropped pair (cut to what the comparison window showed) carry fewer pixels:
+// the lowest resolution, in pixels per inch on that paper, at which a cropped picture of the
+// request is printed; 0 when none is cropped. Under MinPrintPpi the print looks coarse.
+constexpr double MinPrintPpi = 200;
+double lowestCropPpi(const Sheet::Request &request, Paper paper, bool landscape);
+
 // The watermark kept in the settings file, section Watermark (Text, Logo, Corner, Opacity).
 Sheet::Watermark readWatermark();
 void writeWatermark(const Sheet::Watermark &watermark);

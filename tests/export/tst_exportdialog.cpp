@@ -269,12 +269,24 @@ void TestExportDialog::theComparisonWindowSendsWhatItShows()
     QVERIFY2(shown.width() < 800 && shown.height() < 1000,
              qPrintable(QStringLiteral("%1 x %2").arg(shown.width()).arg(shown.height())));
     Sheet::Request sent;
+    bool tryExport = true;
     m_prompter->onModal = [&](QDialog *d) {
-        if (auto *dialog = qobject_cast<Export::ExportDialog *>(d))
+        if (auto *dialog = qobject_cast<Export::ExportDialog *>(d)) {
             sent = dialog->currentRequest();
+            if (std::exchange(tryExport, false)) {
+                // So small a part on A4 prints coarse: asked first, and "no" sends nothing.
+                dialog->show();
+                m_prompter->answers = {Prompt::No};
+                press(dialog->findChild<QPushButton *>(QStringLiteral("btn_Export")), Qt::Key_Space);
+            }
+        }
         return int(QDialog::Rejected);
     };
     QTest::keyClick(&cw, Qt::Key_E, Qt::ControlModifier);
+    QCOMPARE(m_prompter->callsOf(QStringLiteral("box")).size(), 1);
+    QVERIFY2(m_prompter->callsOf(QStringLiteral("box")).first().text.contains(QStringLiteral("ppi")),
+             qPrintable(m_prompter->callsOf(QStringLiteral("box")).first().text));
+    QVERIFY(m_prompter->callsOf(QStringLiteral("save")).isEmpty());
     QCOMPARE(sent.pairs.size(), 1);
     QCOMPARE(sent.pairs[0].before.stored, m_faceRef);
     QCOMPARE(sent.pairs[0].after.stored, otherRef);
