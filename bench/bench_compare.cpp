@@ -1,6 +1,9 @@
 // The comparison view with two 24 MP JPEGs: the first paint from cold (nothing decoded yet), the
 // time of a frame while zooming and panning at several zooms (median and 95th percentile), and
-// the resident memory with both pictures open at full resolution. Prints figures; asserts nothing.
+// the resident memory with both pictures open at full resolution, and the longest time the window
+// thread is busy at once while a person zooms notch by notch from the fitted view with the finer
+// decodes still in flight (the paints then share the machine with the decoders). Prints figures;
+// asserts nothing.
 //
 //   bench_compare [--width 6000 --height 4000] [--view 1600x900]
 #include "compare/CompareView.h"
@@ -11,6 +14,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QRandomGenerator>
+#include <QThread>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -150,6 +154,55 @@ int main(int argc, char **argv)
         std::printf("zooming in, %zu wheel steps to 800 %%: frame median %.1f ms, p95 %.1f ms, worst %.1f ms\n",
                     ms.size(), f.median, f.p95, f.worst);
         view.waitUntilLoaded();
+    }
+
+    // Notch by notch as a person turns the wheel (one every 120 ms), from fit, the decodes each
+    // zoom asks for on their way meanwhile: the longest stretch the window thread spends in one
+    // go (an event, a paint) is what the person feels as a freeze. Four runs, the first cold.
+    {
+        std::printf("zooming notch by notch with decodes in flight (aim: longest busy <= 50 ms):\n");
+        const QPointF pointer(viewSize.width() * 0.5, viewSize.height() * 0.45);
+        for (int run = 0; run < 4; ++run) {
+            CompareView fresh;
+            fresh.resize(viewSize);
+            fresh.show();
+            // The first run from new files: nothing of them is in the system's file cache's favour.
+            const QString b = run == 0 ? dir.filePath(QStringLiteral("b2.jpg")) : before;
+            const QString a = run == 0 ? dir.filePath(QStringLiteral("a2.jpg")) : after;
+            if (run == 0) {
+                QFile::copy(before, b);
+                QFile::copy(after, a);
+            }
+            fresh.setPictures(b, a);
+            fresh.waitUntilLoaded();
+            QApplication::processEvents();
+            double longest = 0;
+            int longestNotch = 0, notches = 0;
+            QElapsedTimer busy;
+            while (fresh.state().zoom < CompareState::MaxZoom) {
+                ++notches;
+                busy.start();
+                fresh.setState(fresh.state().zoomedAt(fresh.size(), CompareState::Side::Before, pointer, 1.2));
+                fresh.repaint();
+                double ms = busy.nsecsElapsed() / 1e6;
+                if (ms > longest)
+                    longest = ms, longestNotch = notches;
+                QElapsedTimer between;
+                between.start();
+                while (between.elapsed() < 120) {
+                    busy.start();
+                    // Delivers finished decodes and paints what they bring.
+                    QApplication::processEvents(QEventLoop::AllEvents, 5);
+                    ms = busy.nsecsElapsed() / 1e6;
+                    if (ms > longest)
+                        longest = ms, longestNotch = notches;
+                    QThread::msleep(4);
+                }
+            }
+            std::printf("  run %d%s: %d notches, window thread busy at most %.1f ms (at notch %d)\n", run + 1,
+                        run == 0 ? " (cold)" : "", notches, longest, longestNotch);
+            fresh.waitUntilLoaded();
+        }
     }
 
     // Panning at fixed zooms, once the decode that zoom needs is there.

@@ -58,7 +58,9 @@ void saveAlignment(const QSqlDatabase &db, const QString &beforePicture, const Q
                                    "ChangedAt, ChangedBy) VALUES (?, ?, ?, ?, ?, ?)"),
                     {beforePicture, afterPicture, alignment.transform.toText(), method, AuditLog::now(),
                      AuditLog::currentUser()});
-    recordEvent(db, AuditLog::Action::AlignmentSaved, beforePicture, afterPicture, method, customerNo, caseId);
+    // The log is read by the staff: the method in words, not as the table stores it.
+    recordEvent(db, AuditLog::Action::AlignmentSaved, beforePicture, afterPicture,
+                alignment.automatic ? QStringLiteral("自动对齐") : QStringLiteral("手动对齐"), customerNo, caseId);
     t.commit();
 }
 

@@ -47,6 +47,9 @@ const ActionName Names[] = {
     {Action::BackupMade, "backup-made", "备份数据"},
     {Action::BackupVerified, "backup-verified", "校验备份"},
     {Action::Restored, "restored", "恢复数据"},
+    {Action::ConsultationUnlocked, "consultation-unlocked", "解锁咨询演示"},
+    {Action::ConsultationUnlockFailed, "consultation-unlock-failed", "解锁咨询演示失败"},
+    {Action::SheetRefused, "sheet-refused", "拒绝导出对比图"},
 };
 
 const ActionName &nameOf(Action a)

@@ -45,6 +45,10 @@ enum class Action {
     BackupMade,
     BackupVerified,
     Restored,
+    // Added later; stored by their codes, so new ones go at the end.
+    ConsultationUnlocked,     // the consultation mode ended with a staff password
+    ConsultationUnlockFailed, // a wrong name or password typed to end it
+    SheetRefused,             // a sheet refused for its purpose by the pictures' consent
 };
 
 // Every action, in the order the viewer lists them.

@@ -1,6 +1,7 @@
 #include "compare/CompareView.h"
 
 #include "data/AppError.h"
+#include "pictures/DecodePool.h"
 #include "pictures/PictureLoader.h"
 
 #include <QFutureWatcher>
@@ -124,7 +125,7 @@ void CompareView::load(Side side, const QString &path)
 void CompareView::request(Side side, QSize atLeast, bool detail)
 {
     auto *r = new Request{side, pic(side).serial, detail, {}, nullptr};
-    r->future = QtConcurrent::run(decode, pic(side).path, atLeast);
+    r->future = QtConcurrent::run(DecodePool::shared(), decode, pic(side).path, atLeast);
     r->watcher = new QFutureWatcher<Decoded>(this);
     connect(r->watcher, &QFutureWatcher<Decoded>::finished, this, [this, r] { deliver(r); });
     r->watcher->setFuture(r->future);
@@ -326,6 +327,18 @@ void CompareView::zoomBy(double factor)
     const QPointF inPane = m_state.paneRect(size(), side).contains(point) ? point
                                                                           : m_state.paneRect(size(), side).center();
     change(m_state.zoomedAt(size(), side, inPane, factor));
+}
+
+void CompareView::zoomAtCentre(double factor)
+{
+    change(m_state.zoomedAt(size(), Side::Before, m_state.paneRect(size(), Side::Before).center(), factor));
+}
+
+void CompareView::panBy(QPointF delta)
+{
+    if (m_state.fitted)
+        return;
+    change(m_state.dragged(Side::Before, delta));
 }
 
 QRectF CompareView::visibleRegion() const

@@ -86,6 +86,11 @@ public:
     void fit();
     void actualSize();          // 1:1, around the centre
     void zoomBy(double factor); // around the pointer when it is over the view
+    // Around the middle of what the (before side of the) view shows, wherever the pointer
+    // rests: for keys and presenter remotes.
+    void zoomAtCentre(double factor);
+    // Moves the pictures by view pixels, as a drag does; nothing when the view shows them fitted.
+    void panBy(QPointF delta);
     // The before-picture region the (before side of the) view shows, in its pixels.
     QRectF visibleRegion() const;
 

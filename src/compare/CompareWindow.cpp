@@ -5,6 +5,8 @@
 #include "align/AutoAlign.h"
 #include "align/Faces.h"
 #include "data/AppError.h"
+#include "pictures/DecodePool.h"
+#include "widgets/FlowLayout.h"
 #include "widgets/Guard.h"
 #include "widgets/Prompter.h"
 
@@ -51,7 +53,11 @@ CompareWindow::CompareWindow(CompareSource *source, QWidget *parent) : QDialog(p
     setWindowTitle(QStringLiteral("对比"));
     setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
     setSizeGripEnabled(true);
-    resize(1100, 760);
+    // Never larger than the screen's free area (1366×768, or 1920×1080 at 150 %, leaves less).
+    QSize size(1100, 760);
+    if (const QScreen *s = screen())
+        size = size.boundedTo(s->availableGeometry().size() - QSize(16, 40));
+    resize(size);
     // The face model takes about a second to read: it is read while the person looks.
     Align::preloadFaceModel();
     buildControls();
@@ -88,8 +94,8 @@ void CompareWindow::buildControls()
     m_view = new CompareView(this);
     m_view->setObjectName(QStringLiteral("view"));
 
-    auto *bar = new QHBoxLayout;
-    bar->setSpacing(2);
+    // The commands wrap onto a second row on a narrow screen rather than widen the window.
+    auto *bar = new FlowLayout(nullptr, 2);
     auto button = [this, bar](QAction *a) {
         auto *b = new QToolButton(this);
         b->setDefaultAction(a);
@@ -167,10 +173,11 @@ void CompareWindow::buildControls()
             showFullScreen();
         }
     }));
-    bar->addStretch(1);
 
     m_status = new QLabel(this);
     m_status->setObjectName(QStringLiteral("lb_Status"));
+    // A long status line is cut rather than widen the window.
+    m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
     m_strip = new QListWidget(this);
     m_strip->setObjectName(QStringLiteral("strip"));
@@ -275,6 +282,7 @@ void CompareWindow::choose(int stripIndex, bool rightSide)
     if (stripIndex < 0 || stripIndex >= m_stripPictures.size())
         return;
     (rightSide ? m_right : m_left) = m_stripPictures.at(stripIndex);
+    (rightSide ? m_chosenRight : m_chosenLeft) = m_stripPictures.at(stripIndex);
     showPair();
 }
 
@@ -284,10 +292,12 @@ bool CompareWindow::stepCase(int delta)
         stopPicking();
     if (!m_source->step(delta))
         return false;
-    const ComparePicture left = m_left, right = m_right;
+    // The slots the person chose in the strip, else those shown.
+    const ComparePicture left = m_chosenLeft.isEmpty() ? m_left : m_chosenLeft;
+    const ComparePicture right = m_chosenRight.isEmpty() ? m_right : m_chosenRight;
     loadCase();
     // The same slots of the new case; a slot the case does not fill falls back to its first
-    // picture of that kind.
+    // picture of that kind, and the chosen slot comes back with the next case that has it.
     auto same = [this](const ComparePicture &was, bool fallbackAfter) {
         const bool after = was.isEmpty() ? fallbackAfter : was.after;
         if (!was.isEmpty() && !m_case.picture(after, was.slot).isEmpty())
@@ -427,7 +437,8 @@ void CompareWindow::alignAutomatically()
         }
         applyAlignment(result.transform, true);
     });
-    watcher->setFuture(QtConcurrent::run([beforePath, afterPath] { return Align::alignFiles(beforePath, afterPath); }));
+    watcher->setFuture(QtConcurrent::run(DecodePool::shared(),
+                                         [beforePath, afterPath] { return Align::alignFiles(beforePath, afterPath); }));
 }
 
 void CompareWindow::applyAlignment(const Align::Similarity &t, bool automatic)

@@ -80,7 +80,8 @@ private:
     CompareCase m_case;
     QVector<ComparePicture> m_stripPictures;
     ComparePicture m_left, m_right;
-    QSet<QString> m_reported; // pictures whose error has been shown in this window
+    ComparePicture m_chosenLeft, m_chosenRight; // put there from the strip; empty: none chosen
+    QSet<QString> m_reported;                   // pictures whose error has been shown in this window
     PreviewGroup m_thumbs;
 
     enum class Aligned { None, Manual, Auto };

@@ -2,6 +2,7 @@
 
 #include "data/Db.h"
 #include "data/JetSql.h"
+#include "data/PictureStore.h"
 #include "data/Settings.h"
 
 #include <QMap>
@@ -22,6 +23,43 @@ int Major::count() const
     for (const Minor &m : minors)
         n += int(m.cases.size());
     return n;
+}
+
+QVector<Major> withPairs(QVector<Major> majors, const QString &programFolder, QStringList *leftOut)
+{
+    auto missing = [&](const Case &c) -> QString {
+        if (c.before.isEmpty())
+            return QStringLiteral("没有术前照片");
+        if (c.after.isEmpty())
+            return QStringLiteral("没有术后照片");
+        for (const QString &column : {c.before.first(), c.after.first()})
+            if (PictureStore::resolveColumn(programFolder, column).isEmpty())
+                return QStringLiteral("照片 %1 找不到").arg(column);
+        return {};
+    };
+    QVector<Major> kept;
+    for (Major &major : majors) {
+        QVector<Minor> minors;
+        for (Minor &minor : major.minors) {
+            QVector<Case> cases;
+            for (Case &c : minor.cases) {
+                const QString why = missing(c);
+                if (why.isEmpty())
+                    cases.append(std::move(c));
+                else if (leftOut)
+                    leftOut->append(QStringLiteral("病例 %1：%2，未展示").arg(c.id).arg(why));
+            }
+            if (!cases.isEmpty()) {
+                minor.cases = std::move(cases);
+                minors.append(std::move(minor));
+            }
+        }
+        if (!minors.isEmpty()) {
+            major.minors = std::move(minors);
+            kept.append(std::move(major));
+        }
+    }
+    return kept;
 }
 
 QDate surgeryDate(const QString &stored)

@@ -43,6 +43,11 @@ struct Major {
 // Raises AppError when the database refuses the query.
 QVector<Major> load(const QSqlDatabase &db, Consent::Level atLeast = Consent::Level::MayShow);
 
+// The cases a comparison can be shown for: a before and an after picture, the first of each
+// found in the store under programFolder. Each case left out is named in `leftOut` (its id and
+// what is missing, for the staff); groups left without cases are dropped.
+QVector<Major> withPairs(QVector<Major> majors, const QString &programFolder, QStringList *leftOut);
+
 // The surgery date as the case row holds it ("2023-03-10", with or without a time, or in the
 // other forms dates were typed in); invalid when it holds none.
 QDate surgeryDate(const QString &stored);

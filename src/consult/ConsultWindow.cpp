@@ -9,6 +9,7 @@
 #include "data/Unit_DataMod.h"
 #include "pictures/ExifDate.h"
 #include "pictures/PictureLoader.h"
+#include "pictures/PreviewService.h"
 #include "widgets/FixedDialog.h"
 #include "widgets/Prompter.h"
 
@@ -29,6 +30,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -107,11 +109,14 @@ public:
         setFocusPolicy(Qt::NoFocus);
         setAccessibleName(detail.isEmpty() ? caption : caption + QLatin1Char(' ') + detail);
     }
-    void setPictures(const QImage &before, const QImage &after)
+    // A case's tile: room for its two pictures, drawn as they arrive.
+    void expectPictures() { m_hasPictures = true; }
+    // failed: a placeholder in its place for good.
+    void setPicture(bool after, const QImage &image, bool failed)
     {
-        m_hasPictures = true;
-        m_before = before;
-        m_after = after;
+        (after ? m_after : m_before) = image;
+        (after ? m_afterFailed : m_beforeFailed) = failed;
+        update();
     }
     void setSelected(bool selected)
     {
@@ -120,6 +125,8 @@ public:
     }
     QString caption() const { return m_caption; }
     std::function<void()> onClick;
+    // Runs when the tile is first painted: it has been on the screen.
+    std::function<void()> onShown;
 
 protected:
     void paintEvent(QPaintEvent *) override
@@ -139,8 +146,8 @@ protected:
             const double gap = 8;
             const QRectF left(pics.left(), pics.top(), (pics.width() - gap) / 2, pics.height());
             const QRectF right(left.right() + gap, pics.top(), left.width(), pics.height());
-            drawPicture(p, m_before, left);
-            drawPicture(p, m_after, right);
+            drawPicture(p, m_before, m_beforeFailed, left);
+            drawPicture(p, m_after, m_afterFailed, right);
             text.setTop(pics.bottom() + 6);
         }
         p.setPen(TextColour);
@@ -159,6 +166,11 @@ protected:
                               text.bottom() - captionRect.bottom() - 4),
                        Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, m_detail);
         }
+        if (onShown) {
+            const auto shown = std::move(onShown);
+            onShown = nullptr;
+            shown();
+        }
     }
     void mousePressEvent(QMouseEvent *) override
     {
@@ -167,10 +179,14 @@ protected:
     }
 
 private:
-    static void drawPicture(QPainter &p, const QImage &image, const QRectF &box)
+    static void drawPicture(QPainter &p, const QImage &image, bool failed, const QRectF &box)
     {
-        if (image.isNull()) {
+        if (failed) {
             paintPlaceholder(p, box);
+            return;
+        }
+        if (image.isNull()) {
+            p.fillRect(box, TileColour.darker(115)); // still on its way
             return;
         }
         QSizeF s = image.size();
@@ -181,6 +197,7 @@ private:
 
     QString m_caption, m_detail;
     QImage m_before, m_after;
+    bool m_beforeFailed = false, m_afterFailed = false;
     bool m_hasPictures = false;
     bool m_selected = false;
 };
@@ -225,12 +242,25 @@ public:
         setInitialFocus(m_user);
     }
 
+protected:
+    // This dialog has a 取消 button: Escape is 取消.
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+            reject();
+            return;
+        }
+        FixedDialog::keyPressEvent(event);
+    }
+
 private:
     void tryAccept()
     {
         std::optional<TUserInfo> user;
         try {
-            user = Operations::checkLogin(m_mod, m_user->text(), m_password->text());
+            user = Operations::checkLogin(m_mod, m_user->text(), m_password->text(),
+                                          AuditLog::Action::ConsultationUnlocked,
+                                          AuditLog::Action::ConsultationUnlockFailed);
         } catch (const AppError &) {
             user.reset();
         }
@@ -354,8 +384,9 @@ ConsultWindow::ConsultWindow(TDataMod &mod, QWidget *staffWindow)
     m_view->setFocusPolicy(Qt::NoFocus);
     cv->addWidget(m_view, 1);
     auto *hint = label(m_comparePage, "lbl_CompareHint", 16, DimText);
-    hint->setText(
-        QStringLiteral("← → 上一组 / 下一组　S 并排　W 划像　O 叠加　+ - 缩放　F 适合大小　B 黑屏　Esc 返回"));
+    hint->setWordWrap(true);
+    hint->setText(QStringLiteral("PageUp PageDown ← → 上一组/下一组（放大时 ← → ↑ ↓ 移动画面）　S 并排　W 划像　"
+                                 "O 叠加　[ ] 分界线/不透明度　+ - 缩放　F 适合　1 原大　B 黑屏　Esc 返回"));
     cv->addWidget(hint);
     m_stack->addWidget(m_comparePage);
     for (int i = 0; i < 2; ++i)
@@ -406,10 +437,13 @@ bool ConsultWindow::start()
         Prompter::instance().showError(m_staff, e.text());
         return false;
     }
+    // A comparison needs both photos: cases without one are not offered, and the staff is told.
+    m_majors = Showable::withPairs(m_majors, m_mod.programFolder(), &m_problems);
     if (m_majors.isEmpty()) {
-        Prompter::instance().showMessage(m_staff,
-                                         QStringLiteral(
-                                             "没有可向顾客展示的病例。请先在资料管理中为病例设置授权“可向顾客展示”。"));
+        QString text = QStringLiteral("没有可向顾客展示的病例。请先在资料管理中为病例设置授权“可向顾客展示”。");
+        if (!m_problems.isEmpty())
+            text += QLatin1Char('\n') + m_problems.join(QLatin1Char('\n'));
+        Prompter::instance().showMessage(m_staff, text);
         return false;
     }
     // The start is recorded before anything is shown; a log that refuses it stops the mode
@@ -482,6 +516,7 @@ void ConsultWindow::buildTiles()
     for (QWidget *t : std::as_const(m_tiles))
         delete t;
     m_tiles.clear();
+    const quint64 generation = m_thumbs.restart();
 
     struct Entry {
         QString caption, detail;
@@ -542,8 +577,16 @@ void ConsultWindow::buildTiles()
         else
             tile->setFixedHeight(std::min(tileHeight, 260));
         if (const Showable::Case *c = entries.at(i).c) {
-            tile->setPictures(thumbnail(c->before.value(0), c->id, thumb), thumbnail(c->after.value(0), c->id, thumb));
-            noteCaseShown(c->id, QStringLiteral("tile"));
+            // The pictures come from the workers one by one; the case counts as shown once its
+            // tile has been on the screen.
+            tile->expectPictures();
+            requestThumbnail(tile, false, c->before.value(0), c->id, thumb, generation);
+            requestThumbnail(tile, true, c->after.value(0), c->id, thumb, generation);
+            const qint64 id = c->id;
+            tile->onShown = [this, id] {
+                if (!m_blanked)
+                    noteCaseShown(id, QStringLiteral("缩略图"));
+            };
         }
         // Opening rebuilds the tiles, this one included: not from inside its own mouse event.
         tile->onClick = [this, i] {
@@ -556,6 +599,7 @@ void ConsultWindow::buildTiles()
                 Qt::QueuedConnection);
         };
         m_grid->addWidget(tile, i / m_columns, i % m_columns);
+        tile->show(); // at once: the layout would show it only on the next turn of the event loop
         m_tiles.append(tile);
     }
     m_selected = std::clamp(m_selected, 0, std::max(0, n - 1));
@@ -623,19 +667,21 @@ QString ConsultWindow::picturePath(const QString &column, qint64 caseId)
     return path;
 }
 
-QImage ConsultWindow::thumbnail(const QString &column, qint64 caseId, QSize size)
+void ConsultWindow::requestThumbnail(QWidget *tile, bool after, const QString &column, qint64 caseId, QSize size,
+                                     quint64 generation)
 {
+    auto *t = static_cast<Tile *>(tile);
     const QString path = picturePath(column, caseId);
-    if (path.isEmpty())
-        return {};
-    try {
-        return PictureLoader::loadPreview(path, size);
-    } catch (const AppError &e) {
-        keepProblem(QStringLiteral("病例 %1：%2").arg(caseId).arg(e.text()));
-    } catch (const std::exception &e) {
-        keepProblem(QStringLiteral("病例 %1：%2 %3").arg(caseId).arg(column, QString::fromLocal8Bit(e.what())));
+    if (path.isEmpty()) {
+        t->setPicture(after, QImage(), true);
+        return;
     }
-    return {};
+    PreviewService::shared().request(m_thumbs, generation, path, QSize(), size, size, t,
+                                     [this, t, after, caseId](const PreviewResult &r) {
+                                         if (!r.ok())
+                                             keepProblem(QStringLiteral("病例 %1：%2").arg(caseId).arg(r.error));
+                                         t->setPicture(after, r.image, !r.ok());
+                                     });
 }
 
 QString ConsultWindow::caseCaption(const Showable::Case &c, const QString &afterPath)
@@ -698,7 +744,7 @@ void ConsultWindow::showCase()
         position += QStringLiteral("（第 %1 组，共 %2 组）").arg(m_pair + 1).arg(pairs);
     m_casePosition->setText(position);
     placePlaceholders();
-    noteCaseShown(c.id, QStringLiteral("compare"));
+    noteCaseShown(c.id, QStringLiteral("对比"));
 }
 
 void ConsultWindow::step(int delta)
@@ -748,8 +794,22 @@ void ConsultWindow::resizeEvent(QResizeEvent *event)
     // The tiles and their pictures are sized for the screen: built again when it changes (the
     // first time when the window goes full screen).
     if (m_started && m_level < 4 && event->size() != event->oldSize())
-        buildTiles();
+        scheduleTiles();
     placePlaceholders();
+}
+
+// Built once the new size has reached every child: the scroll area's viewport takes its size
+// only when its own resize event comes, after this window's.
+void ConsultWindow::scheduleTiles()
+{
+    if (m_tilesScheduled)
+        return;
+    m_tilesScheduled = true;
+    QTimer::singleShot(0, this, [this] {
+        m_tilesScheduled = false;
+        if (!m_ending && m_level < 4)
+            buildTiles();
+    });
 }
 
 void ConsultWindow::noteCaseShown(qint64 caseId, const QString &where)
@@ -765,10 +825,13 @@ void ConsultWindow::audit(int action, qint64 caseId, const QString &detail)
 {
     AuditLog::Event e;
     e.action = static_cast<AuditLog::Action>(action);
-    if (caseId)
-        e.caseId = caseId;
     e.detail = detail;
     try {
+        // The log is for the staff: it names the customer whose case was shown.
+        if (caseId) {
+            e.caseId = caseId;
+            e.customerNo = Operations::customerOfCase(m_mod, caseId);
+        }
         AuditLog::recordWith(QSqlDatabase::database(m_mod.ADOConn, false), e, [] {});
     } catch (const AppError &err) {
         keepProblem(QStringLiteral("操作记录未能写入（%1）：%2").arg(AuditLog::label(e.action), err.text()));
@@ -805,20 +868,39 @@ void ConsultWindow::keyPressEvent(QKeyEvent *event)
         return;
     }
     if (m_level == 4) {
-        if (next || key == Qt::Key_Down || key == Qt::Key_Space)
+        const bool arrow = key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up || key == Qt::Key_Down;
+        const CompareView::State state = m_view->state();
+        if (arrow && !state.fitted) {
+            // Zoomed in, the arrows move the pictures: a tenth of the view a press.
+            const double dx = m_view->width() / 10.0, dy = m_view->height() / 10.0;
+            const QPointF by = key == Qt::Key_Left    ? QPointF(dx, 0)
+                               : key == Qt::Key_Right ? QPointF(-dx, 0)
+                               : key == Qt::Key_Up    ? QPointF(0, dy)
+                                                      : QPointF(0, -dy);
+            m_view->panBy(by);
+        } else if (next || key == Qt::Key_Down || key == Qt::Key_Space)
             step(1);
         else if (previous || key == Qt::Key_Up)
             step(-1);
-        else if (key == Qt::Key_S)
+        else if (key == Qt::Key_BracketLeft || key == Qt::Key_BracketRight) {
+            // The wipe's divider moves, or the overlay's after photo fades in or out.
+            const double sign = key == Qt::Key_BracketLeft ? -1 : 1;
+            CompareView::State s = state;
+            if (s.mode == CompareView::Mode::Wipe)
+                s.wipePosition += sign * 0.05;
+            else if (s.mode == CompareView::Mode::Overlay)
+                s.opacity += sign * 0.1;
+            m_view->setState(s);
+        } else if (key == Qt::Key_S)
             m_view->setMode(CompareView::Mode::SideBySide);
         else if (key == Qt::Key_W)
             m_view->setMode(CompareView::Mode::Wipe);
         else if (key == Qt::Key_O)
             m_view->setMode(CompareView::Mode::Overlay);
         else if (key == Qt::Key_Plus || key == Qt::Key_Equal)
-            m_view->zoomBy(1.25);
+            m_view->zoomAtCentre(1.25);
         else if (key == Qt::Key_Minus)
-            m_view->zoomBy(1 / 1.25);
+            m_view->zoomAtCentre(1 / 1.25);
         else if (key == Qt::Key_F)
             m_view->fit();
         else if (key == Qt::Key_1)
@@ -873,11 +955,12 @@ void ConsultWindow::finish()
             cases.insert(key.section(QLatin1Char('/'), 0, 0).toLongLong());
         audit(static_cast<int>(AuditLog::Action::ConsultationEnded), 0, QString::number(cases.size()));
     }
+    m_thumbs.restart();
     hide();
     close();
     // Only now, with the customer's screen gone, the staff learns what went wrong.
     if (!m_problems.isEmpty()) {
-        Prompter::instance().showMessage(m_staff, QStringLiteral("咨询演示中有以下问题（演示时以空白代替）：\n")
+        Prompter::instance().showMessage(m_staff, QStringLiteral("咨询演示中有以下问题：\n")
                                                       + m_problems.join(QLatin1Char('\n')));
     }
     emit finished();

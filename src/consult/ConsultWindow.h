@@ -9,15 +9,19 @@
 // Space or F5 open the chosen tile, B or "." blanks the screen, Esc goes back one level and, on
 // the first level, leaves. Leaving asks for a staff account's password when the login is
 // required, so a customer left alone cannot reach the staff window. On the comparison, S, W and
-// O choose side by side, wipe and overlay; +, -, F and 1 zoom.
+// O choose side by side, wipe and overlay; + and - zoom around the middle of the picture, F and
+// 1 fit and show at its own size; zoomed in, the arrows move the picture; [ and ] move the
+// wipe's divider or change the overlay's opacity. Only cases with both photos are offered.
 //
 // Nothing personal is ever on screen: no name, customer number, telephone, address, age, amount,
 // file name or path; the surgeon only when the machine setting allows it. No message box appears
 // while the mode is up: pictures that cannot be read show a neutral placeholder, and every such
-// problem is listed to the staff when the mode ends. Each case shown is recorded in the audit
-// log, as are the start and the end.
+// problem is listed to the staff when the mode ends. Each case shown (a tile painted on the
+// screen, a comparison opened) is recorded in the audit log with its customer's number, as are
+// the start and the end.
 
 #include "consent/Showable.h"
+#include "pictures/PreviewService.h"
 
 #include <QImage>
 #include <QPointer>
@@ -84,7 +88,10 @@ private:
     void audit(int action, qint64 caseId, const QString &detail);
     void keepProblem(const QString &problem);
     QString picturePath(const QString &column, qint64 caseId);
-    QImage thumbnail(const QString &column, qint64 caseId, QSize size);
+    // Asks the preview service for one picture of a case's tile; it is drawn when it comes.
+    void requestThumbnail(QWidget *tile, bool after, const QString &column, qint64 caseId, QSize size,
+                          quint64 generation);
+    void scheduleTiles();
     QString caseCaption(const Showable::Case &c, const QString &afterColumn);
     const QVector<Showable::Case> &chosenCases() const;
     int pairCount(const Showable::Case &c) const;
@@ -108,6 +115,8 @@ private:
     QStringList m_problems;
     QSet<QString> m_shown; // "case/where" already recorded this time
     QVector<QWidget *> m_tiles;
+    PreviewGroup m_thumbs; // the pictures of the tiles shown now
+    bool m_tilesScheduled = false;
 
     QStackedWidget *m_stack = nullptr;
     QLabel *m_title = nullptr;

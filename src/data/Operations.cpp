@@ -3,8 +3,12 @@
 #include "audit/AuditLog.h"
 #include "data/CustomerNo.h"
 #include "data/DataSet.h"
+#include "data/Db.h"
 #include "data/Statements.h"
 #include "data/Unit_DataMod.h"
+
+#include <QSqlQuery>
+#include <QVariant>
 
 namespace Operations {
 
@@ -67,7 +71,8 @@ QString makeCustomerNo(TDataMod &mod, const QString &hospitalNo, const QDate &to
     return CustomerNo::MakeCustomerNo(mod.ADOQuery, hospitalNo, today);
 }
 
-std::optional<TUserInfo> checkLogin(TDataMod &mod, const QString &name, const QString &password)
+std::optional<TUserInfo> checkLogin(TDataMod &mod, const QString &name, const QString &password,
+                                    AuditLog::Action succeeded, AuditLog::Action failed)
 {
     SharedQuery &q = mod.ADOQuery;
     q.close();
@@ -81,10 +86,17 @@ std::optional<TUserInfo> checkLogin(TDataMod &mod, const QString &name, const QS
     }
     // Every attempt leaves its event, under the name typed when it failed; the password never.
     AuditLog::Event e;
-    e.action = user ? AuditLog::Action::Login : AuditLog::Action::LoginFailed;
+    e.action = user ? succeeded : failed;
     e.user = user ? user->UserName : name;
     AuditLog::record(QSqlDatabase::database(mod.ADOConn, false), e);
     return user;
+}
+
+QString customerOfCase(TDataMod &mod, qint64 caseId)
+{
+    QSqlQuery q = Db::runPrepared(QSqlDatabase::database(mod.ADOConn, false),
+                                  QStringLiteral("SELECT 客户编号 FROM Surgery WHERE id = ?"), {caseId});
+    return q.next() ? q.value(0).toString() : QString();
 }
 
 } // namespace Operations

@@ -3,6 +3,8 @@
 // runs its statement (see Statements) on the module's shared query, which it leaves holding
 // that statement, as every user of the shared query does.
 
+#include "audit/AuditLog.h"
+
 #include <QDate>
 #include <QString>
 #include <QStringList>
@@ -25,7 +27,12 @@ void deleteCasesOf(TDataMod &mod, const QString &customerNo);
 QString makeCustomerNo(TDataMod &mod, const QString &hospitalNo, const QDate &today);
 
 // The account whose user name and password equal the typed texts, or nothing. Of several equal
-// accounts the first returned counts.
-std::optional<TUserInfo> checkLogin(TDataMod &mod, const QString &name, const QString &password);
+// accounts the first returned counts. The attempt is recorded as `succeeded` or `failed`.
+std::optional<TUserInfo> checkLogin(TDataMod &mod, const QString &name, const QString &password,
+                                    AuditLog::Action succeeded = AuditLog::Action::Login,
+                                    AuditLog::Action failed = AuditLog::Action::LoginFailed);
+
+// The customer number of a case (Surgery.id); empty when there is no such case.
+QString customerOfCase(TDataMod &mod, qint64 caseId);
 
 } // namespace Operations

@@ -1,6 +1,7 @@
 #include "export/ExportDialog.h"
 
 #include "align/EyeDetect.h"
+#include "audit/AuditLog.h"
 #include "data/AppError.h"
 #include "data/Settings.h"
 #include "pictures/PictureLoader.h"
@@ -286,15 +287,78 @@ ExportDialog::ExportDialog(const QSqlDatabase &db, const Sheet::Request &request
         // The consent is read again, and its error reported, when the sheet is made.
     }
     m_purpose->setCurrentIndex(int(purpose));
+    restoreChoices();
     readChoices();
     followPurpose();
+}
+
+namespace {
+
+// The choices of a sheet are each user's own: the accounts share the machine's settings file.
+QString choicesSection()
+{
+    return QStringLiteral("Sheet ") + AuditLog::currentUser();
+}
+
+} // namespace
+
+void ExportDialog::restoreChoices()
+{
+    auto read = [](const char *key) {
+        try {
+            return Settings::readString(choicesSection(), QString::fromLatin1(key), QString());
+        } catch (const AppError &) {
+            return QString();
+        }
+    };
+    auto index = [&](QComboBox *box, const char *key) {
+        bool ok = false;
+        const int i = read(key).toInt(&ok);
+        if (ok && i >= 0 && i < box->count())
+            box->setCurrentIndex(i);
+    };
+    index(m_format, "Format");
+    index(m_paper, "Paper");
+    index(m_width, "Width");
+    if (const QString v = read("Landscape"); !v.isEmpty())
+        m_landscape->setChecked(v == QLatin1String("1"));
+    if (const QString v = read("Dates"); !v.isEmpty())
+        m_dates->setChecked(v == QLatin1String("1"));
+    // Eye bars as the person last set them for each purpose; a purpose without a choice of its
+    // own keeps its default (bars for everything that leaves the clinic).
+    for (int purpose = 0; purpose < m_purpose->count(); ++purpose)
+        if (const QString v = read(qPrintable(QStringLiteral("EyeBar%1").arg(purpose))); !v.isEmpty())
+            m_savedEyeBar.insert(purpose, v == QLatin1String("1"));
+}
+
+void ExportDialog::keepChoices()
+{
+    // The sheet is out already: a settings file that cannot be written does not undo that.
+    try {
+        const QString section = choicesSection();
+        auto write = [&](const char *key, const QString &value) {
+            Settings::writeString(section, QString::fromLatin1(key), value);
+        };
+        auto flag = [](bool on) { return on ? QStringLiteral("1") : QStringLiteral("0"); };
+        write("Format", QString::number(m_format->currentIndex()));
+        write("Paper", QString::number(m_paper->currentIndex()));
+        write("Width", QString::number(m_width->currentIndex()));
+        write("Landscape", flag(m_landscape->isChecked()));
+        write("Dates", flag(m_dates->isChecked()));
+        if (m_eyeBarByPerson) {
+            m_savedEyeBar.insert(m_purpose->currentIndex(), m_eyeBar->isChecked());
+            write(qPrintable(QStringLiteral("EyeBar%1").arg(m_purpose->currentIndex())), flag(m_eyeBar->isChecked()));
+        }
+    } catch (const AppError &) {
+    }
 }
 
 void ExportDialog::followPurpose()
 {
     if (m_eyeBarByPerson)
         return;
-    const bool on = m_purpose->currentIndex() != int(Sheet::Purpose::Internal);
+    const bool on = m_savedEyeBar.value(m_purpose->currentIndex(),
+                                        m_purpose->currentIndex() != int(Sheet::Purpose::Internal));
     if (m_eyeBar->isChecked() == on)
         return;
     m_settingEyeBar = true;
@@ -520,6 +584,7 @@ SheetExport::Output ExportDialog::currentOutput() const
 
 void ExportDialog::preferPrinting()
 {
+    setWindowTitle(QStringLiteral("打印对比图"));
     m_export->setDefault(false);
     m_print->setDefault(true);
     m_print->setFocus();
@@ -578,6 +643,8 @@ void ExportDialog::exportClick()
     if (!mayLeaveBare())
         return;
     SheetExport::Output out = currentOutput();
+    if (out.format == SheetExport::Format::Pdf && !mayPrintCoarse(request, out))
+        return;
     static const QStringList filters{QStringLiteral("PDF 文件|*.pdf"), QStringLiteral("JPEG 图片|*.jpg"),
                                      QStringLiteral("PNG 图片|*.png")};
     static const QStringList suffixes{QStringLiteral(".pdf"), QStringLiteral(".jpg"), QStringLiteral(".png")};
@@ -588,9 +655,13 @@ void ExportDialog::exportClick()
     out.path = Prompter::instance().saveFile(this, filters[f], proposed);
     if (out.path.isEmpty())
         return;
+    const QString chosen = out.path;
     if (!out.path.endsWith(suffixes[f], Qt::CaseInsensitive))
         out.path += suffixes[f];
+    if (!mayReplace(request, out, chosen))
+        return;
     const QStringList files = SheetExport::exportSheet(m_db, request, out);
+    keepChoices();
     try {
         // Remembered for the next sheet on this machine; the sheet itself is out already, so a
         // settings file that cannot be written does not turn the export into a failure.
@@ -604,6 +675,48 @@ void ExportDialog::exportClick()
     for (const QString &file : files)
         names << QFileInfo(file).fileName();
     Prompter::instance().showMessage(this, QStringLiteral("对比图已导出：%1").arg(names.join(QStringLiteral("、"))));
+}
+
+bool ExportDialog::mayPrintCoarse(const Sheet::Request &request, const SheetExport::Output &out)
+{
+    const double ppi = SheetExport::lowestCropPpi(request, out.paper, out.landscape);
+    if (ppi <= 0 || ppi >= SheetExport::MinPrintPpi)
+        return true;
+    const QString question = QStringLiteral("裁剪后的照片在纸上只有约 %1 ppi（低于 %2 ppi），打印出来会显得模糊。\n"
+                                            "仍要继续吗？选“否”可以在对比窗口中缩小一些再导出。")
+                                 .arg(int(std::lround(ppi)))
+                                 .arg(int(SheetExport::MinPrintPpi));
+    return Prompter::instance().messageBox(this, question, windowTitle(), Prompt::Yes | Prompt::No, Prompt::Warning,
+                                           Prompt::No)
+           == Prompt::Yes;
+}
+
+bool ExportDialog::mayReplace(const Sheet::Request &request, const SheetExport::Output &out, const QString &chosen)
+{
+    QStringList replaced;
+    for (const QString &file : SheetExport::filesOf(request, out))
+        if (QFileInfo::exists(file))
+            replaced << file;
+    const QStringList removed = SheetExport::earlierPages(request, out);
+    // The file dialog has asked about the name it gave back; every other file is asked here,
+    // by its final name.
+    if ((replaced.isEmpty() || replaced == QStringList{chosen}) && removed.isEmpty())
+        return true;
+    auto names = [](const QStringList &files) {
+        QStringList n;
+        for (const QString &file : files)
+            n << QFileInfo(file).fileName();
+        return n.join(QStringLiteral("、"));
+    };
+    QString question;
+    if (!replaced.isEmpty())
+        question += QStringLiteral("下列文件已经存在，导出将替换它们：%1。\n").arg(names(replaced));
+    if (!removed.isEmpty())
+        question += QStringLiteral("以前导出的同名多余页面将被删除：%1。\n").arg(names(removed));
+    question += QStringLiteral("要继续吗？");
+    return Prompter::instance().messageBox(this, question, windowTitle(), Prompt::Yes | Prompt::No, Prompt::Question,
+                                           Prompt::No)
+           == Prompt::Yes;
 }
 
 // Where the file dialog opens: the folder of the last sheet exported on this machine while it
@@ -629,8 +742,10 @@ void ExportDialog::printClick()
     SheetExport::checkConsent(m_db, request);
     if (!mayLeaveBare())
         return;
-    QPrinter printer(QPrinter::HighResolution);
     const SheetExport::Output out = currentOutput();
+    if (!mayPrintCoarse(request, out))
+        return;
+    QPrinter printer(QPrinter::HighResolution);
     printer.setPageSize(QPageSize(out.paper == SheetExport::Paper::Letter ? QPageSize::Letter : QPageSize::A4));
     printer.setPageOrientation(out.landscape ? QPageLayout::Landscape : QPageLayout::Portrait);
     QPrintDialog dialog(&printer, this);
@@ -638,6 +753,7 @@ void ExportDialog::printClick()
     if (Prompter::instance().execModal(&dialog) != QDialog::Accepted)
         return;
     SheetExport::printSheet(m_db, request, printer);
+    keepChoices();
 }
 
 } // namespace Export

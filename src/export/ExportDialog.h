@@ -11,6 +11,7 @@
 
 #include <QDialog>
 #include <QImage>
+#include <QMap>
 #include <QSqlDatabase>
 
 class QCheckBox;
@@ -42,7 +43,7 @@ public:
     // Finds the eyes on every photo and puts bars over them. told: the person asked for it, and
     // is told when no eye is found at all.
     void findEyesClick(bool told = true);
-    // Makes printing the default command (the window opened by "打印…").
+    // Makes printing the default command and names the window for it (opened by "打印…").
     void preferPrinting();
     // The folder the file dialog of an export opens in.
     static QString exportFolder();
@@ -63,11 +64,20 @@ public:
 private:
     void build();
     void readChoices();
+    // Format, paper, picture width, dates and eye bars as this user last sent a sheet.
+    void restoreChoices();
+    void keepChoices();
     // 眼部遮挡 follows the purpose until the person sets it.
     void followPurpose();
     QString namesOf(const QVector<Bare> &bare) const;
     // Asks before photos leave bare; false: nothing is to go out.
     bool mayLeaveBare();
+    // Warns when a cropped photo would print under 200 ppi on the chosen paper; false: nothing
+    // is to go out.
+    bool mayPrintCoarse(const Sheet::Request &request, const SheetExport::Output &out);
+    // Asks before an export replaces a file or removes pages of an earlier one; chosen: the
+    // name the file dialog gave back. false: nothing is to be written.
+    bool mayReplace(const Sheet::Request &request, const SheetExport::Output &out, const QString &chosen);
 
     QSqlDatabase m_db;
     Sheet::Request m_request;
@@ -79,6 +89,7 @@ private:
     QSpinBox *m_opacity = nullptr, *m_page = nullptr;
     QLabel *m_pages = nullptr, *m_bareNote = nullptr;
     bool m_eyeBarByPerson = false, m_settingEyeBar = false, m_detectorMissing = false;
+    QMap<int, bool> m_savedEyeBar; // by purpose, as the person last set it
     QPushButton *m_export = nullptr, *m_print = nullptr, *m_close = nullptr;
 };
 

@@ -112,10 +112,13 @@ QFont fontOf(double pixels, bool bold = false)
     return f;
 }
 
-void drawWatermark(QPainter &painter, const QRectF &page, const Watermark &w, double u)
+// The watermark in a corner of one photo: on the pixels someone might reuse, never on the
+// margin or the labels beside them. u: the page's unit; the mark shrinks with a small photo.
+void drawWatermark(QPainter &painter, const QRectF &photo, const Watermark &w, double u)
 {
-    if (w.isEmpty())
+    if (w.isEmpty() || photo.isEmpty())
         return;
+    u = std::min(u, photo.width() / 40);
     QImage logo;
     if (!w.logoPath.isEmpty()) {
         QImageReader reader(w.logoPath);
@@ -129,7 +132,7 @@ void drawWatermark(QPainter &painter, const QRectF &page, const Watermark &w, do
     const double textW = w.text.isEmpty() ? 0 : fm.horizontalAdvance(w.text);
     const double textH = w.text.isEmpty() ? 0 : fm.height();
     const double boxW = std::max(logoW, textW), boxH = logoH + textH + (logoH > 0 && textH > 0 ? u : 0);
-    const QRectF inner = page.adjusted(Margin * u * 0.5, Margin * u * 0.5, -Margin * u * 0.5, -Margin * u * 0.5);
+    const QRectF inner = photo.adjusted(Margin * u * 0.5, Margin * u * 0.5, -Margin * u * 0.5, -Margin * u * 0.5);
     QPointF at;
     switch (w.corner) {
     case Corner::TopLeft: at = inner.topLeft(); break;
@@ -139,6 +142,7 @@ void drawWatermark(QPainter &painter, const QRectF &page, const Watermark &w, do
     case Corner::Centre: at = inner.center() - QPointF(boxW / 2, boxH / 2); break;
     }
     painter.save();
+    painter.setClipRect(photo);
     painter.setOpacity(std::clamp(w.opacity, 0.0, 1.0));
     if (!logo.isNull())
         painter.drawImage(QRectF(at.x() + (boxW - logoW) / 2, at.y(), logoW, logoH), logo);
@@ -345,6 +349,7 @@ void paintPage(QPainter &painter, const QRectF &pageRect, const Request &request
             // One device pixel per cell pixel: the PDF holds 300 dpi, a file its own width.
             const QImage cell = renderCell(pair, after, r.size().toSize());
             painter.drawImage(r, cell);
+            drawWatermark(painter, r, request.watermark, u);
             painter.setFont(labelFont);
             painter.drawText(QRectF(r.left(), r.bottom(), r.width(), Label * u), Qt::AlignCenter,
                              labelOf(request, pair, after));
@@ -356,8 +361,14 @@ void paintPage(QPainter &painter, const QRectF &pageRect, const Request &request
                                     ? QRectF(pp.before.left(), pp.before.top() - RowTitle * u,
                                              pp.after.right() - pp.before.left(), RowTitle * u)
                                     : QRectF(pageRect.left(), pp.before.top() - Title * u, pageRect.width(), Title * u);
-            painter.setFont(grid ? labelFont : titleFont);
-            painter.drawText(band, Qt::AlignCenter, category);
+            // A long title is set smaller to fit its band, and wraps onto a second line when even
+            // that is not enough.
+            QFont font = grid ? labelFont : titleFont;
+            const double wide = QFontMetricsF(font, painter.device()).horizontalAdvance(category);
+            if (wide > band.width())
+                font.setPixelSize(std::max(int(std::lround(1.6 * u)), int(font.pixelSize() * band.width() / wide)));
+            painter.setFont(font);
+            painter.drawText(band, Qt::AlignCenter | Qt::TextWordWrap, category);
         }
     }
     if (request.purpose == Purpose::Internal) {
@@ -371,7 +382,6 @@ void paintPage(QPainter &painter, const QRectF &pageRect, const Request &request
                                 pageRect.width() - 2 * Margin * u, Footer * u),
                          Qt::AlignLeft | Qt::AlignVCenter, footer);
     }
-    drawWatermark(painter, pageRect, request.watermark, u);
     painter.restore();
 }
 

@@ -5,6 +5,7 @@
 #include "data/AppError.h"
 #include "data/Settings.h"
 #include "data/Transaction.h"
+#include "pictures/PictureBudget.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -32,10 +33,11 @@ QVector<CasePicture> picturesOf(const Sheet::Request &r)
     return pictures;
 }
 
-// What a purpose needs of every picture's consent. Only the internal archive needs none.
+// What a purpose needs of every picture's consent. The internal archive and the customer's own
+// copy of her photos need none; publicity needs the customer's agreement to it.
 Consent::Level neededFor(Sheet::Purpose purpose)
 {
-    return purpose == Sheet::Purpose::Internal ? Consent::Level::RecordOnly : Consent::Level::Publicity;
+    return purpose == Sheet::Purpose::Publicity ? Consent::Level::Publicity : Consent::Level::RecordOnly;
 }
 
 // One event for each case whose pictures are on the sheet, naming that case's pictures, in one
@@ -75,6 +77,11 @@ QString pageFileName(const QString &path, int page)
     return fi.path() + QLatin1Char('/') + fi.completeBaseName() + QStringLiteral("-%1.").arg(page + 1) + fi.suffix();
 }
 
+QString pageFileName(const Output &output, int page)
+{
+    return output.format == Format::Pdf ? output.path : pageFileName(output.path, page);
+}
+
 void paintAll(QPainter &painter, QPagedPaintDevice &device, const Sheet::Request &r)
 {
     const int pages = Sheet::pageCount(r);
@@ -88,6 +95,30 @@ void paintAll(QPainter &painter, QPagedPaintDevice &device, const Sheet::Request
 
 } // namespace
 
+QStringList filesOf(const Sheet::Request &request, const Output &output)
+{
+    QStringList files;
+    const int pages = output.format == Format::Pdf ? 1 : std::max(1, Sheet::pageCount(request));
+    for (int page = 0; page < pages; ++page)
+        files << pageFileName(output, page);
+    return files;
+}
+
+QStringList earlierPages(const Sheet::Request &request, const Output &output)
+{
+    QStringList files;
+    if (output.format == Format::Pdf)
+        return files;
+    // An earlier export numbered its pages without gaps: they end at the first one missing.
+    for (int page = std::max(1, Sheet::pageCount(request));; ++page) {
+        const QString f = pageFileName(output, page);
+        if (!QFileInfo::exists(f))
+            break;
+        files << f;
+    }
+    return files;
+}
+
 Sheet::Request forPurpose(Sheet::Request request)
 {
     if (request.purpose != Sheet::Purpose::Internal) {
@@ -99,16 +130,32 @@ Sheet::Request forPurpose(Sheet::Request request)
 
 void checkConsent(const QSqlDatabase &db, const Sheet::Request &request)
 {
+    QString refusal;
+    if (request.purpose == Sheet::Purpose::Customer) {
+        // Her own photos only: nothing of another customer goes to her.
+        const QVector<CasePicture> pictures = picturesOf(request);
+        if (std::any_of(pictures.begin(), pictures.end(),
+                        [&](const CasePicture &p) { return p.customerNo != request.customerNo; }))
+            refusal = QStringLiteral("“%1”的对比图只能含有该顾客本人的照片。").arg(Sheet::purposeLabel(request.purpose));
+    }
     const Consent::Level needed = neededFor(request.purpose);
-    if (needed == Consent::Level::RecordOnly)
+    if (refusal.isEmpty() && needed != Consent::Level::RecordOnly) {
+        // Read again: the agreement may have changed since the sheet was put together.
+        const QVector<CasePicture> pictures = CasePictures::withCurrentLevels(db, picturesOf(request));
+        const CasePicture *least = CasePictures::narrowest(pictures);
+        if (least && least->level < needed)
+            refusal = QStringLiteral("该病例的同意级别为“%1”，只有“%2”的病例才能用于“%3”。")
+                          .arg(Consent::label(least->level), Consent::label(needed),
+                               Sheet::purposeLabel(request.purpose));
+    }
+    if (refusal.isEmpty())
         return;
-    // Read again: the agreement may have changed since the sheet was put together.
-    const QVector<CasePicture> pictures = CasePictures::withCurrentLevels(db, picturesOf(request));
-    const CasePicture *least = CasePictures::narrowest(pictures);
-    if (least && least->level < needed)
-        throw AppError(
-            QStringLiteral("该病例的同意级别为“%1”，只有“%2”的病例才能用于“%3”。")
-                .arg(Consent::label(least->level), Consent::label(needed), Sheet::purposeLabel(request.purpose)));
+    // A refusal is kept in the log too; a log that cannot take it does not change the answer.
+    try {
+        recordFor(db, AuditLog::Action::SheetRefused, request, refusal);
+    } catch (const AppError &) {
+    }
+    throw AppError(refusal);
 }
 
 Sheet::Purpose defaultPurpose(const QSqlDatabase &db, const Sheet::Request &request)
@@ -122,6 +169,11 @@ QImage renderPageImage(const Sheet::Request &request, int page, int width)
 {
     int w = width > 0 ? width : int(std::ceil(Sheet::fullWidth(request, page)));
     w = std::clamp(w, 1, 30000);
+    // A page of several large photos at their own size would pass the pixel budget every
+    // picture is held to: such a page is made as large as the budget allows.
+    const double pixels = double(w) * Sheet::heightForWidth(request, page, w);
+    if (pixels > double(PictureBudget::MaxPixels))
+        w = std::max(1, int(w * std::sqrt(double(PictureBudget::MaxPixels) / pixels)));
     const int h = std::clamp(int(std::ceil(Sheet::heightForWidth(request, page, w))), 1, 60000);
     QImage image(w, h, QImage::Format_RGB32);
     image.fill(QColor(255, 255, 255));
@@ -142,6 +194,7 @@ QStringList exportSheet(const QSqlDatabase &db, const Sheet::Request &original, 
     // The files and their events are kept together: when the events cannot be written, the
     // files written are taken back.
     QStringList written;
+    const QStringList leftovers = earlierPages(request, output);
     Transaction t(db);
     try {
         if (output.format == Format::Pdf) {
@@ -180,6 +233,9 @@ QStringList exportSheet(const QSqlDatabase &db, const Sheet::Request &original, 
                     throw AppError(QStringLiteral("无法写入 %1").arg(path));
                 written << path;
             }
+            for (const QString &f : leftovers)
+                if (!QFile::remove(f) && QFileInfo::exists(f))
+                    throw AppError(QStringLiteral("无法删除上次导出的 %1").arg(QFileInfo(f).fileName()));
         }
         QStringList names;
         for (const QString &f : written)
@@ -216,6 +272,33 @@ void printSheet(const QSqlDatabase &db, const Sheet::Request &original, QPrinter
             throw AppError(QStringLiteral("打印未能完成"));
     }
     t.commit();
+}
+
+double lowestCropPpi(const Sheet::Request &request, Paper paper, bool landscape)
+{
+    constexpr double Dpi = 300;
+    QSizeF page = QPageSize(paper == Paper::Letter ? QPageSize::Letter : QPageSize::A4).size(QPageSize::Inch) * Dpi;
+    if (landscape)
+        page.transpose();
+    double lowest = 0;
+    for (int p = 0; p < Sheet::pageCount(request); ++p) {
+        for (const Sheet::PlacedPair &placed : Sheet::placePage(request, p, QRectF(QPointF(0, 0), page))) {
+            const Sheet::Pair &pair = request.pairs[placed.pairIndex];
+            for (bool after : {false, true}) {
+                const bool cropped = after ? !pair.afterCrop.isEmpty() || (pair.alignment && !pair.crop.isEmpty())
+                                           : !pair.crop.isEmpty();
+                const QRectF frame = Sheet::frameOf(pair, after);
+                const QRectF cell = after ? placed.after : placed.before;
+                if (!cropped || frame.isEmpty() || cell.isEmpty())
+                    continue;
+                // The frame fitted into its cell, keeping its shape: its pixels over its inches.
+                const double shownWidth = std::min(cell.width(), cell.height() * frame.width() / frame.height());
+                const double ppi = frame.width() / (shownWidth / Dpi);
+                lowest = lowest == 0 ? ppi : std::min(lowest, ppi);
+            }
+        }
+    }
+    return lowest;
 }
 
 Sheet::Watermark readWatermark()

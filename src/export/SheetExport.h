@@ -29,16 +29,26 @@ struct Output {
 Sheet::Request forPurpose(Sheet::Request request);
 
 // Raises AppError naming the consent level when a picture of the request does not allow its
-// purpose, each picture judged by its own case's consent as the database holds it now. Only the
-// internal archive needs no consent.
+// purpose, each picture judged by its own case's consent as the database holds it now. The
+// internal archive and the customer's own copy need no consent; the customer's copy holds her
+// own photos only. A refusal is recorded (SheetRefused).
 void checkConsent(const QSqlDatabase &db, const Sheet::Request &request);
 
 // The purpose a new sheet starts with: publicity, which carries no personal data, when every
 // picture of the request allows it; otherwise the internal archive, the only purpose left.
 Sheet::Purpose defaultPurpose(const QSqlDatabase &db, const Sheet::Request &request);
 
+// The files an export to output.path writes, in page order: the path itself, then "-2", "-3",
+// ... beside it for the later pages of picture files.
+QStringList filesOf(const Sheet::Request &request, const Output &output);
+// Later pages of an earlier picture export under the same name that this export does not write
+// again ("big-3.jpg" beside a new two-page "big.jpg"): exportSheet removes them with its own
+// pages written, so no page of another sheet is ever left under the new name.
+QStringList earlierPages(const Sheet::Request &request, const Output &output);
+
 // Writes the sheet and records it (SheetExported, one event for each case whose pictures are
-// on it); returns the files written.
+// on it); returns the files written. Existing files of filesOf are replaced and earlierPages
+// removed: the caller asks first.
 // Raises AppError when refused or when a file cannot be written (nothing is then recorded).
 QStringList exportSheet(const QSqlDatabase &db, const Sheet::Request &request, const Output &output);
 
@@ -49,6 +59,12 @@ void printSheet(const QSqlDatabase &db, const Sheet::Request &request, QPrinter 
 // One page as a picture `width` pixels wide (0: the pictures' own size), height after the
 // pictures' shape. The image carries no text keys, no colour profile: pixels only.
 QImage renderPageImage(const Sheet::Request &request, int page, int width);
+
+// The pictures of a cropped pair (cut to what the comparison window showed) carry fewer pixels:
+// the lowest resolution, in pixels per inch on that paper, at which a cropped picture of the
+// request is printed; 0 when none is cropped. Under MinPrintPpi the print looks coarse.
+constexpr double MinPrintPpi = 200;
+double lowestCropPpi(const Sheet::Request &request, Paper paper, bool landscape);
 
 // The watermark kept in the settings file, section Watermark (Text, Logo, Corner, Opacity).
 Sheet::Watermark readWatermark();

@@ -94,10 +94,10 @@ private slots:
         const QString pair = before + QStringLiteral(" | ") + after;
         QCOMPARE(events(),
                  (QStringList{
-                     QStringLiteral("alignment-saved|A1200601010001|42|") + pair + QStringLiteral(" | manual"),
-                     QStringLiteral("alignment-saved|A1200601010001|42|") + pair + QStringLiteral(" | auto"),
+                     QStringLiteral("alignment-saved|A1200601010001|42|") + pair + QStringLiteral(" | 手动对齐"),
+                     QStringLiteral("alignment-saved|A1200601010001|42|") + pair + QStringLiteral(" | 自动对齐"),
                      QStringLiteral("alignment-saved|||") + after + QStringLiteral(" | ") + before
-                         + QStringLiteral(" | manual"),
+                         + QStringLiteral(" | 手动对齐"),
                      QStringLiteral("alignment-reset|A1200601010001|42|") + pair,
                  }));
     }

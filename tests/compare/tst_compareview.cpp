@@ -3,7 +3,9 @@
 // picture's own pixels, and each picture only on its own side of the wipe divider.
 #include "compare/CompareView.h"
 
+#include <QSemaphore>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QtTest>
 
 using Side = CompareView::Side;
@@ -168,6 +170,33 @@ private slots:
             const QColor above = shot.pixelColor(shownAfter.center().x(), shownAfter.top() / 2);
             QVERIFY2(above.red() < 80 && above.green() < 80 && above.blue() < 80, name);
         }
+    }
+
+    // Qt's painting waits for its global thread pool (a smooth drawImage is split over it):
+    // decodes must not queue there, or the window stalls in a paint until they end. With the
+    // global pool held up entirely, the pictures still arrive.
+    void picturesArriveWhileQtsGlobalPoolIsBusy()
+    {
+        QThreadPool *global = QThreadPool::globalInstance();
+        const int threads = global->maxThreadCount();
+        QSemaphore release;
+        auto releaseAll = [&] {
+            release.release(threads);
+            global->waitForDone();
+        };
+        for (int i = 0; i < threads; ++i)
+            global->start([&release] { release.acquire(); });
+        CompareView v;
+        v.resize(800, 500);
+        v.setPictures(picture(QSize(910, 1137), BeforeColour), picture(QSize(1109, 1334), AfterColour));
+        for (int i = 0; i < 2000 && v.isLoading(); ++i)
+            QTest::qWait(10);
+        const bool arrived = !v.isLoading();
+        releaseAll();
+        QVERIFY2(arrived, "the decodes waited for Qt's global pool");
+        v.show();
+        const QImage shot = v.grab().toImage();
+        QVERIFY(!boxOf(shot, AfterColour, QRect(400, 0, 400, 500)).isEmpty());
     }
 };
 

@@ -11,6 +11,7 @@
 #include "consult/ConsultWindow.h"
 #include "data/Db.h"
 #include "data/Unit_DataMod.h"
+#include "pictures/PreviewService.h"
 #include "browser/Unit_Main.h"
 
 #include <QAbstractButton>
@@ -178,7 +179,8 @@ void TestConsult::init()
                 QStringLiteral("0571-88776655"), QStringLiteral("上海市徐汇区漕溪北路1号"));
     const QString a = QStringLiteral("A1202301150001"), b = QStringLiteral("A1202302200002");
     // Eyes: two consented double-eyelid cases (one for publicity) and an epicanthoplasty whose
-    // after photo is damaged; nose: one consented, one record only; breast: no consent at all.
+    // after photo is damaged; nose: one consented with its after photo missing from the store,
+    // one consented with both, one record only; breast: no consent at all.
     addCase(1, a, "眼部", "双眼皮", QStringLiteral("王建国"), QStringLiteral("12800"), QDate(2023, 3, 10),
             QStringLiteral("linxm_before_7731.jpg"), photo(Qt::darkRed, QDate(2023, 3, 9)),
             QStringLiteral("linxm_after_7732.jpg"), photo(Qt::darkGreen, QDate(2023, 6, 15)), 1);
@@ -197,10 +199,15 @@ void TestConsult::init()
     addCase(6, b, "胸部", "假体隆胸", QStringLiteral("王建国"), QStringLiteral("45000"), QDate(2022, 11, 1),
             QStringLiteral("zhoumh_chest_b.jpg"), photo(Qt::black, {}), QStringLiteral("zhoumh_chest_a.jpg"),
             photo(Qt::white, {}), -1);
+    addCase(7, a, "鼻部", "隆鼻", QStringLiteral("李振华"), QStringLiteral("19900"), QDate(2022, 12, 1),
+            QStringLiteral("linxm_nose2_b.jpg"), photo(Qt::darkMagenta, {}), QStringLiteral("linxm_nose2_a.jpg"),
+            photo(Qt::lightGray, {}), 1);
+    PreviewService::shared().setCacheRoot(m_install->folder() + QStringLiteral("thumbnails"));
 }
 
 void TestConsult::cleanup()
 {
+    PreviewService::shared().waitForDone();
     m_staff.reset();
     m_prompter.reset();
     m_install.reset();
@@ -251,6 +258,14 @@ void TestConsult::walkThroughEveryLevelShowingNothingPersonal()
     QCOMPARE(w->level(), 3);
     QCOMPARE(tileNames(), QStringList({QStringLiteral("术后 1 年 2 个月"), QStringLiteral("术后 3 个月")}));
     checkNothingPersonal(w, "level 3", false);
+    // The thumbnails arrive from the workers and are drawn as they come.
+    QTRY_VERIFY([w] {
+        const QList<QWidget *> tiles = w->findChildren<QWidget *>(QStringLiteral("tile"));
+        return std::all_of(tiles.begin(), tiles.end(), [](QWidget *t) {
+            return t->isVisible() && t->grab().toImage().pixelColor(60, 60) != QColor(58, 58, 64).darker(115);
+        });
+    }());
+    w->repaint(); // on the screen: these two cases count as shown
 
     // Level 4: the comparison, stepping through the chosen cases with the remote.
     press(w, Qt::Key_F5);
@@ -292,7 +307,8 @@ void TestConsult::walkThroughEveryLevelShowingNothingPersonal()
     QCOMPARE(w->level(), 2);
     QCOMPARE(w->selectedTile(), 0);
 
-    // The damaged after photo: a placeholder, and no box in front of the customer.
+    // The damaged after photo: a placeholder, and no box in front of the customer. Its level
+    // is passed through before it is drawn: its tile does not count as shown.
     press(w, Qt::Key_Right);
     press(w, Qt::Key_Space);
     QCOMPARE(w->level(), 3);
@@ -307,7 +323,7 @@ void TestConsult::walkThroughEveryLevelShowingNothingPersonal()
     QVERIFY(placeholders.at(1)->geometry().left() > w->compareView()->width() / 2);
     checkNothingPersonal(w, "level 4, damaged picture", false);
 
-    // 鼻部: its only case has its after picture missing from the store.
+    // 鼻部: the case whose after picture is missing from the store is not offered.
     press(w, Qt::Key_Escape);
     press(w, Qt::Key_Escape);
     press(w, Qt::Key_Escape);
@@ -318,9 +334,32 @@ void TestConsult::walkThroughEveryLevelShowingNothingPersonal()
     QCOMPARE(w->selectedTile(), 1);
     press(w, Qt::Key_Return);
     press(w, Qt::Key_Return);
+    QCOMPARE(tileNames(), QStringList({QStringLiteral("第 1 例")}));
     press(w, Qt::Key_Return);
-    QCOMPARE(w->currentCaseId(), qint64(4));
-    checkNothingPersonal(w, "level 4, missing picture", false);
+    QCOMPARE(w->currentCaseId(), qint64(7));
+
+    // A presenter remote on the comparison: + zooms around the middle of the picture wherever
+    // the pointer rests, the arrows then move it instead of stepping, [ and ] move the divider.
+    CompareView *view = w->compareView();
+    view->waitUntilLoaded();
+    QCursor::setPos(view->mapToGlobal(QPoint(2, view->height() - 2)));
+    const QPointF middle = view->visibleRegion().center();
+    press(w, Qt::Key_Plus);
+    press(w, Qt::Key_Plus);
+    QVERIFY(!view->state().fitted);
+    QVERIFY2(QLineF(view->visibleRegion().center(), middle).length() < 2,
+             qPrintable(QStringLiteral("%1,%2").arg(view->visibleRegion().center().x()).arg(middle.x())));
+    press(w, Qt::Key_Right);
+    QCOMPARE(w->currentCaseId(), qint64(7));
+    QVERIFY(view->visibleRegion().center().x() > middle.x() + 1);
+    press(w, Qt::Key_W);
+    const double divider = view->state().wipePosition;
+    press(w, Qt::Key_BracketLeft);
+    QVERIFY(view->state().wipePosition < divider);
+    const QString help = w->findChild<QLabel *>(QStringLiteral("lbl_CompareHint"))->text();
+    for (const char *key : {"PageUp", "PageDown", "S ", "W ", "O ", "[ ]", "+ -", "F ", "1 ", "B ", "Esc"})
+        QVERIFY2(help.contains(QString::fromLatin1(key)), key);
+    checkNothingPersonal(w, "level 4, nose", false);
     QVERIFY(m_prompter->calls.isEmpty());
 
     // Esc from level 4 back to the start and once more leaves (no login required).
@@ -348,11 +387,16 @@ void TestConsult::walkThroughEveryLevelShowingNothingPersonal()
     shown.sort();
     QCOMPARE(shown,
              QStringList(
-                 {QStringLiteral("consultation-case-shown 1 compare"), QStringLiteral("consultation-case-shown 1 tile"),
-                  QStringLiteral("consultation-case-shown 2 compare"), QStringLiteral("consultation-case-shown 2 tile"),
-                  QStringLiteral("consultation-case-shown 3 compare"), QStringLiteral("consultation-case-shown 3 tile"),
-                  QStringLiteral("consultation-case-shown 4 compare"),
-                  QStringLiteral("consultation-case-shown 4 tile")}));
+                 {QStringLiteral("consultation-case-shown 1 对比"), QStringLiteral("consultation-case-shown 1 缩略图"),
+                  QStringLiteral("consultation-case-shown 2 对比"), QStringLiteral("consultation-case-shown 2 缩略图"),
+                  QStringLiteral("consultation-case-shown 3 对比"), QStringLiteral("consultation-case-shown 7 对比")}));
+    // For the staff, each names its customer.
+    QCOMPARE(m_install
+                 ->scalar(QStringLiteral("SELECT COUNT(*) FROM AuditLog WHERE Action = 'consultation-case-shown' "
+                                         "AND CustomerNo = CASE WHEN CaseId IN (2, 3) THEN 'A1202302200002' "
+                                         "ELSE 'A1202301150001' END"))
+                 .toInt(),
+             shown.size());
 }
 
 void TestConsult::surgeonOnlyWhenAllowed()
@@ -385,9 +429,20 @@ void TestConsult::leavingNeedsAStaffPasswordWhenLoginIsOn()
     std::unique_ptr<ConsultWindow> owner(w);
     QSignalSpy finished(w, &ConsultWindow::finished);
 
-    // A customer presses Esc, and then tries to close the window: the password dialog is
-    // cancelled both times and the mode stays.
+    // A customer presses Esc, and Esc again in the password dialog (its 取消), and then tries to
+    // close the window: the dialog is cancelled both times and the mode stays.
+    bool closedByEscape = false;
+    int asked = 0;
+    m_prompter->onModal = [&](QDialog *d) -> int {
+        if (++asked == 1) {
+            d->show();
+            QTest::keyClick(d->findChild<QLineEdit *>(QStringLiteral("edt_User")), Qt::Key_Escape);
+            closedByEscape = !d->isVisible();
+        }
+        return d->result();
+    };
     press(w, Qt::Key_Escape);
+    QVERIFY(closedByEscape);
     QVERIFY(!w->close());
     QCOMPARE(m_prompter->callsOf(QStringLiteral("modal")).size(), 2);
     QVERIFY(w->isVisible());
@@ -420,6 +475,18 @@ void TestConsult::leavingNeedsAStaffPasswordWhenLoginIsOn()
     QCOMPARE(finished.size(), 1);
     QVERIFY(!w->isVisible());
     QVERIFY(shownEvents().last().startsWith(QStringLiteral("consultation-ended")));
+    // Unlocking is its own action, not a login.
+    QCOMPARE(m_install->scalar(QStringLiteral("SELECT COUNT(*) FROM AuditLog WHERE Action = 'consultation-unlocked'"))
+                 .toInt(),
+             1);
+    QCOMPARE(m_install
+                 ->scalar(QStringLiteral("SELECT COUNT(*) FROM AuditLog WHERE Action = 'consultation-unlock-failed'"))
+                 .toInt(),
+             1);
+    QCOMPARE(m_install
+                 ->scalar(QStringLiteral("SELECT COUNT(*) FROM AuditLog WHERE Action IN ('login', 'login-failed')"))
+                 .toInt(),
+             0);
 }
 
 void TestConsult::nothingToShowOpensNothing()
@@ -461,7 +528,9 @@ void TestConsult::openedFromTheStaffWindow()
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     QCOMPARE(finished.size(), 1);
     QTRY_VERIFY(!alive);
-    QVERIFY(m_prompter->calls.isEmpty());
+    // The staff is told of the case left out for its missing photo, and of nothing else.
+    QCOMPARE(m_prompter->calls.size(), 1);
+    QVERIFY(m_prompter->calls.first().text.contains(QStringLiteral("病例 4")));
 }
 
 QTEST_MAIN(TestConsult)

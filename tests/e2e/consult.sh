@@ -53,7 +53,7 @@ shot 3-cases
 press "$mode" Return
 sleep 1
 shot 4-compare
-[ "$(db "SELECT group_concat(CaseId || ':' || Detail, ' ') FROM AuditLog WHERE Action = 'consultation-case-shown'")" = "1:tile 1:compare" ] \
+[ "$(db "SELECT group_concat(CaseId || ':' || Detail, ' ') FROM AuditLog WHERE Action = 'consultation-case-shown'")" = "1:缩略图 1:对比" ] \
   || fail "cases shown: $(db "SELECT CaseId, Detail FROM AuditLog WHERE Action = 'consultation-case-shown'")"
 press "$mode" b
 sleep 0.5

@@ -43,6 +43,8 @@ private slots:
     void theComparisonWindowSendsWhatItShows();
     void theComparisonWindowChecksEachPicturesOwnCase();
     void aFacelessPhotoLeavesOnlyWhenConfirmed();
+    void aNameTypedWithoutExtensionReplacesNothingUnasked();
+    void noPageOfAnEarlierExportStaysUnderTheNewName();
 
 private:
     QSqlDatabase db() const { return QSqlDatabase::database(DataMod->ADOConn); }
@@ -135,9 +137,11 @@ void TestExportDialog::fromTheMainWindowToAFileAndThePrinter()
             m_prompter->files = QStringList{file};
             press(exportButton, Qt::Key_Space);
         } else {
-            // Opened by "打印…": the print command is the default one.
+            // Opened by "打印…": named for it, the print command the default one, and the format
+            // this user chose last time (JPEG) chosen again.
             auto *printButton = dialog->findChild<QPushButton *>(QStringLiteral("btn_Print"));
-            if (!printButton->isDefault())
+            if (!printButton->isDefault() || dialog->windowTitle() != QStringLiteral("打印对比图")
+                || format->currentIndex() != 1)
                 return int(QDialog::Rejected);
             press(printButton, Qt::Key_Space);
         }
@@ -148,6 +152,7 @@ void TestExportDialog::fromTheMainWindowToAFileAndThePrinter()
     const QStringList errors = m_prompter->texts(QStringLiteral("error"));
     QCOMPARE(errors.size(), 1);
     QVERIFY2(errors.first().contains(QStringLiteral("仅存档")), qPrintable(errors.first()));
+    QCOMPARE(events(QStringLiteral("sheet-refused")), 1);
     QCOMPARE(m_prompter->callsOf(QStringLiteral("save")).size(), 1); // only the allowed one
     // The file dialog opened in the user's folder, not the program's; the next one opens where
     // this sheet went.
@@ -264,12 +269,24 @@ void TestExportDialog::theComparisonWindowSendsWhatItShows()
     QVERIFY2(shown.width() < 800 && shown.height() < 1000,
              qPrintable(QStringLiteral("%1 x %2").arg(shown.width()).arg(shown.height())));
     Sheet::Request sent;
+    bool tryExport = true;
     m_prompter->onModal = [&](QDialog *d) {
-        if (auto *dialog = qobject_cast<Export::ExportDialog *>(d))
+        if (auto *dialog = qobject_cast<Export::ExportDialog *>(d)) {
             sent = dialog->currentRequest();
+            if (std::exchange(tryExport, false)) {
+                // So small a part on A4 prints coarse: asked first, and "no" sends nothing.
+                dialog->show();
+                m_prompter->answers = {Prompt::No};
+                press(dialog->findChild<QPushButton *>(QStringLiteral("btn_Export")), Qt::Key_Space);
+            }
+        }
         return int(QDialog::Rejected);
     };
     QTest::keyClick(&cw, Qt::Key_E, Qt::ControlModifier);
+    QCOMPARE(m_prompter->callsOf(QStringLiteral("box")).size(), 1);
+    QVERIFY2(m_prompter->callsOf(QStringLiteral("box")).first().text.contains(QStringLiteral("ppi")),
+             qPrintable(m_prompter->callsOf(QStringLiteral("box")).first().text));
+    QVERIFY(m_prompter->callsOf(QStringLiteral("save")).isEmpty());
     QCOMPARE(sent.pairs.size(), 1);
     QCOMPARE(sent.pairs[0].before.stored, m_faceRef);
     QCOMPARE(sent.pairs[0].after.stored, otherRef);
@@ -423,6 +440,85 @@ void TestExportDialog::aFacelessPhotoLeavesOnlyWhenConfirmed()
     press(purpose, Qt::Key_Home);
     press(purpose, Qt::Key_End);
     QVERIFY(!eyeBar->isChecked());
+}
+
+// Typed "pub1" while pub1.pdf holds another sheet: asked about pub1.pdf, and "no" keeps it.
+void TestExportDialog::aNameTypedWithoutExtensionReplacesNothingUnasked()
+{
+    const qint64 caseId = m_install->scalar(QStringLiteral("SELECT id FROM Surgery")).toLongLong();
+    Export::ExportDialog dialog(db(), Export::requestForCase(db(), m_install->folder(), caseId), nullptr);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    auto *exportButton = dialog.findChild<QPushButton *>(QStringLiteral("btn_Export"));
+    QTemporaryDir out;
+    const QString typed = out.filePath(QStringLiteral("pub1")), pdf = typed + QStringLiteral(".pdf");
+    QFile other(pdf);
+    QVERIFY(other.open(QIODevice::WriteOnly) && other.write("another sheet") > 0);
+    other.close();
+
+    m_prompter->files = QStringList{typed};
+    m_prompter->answers = {Prompt::No};
+    press(exportButton, Qt::Key_Space);
+    const QList<ScriptedPrompter::Call> boxes = m_prompter->callsOf(QStringLiteral("box"));
+    QCOMPARE(boxes.size(), 1);
+    QVERIFY2(boxes.first().text.contains(QStringLiteral("pub1.pdf")), qPrintable(boxes.first().text));
+    QFile kept(pdf);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), QByteArray("another sheet"));
+    QCOMPARE(events(QStringLiteral("sheet-exported")), 0);
+
+    m_prompter->clear();
+    m_prompter->files = QStringList{typed};
+    m_prompter->answers = {Prompt::Yes};
+    press(exportButton, Qt::Key_Space);
+    QVERIFY(QFileInfo(pdf).size() > 1000);
+    QCOMPARE(events(QStringLiteral("sheet-exported")), 1);
+}
+
+// Two JPEG pages where big-2.jpg of another export lies: asked before it is replaced; a later
+// one-page export to big.jpg takes the earlier big-2.jpg away, once agreed.
+void TestExportDialog::noPageOfAnEarlierExportStaysUnderTheNewName()
+{
+    const qint64 caseId = m_install->scalar(QStringLiteral("SELECT id FROM Surgery")).toLongLong();
+    Export::ExportDialog dialog(db(), Export::requestForCase(db(), m_install->folder(), caseId), nullptr);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    auto *exportButton = dialog.findChild<QPushButton *>(QStringLiteral("btn_Export"));
+    press(dialog.findChild<QComboBox *>(QStringLiteral("cb_Format")), Qt::Key_Down);
+    auto *layout = dialog.findChild<QComboBox *>(QStringLiteral("cb_Layout"));
+    press(layout, Qt::Key_Home); // one pair a page: the case's two pairs fill two pages
+    QTemporaryDir out;
+    const QString first = out.filePath(QStringLiteral("big.jpg")), second = out.filePath(QStringLiteral("big-2.jpg"));
+    QFile other(second);
+    QVERIFY(other.open(QIODevice::WriteOnly) && other.write("page of another customer") > 0);
+    other.close();
+
+    m_prompter->files = QStringList{first};
+    m_prompter->answers = {Prompt::No};
+    press(exportButton, Qt::Key_Space);
+    QCOMPARE(m_prompter->callsOf(QStringLiteral("box")).size(), 1);
+    QVERIFY2(m_prompter->callsOf(QStringLiteral("box")).first().text.contains(QStringLiteral("big-2.jpg")),
+             qPrintable(m_prompter->callsOf(QStringLiteral("box")).first().text));
+    QVERIFY(!QFile::exists(first));
+    QCOMPARE(QFileInfo(second).size(), qint64(strlen("page of another customer")));
+
+    m_prompter->clear();
+    m_prompter->files = QStringList{first};
+    m_prompter->answers = {Prompt::Yes};
+    press(exportButton, Qt::Key_Space);
+    QVERIFY(QImage(first).width() > 0 && QImage(second).width() > 0);
+
+    // One page now (a grid): the earlier second page is named in the question and removed.
+    press(layout, Qt::Key_End);
+    m_prompter->clear();
+    m_prompter->files = QStringList{first};
+    m_prompter->answers = {Prompt::Yes};
+    press(exportButton, Qt::Key_Space);
+    QCOMPARE(m_prompter->callsOf(QStringLiteral("box")).size(), 1);
+    QVERIFY(m_prompter->callsOf(QStringLiteral("box")).first().text.contains(QStringLiteral("big-2.jpg")));
+    QVERIFY(QImage(first).width() > 0);
+    QVERIFY(!QFile::exists(second));
+    QCOMPARE(events(QStringLiteral("sheet-exported")), 2);
 }
 
 QTEST_MAIN(TestExportDialog)

@@ -241,26 +241,35 @@ void TestSheetExport::consentDecidesWhatMayLeave()
     const Sheet::Request toCustomer = request(Sheet::Purpose::Customer);
     for (Consent::Level level : {Consent::Level::RecordOnly, Consent::Level::MayShow}) {
         Consent::write(db(), m_case, QStringLiteral("A1200612070001"), {level, {}, {}});
-        for (const Sheet::Request &r : {publicity, toCustomer}) {
-            try {
-                SheetExport::exportSheet(db(), r, out);
-                QFAIL("exported without consent");
-            } catch (const AppError &e) {
-                QVERIFY2(e.text().contains(Consent::label(level)), qPrintable(e.text()));
-            }
-            QVERIFY(!QFile::exists(out.path));
+        try {
+            SheetExport::exportSheet(db(), publicity, out);
+            QFAIL("exported without consent");
+        } catch (const AppError &e) {
+            QVERIFY2(e.text().contains(Consent::label(level)), qPrintable(e.text()));
         }
+        QVERIFY(!QFile::exists(out.path));
     }
     QCOMPARE(events(QStringLiteral("sheet-exported")), 0);
-    // The internal archive needs none.
+    QCOMPARE(events(QStringLiteral("sheet-refused")), 2);
+    // The internal archive needs none, nor does the customer's own copy of her photos; but that
+    // copy carries no photo of anyone else.
     SheetExport::exportSheet(db(), request(Sheet::Purpose::Internal), out);
     QVERIFY(QFile::exists(out.path));
+    out.path = m_out.filePath(QStringLiteral("hers.pdf"));
+    SheetExport::exportSheet(db(), toCustomer, out);
+    QVERIFY(QFile::exists(out.path));
+    Sheet::Request withAnother = toCustomer;
+    withAnother.pairs[0].after.customerNo = QStringLiteral("A1200612070002");
+    out.path = m_out.filePath(QStringLiteral("another.pdf"));
+    QVERIFY_THROWS_EXCEPTION(AppError, SheetExport::exportSheet(db(), withAnother, out));
+    QVERIFY(!QFile::exists(out.path));
+    QCOMPARE(events(QStringLiteral("sheet-refused")), 3);
     // At "可用于宣传" every purpose may go.
     Consent::write(db(), m_case, QStringLiteral("A1200612070001"), {Consent::Level::Publicity, {}, {}});
     out.path = m_out.filePath(QStringLiteral("allowed.pdf"));
     SheetExport::exportSheet(db(), publicity, out);
     QVERIFY(QFile::exists(out.path));
-    QCOMPARE(events(QStringLiteral("sheet-exported")), 2);
+    QCOMPARE(events(QStringLiteral("sheet-exported")), 3);
     // Each picture answers for its own case: an after picture of the other, record-only case
     // keeps the pair in.
     Sheet::Request mixed = publicity;
