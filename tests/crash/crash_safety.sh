@@ -69,6 +69,9 @@ leftovers_total=0
 kills_mid_copy=0
 for k in $(seq 1 "$kills"); do
   before=$(find "$install/pic" -name '.*.part-*' | sort)
+  # Emptied here, not only by the redirection: that happens in the child, and the wait below could
+  # otherwise read the previous run's "started" before it.
+  : > "$work/out"
   "$driver" "$install" "$work/sources" > "$work/out" 2> "$work/err" &
   pid=$!
   # Until the driver has started (a busy machine, or the sanitizers, may take many seconds), then
