@@ -124,7 +124,7 @@ void AuditViewer::showPage()
                                 AuditLog::labelOfCode(e.action),
                                 e.customerNo,
                                 e.caseId.isNull() ? QString() : e.caseId.toString(),
-                                e.detail};
+                                AuditQuery::detailText(e.detail)};
         for (int c = 0; c < cells.size(); ++c)
             grid->setItem(r, c, new QTableWidgetItem(cells.at(c)));
     }

@@ -5,6 +5,7 @@
 #include "data/Db.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QSqlQuery>
 #include <QTimeZone>
 
@@ -80,6 +81,15 @@ QVector<Event> page(const QSqlDatabase &db, const Filter &filter, int size, cons
     return out;
 }
 
+QString detailText(const QString &storedDetail)
+{
+    static const QHash<QString, QString> words{{QStringLiteral("tile"), QStringLiteral("缩略图")},
+                                               {QStringLiteral("compare"), QStringLiteral("对比")},
+                                               {QStringLiteral("manual"), QStringLiteral("手动对齐")},
+                                               {QStringLiteral("auto"), QStringLiteral("自动对齐")}};
+    return words.value(storedDetail, storedDetail);
+}
+
 QString localTime(const QString &storedAt)
 {
     QDateTime t = QDateTime::fromString(storedAt, Qt::ISODateWithMs);
@@ -119,10 +129,13 @@ qint64 exportCsv(const QSqlDatabase &db, const Filter &filter, QIODevice &out)
     qint64 n = 0;
     while (q.next()) {
         const Event e = read(q);
-        const QStringList fields{localTime(e.at), e.user,
-                                 e.host,          AuditLog::labelOfCode(e.action),
-                                 e.customerNo,    e.caseId.isNull() ? QString() : e.caseId.toString(),
-                                 e.detail};
+        const QStringList fields{localTime(e.at),
+                                 e.user,
+                                 e.host,
+                                 AuditLog::labelOfCode(e.action),
+                                 e.customerNo,
+                                 e.caseId.isNull() ? QString() : e.caseId.toString(),
+                                 detailText(e.detail)};
         QStringList quoted;
         for (const QString &f : fields)
             quoted << csvField(f);

@@ -37,6 +37,9 @@ QVector<Event> page(const QSqlDatabase &db, const Filter &filter, int size, cons
 
 // The stored time shown in the computer's own time zone, "yyyy-MM-dd HH:mm:ss".
 QString localTime(const QString &storedAt);
+// An event's detail as shown to staff: the few English words that earlier versions stored
+// ("tile", "compare", "manual", "auto") in Chinese; everything else as stored.
+QString detailText(const QString &storedDetail);
 
 // Writes every event of the filter, newest first, as CSV: UTF-8 with a byte order mark (so
 // spreadsheet programs read the Chinese), a header row, fields quoted where they need it.
