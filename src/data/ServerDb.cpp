@@ -53,7 +53,8 @@ namespace {
 const QStringList &addedTables()
 {
     static const QStringList t{QStringLiteral("auditlog"), QStringLiteral("belcaraschema"),
-                               QStringLiteral("picturealignment"), QStringLiteral("caseconsent")};
+                               QStringLiteral("picturealignment"), QStringLiteral("caseconsent"),
+                               QStringLiteral("belcarainstallation")};
     return t;
 }
 
