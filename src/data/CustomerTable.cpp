@@ -2,6 +2,7 @@
 
 #include "data/Db.h"
 #include "data/JetSql.h"
+#include "data/Transaction.h"
 
 namespace {
 const QString kCustomerNo = QStringLiteral("客户编号");
@@ -17,10 +18,15 @@ void CustomerTable::writeRow(bool inserting, QVariantList &values, int storageRo
     const int k = fieldIndex(kCustomerNo);
     const QString first = k >= 0 ? values.value(k).toString() : QString();
     for (int tries = 1;; ++tries) {
+        // Inside a larger transaction (a case saving its new customer first) a refused try
+        // is undone alone, so that the next number can still be saved with the rest.
+        Savepoint attempt(QSqlDatabase::database(connectionName(), false));
         try {
             TableDataSet::writeRow(inserting, values, storageRow);
+            attempt.release();
             break;
         } catch (const DuplicateKey &) {
+            attempt.rollback();
             const QString taken = values.value(k).toString();
             if (!inserting || k < 0 || m_generated.isEmpty() || taken != m_generated || tries >= MaxTries
                 || !m_makeNumber)
