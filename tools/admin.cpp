@@ -14,6 +14,7 @@
 //
 // set-connection writes keys of section [Database] into the connection file, which only root
 // may change (the program refuses it otherwise), and shows the connection string that results.
+#include "audit/AuditLog.h"
 #include "backup/Backup.h"
 #include "data/AppError.h"
 #include "data/DbEngine.h"
@@ -29,6 +30,8 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <cstdio>
 #include <memory>
 #include <sys/stat.h>
@@ -41,6 +44,7 @@ static const char Help[]
       "       belcara-admin set-connection KEY=VALUE... [--config PATH]\n"
       "       belcara-admin [--installation DIR] [CONNECTION] backup [TARGET] [--keep N]\n"
       "       belcara-admin verify BACKUP\n"
+      "       belcara-admin [--installation DIR] [CONNECTION] verify-audit\n"
       "       belcara-admin [--installation DIR] [CONNECTION] restore BACKUP\n"
       "\n"
       "Sets up and upgrades the PostgreSQL database that several workstations share.\n"
@@ -58,6 +62,10 @@ static const char Help[]
       "            own, and reports what it did. Workstations upgrade by themselves when\n"
       "            they start; this does it beforehand, e.g. for a user who may not\n"
       "            change tables. A database newer than this program is left alone.\n"
+      "  verify-audit  checks that the audit log is whole: every event against the one\n"
+      "            before it and the last one recorded outside the database; says from\n"
+      "            which event it was changed, removed or forged (exit status 1), and\n"
+      "            puts back its append-only guards where they are missing.\n"
       "  set-connection  writes keys of section [Database] into the connection file that\n"
       "            every workstation's program reads (as root; the file stays root's, mode\n"
       "            644), e.g. Engine=PostgreSQL Service=clinic. Keys: Engine Service Host\n"
@@ -238,6 +246,54 @@ static int backupCommand(const QString &command, const QString &folder, const QS
     return 1;
 }
 
+// ---- verify-audit ------------------------------------------------------------------------
+
+// The installation's own database file, or the server the options or the connection file name.
+static int verifyAuditCommand(const QString &installation, const QString &service, const QString &conninfo,
+                              const QString &config)
+{
+    const QString name = QStringLiteral("audit");
+    try {
+        if (!config.isEmpty())
+            DbEngine::setConfigPath(config);
+        DbEngine::ServerSettings server;
+        bool useServer = true;
+        if (!service.isEmpty())
+            server.service = service;
+        else if (!conninfo.isEmpty())
+            server.options = conninfo;
+        else {
+            const DbEngine::Choice c = DbEngine::fromConfig();
+            useServer = c.engine == DbEngine::Engine::PostgreSQL;
+            server = c.server;
+        }
+        QString headPath;
+        if (useServer) {
+            DbEngine::openServer(name, DbEngine::conninfo(server));
+            QSqlQuery id(QSqlDatabase::database(name, false));
+            if (id.exec(QStringLiteral("SELECT Id FROM BelcaraInstallation")) && id.next())
+                headPath = AuditLog::headFileForServer(QFileInfo(Settings::path()).absolutePath(),
+                                                       id.value(0).toString());
+        } else {
+            const QString file = QDir(installation).filePath(QStringLiteral("Data/Data.mdb"));
+            if (!QFileInfo::exists(file))
+                throw AppError(QStringLiteral("%1 does not exist").arg(file));
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            db.setDatabaseName(file);
+            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+            if (!db.open())
+                throw AppError(db.lastError().text());
+            headPath = AuditLog::headFileBeside(file);
+        }
+        const AuditLog::Verdict v = AuditLog::verify(QSqlDatabase::database(name, false), AuditLog::readHead(headPath));
+        std::printf("%s\n", qPrintable(v.summary()));
+        return v.whole ? 0 : 1;
+    } catch (const AppError &e) {
+        std::fprintf(stderr, "belcara-admin: %s\n", qPrintable(e.text()));
+        return 1;
+    }
+}
+
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
@@ -283,6 +339,11 @@ int main(int argc, char **argv)
             source = a;
         else
             return usage();
+    }
+    if (command == QLatin1String("verify-audit")) {
+        if (!source.isEmpty() || force || keep >= 0)
+            return usage();
+        return verifyAuditCommand(installation, service, conninfo, config);
     }
     const bool backupWork = command == QLatin1String("backup") || command == QLatin1String("verify")
                             || command == QLatin1String("restore");

@@ -1,6 +1,7 @@
 #include "audit/AuditLog.h"
 
 #include "data/Db.h"
+#include "data/Transaction.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -183,16 +184,47 @@ QString now()
     return QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ"));
 }
 
+// In AuditChain.cpp.
+bool chainIsKept(const QSqlDatabase &db);
+void advanceHead(const QSqlDatabase &db, const ChainHead &previous, const ChainHead &now);
+
 void record(const QSqlDatabase &db, const Event &e)
 {
     const QVariant noCase(QMetaType::fromType<qlonglong>());
+    const QVariant noText(QMetaType::fromType<QString>());
+    const QString at = now();
+    const QString user = e.user.isEmpty() ? currentUser() : e.user;
+    const QString host = hostName();
+    const QString action = code(e.action);
+    const QVariant customerNo = e.customerNo.isEmpty() ? noText : QVariant(e.customerNo);
+    const QVariant caseId = e.caseId.isValid() && !e.caseId.isNull() ? QVariant(e.caseId.toLongLong()) : noCase;
+    const QVariant detail = e.detail.isEmpty() ? noText : QVariant(e.detail);
+    if (!chainIsKept(db)) {
+        // A database not yet upgraded to the chained log (during the upgrade's earlier steps).
+        Db::runPrepared(db,
+                        QStringLiteral("INSERT INTO AuditLog (At, UserName, Host, Action, CustomerNo, CaseId, Detail) "
+                                       "VALUES (?, ?, ?, ?, ?, ?, ?)"),
+                        {at, user, host, action, customerNo, caseId, detail});
+        return;
+    }
+    // The event follows the last one; reading it and adding this one are one transaction, and
+    // on a server appenders queue on a lock, so that two never chain from the same event.
+    Transaction t(db);
+    if (Db::dialect(db) == JetSql::Dialect::PostgreSQL)
+        Db::runPrepared(db, QStringLiteral("SELECT pg_advisory_xact_lock(4785074604081152845)"), {});
+    const ChainHead previous = chainHead(db);
+    ChainHead head;
+    head.id = previous.id + 1;
+    head.hash = eventHash(previous.hash, head.id, at, user, host, action, customerNo, caseId, detail);
     Db::runPrepared(db,
-                    QStringLiteral("INSERT INTO AuditLog (At, UserName, Host, Action, CustomerNo, CaseId, Detail) "
-                                   "VALUES (?, ?, ?, ?, ?, ?, ?)"),
-                    {now(), e.user.isEmpty() ? currentUser() : e.user, hostName(), code(e.action),
-                     e.customerNo.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(e.customerNo),
-                     e.caseId.isValid() && !e.caseId.isNull() ? QVariant(e.caseId.toLongLong()) : noCase,
-                     e.detail.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(e.detail)});
+                    QStringLiteral("INSERT INTO AuditLog (id, At, UserName, Host, Action, CustomerNo, CaseId, Detail, "
+                                   "Hash) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                    {head.id, at, user, host, action, customerNo, caseId, detail, head.hash});
+    if (Db::dialect(db) == JetSql::Dialect::PostgreSQL)
+        // The identity's sequence stays past the ids given here.
+        Db::runPrepared(db, QStringLiteral("SELECT setval(pg_get_serial_sequence('auditlog', 'id'), ?)"), {head.id});
+    advanceHead(db, previous, head);
+    t.commit();
 }
 
 void recordRowChange(const QSqlDatabase &db, const QString &table, const QStringList &fields,

@@ -1,5 +1,6 @@
 #include "data/ServerDb.h"
 
+#include "audit/AuditLog.h"
 #include "data/AppError.h"
 #include "data/Db.h"
 #include "data/Schema.h"
@@ -52,8 +53,12 @@ namespace {
 // The tables later versions added beside the five.
 const QStringList &addedTables()
 {
-    static const QStringList t{QStringLiteral("auditlog"), QStringLiteral("belcaraschema"),
-                               QStringLiteral("picturealignment"), QStringLiteral("caseconsent")};
+    static const QStringList t{QStringLiteral("auditlog"),
+                               QStringLiteral("belcaraschema"),
+                               QStringLiteral("picturealignment"),
+                               QStringLiteral("caseconsent"),
+                               QStringLiteral("belcarainstallation"),
+                               QStringLiteral("pictureconsent")};
     return t;
 }
 
@@ -231,6 +236,8 @@ QVector<TableCount> migrate(const QString &sqlitePath, const QSqlDatabase &db, b
                 copied << QStringLiteral("AuditLog");
             if (fileVersion >= 3)
                 copied << QStringLiteral("PictureAlignment") << QStringLiteral("CaseConsent");
+            if (fileVersion >= 5)
+                copied << QStringLiteral("PictureConsent");
             inTransaction(db, [&] {
                 dropTables(db);
                 create(db, false);
@@ -247,6 +254,9 @@ QVector<TableCount> migrate(const QString &sqlitePath, const QSqlDatabase &db, b
                                            .arg(c.copied));
                     counts << c;
                 }
+                // Events of a file from before the chained log get their hashes here.
+                if (fileVersion < 5)
+                    AuditLog::sealUnhashed(db);
             });
             exec(src, QStringLiteral("COMMIT"));
         } catch (...) {
