@@ -246,6 +246,17 @@ static int backupCommand(const QString &command, const QString &folder, const QS
     return 1;
 }
 
+// The audit log goes to a role of its own; what is left to do is said, not failed.
+static void printAuditOwner(const QSqlDatabase &db)
+{
+    const QString left = ServerDb::giveAuditLogItsOwner(db);
+    if (left.isEmpty())
+        std::printf("init: the audit log belongs to the role %s; this role may only read it and add to it\n",
+                    ServerDb::AuditOwnerRole);
+    else
+        std::fprintf(stderr, "belcara-admin: %s\n", qPrintable(left));
+}
+
 // ---- verify-audit ------------------------------------------------------------------------
 
 // The installation's own database file, or the server the options or the connection file name.
@@ -410,6 +421,7 @@ int main(int argc, char **argv)
             std::printf("init: the tables of database version %d, the Param row and the account Admin "
                         "are on the server\n",
                         SchemaUpgrade::newestVersion());
+            printAuditOwner(db);
         } else if (command == QLatin1String("upgrade")) {
             const SchemaUpgrade::Report r = SchemaUpgrade::upgrade(db, QString());
             if (r.from == r.to)
