@@ -4,6 +4,7 @@
 #include "data/Transaction.h"
 
 #include <QDateTime>
+#include <QSqlQuery>
 #include <QDir>
 #include <QSysInfo>
 #include <pwd.h>
@@ -124,7 +125,42 @@ bool isStoredReference(const QString &value)
     return !value.isEmpty() && !QDir::isAbsolutePath(value) && !value.contains(QLatin1Char(':'));
 }
 
+// What a case-deleted event says: the pictures the case referred to (the files stay).
+QString deletedCaseDetail(const QStringList &pictureValues)
+{
+    QStringList refs;
+    for (const QString &v : pictureValues)
+        if (!v.isEmpty())
+            refs << v;
+    return refs.isEmpty() ? QString() : QStringLiteral("图片：") + refs.join(QStringLiteral("、"));
+}
+
 } // namespace
+
+void recordCasesDeleted(const QSqlDatabase &db, const QString &where, const QVariantList &binds)
+{
+    QSqlQuery q = Db::runPrepared(db,
+                                  QStringLiteral(
+                                      "SELECT id, 客户编号, 手术前, 手术前1, 手术前2, 手术后, 手术后1, 手术后2 "
+                                      "FROM Surgery WHERE ")
+                                      + where + QStringLiteral(" ORDER BY id"),
+                                  binds);
+    QVector<Event> events;
+    while (q.next()) {
+        Event e;
+        e.action = Action::CaseDeleted;
+        e.caseId = q.value(0).toLongLong();
+        e.customerNo = q.value(1).toString();
+        QStringList refs;
+        for (int c = 2; c < 8; ++c)
+            refs << q.value(c).toString();
+        e.detail = deletedCaseDetail(refs);
+        events << e;
+    }
+    q.finish();
+    for (const Event &e : events)
+        record(db, e);
+}
 
 const QVector<Action> &actions()
 {
@@ -249,12 +285,22 @@ void recordRowChange(const QSqlDatabase &db, const QString &table, const QString
         e.action = added ? Action::CustomerAdded : deleted ? Action::CustomerDeleted : Action::CustomerChanged;
         e.customerNo = field(fields, row, QStringLiteral("客户编号")).toString();
         e.detail = changed.join(QStringLiteral("、"));
+        // A number changed by hand keeps the trail of the old one.
+        const QString was = added ? QString() : field(fields, before, QStringLiteral("客户编号")).toString();
+        if (!added && !deleted && was != e.customerNo)
+            e.detail += QStringLiteral("（客户编号 %1 → %2）").arg(was, e.customerNo);
         record(db, e);
     } else if (t == QLatin1String("surgery")) {
         e.action = added ? Action::CaseAdded : deleted ? Action::CaseDeleted : Action::CaseChanged;
         e.customerNo = field(fields, row, QStringLiteral("客户编号")).toString();
         e.caseId = field(fields, row, QStringLiteral("id"));
         e.detail = changed.join(QStringLiteral("、"));
+        if (deleted) {
+            QStringList refs;
+            for (const QString &c : pictureColumns())
+                refs << field(fields, before, c).toString();
+            e.detail = deletedCaseDetail(refs);
+        }
         record(db, e);
         if (deleted)
             return;

@@ -137,6 +137,11 @@ template <typename Change> void recordWith(const QSqlDatabase &db, const Event &
     t.commit();
 }
 
+// One case-deleted event for each case the condition selects (Surgery's columns, with ?
+// bound to binds), naming the case and its pictures; called before the cases are deleted, in
+// the delete's transaction.
+void recordCasesDeleted(const QSqlDatabase &db, const QString &where, const QVariantList &binds);
+
 // The events of a row of an original table saved or deleted through a table data set: which
 // table, the column names and the row's values before (empty for a new row) and after (empty
 // for a deleted row). Tables without events (Param) record nothing.

@@ -1,5 +1,6 @@
 #include "data/CustomerTable.h"
 
+#include "audit/AuditLog.h"
 #include "data/Db.h"
 #include "data/JetSql.h"
 #include "data/Transaction.h"
@@ -75,8 +76,11 @@ void removeCases(const QString &connectionName, const QVariantList &caseIds)
     const QString ids = idList(caseIds);
     if (ids.isEmpty())
         return;
-    Db::run(QSqlDatabase::database(connectionName, false),
-            QStringLiteral("DELETE FROM Surgery WHERE id IN (%1)").arg(ids));
+    const QSqlDatabase db = QSqlDatabase::database(connectionName, false);
+    Transaction t(db);
+    AuditLog::recordCasesDeleted(db, QStringLiteral("id IN (%1)").arg(ids), {});
+    Db::run(db, QStringLiteral("DELETE FROM Surgery WHERE id IN (%1)").arg(ids));
+    t.commit();
 }
 
 } // namespace CustomerCases

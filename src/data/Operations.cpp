@@ -6,6 +6,7 @@
 #include "data/Db.h"
 #include "data/PictureStore.h"
 #include "data/Statements.h"
+#include "data/Transaction.h"
 #include "data/Unit_DataMod.h"
 
 #include <QFileInfo>
@@ -59,12 +60,12 @@ void deleteCasesOf(TDataMod &mod, const QString &customerNo)
 {
     // Inside a customer's delete this joins its transaction: the cases, the customer and both
     // events are one unit.
-    AuditLog::Event e;
-    e.action = AuditLog::Action::CaseDeleted;
-    e.customerNo = customerNo;
-    e.detail = QStringLiteral("该客户的全部案例");
-    AuditLog::recordWith(QSqlDatabase::database(mod.ADOConn, false), e,
-                         [&] { execute(mod.ADOQuery, Statements::deleteCustomerCases(customerNo)); });
+    // Each case gets its own event, with its number and pictures.
+    const QSqlDatabase db = QSqlDatabase::database(mod.ADOConn, false);
+    Transaction t(db);
+    AuditLog::recordCasesDeleted(db, QStringLiteral("客户编号 = ?"), {customerNo});
+    execute(mod.ADOQuery, Statements::deleteCustomerCases(customerNo));
+    t.commit();
 }
 
 namespace {

@@ -206,7 +206,8 @@ QStringList auditOwnerStatements(const QString &programRole)
                            "CREATE ROLE %1 NOLOGIN; END IF; END$$")
                 .arg(role),
             // An owner needs the right to create in the table's schema.
-            QStringLiteral("DO $$BEGIN EXECUTE format('GRANT USAGE, CREATE ON SCHEMA %I TO %1', current_schema()); END$$")
+            QStringLiteral(
+                "DO $$BEGIN EXECUTE format('GRANT USAGE, CREATE ON SCHEMA %I TO %1', current_schema()); END$$")
                 .arg(role),
             QStringLiteral("ALTER TABLE auditlog OWNER TO %1").arg(role),
             QStringLiteral("ALTER FUNCTION auditlog_append_only() OWNER TO %1").arg(role),

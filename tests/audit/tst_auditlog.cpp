@@ -4,6 +4,7 @@
 #include "audit/AuditLog.h"
 #include "data/AppError.h"
 #include "data/DataSet.h"
+#include "data/Operations.h"
 #include "data/Settings.h"
 #include "data/Unit_DataMod.h"
 #include "support/TestDatabase.h"
@@ -189,6 +190,32 @@ private slots:
         });
         QVERIFY_THROWS_EXCEPTION(AppError, customers.remove());
         QCOMPARE(scalar(QStringLiteral("SELECT count(*) FROM Surgery")).toInt(), 1);
+    }
+
+    // Deleting a customer leaves one event per case with its pictures; a number changed by
+    // hand keeps the old one; a deleted case's id is never given to a later case.
+    void deletesAndRenumberingKeepTheirTrail()
+    {
+        auto run = [this](const QString &sql) { QVERIFY2(exec(sql), qPrintable(sql)); };
+        run(QStringLiteral("INSERT INTO tUserInfo (客户编号) VALUES ('A1200612070001')"));
+        run(QStringLiteral("INSERT INTO Surgery (客户编号, 手术大类, 手术前) VALUES "
+                           "('A1200612070001', '眼部', 'A1200612070001\\a.jpg'), ('A1200612070001', '鼻部', NULL)"));
+        const qint64 last = scalar(QStringLiteral("SELECT max(id) FROM Surgery")).toLongLong();
+        TableDataSet customers(m_mod->ADOConn, QStringLiteral("tUserInfo"));
+        customers.open();
+        customers.edit();
+        customers.setValue(QStringLiteral("客户编号"), QStringLiteral("A1200612070009"));
+        customers.post();
+        QVERIFY(events().last().contains(QStringLiteral("A1200612070001 → A1200612070009")));
+        Operations::deleteCasesOf(*m_mod, QStringLiteral("A1200612070001"));
+        const QStringList deleted = events().filter(QStringLiteral("case-deleted|"));
+        QCOMPARE(deleted.size(), 2);
+        QVERIFY(deleted.first().contains(QStringLiteral("图片：A1200612070001\\a.jpg")));
+        QCOMPARE(scalar(QStringLiteral("SELECT count(DISTINCT CaseId) FROM AuditLog WHERE Action = 'case-deleted'"))
+                     .toInt(),
+                 2);
+        run(QStringLiteral("INSERT INTO Surgery (客户编号) VALUES ('A1200612070002')"));
+        QVERIFY(scalar(QStringLiteral("SELECT max(id) FROM Surgery")).toLongLong() > last);
     }
 
     // The chain finds what was done behind the program's back, with the guards taken off (and
