@@ -252,8 +252,10 @@ void Tfrm_Manager::FormCreate(const QString &startCustomerNo)
     adt_UserInfo->open();
     adt_Surgery->open();
     adt_Class->open();
-    if (m_ui->cbox_Stair->currentIndex() >= 0)
-        FillCaseMinorList(m_ui->cbox_Stair->currentText());
+    // The list of the major the first case holds (the box may show nothing for a major no
+    // longer in the list).
+    FillCaseMinorList(adt_Surgery->isEmpty() ? m_ui->cbox_Stair->currentText()
+                                             : adt_Surgery->asString(QStringLiteral("手术大类")));
     PicPath = PictureStore::storeRoot(DataMod->programFolder());
     if (!startCustomerNo.isEmpty())
         adt_UserInfo->locate(kCustomerNo, startCustomerNo, true);
