@@ -31,7 +31,7 @@ void CustomerTable::writeRow(bool inserting, QVariantList &values, int storageRo
             const QString taken = values.value(k).toString();
             if (!inserting || k < 0 || m_generated.isEmpty() || taken != m_generated || tries >= MaxTries
                 || !m_makeNumber)
-                throw;
+                throw DuplicateKey(QStringLiteral("客户编号“%1”已有另一位客户使用，请改用别的编号。").arg(taken));
             // Another workstation saved this number first: the saved rows now give the next.
             const QString next = m_makeNumber();
             if (next == taken)

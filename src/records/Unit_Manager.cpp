@@ -62,7 +62,13 @@ public:
 protected:
     void writeRow(bool inserting, QVariantList &values, int storageRow) override
     {
-        checkRow(values);
+        try {
+            checkRow(values);
+        } catch (const AppError &) {
+            // The one column a case's check can refuse is its date.
+            throw AppError(QStringLiteral("日期“%1”不是有效的日期，请按 2024-03-15 的格式填写。")
+                               .arg(values.value(fieldIndex(QStringLiteral("手术日期"))).toString()));
+        }
         PictureStore::Added added;
         m_importPictures(values, added);
         try {

@@ -226,7 +226,7 @@ private slots:
         pick(ui->SpeedButton1, picked);
         ui->DBNavigator2->click(DBNavigator::Post);
 
-        QCOMPARE(m_prompter->texts("error"), QStringList{"'bad' is not a valid date"});
+        QCOMPARE(m_prompter->texts("error"), QStringList{"日期“bad”不是有效的日期，请按 2024-03-15 的格式填写。"});
         QCOMPARE(w.adt_Surgery->state(), DataSet::Insert);
         QCOMPARE(ui->dbed_Before->text(), picked);
         QCOMPARE(readFile(store(kYi + "/before1.jpg")), QByteArray("Zhao's photo"));
