@@ -3,12 +3,15 @@
 
 #include "backup/Backup.h"
 #include "backup/BackupPassword.h"
+#include "audit/AuditLog.h"
 #include "data/AppError.h"
+#include "data/Settings.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 
 #include <cstdio>
 #include <memory>
@@ -96,6 +99,15 @@ void openRecords(Backup::Source &source)
             throw AppError(QStringLiteral("找不到数据库文件 %1").arg(db.databaseName()));
     }
     source.auditConnection = connection;
+    // The events of this run move the head of the audit chain on, as the program's do.
+    if (source.server) {
+        QSqlQuery q(QSqlDatabase::database(connection, false));
+        if (q.exec(QStringLiteral("SELECT Id FROM BelcaraInstallation")) && q.next())
+            AuditLog::setHeadFile(
+                AuditLog::headFileForServer(QFileInfo(Settings::path()).absolutePath(), q.value(0).toString()));
+    } else {
+        AuditLog::setHeadFile(AuditLog::headFileBeside(source.programFolder + QStringLiteral("Data/Data.mdb")));
+    }
 }
 
 bool isLegacyFolder(const QString &path)
@@ -161,6 +173,8 @@ int adminBackup(const AdminBackupArgs &a)
             return 0;
         }
         Backup::Source source = sourceOf(a.installation, a.server);
+        if (!source.server)
+            AuditLog::setHeadFile(AuditLog::headFileBeside(source.programFolder + QStringLiteral("Data/Data.mdb")));
         if (command == QLatin1String("restore") && isLegacyFolder(a.target)) {
             const Backup::Restored r = Backup::Legacy::restore(source, a.target, progressPrinter("restore"));
             std::printf("restore: %s: %lld pictures, all checked; the replaced database is %s, the replaced pictures %s\n",

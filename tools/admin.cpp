@@ -17,6 +17,7 @@
 // set-connection writes keys of section [Database] into the connection file, which only root
 // may change (the program refuses it otherwise), and shows the connection string that results.
 #include "AdminBackup.h"
+#include "audit/AuditLog.h"
 #include "backup/Backup.h"
 #include "data/AppError.h"
 #include "data/DbEngine.h"
@@ -32,6 +33,8 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <cstdio>
 #include <memory>
 #include <sys/stat.h>
@@ -48,6 +51,7 @@ static const char Help[]
       "                     [--password-stdin]\n"
       "       belcara-admin [--installation DIR] list TARGET [--password-stdin]\n"
       "       belcara-admin set-backup-password [--password-stdin]\n"
+      "       belcara-admin [--installation DIR] [CONNECTION] verify-audit\n"
       "\n"
       "Sets up and upgrades the PostgreSQL database that several workstations share.\n"
       "\n"
@@ -76,6 +80,10 @@ static const char Help[]
       "  set-backup-password  writes the password of the backups into\n"
       "            /etc/belcara/backup-password (root's alone), which the other commands and\n"
       "            the nightly backup read; --password-stdin reads it from standard input.\n"
+      "  verify-audit  checks that the audit log is whole: every event against the one\n"
+      "            before it and the last one recorded outside the database; says from\n"
+      "            which event it was changed, removed or forged (exit status 1), and\n"
+      "            puts back its append-only guards where they are missing.\n"
       "  set-connection  writes keys of section [Database] into the connection file that\n"
       "            every workstation's program reads (as root; the file stays root's, mode\n"
       "            644), e.g. Engine=PostgreSQL Service=clinic. Keys: Engine Service Host\n"
@@ -178,6 +186,64 @@ static int setConnection(const QStringList &pairs, const QString &configPath)
     return 0;
 }
 
+static void printAuditOwner(const QSqlDatabase &db)
+{
+    const QString left = ServerDb::giveAuditLogItsOwner(db);
+    if (left.isEmpty())
+        std::printf("init: the audit log belongs to the role %s; this role may only read it and add to it\n",
+                    ServerDb::AuditOwnerRole);
+    else
+        std::fprintf(stderr, "belcara-admin: %s\n", qPrintable(left));
+}
+
+// ---- verify-audit ------------------------------------------------------------------------
+
+// The installation's own database file, or the server the options or the connection file name.
+static int verifyAuditCommand(const QString &installation, const QString &service, const QString &conninfo,
+                              const QString &config)
+{
+    const QString name = QStringLiteral("audit");
+    try {
+        if (!config.isEmpty())
+            DbEngine::setConfigPath(config);
+        DbEngine::ServerSettings server;
+        bool useServer = true;
+        if (!service.isEmpty())
+            server.service = service;
+        else if (!conninfo.isEmpty())
+            server.options = conninfo;
+        else {
+            const DbEngine::Choice c = DbEngine::fromConfig();
+            useServer = c.engine == DbEngine::Engine::PostgreSQL;
+            server = c.server;
+        }
+        QString headPath;
+        if (useServer) {
+            DbEngine::openServer(name, DbEngine::conninfo(server));
+            QSqlQuery id(QSqlDatabase::database(name, false));
+            if (id.exec(QStringLiteral("SELECT Id FROM BelcaraInstallation")) && id.next())
+                headPath = AuditLog::headFileForServer(QFileInfo(Settings::path()).absolutePath(),
+                                                       id.value(0).toString());
+        } else {
+            const QString file = QDir(installation).filePath(QStringLiteral("Data/Data.mdb"));
+            if (!QFileInfo::exists(file))
+                throw AppError(QStringLiteral("%1 does not exist").arg(file));
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            db.setDatabaseName(file);
+            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+            if (!db.open())
+                throw AppError(db.lastError().text());
+            headPath = AuditLog::headFileBeside(file);
+        }
+        const AuditLog::Verdict v = AuditLog::verify(QSqlDatabase::database(name, false), AuditLog::readHead(headPath));
+        std::printf("%s\n", qPrintable(v.summary()));
+        return v.whole ? 0 : 1;
+    } catch (const AppError &e) {
+        std::fprintf(stderr, "belcara-admin: %s\n", qPrintable(e.text()));
+        return 1;
+    }
+}
+
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
@@ -231,6 +297,11 @@ int main(int argc, char **argv)
             snapshot = a;
         else
             return usage();
+    }
+    if (command == QLatin1String("verify-audit")) {
+        if (!source.isEmpty() || force || keep >= 0)
+            return usage();
+        return verifyAuditCommand(installation, service, conninfo, config);
     }
     const bool backupWork = command == QLatin1String("backup") || command == QLatin1String("verify")
                             || command == QLatin1String("restore") || command == QLatin1String("list")
@@ -313,6 +384,7 @@ int main(int argc, char **argv)
             std::printf("init: the tables of database version %d, the Param row and the account Admin "
                         "are on the server\n",
                         SchemaUpgrade::newestVersion());
+            printAuditOwner(db);
         } else if (command == QLatin1String("upgrade")) {
             const SchemaUpgrade::Report r = SchemaUpgrade::upgrade(db, QString());
             if (r.from == r.to)

@@ -43,6 +43,7 @@ AuditViewer::AuditViewer(QWidget *owner, const QString &connectionName)
     connectGuarded(m_ui->bbtn_Prior, &QPushButton::clicked, this, [this](auto...) { bbtn_PriorClick(); });
     connectGuarded(m_ui->bbtn_Next, &QPushButton::clicked, this, [this](auto...) { bbtn_NextClick(); });
     connectGuarded(m_ui->bbtn_Export, &QPushButton::clicked, this, [this](auto...) { bbtn_ExportClick(); });
+    connectGuarded(m_ui->bbtn_Verify, &QPushButton::clicked, this, [this](auto...) { bbtn_VerifyClick(); });
     connect(m_ui->bbtn_Close, &QPushButton::clicked, this, [this] { reject(); });
     connect(m_ui->cb_Date, &QCheckBox::toggled, this, [this](bool on) {
         m_ui->dtp_From->setEnabled(on);
@@ -54,6 +55,7 @@ AuditViewer::AuditViewer(QWidget *owner, const QString &connectionName)
     // Opens on the newest events, unfiltered.
     m_starts = {nullptr};
     showPage();
+    guarded(this, [this] { CheckChain(false); });
 }
 
 AuditViewer::~AuditViewer() = default;
@@ -157,4 +159,24 @@ void AuditViewer::bbtn_ExportClick()
         throw AppError(QStringLiteral("无法写入 %1：%2").arg(path, file.errorString()));
     Prompter::instance().messageBox(this, QStringLiteral("已导出%1条记录到 %2").arg(n).arg(path),
                                     QStringLiteral("提示"), Prompt::Ok, Prompt::Information, Prompt::Ok);
+}
+
+void AuditViewer::bbtn_VerifyClick()
+{
+    CheckChain(true);
+}
+
+void AuditViewer::CheckChain(bool tell)
+{
+    const AuditLog::Verdict v = AuditLog::verify(QSqlDatabase::database(m_connection, false),
+                                                 AuditLog::readHead(AuditLog::headFile()));
+    m_ui->lb_Chain->setText(v.whole ? QStringLiteral("记录完整，校验无误")
+                                    : QStringLiteral("记录不完整（自第%1条起）").arg(v.firstBroken));
+    QPalette p = m_ui->lb_Chain->palette();
+    p.setColor(QPalette::WindowText, v.whole ? QColor(0, 128, 0) : QColor(192, 0, 0));
+    m_ui->lb_Chain->setPalette(p);
+    if (tell || !v.whole || !v.triggersRestored.isEmpty())
+        Prompter::instance().messageBox(this, v.summary(), QStringLiteral("校验操作记录"), Prompt::Ok,
+                                        v.whole && v.triggersRestored.isEmpty() ? Prompt::Information : Prompt::Warning,
+                                        Prompt::Ok);
 }

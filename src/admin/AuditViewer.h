@@ -29,6 +29,10 @@ public:
     void bbtn_PriorClick();
     void bbtn_NextClick();
     void bbtn_ExportClick();
+    // Checks the whole chain of events and the head kept outside; shows the short answer in
+    // lb_Chain and, when asked by the button, the full one.
+    void bbtn_VerifyClick();
+    void CheckChain(bool tell);
 
 private:
     // The filter the controls describe; false (after telling the user) when it cannot be used.

@@ -5,10 +5,12 @@
 #include "widgets/DataBinding.h"
 #include "widgets/DBNavigator.h"
 #include "data/DataSet.h"
+#include "data/Db.h"
 #include "widgets/Guard.h"
 #include "data/Unit_DataMod.h"
 
 #include <QApplication>
+#include <QSqlQuery>
 
 static const QString kUserName = QStringLiteral("UserName");
 static const QString kIsSYS = QStringLiteral("IsSYS");
@@ -29,7 +31,17 @@ TfrmUserManager::TfrmUserManager(QWidget *owner) : FixedDialog(owner), m_ui(new 
     // takes no null.
     adt_SysManager->setOnNewRecord([](DataSet &ds) { ds.setValue(kIsSYS, false); });
     adt_SysManager->setBeforePost([](DataSet &ds) {
-        if (isReservedAccount(ds.asString(kUserName)))
+        // Two accounts of one name would both log in, and the log could not tell them apart.
+        const QString name = ds.asString(kUserName);
+        if (name.trimmed().isEmpty())
+            throw AppError(QStringLiteral("用户名不能为空，请填写用户名。"));
+        QSqlQuery q = Db::runPrepared(QSqlDatabase::database(DataMod->ADOConn, false),
+                                      QStringLiteral("SELECT count(*) FROM SysManager WHERE UserName = ? AND id <> ?"),
+                                      {name, ds.value(QStringLiteral("id")).isNull() ? QVariant(qlonglong(-1))
+                                                                                     : ds.value(QStringLiteral("id"))});
+        if (q.next() && q.value(0).toLongLong() > 0)
+            throw AppError(QStringLiteral("已有名为“%1”的使用人，请换一个用户名。").arg(name));
+        if (isReservedAccount(name))
             ds.setValue(kIsSYS, true);
     });
     adt_SysManager->setBeforeDelete([](DataSet &ds) {

@@ -5,6 +5,7 @@
 #include "widgets/Guard.h"
 #include "widgets/ProgramFont.h"
 #include "widgets/Prompter.h"
+#include "app/StartupChecks.h"
 #include "data/DbEngine.h"
 #include "data/Settings.h"
 #include "data/Unit_DataMod.h"
@@ -91,7 +92,9 @@ int startBelcara(const QString &folder, const StartupFiles &files)
 
     // 8. The message loop.
     frmMain->show();
-    BackupUi::remindAtStart(frmMain, !DataMod->cachedMustLogin() || DataMod->CurrentUser.IsSYS);
+    const bool administrator = !DataMod->cachedMustLogin() || DataMod->CurrentUser.IsSYS;
+    StartupChecks::run(frmMain, administrator);
+    BackupUi::remindAtStart(frmMain, administrator);
     const int rc = QApplication::exec();
     delete frmMain;
     delete DataMod;

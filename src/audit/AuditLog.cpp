@@ -1,8 +1,10 @@
 #include "audit/AuditLog.h"
 
 #include "data/Db.h"
+#include "data/Transaction.h"
 
 #include <QDateTime>
+#include <QSqlQuery>
 #include <QDir>
 #include <QSysInfo>
 #include <pwd.h>
@@ -126,7 +128,42 @@ bool isStoredReference(const QString &value)
     return !value.isEmpty() && !QDir::isAbsolutePath(value) && !value.contains(QLatin1Char(':'));
 }
 
+// What a case-deleted event says: the pictures the case referred to (the files stay).
+QString deletedCaseDetail(const QStringList &pictureValues)
+{
+    QStringList refs;
+    for (const QString &v : pictureValues)
+        if (!v.isEmpty())
+            refs << v;
+    return refs.isEmpty() ? QString() : QStringLiteral("图片：") + refs.join(QStringLiteral("、"));
+}
+
 } // namespace
+
+void recordCasesDeleted(const QSqlDatabase &db, const QString &where, const QVariantList &binds)
+{
+    QSqlQuery q = Db::runPrepared(db,
+                                  QStringLiteral(
+                                      "SELECT id, 客户编号, 手术前, 手术前1, 手术前2, 手术后, 手术后1, 手术后2 "
+                                      "FROM Surgery WHERE ")
+                                      + where + QStringLiteral(" ORDER BY id"),
+                                  binds);
+    QVector<Event> events;
+    while (q.next()) {
+        Event e;
+        e.action = Action::CaseDeleted;
+        e.caseId = q.value(0).toLongLong();
+        e.customerNo = q.value(1).toString();
+        QStringList refs;
+        for (int c = 2; c < 8; ++c)
+            refs << q.value(c).toString();
+        e.detail = deletedCaseDetail(refs);
+        events << e;
+    }
+    q.finish();
+    for (const Event &e : events)
+        record(db, e);
+}
 
 const QVector<Action> &actions()
 {
@@ -186,16 +223,47 @@ QString now()
     return QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ"));
 }
 
+// In AuditChain.cpp.
+bool chainIsKept(const QSqlDatabase &db);
+void advanceHead(const QSqlDatabase &db, const ChainHead &previous, const ChainHead &now);
+
 void record(const QSqlDatabase &db, const Event &e)
 {
     const QVariant noCase(QMetaType::fromType<qlonglong>());
+    const QVariant noText(QMetaType::fromType<QString>());
+    const QString at = now();
+    const QString user = e.user.isEmpty() ? currentUser() : e.user;
+    const QString host = hostName();
+    const QString action = code(e.action);
+    const QVariant customerNo = e.customerNo.isEmpty() ? noText : QVariant(e.customerNo);
+    const QVariant caseId = e.caseId.isValid() && !e.caseId.isNull() ? QVariant(e.caseId.toLongLong()) : noCase;
+    const QVariant detail = e.detail.isEmpty() ? noText : QVariant(e.detail);
+    if (!chainIsKept(db)) {
+        // A database not yet upgraded to the chained log (during the upgrade's earlier steps).
+        Db::runPrepared(db,
+                        QStringLiteral("INSERT INTO AuditLog (At, UserName, Host, Action, CustomerNo, CaseId, Detail) "
+                                       "VALUES (?, ?, ?, ?, ?, ?, ?)"),
+                        {at, user, host, action, customerNo, caseId, detail});
+        return;
+    }
+    // The event follows the last one; reading it and adding this one are one transaction, and
+    // on a server appenders queue on a lock, so that two never chain from the same event.
+    Transaction t(db);
+    if (Db::dialect(db) == JetSql::Dialect::PostgreSQL)
+        Db::runPrepared(db, QStringLiteral("SELECT pg_advisory_xact_lock(4785074604081152845)"), {});
+    const ChainHead previous = chainHead(db);
+    ChainHead head;
+    head.id = previous.id + 1;
+    head.hash = eventHash(previous.hash, head.id, at, user, host, action, customerNo, caseId, detail);
     Db::runPrepared(db,
-                    QStringLiteral("INSERT INTO AuditLog (At, UserName, Host, Action, CustomerNo, CaseId, Detail) "
-                                   "VALUES (?, ?, ?, ?, ?, ?, ?)"),
-                    {now(), e.user.isEmpty() ? currentUser() : e.user, hostName(), code(e.action),
-                     e.customerNo.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(e.customerNo),
-                     e.caseId.isValid() && !e.caseId.isNull() ? QVariant(e.caseId.toLongLong()) : noCase,
-                     e.detail.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(e.detail)});
+                    QStringLiteral("INSERT INTO AuditLog (id, At, UserName, Host, Action, CustomerNo, CaseId, Detail, "
+                                   "Hash) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                    {head.id, at, user, host, action, customerNo, caseId, detail, head.hash});
+    if (Db::dialect(db) == JetSql::Dialect::PostgreSQL)
+        // The identity's sequence stays past the ids given here.
+        Db::runPrepared(db, QStringLiteral("SELECT setval(pg_get_serial_sequence('auditlog', 'id'), ?)"), {head.id});
+    advanceHead(db, previous, head);
+    t.commit();
 }
 
 void recordRowChange(const QSqlDatabase &db, const QString &table, const QStringList &fields,
@@ -220,12 +288,22 @@ void recordRowChange(const QSqlDatabase &db, const QString &table, const QString
         e.action = added ? Action::CustomerAdded : deleted ? Action::CustomerDeleted : Action::CustomerChanged;
         e.customerNo = field(fields, row, QStringLiteral("客户编号")).toString();
         e.detail = changed.join(QStringLiteral("、"));
+        // A number changed by hand keeps the trail of the old one.
+        const QString was = added ? QString() : field(fields, before, QStringLiteral("客户编号")).toString();
+        if (!added && !deleted && was != e.customerNo)
+            e.detail += QStringLiteral("（客户编号 %1 → %2）").arg(was, e.customerNo);
         record(db, e);
     } else if (t == QLatin1String("surgery")) {
         e.action = added ? Action::CaseAdded : deleted ? Action::CaseDeleted : Action::CaseChanged;
         e.customerNo = field(fields, row, QStringLiteral("客户编号")).toString();
         e.caseId = field(fields, row, QStringLiteral("id"));
         e.detail = changed.join(QStringLiteral("、"));
+        if (deleted) {
+            QStringList refs;
+            for (const QString &c : pictureColumns())
+                refs << field(fields, before, c).toString();
+            e.detail = deletedCaseDetail(refs);
+        }
         record(db, e);
         if (deleted)
             return;

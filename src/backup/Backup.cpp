@@ -6,6 +6,7 @@
 #include "data/AppError.h"
 #include "data/DbEngine.h"
 #include "data/PictureStore.h"
+#include "data/Settings.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -742,6 +743,27 @@ Made make(const Source &source, const QString &target, const QByteArray &passwor
                                            : snapshotSqlite(dataDir + QStringLiteral("/Data.mdb"), snapFile.path);
     pics = listPictures(picRoot, &picBytes);
     const qint64 snapBytes = QFileInfo(snapFile.path).size();
+    // The head of the audit chain as the copy holds it: with it a restored log can be checked
+    // to end where it ended when the backup was made.
+    AuditLog::ChainHead head;
+    if (source.server) {
+        head = AuditLog::chainHead(db);
+    } else {
+        const QString name = QStringLiteral("backup-head-") + QUuid::createUuid().toString(QUuid::Id128);
+        {
+            QSqlDatabase copy = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            copy.setDatabaseName(snapFile.path);
+            copy.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+            if (copy.open()) {
+                try {
+                    head = AuditLog::chainHead(copy);
+                } catch (const AppError &) {
+                }
+            }
+            copy.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
 
     // Room: what is new since this installation's last snapshot, with some to spare.
     qint64 newBytes = snapBytes + picBytes;
@@ -786,6 +808,8 @@ Made make(const Source &source, const QString &target, const QByteArray &passwor
                          .arg(rows.value(QStringLiteral("Surgery"), rows.value(QStringLiteral("surgery")))),
                      QStringLiteral("--tag"),
                      QStringLiteral("photos=%1").arg(pics.size()),
+                     QStringLiteral("--tag"),
+                     QStringLiteral("audit=%1:%2").arg(head.id).arg(head.hash),
                      QStringLiteral("--exclude"),
                      QStringLiteral(".*"),
                      QStringLiteral("--exclude"),
@@ -1118,6 +1142,49 @@ void recordIn(const Source &source, const QString &dataDir, AuditLog::Action act
     QSqlDatabase::removeDatabase(name);
 }
 
+// The head of the audit chain kept outside the database names the last event of the records
+// that were replaced: it is kept with them, and the restored records' own head takes its place,
+// so that the restored log is checked against itself and not taken for a log with events removed.
+void keepHeadInStep(const Source &source, const QString &dataDir, const QString &asideFolder)
+{
+    const QString name = QStringLiteral("restore-head-") + QUuid::createUuid().toString(QUuid::Id128);
+    {
+        QSqlDatabase db;
+        if (source.server) {
+            DbEngine::openServer(name, source.conninfo);
+            db = QSqlDatabase::database(name, false);
+        } else {
+            db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            db.setDatabaseName(dataDir + QStringLiteral("/Data.mdb"));
+            db.open();
+        }
+        try {
+            QString file;
+            if (source.server) {
+                QSqlQuery q(db);
+                if (q.exec(QStringLiteral("SELECT Id FROM BelcaraInstallation")) && q.next())
+                    file = AuditLog::headFileForServer(QFileInfo(Settings::path()).absolutePath(),
+                                                       q.value(0).toString());
+            } else {
+                file = AuditLog::headFileBeside(dataDir + QStringLiteral("/Data.mdb"));
+            }
+            if (!file.isEmpty()) {
+                if (QFileInfo::exists(file))
+                    QFile::copy(file, asideFolder + QLatin1Char('/') + QFileInfo(file).fileName());
+                const AuditLog::ChainHead head = AuditLog::chainHead(db);
+                if (head.isNull())
+                    QFile::remove(file); // an empty log: its first event starts the head again
+                else
+                    AuditLog::writeHead(file, head);
+            }
+        } catch (const AppError &) {
+            // Without a head file the log is checked against itself alone.
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
 } // namespace
 
 void removeLeftovers(const QString &programFolder)
@@ -1251,6 +1318,7 @@ Restored restore(const Source &source, const QString &target, const QByteArray &
         if (f.key().startsWith(QLatin1String("pic/")) && !r.lost.contains(f.key()))
             r.files++;
 
+    keepHeadInStep(source, dataDir, aside.folder);
     QString detail = repo.path() + QStringLiteral(" 快照 ") + it->shortId;
     if (!r.lost.isEmpty())
         detail += QStringLiteral("；%1 张图片没能恢复：%2").arg(r.lost.size()).arg(lostText(r.lost));

@@ -80,6 +80,19 @@ void write(const QSqlDatabase &db, qint64 caseId, const QString &customerNo, con
     t.commit();
 }
 
+int casesAtOtherLevel(const QSqlDatabase &db, const QString &customerNo, Level level)
+{
+    QSqlQuery q = Db::runPrepared(db, QStringLiteral("SELECT id FROM Surgery WHERE 客户编号 = ?"), {customerNo});
+    QList<qint64> cases;
+    while (q.next())
+        cases << q.value(0).toLongLong();
+    q.finish();
+    int n = 0;
+    for (qint64 id : cases)
+        n += read(db, id).level != level;
+    return n;
+}
+
 int setForCustomer(const QSqlDatabase &db, const QString &customerNo, Level level, const QDate &signedOn)
 {
     Transaction t(db);
@@ -93,11 +106,12 @@ int setForCustomer(const QSqlDatabase &db, const QString &customerNo, Level leve
     int changed = 0;
     for (qint64 id : cases) {
         const Record before = read(db, id);
+        // A case already at that level keeps the date it was signed on.
+        if (before.level == level)
+            continue;
         Record after = before;
         after.level = level;
         after.signedOn = signedOn;
-        if (after == before)
-            continue;
         write(db, id, customerNo, after);
         ++changed;
     }

@@ -40,8 +40,10 @@ Record read(const QSqlDatabase &db, qint64 caseId);
 // such case (an agreement kept for a missing case would pass to the next case given its id).
 void write(const QSqlDatabase &db, qint64 caseId, const QString &customerNo, const Record &record);
 
-// Gives every case of the customer the same level and signing date, in one transaction; each
-// case keeps its own note. Returns how many cases changed.
+// Gives every case of the customer the same level, in one transaction: the cases whose level
+// changes are signed on signedOn, those already at that level keep their date; each case keeps
+// its own note. Returns how many cases changed.
+int casesAtOtherLevel(const QSqlDatabase &db, const QString &customerNo, Level level);
 int setForCustomer(const QSqlDatabase &db, const QString &customerNo, Level level, const QDate &signedOn);
 
 } // namespace Consent

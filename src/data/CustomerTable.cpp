@@ -1,7 +1,9 @@
 #include "data/CustomerTable.h"
 
+#include "audit/AuditLog.h"
 #include "data/Db.h"
 #include "data/JetSql.h"
+#include "data/Transaction.h"
 
 namespace {
 const QString kCustomerNo = QStringLiteral("客户编号");
@@ -17,14 +19,19 @@ void CustomerTable::writeRow(bool inserting, QVariantList &values, int storageRo
     const int k = fieldIndex(kCustomerNo);
     const QString first = k >= 0 ? values.value(k).toString() : QString();
     for (int tries = 1;; ++tries) {
+        // Inside a larger transaction (a case saving its new customer first) a refused try
+        // is undone alone, so that the next number can still be saved with the rest.
+        Savepoint attempt(QSqlDatabase::database(connectionName(), false));
         try {
             TableDataSet::writeRow(inserting, values, storageRow);
+            attempt.release();
             break;
         } catch (const DuplicateKey &) {
+            attempt.rollback();
             const QString taken = values.value(k).toString();
             if (!inserting || k < 0 || m_generated.isEmpty() || taken != m_generated || tries >= MaxTries
                 || !m_makeNumber)
-                throw;
+                throw DuplicateKey(QStringLiteral("客户编号“%1”已有另一位客户使用，请改用别的编号。").arg(taken));
             // Another workstation saved this number first: the saved rows now give the next.
             const QString next = m_makeNumber();
             if (next == taken)
@@ -69,8 +76,11 @@ void removeCases(const QString &connectionName, const QVariantList &caseIds)
     const QString ids = idList(caseIds);
     if (ids.isEmpty())
         return;
-    Db::run(QSqlDatabase::database(connectionName, false),
-            QStringLiteral("DELETE FROM Surgery WHERE id IN (%1)").arg(ids));
+    const QSqlDatabase db = QSqlDatabase::database(connectionName, false);
+    Transaction t(db);
+    AuditLog::recordCasesDeleted(db, QStringLiteral("id IN (%1)").arg(ids), {});
+    Db::run(db, QStringLiteral("DELETE FROM Surgery WHERE id IN (%1)").arg(ids));
+    t.commit();
 }
 
 } // namespace CustomerCases

@@ -4,7 +4,7 @@
 // time, since the number is read from the saved rows when the new row starts. The unique index
 // on 客户编号 refuses the second save; while the row still carries the number it was given, it
 // then takes the next free number and is saved again. A number typed by hand is never changed:
-// its collision is refused with the database's text.
+// its collision is refused with a message naming the number taken.
 
 #include "data/DataSet.h"
 

@@ -401,14 +401,60 @@ void DataSet::post()
     if (!isEditing())
         return;
     settleDetails();
+    // Saving a detail row may have saved this new row first, with nothing left to write.
+    if (!isEditing())
+        return;
     if (m_beforePost)
         m_beforePost(*this);
     const bool inserting = m_state == Insert;
     QVariantList values = m_buffer;
-    writeRow(inserting, values, inserting ? m_insertRow : m_current);
-    // The master row this one belongs to may not be dropped as unchanged any more.
-    if (m_master && m_master->m_state == Insert)
-        m_master->m_modified = true;
+    // A detail row never reaches the database before its master row: a new master row is
+    // written first, in the same transaction, so that a crash or a refused write can never
+    // leave this row without its owner (whose key another new row could then be given).
+    DataSet *newMaster = m_master && m_master->m_state == Insert && !m_master->m_posting ? m_master.data() : nullptr;
+    Transaction t(database());
+    if (newMaster) {
+        const State masterState = newMaster->m_state;
+        const QVariantList masterBuffer = newMaster->m_buffer;
+        const int masterInsertRow = newMaster->m_insertRow;
+        const int masterCurrent = newMaster->m_current;
+        const bool masterModified = newMaster->m_modified;
+        m_posting = true;
+        try {
+            newMaster->writeInsertedRow();
+            // The master may have been saved under another key than it was given (a number
+            // another workstation took first): this row follows it.
+            const int k = fieldIndex(m_masterField);
+            if (k >= 0)
+                values[k] = newMaster->value(m_masterField);
+            writeRow(inserting, values, inserting ? m_insertRow : m_current);
+        } catch (...) {
+            m_posting = false;
+            if (newMaster->m_state != masterState) {
+                newMaster->forgetRow(masterInsertRow);
+                newMaster->m_state = masterState;
+                newMaster->m_buffer = masterBuffer;
+                newMaster->m_insertRow = masterInsertRow;
+                newMaster->m_current = masterCurrent;
+                newMaster->m_modified = masterModified;
+                emit newMaster->stateChanged();
+                emit newMaster->rowsReset();
+                emit newMaster->recordChanged();
+            }
+            throw;
+        }
+        m_posting = false;
+    } else {
+        writeRow(inserting, values, inserting ? m_insertRow : m_current);
+    }
+    t.commit();
+    if (newMaster) {
+        // The master's details were read for the key it was given; keep them on this row.
+        m_openedKey = newMaster->value(m_masterField);
+        emit newMaster->stateChanged();
+        emit newMaster->rowsReset();
+        emit newMaster->recordChanged();
+    }
     m_buffer.clear();
     m_insertRow = -1;
     m_modified = false;
@@ -422,11 +468,25 @@ void DataSet::post()
     syncDetails();
 }
 
+void DataSet::writeInsertedRow()
+{
+    if (m_beforePost)
+        m_beforePost(*this);
+    QVariantList values = m_buffer;
+    writeRow(true, values, m_insertRow);
+    m_buffer.clear();
+    m_insertRow = -1;
+    m_modified = false;
+    m_state = Browse;
+}
+
 void DataSet::cancel()
 {
     if (!isEditing())
         return;
     settleDetails();
+    if (!isEditing())
+        return;
     if (m_beforeCancel)
         m_beforeCancel(*this);
     const bool inserting = m_state == Insert;

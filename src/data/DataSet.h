@@ -114,6 +114,9 @@ protected:
     // Writes the row to the database and to the stored rows; values may be normalised.
     virtual void writeRow(bool inserting, QVariantList &values, int storageRow) = 0;
     virtual void deleteRow(int storageRow) = 0;
+    // Takes back a row that writeRow added to the stored rows when the transaction it was
+    // written in was rolled back afterwards.
+    virtual void forgetRow(int storageRow) = 0;
     virtual void masterChanged() = 0; // re-reads for the master's new key
 
     QVariant masterKey() const;
@@ -126,6 +129,9 @@ private:
     void setState(State s);
     void settleDetails();
     void syncDetails(bool reread = false);
+    // Writes the row being inserted, without settling the details (one of them is being saved
+    // and needs this row first); returns the saved values.
+    void writeInsertedRow();
     void startInsert(int row);
     void moveCurrent(int row);
     void requireActive() const;
@@ -140,6 +146,7 @@ private:
     bool m_bof = true;
     bool m_eof = true;
     bool m_modified = false;
+    bool m_posting = false; // this detail is saving its master row first
     QVariantList m_buffer;
     int m_insertRow = -1;
     int m_rowBeforeInsert = -1;
@@ -166,6 +173,7 @@ protected:
     QVariantList storedRow(int row) const override;
     void writeRow(bool, QVariantList &, int) override;
     void deleteRow(int) override;
+    void forgetRow(int) override {}
     void masterChanged() override;
 
 private:
@@ -202,6 +210,7 @@ protected:
     QVariantList storedRow(int row) const override { return m_rows.value(row); }
     void writeRow(bool inserting, QVariantList &values, int storageRow) override;
     void deleteRow(int storageRow) override;
+    void forgetRow(int storageRow) override { m_rows.remove(storageRow); }
     void masterChanged() override;
     // Runs inside the transaction that writes the row, after the row and its audit event and
     // before the stored rows are updated: what is kept elsewhere about the row (values holds

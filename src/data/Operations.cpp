@@ -4,9 +4,12 @@
 #include "data/CustomerNo.h"
 #include "data/DataSet.h"
 #include "data/Db.h"
+#include "data/PictureStore.h"
 #include "data/Statements.h"
+#include "data/Transaction.h"
 #include "data/Unit_DataMod.h"
 
+#include <QFileInfo>
 #include <QSqlQuery>
 #include <QVariant>
 
@@ -58,17 +61,52 @@ void deleteCasesOf(TDataMod &mod, const QString &customerNo)
 {
     // Inside a customer's delete this joins its transaction: the cases, the customer and both
     // events are one unit.
-    AuditLog::Event e;
-    e.action = AuditLog::Action::CaseDeleted;
-    e.customerNo = customerNo;
-    e.detail = QStringLiteral("该客户的全部案例");
-    AuditLog::recordWith(QSqlDatabase::database(mod.ADOConn, false), e,
-                         [&] { execute(mod.ADOQuery, Statements::deleteCustomerCases(customerNo)); });
+    // Each case gets its own event, with its number and pictures.
+    const QSqlDatabase db = QSqlDatabase::database(mod.ADOConn, false);
+    Transaction t(db);
+    AuditLog::recordCasesDeleted(db, QStringLiteral("客户编号 = ?"), {customerNo});
+    execute(mod.ADOQuery, Statements::deleteCustomerCases(customerNo));
+    t.commit();
 }
+
+namespace {
+// A number some case row or picture folder already carries (a customer row deleted, or lost
+// to a crash, before its cases): giving it to a new customer would hand that customer the old
+// cases and pictures.
+bool numberInUse(TDataMod &mod, const QString &number)
+{
+    const QSqlDatabase db = QSqlDatabase::database(mod.ADOConn, false);
+    QSqlQuery q = Db::runPrepared(
+        db,
+        QStringLiteral(
+            "SELECT (SELECT count(*) FROM Surgery WHERE 客户编号 = ?) + (SELECT count(*) FROM tUserInfo WHERE 客户编号 = ?)"),
+        {number, number});
+    if (q.next() && q.value(0).toLongLong() > 0)
+        return true;
+    return QFileInfo::exists(PictureStore::storeRoot(mod.programFolder()) + number);
+}
+} // namespace
 
 QString makeCustomerNo(TDataMod &mod, const QString &hospitalNo, const QDate &today)
 {
-    return CustomerNo::MakeCustomerNo(mod.ADOQuery, hospitalNo, today);
+    QString number = CustomerNo::MakeCustomerNo(mod.ADOQuery, hospitalNo, today);
+    const int prefixLength = hospitalNo.size() + 8;
+    for (int tries = 0; tries < 10000 && numberInUse(mod, number); ++tries)
+        number = number.left(prefixLength) + CustomerNo::nextRunningNumber(number.mid(prefixLength));
+    return number;
+}
+
+QStringList casesWithoutCustomer(TDataMod &mod)
+{
+    QSqlQuery q = Db::runPrepared(QSqlDatabase::database(mod.ADOConn, false),
+                                  QStringLiteral(
+                                      "SELECT s.id, s.客户编号 FROM Surgery s LEFT JOIN tUserInfo u "
+                                      "ON u.客户编号 = s.客户编号 WHERE u.id IS NULL ORDER BY s.客户编号, s.id"),
+                                  {});
+    QStringList out;
+    while (q.next())
+        out << QStringLiteral("案例%1（客户编号 %2）").arg(q.value(0).toLongLong()).arg(q.value(1).toString());
+    return out;
 }
 
 std::optional<TUserInfo> checkLogin(TDataMod &mod, const QString &name, const QString &password,

@@ -24,7 +24,11 @@ void deleteCategory(TDataMod &mod, const QString &name);
 // Deletes every case of the customer.
 void deleteCasesOf(TDataMod &mod, const QString &customerNo);
 // The number for a new customer of that hospital number on that day (see CustomerNo).
+// A number that a case row or a picture folder already uses is passed over.
 QString makeCustomerNo(TDataMod &mod, const QString &hospitalNo, const QDate &today);
+// The cases whose customer number no customer row has ("案例12（客户编号 A1…）"), for the
+// administrator's check at start.
+QStringList casesWithoutCustomer(TDataMod &mod);
 
 // The account whose user name and password equal the typed texts, or nothing. Of several equal
 // accounts the first returned counts. The attempt is recorded as `succeeded` or `failed`.

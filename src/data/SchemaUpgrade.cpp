@@ -200,6 +200,31 @@ Step makeStep(int version, const QString &description)
     return s;
 }
 
+// The rebuild of Surgery and Class carries their known columns over; a database given more
+// columns elsewhere is not upgraded rather than losing them.
+void requireKnownColumns(const QSqlDatabase &db)
+{
+    if (isPostgres(db))
+        return;
+    const QStringList surgery{QStringLiteral("id"),       QStringLiteral("客户编号"), QStringLiteral("手术大类"),
+                              QStringLiteral("手术小类"), QStringLiteral("手术医生"), QStringLiteral("金额"),
+                              QStringLiteral("手术日期"), QStringLiteral("手术前"),   QStringLiteral("手术前1"),
+                              QStringLiteral("手术前2"),  QStringLiteral("手术后"),   QStringLiteral("手术后1"),
+                              QStringLiteral("手术后2")};
+    const QStringList category{QStringLiteral("id"), QStringLiteral("类别名称"), QStringLiteral("父类别")};
+    for (const auto &[table, known] :
+         {std::pair{QStringLiteral("Surgery"), surgery}, std::pair{QStringLiteral("Class"), category}}) {
+        QSqlQuery q = exec(db, QStringLiteral("SELECT name FROM pragma_table_info('%1')").arg(table));
+        QStringList extra;
+        while (q.next())
+            if (!known.contains(q.value(0).toString(), Qt::CaseInsensitive))
+                extra << q.value(0).toString();
+        if (!extra.isEmpty())
+            throw AppError(QStringLiteral("%1表有本程序不认识的列（%2），为免丢失这些列，数据库未升级。")
+                               .arg(table, extra.join(QStringLiteral("、"))));
+    }
+}
+
 } // namespace
 
 const QVector<Step> &steps()
@@ -208,6 +233,12 @@ const QVector<Step> &steps()
         makeStep(2, QStringLiteral("版本号表和操作记录")),
         makeStep(3, QStringLiteral("图片对齐和顾客授权")),
         makeStep(4, QStringLiteral("安装标识（用于备份）")),
+        [] {
+            Step step = makeStep(5, QStringLiteral("操作记录校验链、编号不再重用、单张图片授权"));
+            step.before = requireKnownColumns;
+            step.after = AuditLog::sealUnhashed;
+            return step;
+        }(),
     };
     return s;
 }
@@ -269,6 +300,8 @@ Report upgrade(const QSqlDatabase &db, const QString &sqliteFile, const QVector<
             r.to = now;
             continue;
         }
+        if (step.before)
+            step.before(db);
         if (!postgres && !sqliteFile.isEmpty() && r.backup.isEmpty())
             r.backup = copyAside(sqliteFile, now);
         for (const QString &sql : postgres ? step.postgres : step.sqlite) {
@@ -283,6 +316,8 @@ Report upgrade(const QSqlDatabase &db, const QString &sqliteFile, const QVector<
                                    .arg(Db::errorText(q.lastError())));
             }
         }
+        if (step.after)
+            step.after(db);
         setVersion(db, step.version);
         if (hasTable(db, QStringLiteral("AuditLog"))) {
             AuditLog::Event e;

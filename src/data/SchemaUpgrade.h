@@ -19,6 +19,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVector>
+#include <functional>
 
 namespace SchemaUpgrade {
 
@@ -34,6 +35,9 @@ struct Step {
     QString description; // for reports and the audit log
     QStringList sqlite;  // the statements, one per entry, per engine
     QStringList postgres;
+    // Work a statement cannot do, in the step's transaction: before its statements (a check
+    // that may refuse the step) and after them.
+    std::function<void(const QSqlDatabase &)> before, after;
 };
 
 // The program's steps, from version 2 up, in order.

@@ -1,5 +1,6 @@
 #include "data/ServerDb.h"
 
+#include "audit/AuditLog.h"
 #include "data/AppError.h"
 #include "data/Db.h"
 #include "data/Schema.h"
@@ -52,9 +53,12 @@ namespace {
 // The tables later versions added beside the five.
 const QStringList &addedTables()
 {
-    static const QStringList t{QStringLiteral("auditlog"), QStringLiteral("belcaraschema"),
-                               QStringLiteral("picturealignment"), QStringLiteral("caseconsent"),
-                               QStringLiteral("belcarainstallation")};
+    static const QStringList t{QStringLiteral("auditlog"),
+                               QStringLiteral("belcaraschema"),
+                               QStringLiteral("picturealignment"),
+                               QStringLiteral("caseconsent"),
+                               QStringLiteral("belcarainstallation"),
+                               QStringLiteral("pictureconsent")};
     return t;
 }
 
@@ -191,6 +195,60 @@ void init(const QSqlDatabase &db, bool force)
     });
 }
 
+const char AuditOwnerRole[] = "belcara_audit";
+
+QStringList auditOwnerStatements(const QString &programRole)
+{
+    const QString role = QString::fromLatin1(AuditOwnerRole);
+    const QString program = QLatin1Char('"') + QString(programRole).replace(QLatin1Char('"'), QLatin1String("\"\""))
+                            + QLatin1Char('"');
+    return {QStringLiteral("DO $$BEGIN IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname = '%1') THEN "
+                           "CREATE ROLE %1 NOLOGIN; END IF; END$$")
+                .arg(role),
+            // An owner needs the right to create in the table's schema.
+            QStringLiteral(
+                "DO $$BEGIN EXECUTE format('GRANT USAGE, CREATE ON SCHEMA %I TO %1', current_schema()); END$$")
+                .arg(role),
+            QStringLiteral("ALTER TABLE auditlog OWNER TO %1").arg(role),
+            QStringLiteral("ALTER FUNCTION auditlog_append_only() OWNER TO %1").arg(role),
+            QStringLiteral("REVOKE ALL ON auditlog FROM PUBLIC, %1").arg(program),
+            QStringLiteral("GRANT SELECT, INSERT ON auditlog TO %1").arg(program),
+            QStringLiteral("GRANT USAGE, SELECT, UPDATE ON SEQUENCE auditlog_id_seq TO %1").arg(program)};
+}
+
+QString giveAuditLogItsOwner(const QSqlDatabase &db)
+{
+    QSqlQuery who = exec(db, QStringLiteral("SELECT current_user, rolsuper, rolcreaterole FROM pg_roles "
+                                            "WHERE rolname = current_user"));
+    const QString program = who.next() ? who.value(0).toString() : QString();
+    const bool super = who.value(1).toBool();
+    const QStringList statements = auditOwnerStatements(program);
+    QString error;
+    if (super || who.value(2).toBool()) {
+        try {
+            inTransaction(db, [&] {
+                const QString role = QString::fromLatin1(AuditOwnerRole);
+                exec(db, statements.first());
+                // Handing a table to a role needs membership in it, given only for the change.
+                if (!super)
+                    exec(db, QStringLiteral("GRANT %1 TO current_user").arg(role));
+                for (const QString &s : statements.mid(1))
+                    exec(db, s);
+                if (!super)
+                    exec(db, QStringLiteral("REVOKE %1 FROM current_user").arg(role));
+            });
+            return QString();
+        } catch (const AppError &e) {
+            error = e.text();
+        }
+    } else {
+        error = QStringLiteral("the role %1 may not create roles").arg(program);
+    }
+    return QStringLiteral("the audit log still belongs to %1 (%2); as the server's administrator run in "
+                          "this database:\n  %3;")
+        .arg(program, error, statements.join(QStringLiteral(";\n  ")));
+}
+
 QString sqlitePathFor(const QString &folderOrFile)
 {
     const QFileInfo info(folderOrFile);
@@ -232,6 +290,8 @@ QVector<TableCount> migrate(const QString &sqlitePath, const QSqlDatabase &db, b
                 copied << QStringLiteral("AuditLog");
             if (fileVersion >= 3)
                 copied << QStringLiteral("PictureAlignment") << QStringLiteral("CaseConsent");
+            if (fileVersion >= 5)
+                copied << QStringLiteral("PictureConsent");
             inTransaction(db, [&] {
                 dropTables(db);
                 create(db, false);
@@ -248,6 +308,9 @@ QVector<TableCount> migrate(const QString &sqlitePath, const QSqlDatabase &db, b
                                            .arg(c.copied));
                     counts << c;
                 }
+                // Events of a file from before the chained log get their hashes here.
+                if (fileVersion < 5)
+                    AuditLog::sealUnhashed(db);
             });
             exec(src, QStringLiteral("COMMIT"));
         } catch (...) {

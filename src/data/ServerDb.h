@@ -30,6 +30,14 @@ QString dataBeyondInit(const QSqlDatabase &db);
 // refuses, unless force, which drops the five tables first (and every row in them).
 void init(const QSqlDatabase &db, bool force);
 
+// The role that owns the audit log on the server, so that the program's role (the one
+// connected) may only read it and add to it: no change, delete, truncation or removal of its
+// guards. Needs a connection that may create roles; returns an empty text when done, otherwise
+// what stopped it and the statements for the server's administrator (as postgres) to run.
+extern const char AuditOwnerRole[];
+QStringList auditOwnerStatements(const QString &programRole);
+QString giveAuditLogItsOwner(const QSqlDatabase &db);
+
 struct TableCount {
     QString table;
     qint64 source = 0;

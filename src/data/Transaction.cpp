@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <utility>
 
 namespace {
 // Open transactions by connection name, per thread (a connection lives in one thread). An
@@ -13,6 +14,7 @@ namespace {
 struct Open {
     int depth = 0;
     bool spoiled = false;
+    QList<std::function<void()>> afterCommit;
 };
 QHash<QString, Open> &depths()
 {
@@ -68,11 +70,66 @@ void Transaction::commit()
         if (depths().value(m_db.connectionName()).spoiled)
             throw AppError(QStringLiteral("A part of the change failed; nothing was saved"));
         exec(m_db, QStringLiteral("COMMIT")); // a refused commit leaves the rollback to the destructor
+        m_done = true;
+        const QList<std::function<void()>> after = std::exchange(depths()[m_db.connectionName()].afterCommit, {});
+        for (const auto &f : after)
+            f();
+        return;
     }
     m_done = true;
+}
+
+void Transaction::afterCommit(const QSqlDatabase &db, std::function<void()> f)
+{
+    auto it = depths().find(db.connectionName());
+    if (it == depths().end() || it->depth <= 0) {
+        f();
+        return;
+    }
+    it->afterCommit << std::move(f);
 }
 
 bool Transaction::isOpen(const QSqlDatabase &db)
 {
     return depths().value(db.connectionName()).depth > 0;
+}
+
+Savepoint::Savepoint(const QSqlDatabase &db) : m_db(db)
+{
+    auto it = depths().find(db.connectionName());
+    if (it == depths().end() || it->depth <= 0)
+        return;
+    m_spoiledBefore = it->spoiled;
+    m_name = QStringLiteral("belcara_sp%1").arg(it->depth);
+    exec(db, QStringLiteral("SAVEPOINT ") + m_name);
+    m_active = true;
+}
+
+Savepoint::~Savepoint()
+{
+    if (m_active) {
+        QSqlQuery q(m_db);
+        q.exec(QStringLiteral("ROLLBACK TO SAVEPOINT ") + m_name);
+    }
+}
+
+void Savepoint::release()
+{
+    if (!m_active)
+        return;
+    m_active = false;
+    exec(m_db, QStringLiteral("RELEASE SAVEPOINT ") + m_name);
+}
+
+void Savepoint::rollback()
+{
+    if (!m_active)
+        return;
+    m_active = false;
+    exec(m_db, QStringLiteral("ROLLBACK TO SAVEPOINT ") + m_name);
+    exec(m_db, QStringLiteral("RELEASE SAVEPOINT ") + m_name);
+    // What failed after the savepoint is undone: the transaction is as sound as it was then.
+    auto it = depths().find(m_db.connectionName());
+    if (it != depths().end())
+        it->spoiled = m_spoiledBefore;
 }

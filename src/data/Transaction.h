@@ -9,6 +9,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QString>
+#include <functional>
 
 class Transaction {
 public:
@@ -32,9 +33,31 @@ public:
     bool isOutermost() const { return m_outermost; }
     // True while the connection has an open transaction started by this class.
     static bool isOpen(const QSqlDatabase &db);
+    // Runs f once the connection's open transaction is committed (at once when none is open);
+    // dropped when it is rolled back. For what is kept outside the database about a change.
+    static void afterCommit(const QSqlDatabase &db, std::function<void()> f);
 
 private:
     QSqlDatabase m_db;
     bool m_outermost = false;
     bool m_done = false;
+};
+
+// A part of the connection's open transaction that may fail on its own: rollback() undoes what
+// was done since it was set, and the transaction may still commit the rest (a save retried
+// under another key). Without an open transaction it does nothing.
+class Savepoint {
+public:
+    explicit Savepoint(const QSqlDatabase &db);
+    ~Savepoint();
+    Savepoint(const Savepoint &) = delete;
+    Savepoint &operator=(const Savepoint &) = delete;
+    void release();
+    void rollback();
+
+private:
+    QSqlDatabase m_db;
+    QString m_name;
+    bool m_active = false;
+    bool m_spoiledBefore = false;
 };

@@ -6,6 +6,7 @@
 #include "data/DbEngine.h"
 #include "data/SchemaUpgrade.h"
 #include "audit/AuditLog.h"
+#include "data/Settings.h"
 #include "data/Statements.h"
 
 #include <QFileInfo>
@@ -127,6 +128,12 @@ void TDataMod::OpenDatabase()
         useDriver(ADOConn, QStringLiteral("QPSQL"));
         DbEngine::openServer(ADOConn, m_connectionString);
         upgradeDatabase(QString());
+        // The head of the audit chain, kept on this machine beside the settings file, under
+        // the installation's identity (several servers may be used from one machine).
+        QSqlQuery id(QSqlDatabase::database(ADOConn, false));
+        if (id.exec(QStringLiteral("SELECT Id FROM BelcaraInstallation")) && id.next())
+            AuditLog::setHeadFile(
+                AuditLog::headFileForServer(QFileInfo(Settings::path()).absolutePath(), id.value(0).toString()));
         return;
     }
     useDriver(ADOConn, QStringLiteral("QSQLITE"));
@@ -165,6 +172,8 @@ void TDataMod::OpenDatabase()
     // Before anything else is written: a newer database is refused untouched, an older one is
     // copied aside and upgraded (and one this user may only read is refused when it needs that).
     upgradeDatabase(path);
+    // The head of the audit chain, kept beside the database file.
+    AuditLog::setHeadFile(AuditLog::headFileBeside(path));
     // Switching the journal writes to the file, so a read-only database keeps the one it has.
     if (!m_readOnly
         && (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.exec(QStringLiteral("PRAGMA synchronous=FULL")))) {

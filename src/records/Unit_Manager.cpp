@@ -62,7 +62,13 @@ public:
 protected:
     void writeRow(bool inserting, QVariantList &values, int storageRow) override
     {
-        checkRow(values);
+        try {
+            checkRow(values);
+        } catch (const AppError &) {
+            // The one column a case's check can refuse is its date.
+            throw AppError(QStringLiteral("日期“%1”不是有效的日期，请按 2024-03-15 的格式填写。")
+                               .arg(values.value(fieldIndex(QStringLiteral("手术日期"))).toString()));
+        }
         PictureStore::Added added;
         m_importPictures(values, added);
         try {
@@ -252,8 +258,10 @@ void Tfrm_Manager::FormCreate(const QString &startCustomerNo)
     adt_UserInfo->open();
     adt_Surgery->open();
     adt_Class->open();
-    if (m_ui->cbox_Stair->currentIndex() >= 0)
-        FillCaseMinorList(m_ui->cbox_Stair->currentText());
+    // The list of the major the first case holds (the box may show nothing for a major no
+    // longer in the list).
+    FillCaseMinorList(adt_Surgery->isEmpty() ? m_ui->cbox_Stair->currentText()
+                                             : adt_Surgery->asString(QStringLiteral("手术大类")));
     PicPath = PictureStore::storeRoot(DataMod->programFolder());
     if (!startCustomerNo.isEmpty())
         adt_UserInfo->locate(kCustomerNo, startCustomerNo, true);

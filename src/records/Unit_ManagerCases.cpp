@@ -30,6 +30,14 @@ QString Tfrm_Manager::pictureFilter()
 
 void Tfrm_Manager::connectCaseHandlers()
 {
+    // The minor list always belongs to the major of the case shown: after every move, whether
+    // by the case navigator, a customer change or a find, and after the rows were read again.
+    auto followCase = [this] {
+        if (adt_Surgery->isActive() && !adt_Surgery->isEditing())
+            guarded(this, [this] { FillCaseMinorList(adt_Surgery->asString(QStringLiteral("手术大类"))); });
+    };
+    connect(adt_Surgery, &DataSet::recordChanged, this, followCase);
+    connect(adt_Surgery, &DataSet::rowsReset, this, followCase);
     connectGuarded(m_ui->SpeedButton1, &QToolButton::clicked, this, [this](auto...) { SpeedButton1Click(); });
     connectGuarded(m_ui->SpeedButton3, &QToolButton::clicked, this, [this](auto...) { SpeedButton3Click(); });
     connectGuarded(m_ui->SpeedButton4, &QToolButton::clicked, this, [this](auto...) { SpeedButton4Click(); });

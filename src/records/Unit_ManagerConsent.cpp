@@ -154,16 +154,32 @@ void Tfrm_Manager::SetAllConsent(Consent::Level level)
                                         Prompt::Ok, Prompt::Information, Prompt::Ok);
         return;
     }
-    const QDate today = QDate::currentDate();
-    const QString question = QStringLiteral(
-                                 "把本客户全部 %1 个手术案例的授权设为“%2”，签署日期记为 %3 吗？\n各案例的备注保持不变。")
-                                 .arg(cases)
-                                 .arg(Consent::label(level), today.toString(QStringLiteral("yyyy-MM-dd")));
-    if (Prompter::instance().messageBox(this, question, QStringLiteral("提示"), Prompt::Yes | Prompt::No,
-                                        Prompt::Question, Prompt::No)
-        != Prompt::Yes)
+    const QString customerNo = adt_UserInfo->asString(kCustomerNo);
+    const int changing = Consent::casesAtOtherLevel(connection(), customerNo, level);
+    Prompter &p = Prompter::instance();
+    if (changing == 0) {
+        p.messageBox(this, QStringLiteral("本客户全部手术案例的授权已是“%1”。").arg(Consent::label(level)),
+                     QStringLiteral("提示"), Prompt::Ok, Prompt::Information, Prompt::Ok);
         return;
+    }
+    // Only the cases whose level changes are signed anew; ask on which day.
+    const QString question = QStringLiteral("把本客户 %1 个手术案例的授权改为“%2”（已是“%2”的 %3 个案例及各案例的备注"
+                                            "保持不变）。\n请输入这次签署的日期：")
+                                 .arg(changing)
+                                 .arg(Consent::label(level))
+                                 .arg(cases - changing);
+    const QString typed = p.askText(this, QStringLiteral("签署日期"), question,
+                                    QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
+    if (typed.isNull())
+        return;
+    bool ok = false;
+    const QDate signedOn = parseConsentDate(typed, &ok);
+    if (!ok || !signedOn.isValid()) {
+        p.messageBox(this, QStringLiteral("“%1”不是有效的日期，请按 2024-03-15 的格式输入签署日期。").arg(typed),
+                     QStringLiteral("提示"), Prompt::Ok, Prompt::Warning, Prompt::Ok);
+        return;
+    }
     // The cases shown are those of the number in the customer box.
-    Consent::setForCustomer(connection(), adt_UserInfo->asString(kCustomerNo), level, today);
+    Consent::setForCustomer(connection(), customerNo, level, signedOn);
     ShowCaseConsent();
 }

@@ -32,6 +32,16 @@ public:
     // The save-file dialog, proposing a file name; asks before replacing a file. Empty when
     // cancelled.
     virtual QString saveFile(QWidget *owner, const QString &filter, const QString &proposedName) = 0;
+    // Asks for one line of text (caption, the question above the box, the text it starts with);
+    // a null text when cancelled (which is all a prompter that cannot ask does).
+    virtual QString askText(QWidget *owner, const QString &caption, const QString &label, const QString &initial)
+    {
+        Q_UNUSED(owner)
+        Q_UNUSED(caption)
+        Q_UNUSED(label)
+        Q_UNUSED(initial)
+        return QString();
+    }
     // Shows a window modally and returns its result.
     virtual int execModal(QDialog *dialog) = 0;
     // Opens a file or an address with the program the system associates with it; not waited for.

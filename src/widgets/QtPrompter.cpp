@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
@@ -125,6 +126,20 @@ QString QtPrompter::saveFile(QWidget *owner, const QString &filter, const QStrin
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();
     return QFileInfo(dialog.selectedFiles().first()).absoluteFilePath();
+}
+
+QString QtPrompter::askText(QWidget *owner, const QString &caption, const QString &label, const QString &initial)
+{
+    QInputDialog dialog(owner);
+    dialog.setWindowTitle(caption);
+    dialog.setLabelText(label);
+    dialog.setTextValue(initial);
+    dialog.setOkButtonText(QStringLiteral("确定(&O)"));
+    dialog.setCancelButtonText(QStringLiteral("取消(&C)"));
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+    const QString text = dialog.textValue();
+    return text.isNull() ? QStringLiteral("") : text;
 }
 
 int QtPrompter::execModal(QDialog *dialog)

@@ -11,6 +11,7 @@ public:
     void showError(QWidget *owner, const QString &text) override;
     QString openFile(QWidget *owner, const QString &filter, int filterIndex) override;
     QString saveFile(QWidget *owner, const QString &filter, const QString &proposedName) override;
+    QString askText(QWidget *owner, const QString &caption, const QString &label, const QString &initial) override;
     int execModal(QDialog *dialog) override;
     void openExternal(QWidget *owner, const QString &fileOrUrl) override;
 };

@@ -133,13 +133,14 @@ private slots:
         m_prompter->answers = {Prompt::Ok};
         QTest::mouseClick(ui->BitBtn4, Qt::LeftButton);
 
-        // The customer's delete, answered Yes: its cases and it go, each with its event.
+        // The customer's delete, answered Yes: its cases and it go, each with its own event.
         m_prompter->answers = {Prompt::Yes};
         QTest::mouseClick(ui->DBNavigator1->button(DBNavigator::Delete), Qt::LeftButton);
         QCOMPARE(m_install->scalar(QStringLiteral("SELECT count(*) FROM Surgery")).toInt(), 0);
         const QString me = AuditLog::computerAccount();
         QCOMPARE(events(), (QStringList{QStringLiteral("category-deleted|%1||眼部").arg(me),
-                                        QStringLiteral("case-deleted|%1|A1200612070001|该客户的全部案例").arg(me),
+                                        QStringLiteral("case-deleted|%1|A1200612070001|").arg(me),
+                                        QStringLiteral("case-deleted|%1|A1200612070001|").arg(me),
                                         QStringLiteral("customer-deleted|%1|A1200612070001|").arg(me)}));
     }
 };

@@ -94,6 +94,8 @@ private slots:
         QFETCH(int, stored);
         if (!insert)
             m_install->exec(QStringLiteral("UPDATE SysManager SET IsSYS=true"));
+        else // a name is given once
+            m_install->exec(QStringLiteral("DELETE FROM SysManager WHERE UserName='%1'").arg(name));
         TfrmUserManager w(nullptr);
         auto *ui = w.ui();
         if (insert) {
@@ -219,6 +221,45 @@ private slots:
         w.ui()->DBNavigator1->click(Nav::Cancel);
         QVERIFY(w.close());
         QCOMPARE(count(QStringLiteral("bad")), 0);
+    }
+
+    // A name already taken, or none, is refused with a word on saving; the row stays to be
+    // corrected. Names differing in case or blanks are other names, as at login.
+    void takenAndEmptyNamesAreRefused_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("message"); // empty: saved
+        QTest::newRow("taken") << "clerk"
+                               << "已有名为“clerk”的使用人，请换一个用户名。";
+        QTest::newRow("empty") << ""
+                               << "用户名不能为空，请填写用户名。";
+        QTest::newRow("blanks") << "  "
+                                << "用户名不能为空，请填写用户名。";
+        QTest::newRow("other case") << "Clerk"
+                                    << "";
+    }
+    void takenAndEmptyNamesAreRefused()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, message);
+        TfrmUserManager w(nullptr);
+        w.show();
+        w.ui()->DBNavigator1->click(Nav::Insert);
+        w.ui()->DBEdit1->setFocus();
+        QTest::keyClicks(w.ui()->DBEdit1, name);
+        QTest::keyClicks(w.ui()->DBEdit2, QStringLiteral("pw"));
+        w.ui()->DBNavigator1->click(Nav::Post);
+        QCOMPARE(m_prompter->texts(QStringLiteral("error")), message.isEmpty() ? QStringList() : QStringList{message});
+        QCOMPARE(w.adt_SysManager->state(), message.isEmpty() ? DataSet::Browse : DataSet::Insert);
+        QCOMPARE(count(name), message.isEmpty() || name == QLatin1String("clerk") ? 1 : 0);
+        // Changing the password of an existing account is no clash with itself.
+        w.ui()->DBNavigator1->click(Nav::Cancel);
+        QVERIFY(w.adt_SysManager->locate(QStringLiteral("UserName"), QStringLiteral("clerk")));
+        w.ui()->DBEdit2->setFocus();
+        QTest::keyClicks(w.ui()->DBEdit2, QStringLiteral("x"));
+        m_prompter->clear();
+        w.ui()->DBNavigator1->click(Nav::Post);
+        QCOMPARE(m_prompter->texts(QStringLiteral("error")), QStringList());
     }
 
     void theDesign()

@@ -4,6 +4,7 @@
 #include "audit/AuditLog.h"
 #include "data/AppError.h"
 #include "data/DataSet.h"
+#include "data/Operations.h"
 #include "data/Settings.h"
 #include "data/Unit_DataMod.h"
 #include "support/TestDatabase.h"
@@ -189,6 +190,98 @@ private slots:
         });
         QVERIFY_THROWS_EXCEPTION(AppError, customers.remove());
         QCOMPARE(scalar(QStringLiteral("SELECT count(*) FROM Surgery")).toInt(), 1);
+    }
+
+    // Deleting a customer leaves one event per case with its pictures; a number changed by
+    // hand keeps the old one; a deleted case's id is never given to a later case.
+    void deletesAndRenumberingKeepTheirTrail()
+    {
+        auto run = [this](const QString &sql) { QVERIFY2(exec(sql), qPrintable(sql)); };
+        run(QStringLiteral("INSERT INTO tUserInfo (客户编号) VALUES ('A1200612070001')"));
+        run(QStringLiteral("INSERT INTO Surgery (客户编号, 手术大类, 手术前) VALUES "
+                           "('A1200612070001', '眼部', 'A1200612070001\\a.jpg'), ('A1200612070001', '鼻部', NULL)"));
+        const qint64 last = scalar(QStringLiteral("SELECT max(id) FROM Surgery")).toLongLong();
+        TableDataSet customers(m_mod->ADOConn, QStringLiteral("tUserInfo"));
+        customers.open();
+        customers.edit();
+        customers.setValue(QStringLiteral("客户编号"), QStringLiteral("A1200612070009"));
+        customers.post();
+        QVERIFY(events().last().contains(QStringLiteral("A1200612070001 → A1200612070009")));
+        Operations::deleteCasesOf(*m_mod, QStringLiteral("A1200612070001"));
+        const QStringList deleted = events().filter(QStringLiteral("case-deleted|"));
+        QCOMPARE(deleted.size(), 2);
+        QVERIFY(deleted.first().contains(QStringLiteral("图片：A1200612070001\\a.jpg")));
+        QCOMPARE(scalar(QStringLiteral("SELECT count(DISTINCT CaseId) FROM AuditLog WHERE Action = 'case-deleted'"))
+                     .toInt(),
+                 2);
+        run(QStringLiteral("INSERT INTO Surgery (客户编号) VALUES ('A1200612070002')"));
+        QVERIFY(scalar(QStringLiteral("SELECT max(id) FROM Surgery")).toLongLong() > last);
+    }
+
+    // The chain finds what was done behind the program's back, with the guards taken off (and
+    // puts the guards back): an event deleted, changed, slipped in, or the newest ones removed
+    // and the log written on from there; an untouched log is whole. {n} is the n-th event
+    // written here.
+    void tamperingIsFound_data()
+    {
+        QTest::addColumn<QString>("tamper");
+        QTest::addColumn<int>("firstBroken"); // 0: whole
+        QTest::addColumn<QString>("finding");
+        const QString fake(64, QLatin1Char('a'));
+        // clang-format off
+        QTest::newRow("untouched") << "" << 0 << "";
+        QTest::newRow("deleted") << "DELETE FROM AuditLog WHERE id = {5}" << 5 << "第{5}条事件被删除";
+        QTest::newRow("changed") << "UPDATE AuditLog SET UserName = 'nobody' WHERE id = {6}" << 6 << "第{6}条事件的内容被改动";
+        QTest::newRow("forged") << "UPDATE AuditLog SET Detail = 'x', Hash = '" + fake + "' WHERE id = {7}" << 7
+                                << "第{7}条事件是伪造的";
+        QTest::newRow("newest removed, others slipped in")
+            << "DELETE FROM AuditLog WHERE id > {8};INSERT INTO AuditLog (id, At, UserName, Host, Action) "
+               "VALUES ({9}, '2026-01-01T00:00:00.000Z', 'Admin', 'ws', 'login')"
+            << 9 << "第{9}条事件没有校验值";
+        QTest::newRow("newest removed, log written on") << "DELETE FROM AuditLog WHERE id > {8};record" << 12
+                                                        << "最后一条是第{12}条";
+        // clang-format on
+    }
+    void tamperingIsFound()
+    {
+        QFETCH(QString, tamper);
+        QFETCH(int, firstBroken);
+        QFETCH(QString, finding);
+        for (int i = 0; i < 12; ++i)
+            AuditLog::record(db(), {AuditLog::Action::Login, QString(), i % 3 ? QVariant(i) : QVariant(),
+                                    i % 2 ? QStringLiteral("手术医生") : QString(), QStringLiteral("user%1").arg(i)});
+        const qint64 base = scalar(QStringLiteral("SELECT max(id) FROM AuditLog")).toLongLong() - 12;
+        const AuditLog::ChainHead kept = AuditLog::readHead(AuditLog::headFile());
+        QCOMPARE(kept.id, base + 12);
+        QCOMPARE(AuditLog::chainHead(db()).hash, kept.hash);
+        auto ids = [base](QString text) {
+            for (int n = 12; n >= 1; --n)
+                text.replace(QStringLiteral("{%1}").arg(n), QString::number(base + n));
+            return text;
+        };
+        if (!tamper.isEmpty()) {
+            QVERIFY(exec(m_db->isPostgres() ? QStringLiteral("ALTER TABLE AuditLog DISABLE TRIGGER auditlog_no_change")
+                                            : QStringLiteral("DROP TRIGGER AuditLog_no_update")));
+            if (!m_db->isPostgres())
+                QVERIFY(exec(QStringLiteral("DROP TRIGGER AuditLog_no_delete")));
+            for (const QString &sql : ids(tamper).split(QLatin1Char(';'))) {
+                if (sql != QLatin1String("record"))
+                    QVERIFY2(exec(sql), qPrintable(sql));
+                else // the program goes on writing from what is left
+                    for (const char *user : {"a", "b", "c"})
+                        AuditLog::record(db(), {AuditLog::Action::Login, QString(), QVariant(), QString(),
+                                                QString::fromLatin1(user)});
+            }
+        }
+        // The head outside was not moved back by the events written after the removal.
+        const AuditLog::Verdict v = AuditLog::verify(db(), AuditLog::readHead(AuditLog::headFile()));
+        QCOMPARE(v.whole, firstBroken == 0);
+        QCOMPARE(v.firstBroken, firstBroken ? base + firstBroken : 0);
+        if (firstBroken) {
+            QVERIFY2(v.summary().contains(ids(finding)), qPrintable(v.summary()));
+            QVERIFY(!v.triggersRestored.isEmpty());
+            QVERIFY(!exec(QStringLiteral("DELETE FROM AuditLog")));
+        }
     }
 };
 

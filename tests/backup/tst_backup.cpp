@@ -6,6 +6,7 @@
 // The test program is also its own helper process: "--writer", "--hold" and "--backup" run the
 // other side of a test (see childMain).
 
+#include "audit/AuditLog.h"
 #include "backup/Backup.h"
 #include "data/AppError.h"
 #include "data/PictureStore.h"
@@ -381,6 +382,12 @@ private slots:
         expected.remove(QStringLiteral("AuditLog"));
         QCOMPARE(rowsAfter, expected);
         QCOMPARE(pictureHashes(folder), picsBefore);
+        // The restored log is whole against the head kept outside the database.
+        if (!source.server) {
+            const AuditLog::Verdict v = AuditLog::verify(
+                db, AuditLog::readHead(AuditLog::headFileBeside(folder + QStringLiteral("Data/Data.mdb"))));
+            QVERIFY2(v.whole, qPrintable(v.summary() + v.findings.join(QLatin1Char('\n'))));
+        }
         // Nothing replaced is lost: the changed photo and the new customer's are kept aside.
         QCOMPARE(sha(r.picturesAside + QStringLiteral("/A1200612070009/new.jpg")),
                  picsChanged.value(QStringLiteral("A1200612070009/new.jpg")));

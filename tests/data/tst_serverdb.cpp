@@ -104,12 +104,12 @@ private slots:
         const QString folder = makeInstallation();
         ServerDb::init(server(), false); // a fresh init does not count as data
         const auto counts = ServerDb::migrate(ServerDb::sqlitePathFor(folder), server(), false);
-        // The five tables, then the file's audit log, alignments and consents.
-        QCOMPARE(counts.size(), 8);
+        // The five tables, then the file's audit log, alignments, case and photo consents.
+        QCOMPARE(counts.size(), 9);
         QCOMPARE(counts.at(5).table, QStringLiteral("AuditLog"));
-        QCOMPARE(counts.last().table, QStringLiteral("CaseConsent"));
-        const QList<qint64> expected{2, 2, 3, 2, 1, 1, 1, 1};
-        for (int i = 0; i < 8; ++i) {
+        QCOMPARE(counts.last().table, QStringLiteral("PictureConsent"));
+        const QList<qint64> expected{2, 2, 3, 2, 1, 1, 1, 1, 0};
+        for (int i = 0; i < 9; ++i) {
             QCOMPARE(counts[i].source, expected[i]);
             QCOMPARE(counts[i].copied, expected[i]);
         }

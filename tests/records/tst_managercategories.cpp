@@ -31,6 +31,30 @@ private slots:
     }
     void cleanup() { closeBed(); }
 
+    // The minor list is the shown case's major's: at opening on a customer, after moving to
+    // another customer and between that customer's cases.
+    void minorListFollowsTheShownCase()
+    {
+        m_install->exec(QStringLiteral("INSERT INTO Class (类别名称, 父类别) VALUES ('鼻翼缩小', '鼻部')"));
+        m_install->exec(
+            QStringLiteral("INSERT INTO tUserInfo (客户编号) VALUES ('A1200612070001'), ('A1200612070002')"));
+        m_install->exec(QStringLiteral("INSERT INTO Surgery (客户编号, 手术大类, 手术小类) VALUES "
+                                       "('A1200612070001', '眼部', '开眼角'), ('A1200612070002', '鼻部', '鼻翼缩小'), "
+                                       "('A1200612070002', '眼部', '双眼皮')"));
+        Tfrm_Manager w(nullptr, QStringLiteral("A1200612070002"));
+        QComboBox *sub = w.ui()->cbox_Sub;
+        QCOMPARE(items(sub), QStringList{QStringLiteral("鼻翼缩小")});
+        QCOMPARE(sub->currentText(), QStringLiteral("鼻翼缩小"));
+        w.ui()->DBNavigator2->click(DBNavigator::Next);
+        QCOMPARE(items(sub), (QStringList{QStringLiteral("双眼皮"), QStringLiteral("开眼角")}));
+        QCOMPARE(sub->currentText(), QStringLiteral("双眼皮"));
+        w.ui()->DBNavigator1->click(DBNavigator::Prior);
+        QCOMPARE(sub->currentText(), QStringLiteral("开眼角"));
+        w.ui()->DBNavigator1->click(DBNavigator::Next);
+        QCOMPARE(items(sub), QStringList{QStringLiteral("鼻翼缩小")});
+        QVERIFY(sub->isEnabled());
+    }
+
     void addingAMajor_data()
     {
         QTest::addColumn<QString>("name");

@@ -4,6 +4,8 @@
 #include "ui_Unit_Manager.h"
 
 #include "audit/AuditLog.h"
+#include "consent/Consent.h"
+#include "data/Unit_DataMod.h"
 
 #include <QInputMethodEvent>
 #include <QMenu>
@@ -188,22 +190,34 @@ private slots:
             QTest::mouseClick(w.ui()->btn_ConsentAll, Qt::LeftButton);
             QTRY_VERIFY(!QApplication::activePopupWidget());
         };
-        m_prompt->answers = {Prompt::No};
+        // Asked for the signing date; cancelled, nothing changes (the note was saved first).
         runCommand(3); // the first Down selects the first entry: 可用于宣传
-        QCOMPARE(m_prompt->texts("box").size(), 1);
-        QVERIFY(m_prompt->texts("box").first().contains(QStringLiteral("全部 2 个手术案例")));
-        QVERIFY(m_prompt->texts("box").first().contains(QStringLiteral("可用于宣传")));
+        QCOMPARE(m_prompt->texts("ask").size(), 1);
+        QVERIFY(m_prompt->texts("ask").first().contains(QStringLiteral("2 个手术案例")));
+        QVERIFY(m_prompt->texts("ask").first().contains(QStringLiteral("可用于宣传")));
         QCOMPARE(stored(eye), QStringLiteral("0||只用侧脸"));
         QCOMPARE(stored(nose), QStringLiteral("-"));
 
-        m_prompt->answers = {Prompt::Yes};
+        // A date that is not one is refused with a word; a date is taken.
+        m_prompt->typed = {QStringLiteral("2024-13-45")};
         runCommand(3);
-        const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
-        QCOMPARE(stored(eye), "2|" + today + "|只用侧脸");
-        QCOMPARE(stored(nose), "2|" + today + "|");
+        QVERIFY(m_prompt->texts("box").last().contains(QStringLiteral("不是有效的日期")));
+        QCOMPARE(stored(nose), QStringLiteral("-"));
+        m_prompt->typed = {QStringLiteral("2024-3-5")};
+        runCommand(3);
+        QCOMPARE(stored(eye), QStringLiteral("2|2024-03-05|只用侧脸"));
+        QCOMPARE(stored(nose), QStringLiteral("2|2024-03-05|"));
         QCOMPARE(stored(yi), QStringLiteral("-"));
-        QCOMPARE(shown(w), "可用于宣传|" + today + "|只用侧脸");
+        QCOMPARE(shown(w), QStringLiteral("可用于宣传|2024-03-05|只用侧脸"));
         QCOMPARE(consentEvents(), 3);
+
+        // Again after one case was narrowed: the case still at that level keeps its date.
+        Consent::write(QSqlDatabase::database(DataMod->ADOConn, false), nose, QString(),
+                       {Consent::Level::MayShow, QDate(2020, 1, 1), QString()});
+        m_prompt->typed = {QStringLiteral("2025-01-02")};
+        runCommand(3);
+        QCOMPARE(stored(eye), QStringLiteral("2|2024-03-05|只用侧脸"));
+        QCOMPARE(stored(nose), QStringLiteral("2|2025-01-02|"));
         QVERIFY(!w.adt_Surgery->isEditing());
     }
 };

@@ -49,6 +49,12 @@ QString ScriptedPrompter::saveFile(QWidget *, const QString &filter, const QStri
     return files.isEmpty() ? QString() : files.takeFirst();
 }
 
+QString ScriptedPrompter::askText(QWidget *, const QString &caption, const QString &label, const QString &)
+{
+    calls << Call{QStringLiteral("ask"), label, caption, {}, Prompt::NoIcon, Prompt::NoButton};
+    return typed.isEmpty() ? QString() : typed.takeFirst();
+}
+
 int ScriptedPrompter::execModal(QDialog *dialog)
 {
     calls << Call{QStringLiteral("modal"), QString::fromLatin1(dialog->metaObject()->className()),

@@ -27,6 +27,8 @@ public:
     QList<Prompt::Button> answers;
     // Files the open-file dialog returns, in order; empty (cancelled) when none is left.
     QStringList files;
+    // Texts typed where a line of text is asked for, in order; cancelled when none is left.
+    QStringList typed;
     // Runs a modal window; returns its result. Default: the window is rejected at once.
     std::function<int(QDialog *)> onModal;
 
@@ -42,6 +44,8 @@ public:
     QString openFile(QWidget *owner, const QString &filter, int filterIndex) override;
     // Answers from files as well, recorded as "save" with the proposed name as caption.
     QString saveFile(QWidget *owner, const QString &filter, const QString &proposedName) override;
+    // Recorded as "ask" with the question as text.
+    QString askText(QWidget *owner, const QString &caption, const QString &label, const QString &initial) override;
     int execModal(QDialog *dialog) override;
     void openExternal(QWidget *owner, const QString &fileOrUrl) override;
 };
