@@ -14,6 +14,7 @@
 #include "browser/Unit_ShowLarImage.h"
 
 #include <QComboBox>
+#include <QDir>
 
 const QStringList &Tfrm_Manager::pictureColumns()
 {
@@ -142,6 +143,15 @@ void Tfrm_Manager::PickPicture(const QString &column)
     const QString path = ChoosePictureFile();
     if (path.isEmpty())
         return;
+    // A file the loader cannot read is refused now, with the loader's own words, rather than
+    // stored and failing later at every refresh (in front of customers).
+    try {
+        PictureLoader::loadPreview(path, QSize(64, 64));
+    } catch (const AppError &e) {
+        Prompter::instance().showError(this, QStringLiteral("这个文件不能作为图片使用，没有选用：\n%1\n%2")
+                                                 .arg(QDir::toNativeSeparators(path), e.text()));
+        return;
+    }
     // Starts a new case when the customer has none (with the new-case check).
     if (!adt_Surgery->isEditing())
         adt_Surgery->edit();

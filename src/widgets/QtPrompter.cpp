@@ -1,5 +1,8 @@
 #include "widgets/QtPrompter.h"
 
+#include "data/AppError.h"
+#include "data/Settings.h"
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDialog>
@@ -27,6 +30,10 @@ QString qtFileFilter(const QString &filter, QStringList *entries)
             pats << p;
             if (p.toLower() != p)
                 pats << p.toLower();
+            // The long JPEG extension as cameras write it, beside the spelling the filters
+            // have always shown.
+            if (p.compare(QLatin1String("*.JPGE"), Qt::CaseInsensitive) == 0)
+                pats << QStringLiteral("*.JPEG") << QStringLiteral("*.jpeg");
         }
         out << QStringLiteral("%1 (%2)").arg(parts.at(i), pats.join(QLatin1Char(' ')));
     }
@@ -108,14 +115,22 @@ QString QtPrompter::openFile(QWidget *owner, const QString &filter, int filterIn
 {
     QStringList entries;
     const QString qtFilter = qtFileFilter(filter, &entries);
-    QFileDialog dialog(owner, QString(), QString(), qtFilter);
+    // The dialog opens in the folder a file was last picked from (a camera card, say).
+    const QString last = Settings::readString(QStringLiteral("OpenFile"), QStringLiteral("Folder"), QString());
+    QFileDialog dialog(owner, QString(), QFileInfo(last).isDir() ? last : QString(), qtFilter);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     if (filterIndex >= 0 && filterIndex < entries.size())
         dialog.selectNameFilter(entries.at(filterIndex));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();
-    return QFileInfo(dialog.selectedFiles().first()).absoluteFilePath();
+    const QFileInfo chosen(dialog.selectedFiles().first());
+    try {
+        Settings::writeString(QStringLiteral("OpenFile"), QStringLiteral("Folder"), chosen.absolutePath());
+    } catch (const AppError &) {
+        // A settings file this user may not write: the next dialog starts where Qt starts it.
+    }
+    return chosen.absoluteFilePath();
 }
 
 QString QtPrompter::saveFile(QWidget *owner, const QString &filter, const QString &proposedName)

@@ -10,7 +10,9 @@
 #include "records/Unit_Manager.h"
 
 #include <QComboBox>
+#include <QBuffer>
 #include <QDir>
+#include <QImage>
 #include <QFile>
 #include <QLineEdit>
 #include <QtTest>
@@ -44,6 +46,22 @@ inline QStringList items(const QComboBox *combo)
     for (int i = 0; i < combo->count(); ++i)
         out << combo->itemText(i);
     return out;
+}
+
+// A small real JPEG with the tag after its end: the loader reads it as a picture, and each tag
+// gives a file of its own content.
+inline QByteArray pictureBytes(const QByteArray &tag)
+{
+    static const QByteArray jpeg = [] {
+        QImage image(16, 12, QImage::Format_RGB32);
+        image.fill(Qt::darkCyan);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "JPG");
+        return bytes;
+    }();
+    return jpeg + tag;
 }
 
 // Writes a file with the given bytes, making its folder.

@@ -29,7 +29,7 @@ class TestManager : public QObject, WindowTestBed {
     // A picture file outside the store, as the open dialog would return it.
     QString sourcePicture(const QString &relative, const QByteArray &bytes = "picture")
     {
-        return writeFile(m_install->folder() + QStringLiteral("camera/") + relative, bytes);
+        return writeFile(m_install->folder() + QStringLiteral("camera/") + relative, pictureBytes(bytes));
     }
 
 private slots:
@@ -316,7 +316,7 @@ private slots:
         if (caseEdit == "changed") {
             // Imported under the case's own customer, whatever the operation did next.
             const QString storedFile = install().folder() + "pic/" + kJia + "/p.jpg";
-            QCOMPARE(readFile(storedFile), QByteArray("picture"));
+            QCOMPARE(readFile(storedFile), pictureBytes("picture"));
             if (op != "delete")
                 QCOMPARE(rows("SELECT COUNT(*) FROM Surgery WHERE 手术大类='鼻部' AND 手术前='" + kJia + "\\p.jpg'"),
                          1);

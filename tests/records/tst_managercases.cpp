@@ -25,7 +25,7 @@ class TestManagerCases : public QObject, WindowTestBed {
     QString store(const QString &relative) { return m_install->folder() + QStringLiteral("pic/") + relative; }
     QString source(const QString &relative, const QByteArray &bytes = "picture")
     {
-        return writeFile(m_install->folder() + QStringLiteral("camera/") + relative, bytes);
+        return writeFile(m_install->folder() + QStringLiteral("camera/") + relative, pictureBytes(bytes));
     }
     // Picks a file through the "..." button of a picture column.
     void pick(Tfrm_Manager &w, const char *button, const QString &file)
@@ -79,6 +79,23 @@ private slots:
         QCOMPARE(w.adt_Surgery->state(), DataSet::Browse);
     }
 
+    // A file the loader cannot read is refused when it is picked, with the loader's words, and
+    // never reaches the case or the store.
+    void aFileThatIsNoPictureIsRefusedAtPick()
+    {
+        seed();
+        Tfrm_Manager w(nullptr, kBing);
+        const QString notes = writeFile(m_install->folder() + QStringLiteral("camera/notes.jpg"), "meeting notes");
+        pick(w, "SpeedButton7", notes);
+        const QStringList errors = m_prompter->texts("error");
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors.first().contains(QStringLiteral("不能作为图片使用")) && errors.first().contains(notes),
+                 qPrintable(errors.first()));
+        QCOMPARE(w.ui()->DBEdit12->text(), QString());
+        QCOMPARE(w.adt_Surgery->state(), DataSet::Browse);
+        QVERIFY(!QFileInfo::exists(store(kBing)));
+    }
+
     void savingImportsEachPickedPictureInOrder()
     {
         seed();
@@ -108,9 +125,9 @@ private slots:
                          + kBing + "'")
                      .toString(),
                  QStringList({face, "1", sideRef, face2, "1", sideRef, "鼻部", kBing}).join('|'));
-        QCOMPARE(readFile(store(kBing + "/face.jpg")), QByteArray("first"));
-        QCOMPARE(readFile(store(kBing + "/face(2).jpg")), QByteArray("second"));
-        QCOMPARE(readFile(store(kBing + "/side.jpg")), QByteArray("side"));
+        QCOMPARE(readFile(store(kBing + "/face.jpg")), pictureBytes("first"));
+        QCOMPARE(readFile(store(kBing + "/face(2).jpg")), pictureBytes("second"));
+        QCOMPARE(readFile(store(kBing + "/side.jpg")), pictureBytes("side"));
         QCOMPARE(ui->dbed_Before->text(), face);
         QCOMPARE(QDir(store(kBing)).entryList(QDir::Files | QDir::Hidden).size(), 3);
 

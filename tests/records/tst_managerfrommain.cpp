@@ -18,7 +18,7 @@ class TestManagerFromMain : public QObject, WindowTestBed {
 
     QString source(const QString &relative, const QByteArray &bytes)
     {
-        return writeFile(m_install->folder() + QStringLiteral("camera/") + relative, bytes);
+        return writeFile(m_install->folder() + QStringLiteral("camera/") + relative, pictureBytes(bytes));
     }
 
 private slots:
@@ -75,8 +75,8 @@ private slots:
         QCOMPARE(main.adt_Surgery->asString(QStringLiteral("手术后")), number + QStringLiteral("\\face(2).jpg"));
         QCOMPARE(main.adt_Surgery->asString(QStringLiteral("手术小类")), QStringLiteral("双眼皮"));
         QCOMPARE(main.adt_Surgery->asString(QStringLiteral("手术日期")), QStringLiteral("2007-02-01"));
-        QCOMPARE(readFile(m_install->folder() + "pic/" + number + "/face.jpg"), QByteArray("before"));
-        QCOMPARE(readFile(m_install->folder() + "pic/" + number + "/face(2).jpg"), QByteArray("after"));
+        QCOMPARE(readFile(m_install->folder() + "pic/" + number + "/face.jpg"), pictureBytes("before"));
+        QCOMPARE(readFile(m_install->folder() + "pic/" + number + "/face(2).jpg"), pictureBytes("after"));
         QVERIFY(main.ui()->cbox_Stair->findText(QStringLiteral("胸部")) >= 0);
     }
 

@@ -74,9 +74,10 @@ void TestManagerFullDisk::fullDiskDuringImport()
     }
 
     const QString camera = install->folder() + QStringLiteral("camera/");
-    const QByteArray side(100 * 1024, 's');
+    const QByteArray side = pictureBytes(QByteArray(100 * 1024, 's'));
     const QString sideSource = writeFile(camera + QStringLiteral("side.jpg"), side);
-    const QString faceSource = writeFile(camera + QStringLiteral("face.jpg"), QByteArray(1024 * 1024, 'n'));
+    const QString faceSource = writeFile(camera + QStringLiteral("face.jpg"),
+                                         pictureBytes(QByteArray(1024 * 1024, 'n')));
 
     Tfrm_Manager w(nullptr, kBing);
     auto pick = [&](const char *button, const QString &file) {

@@ -30,7 +30,7 @@ class TestManagerTyping : public QObject, WindowTestBed {
     QString store(const QString &relative) { return m_install->folder() + QStringLiteral("pic/") + relative; }
     QString source(const QString &relative, const QByteArray &bytes)
     {
-        return writeFile(m_install->folder() + QStringLiteral("camera/") + relative, bytes);
+        return writeFile(m_install->folder() + QStringLiteral("camera/") + relative, pictureBytes(bytes));
     }
     void pick(QToolButton *button, const QString &file)
     {
@@ -240,7 +240,7 @@ private slots:
         QCOMPARE(w.adt_Surgery->state(), DataSet::Browse);
         QCOMPARE(install().scalar("SELECT 手术前 FROM Surgery WHERE 手术日期='2006-12-08'").toString(),
                  kYi + "\\before1(2).jpg");
-        QCOMPARE(readFile(store(kYi + "/before1(2).jpg")), QByteArray("new photo"));
+        QCOMPARE(readFile(store(kYi + "/before1(2).jpg")), pictureBytes("new photo"));
         QCOMPARE(readFile(store(kYi + "/before1.jpg")), QByteArray("Zhao's photo"));
         QCOMPARE(install().scalar("SELECT 手术前 FROM Surgery WHERE 手术医生='Zhao'").toString(),
                  kYi + "\\before1.jpg");
