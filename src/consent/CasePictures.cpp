@@ -58,10 +58,10 @@ QStringList columns()
     return names;
 }
 
-Consent::Level levelOf(Consent::Level caseLevel, const CasePicture &)
+Consent::Level levelOf(Consent::Level caseLevel, const CasePicture &picture)
 {
-    // No photo has an agreement of its own yet: each takes its case's.
-    return caseLevel;
+    // A photo's own agreement only ever narrows its case's.
+    return picture.own ? qMin(caseLevel, *picture.own) : caseLevel;
 }
 
 QVector<CasePicture> fromColumns(const CaseFacts &facts, const QStringList &stored, const QString &programFolder)
@@ -83,6 +83,8 @@ QVector<CasePicture> fromColumns(const CaseFacts &facts, const QStringList &stor
             const QString path = PictureStore::resolveColumn(programFolder, p.stored);
             p.path = PictureStore::isPictureFile(path) ? path : QString();
         }
+        if (facts.photos.contains(p.column()))
+            p.own = facts.photos.value(p.column());
         p.level = levelOf(facts.level, p);
         pictures << p;
     }
@@ -108,6 +110,7 @@ QVector<CasePicture> read(const QSqlDatabase &db, const QString &programFolder, 
         stored << q.value(4 + i).toString();
     q.finish();
     facts.level = Consent::read(db, caseId).level;
+    facts.photos = Consent::photoLevels(db, caseId);
     return fromColumns(facts, stored, programFolder);
 }
 
@@ -146,9 +149,14 @@ QList<qint64> caseIds(const QVector<CasePicture> &pictures)
 QVector<CasePicture> withCurrentLevels(const QSqlDatabase &db, QVector<CasePicture> pictures)
 {
     QMap<qint64, Consent::Level> levels;
+    QMap<qint64, QHash<QString, Consent::Level>> photos;
     for (CasePicture &p : pictures) {
-        if (!levels.contains(p.caseId))
+        if (!levels.contains(p.caseId)) {
             levels.insert(p.caseId, Consent::read(db, p.caseId).level);
+            photos.insert(p.caseId, Consent::photoLevels(db, p.caseId));
+        }
+        const auto own = photos.value(p.caseId);
+        p.own = own.contains(p.column()) ? std::optional<Consent::Level>(own.value(p.column())) : std::nullopt;
         p.level = levelOf(levels.value(p.caseId), p);
     }
     return pictures;

@@ -24,6 +24,7 @@ struct CasePicture {
     QString major, minor; // 手术大类, 手术小类
     QDate surgeryDate;    // invalid when the row holds none
     Consent::Level level = Consent::Level::RecordOnly; // the consent that applies to this picture
+    std::optional<Consent::Level> own;                 // the photo's own, narrower agreement
 
     bool isEmpty() const { return path.isEmpty(); }
     // The case row's column that names the picture ("手术后1").
@@ -51,6 +52,7 @@ struct CaseFacts {
     QString major, minor;
     QDate surgeryDate;
     Consent::Level level = Consent::Level::RecordOnly; // the case's own level
+    QHash<QString, Consent::Level> photos;             // photos' own agreements, by column
 };
 
 // The six picture columns in slot order: 手术前, 手术前1, 手术前2, 手术后, 手术后1, 手术后2.

@@ -80,6 +80,63 @@ void write(const QSqlDatabase &db, qint64 caseId, const QString &customerNo, con
     t.commit();
 }
 
+QString photoLabel(Level level)
+{
+    return level == Level::RecordOnly ? QStringLiteral("此图不公开") : QStringLiteral("此图仅向顾客展示");
+}
+
+QHash<QString, Level> photoLevels(const QSqlDatabase &db, qint64 caseId)
+{
+    QHash<QString, Level> out;
+    QSqlQuery q = Db::runPrepared(db, QStringLiteral("SELECT Slot, Level FROM PictureConsent WHERE CaseId = ?"),
+                                  {caseId});
+    while (q.next())
+        out.insert(q.value(0).toString(), qMin(fromInt(q.value(1).toInt()), Level::MayShow));
+    return out;
+}
+
+QHash<qint64, QHash<QString, Level>> allPhotoLevels(const QSqlDatabase &db)
+{
+    QHash<qint64, QHash<QString, Level>> out;
+    QSqlQuery q = Db::runPrepared(db, QStringLiteral("SELECT CaseId, Slot, Level FROM PictureConsent"), {});
+    while (q.next())
+        out[q.value(0).toLongLong()].insert(q.value(1).toString(), qMin(fromInt(q.value(2).toInt()), Level::MayShow));
+    return out;
+}
+
+void writePhoto(const QSqlDatabase &db, qint64 caseId, const QString &customerNo, const QString &column,
+                std::optional<Level> level)
+{
+    if (level && *level > Level::MayShow)
+        throw AppError(QStringLiteral("一张图片的授权只能比案例的更窄。"));
+    Transaction t(db);
+    if (!Db::runPrepared(db, QStringLiteral("SELECT id FROM Surgery WHERE id = ?"), {caseId}).next())
+        throw AppError(QStringLiteral("案例 %1 不存在，授权未保存。").arg(caseId));
+    // -1: none of its own, the photo follows its case.
+    const QHash<QString, Level> before = photoLevels(db, caseId);
+    const int was = before.contains(column) ? static_cast<int>(before.value(column)) : -1;
+    const int now = level ? static_cast<int>(*level) : -1;
+    if (was == now) {
+        t.commit();
+        return;
+    }
+    Db::runPrepared(db, QStringLiteral("DELETE FROM PictureConsent WHERE CaseId = ? AND Slot = ?"), {caseId, column});
+    if (level)
+        Db::runPrepared(db,
+                        QStringLiteral("INSERT INTO PictureConsent (CaseId, Slot, Level, ChangedAt, ChangedBy) "
+                                       "VALUES (?, ?, ?, ?, ?)"),
+                        {caseId, column, static_cast<int>(*level), AuditLog::now(), AuditLog::currentUser()});
+    AuditLog::Event e;
+    e.action = AuditLog::Action::ConsentChanged;
+    e.customerNo = customerNo;
+    e.caseId = caseId;
+    e.detail = QStringLiteral("%1：%2 -> %3")
+                   .arg(column, was < 0 ? QStringLiteral("按案例") : photoLabel(fromInt(was)),
+                        now < 0 ? QStringLiteral("按案例") : photoLabel(fromInt(now)));
+    AuditLog::record(db, e);
+    t.commit();
+}
+
 int casesAtOtherLevel(const QSqlDatabase &db, const QString &customerNo, Level level)
 {
     QSqlQuery q = Db::runPrepared(db, QStringLiteral("SELECT id FROM Surgery WHERE 客户编号 = ?"), {customerNo});

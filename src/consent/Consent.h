@@ -3,9 +3,12 @@
 // agreement is record only, so nothing is ever shown or published by default.
 
 #include <QDate>
+#include <QHash>
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 namespace Consent {
 
@@ -39,6 +42,19 @@ Record read(const QSqlDatabase &db, qint64 caseId);
 // is only for the audit event. Raises AppError when the database refuses or when there is no
 // such case (an agreement kept for a missing case would pass to the next case given its id).
 void write(const QSqlDatabase &db, qint64 caseId, const QString &customerNo, const Record &record);
+
+// A photo's own agreement, which can only narrow its case's: record only ("此图不公开") or shown
+// to the customer only ("此图仅向顾客展示"). Photos are named by the case row's column ("手术后1").
+QString photoLabel(Level level);
+// The case's photos that have an agreement of their own, by column.
+QHash<QString, Level> photoLevels(const QSqlDatabase &db, qint64 caseId);
+// The same for every case (Surgery.id), for lists of many cases.
+QHash<qint64, QHash<QString, Level>> allPhotoLevels(const QSqlDatabase &db);
+// Stores (or, with no level, removes) a photo's own agreement and records the change in the
+// audit log, in one transaction. A level above "may be shown" is refused: a photo never widens
+// its case's agreement. Storing what is stored changes nothing and records nothing.
+void writePhoto(const QSqlDatabase &db, qint64 caseId, const QString &customerNo, const QString &column,
+                std::optional<Level> level);
 
 // Gives every case of the customer the same level, in one transaction: the cases whose level
 // changes are signed on signedOn, those already at that level keep their date; each case keeps

@@ -86,6 +86,7 @@ QVector<Major> load(const QSqlDatabase &db, Consent::Level atLeast)
                                       .arg(columns),
                                   {static_cast<int>(atLeast)});
 
+    const QHash<qint64, QHash<QString, Consent::Level>> photoLevels = Consent::allPhotoLevels(db);
     QVector<Case> cases;
     while (q.next()) {
         Case c;
@@ -100,7 +101,8 @@ QVector<Major> load(const QSqlDatabase &db, Consent::Level atLeast)
             stored << q.value(6 + i).toString();
         // A stored level the program does not know reads as record only: never shown; nor is a
         // picture whose own consent is narrower than the showing needs.
-        const CasePictures::CaseFacts facts{c.id, QString(), c.major, c.minor, c.surgeryDate, c.level};
+        const CasePictures::CaseFacts
+            facts{c.id, QString(), c.major, c.minor, c.surgeryDate, c.level, photoLevels.value(c.id)};
         for (const CasePicture &p : CasePictures::fromColumns(facts, stored)) {
             if (p.level < atLeast)
                 continue;

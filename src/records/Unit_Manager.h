@@ -83,6 +83,8 @@ public:
     // Shows the current case's stored consent (a new case: record only), unless the user has
     // changed the boxes of the case being edited.
     void ShowCaseConsent();
+    // Gives the photo of the box whose menu was opened an agreement of its own (none: its case's).
+    void SetPhotoConsent(std::optional<Consent::Level> level);
     // A consent box was changed by the user: the case counts as changed, like its other fields.
     void ConsentEdited();
     Consent::Record EditedConsent() const;
@@ -135,6 +137,7 @@ private:
 
     class CaseTable;
     std::unique_ptr<Ui::Tfrm_Manager> m_ui;
+    QString m_photoColumn;        // the picture box whose consent menu was opened last
     CaseTable *m_cases = nullptr; // adt_Surgery
     QStringList m_notStored;      // pictures the last case save could not bring into the store
     bool m_reportNotStored = false;

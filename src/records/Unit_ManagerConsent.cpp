@@ -15,6 +15,7 @@
 #include <QRegularExpression>
 #include <QSignalBlocker>
 #include <QSqlDatabase>
+#include <QLineEdit>
 
 namespace {
 
@@ -63,6 +64,46 @@ void Tfrm_Manager::setupConsent()
     connectGuarded(m_ui->ed_ConsentNote, &QLineEdit::textEdited, this, [this](auto...) { ConsentEdited(); });
     connect(adt_Surgery, &DataSet::stateChanged, this, [this] { ShowCaseConsent(); });
     connect(adt_Surgery, &DataSet::recordChanged, this, [this] { ShowCaseConsent(); });
+
+    // A photo's own agreement, from the picture box's context menu: it can only narrow the case's.
+    auto *photoMenu = new QMenu(this);
+    photoMenu->setObjectName(QStringLiteral("menu_PhotoConsent"));
+    const QList<QPair<QString, int>> choices{{QStringLiteral("按案例的授权(&A)"), -1},
+                                             {QStringLiteral("此图仅向顾客展示(&S)"), int(Consent::Level::MayShow)},
+                                             {QStringLiteral("此图不公开(&N)"), int(Consent::Level::RecordOnly)}};
+    for (const auto &c : choices) {
+        QAction *a = photoMenu->addAction(c.first);
+        a->setCheckable(true);
+        a->setData(c.second);
+        connectGuarded(a, &QAction::triggered, this, [this, code = c.second](auto...) {
+            SetPhotoConsent(code < 0 ? std::nullopt : std::optional<Consent::Level>(Consent::fromInt(code)));
+        });
+    }
+    const QList<QLineEdit *> boxes = pictureBoxes();
+    for (int i = 0; i < boxes.size(); ++i) {
+        QLineEdit *box = boxes.at(i);
+        box->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(box, &QWidget::customContextMenuRequested, this, [this, box, photoMenu, i](const QPoint &at) {
+            // Only a saved case's stored photo has an agreement of its own.
+            if (adt_Surgery->state() != DataSet::Browse || adt_Surgery->isEmpty() || box->text().trimmed().isEmpty())
+                return;
+            m_photoColumn = pictureColumns().at(i);
+            const auto own = Consent::photoLevels(connection(), adt_Surgery->value(QStringLiteral("id")).toLongLong());
+            const int code = own.contains(m_photoColumn) ? int(own.value(m_photoColumn)) : -1;
+            for (QAction *a : photoMenu->actions())
+                a->setChecked(a->data().toInt() == code);
+            photoMenu->popup(box->mapToGlobal(at));
+        });
+    }
+}
+
+void Tfrm_Manager::SetPhotoConsent(std::optional<Consent::Level> level)
+{
+    if (m_photoColumn.isEmpty() || adt_Surgery->state() != DataSet::Browse || adt_Surgery->isEmpty())
+        return;
+    Consent::writePhoto(connection(), adt_Surgery->value(QStringLiteral("id")).toLongLong(),
+                        adt_Surgery->asString(QStringLiteral("客户编号")), m_photoColumn, level);
+    ShowCaseConsent();
 }
 
 void Tfrm_Manager::showConsent(const Consent::Record &r)
@@ -85,6 +126,15 @@ void Tfrm_Manager::ShowCaseConsent()
     if (state == DataSet::Edit || (state == DataSet::Browse && !adt_Surgery->isEmpty()))
         r = Consent::read(connection(), adt_Surgery->value(QStringLiteral("id")).toLongLong());
     showConsent(r);
+    // Each picture box tells when its photo has an agreement of its own.
+    QHash<QString, Consent::Level> own;
+    if (state == DataSet::Browse && !adt_Surgery->isEmpty())
+        own = Consent::photoLevels(connection(), adt_Surgery->value(QStringLiteral("id")).toLongLong());
+    const QList<QLineEdit *> boxes = pictureBoxes();
+    for (int i = 0; i < boxes.size(); ++i) {
+        const QString column = pictureColumns().at(i);
+        boxes.at(i)->setToolTip(own.contains(column) ? Consent::photoLabel(own.value(column)) : QString());
+    }
     const bool hasCustomer = adt_UserInfo->isActive() && !adt_UserInfo->isEmpty();
     for (QWidget *w : {static_cast<QWidget *>(m_ui->cbox_Consent), static_cast<QWidget *>(m_ui->ed_ConsentDate),
                        static_cast<QWidget *>(m_ui->ed_ConsentNote), static_cast<QWidget *>(m_ui->btn_ConsentAll)})

@@ -4,9 +4,12 @@
 #include "ui_Unit_Manager.h"
 
 #include "audit/AuditLog.h"
+#include "consent/CasePictures.h"
 #include "consent/Consent.h"
+#include "consent/Showable.h"
 #include "data/Unit_DataMod.h"
 
+#include <QContextMenuEvent>
 #include <QInputMethodEvent>
 #include <QMenu>
 #include <QTimer>
@@ -91,6 +94,52 @@ private slots:
     {
         m_prompt.reset();
         m_install.reset();
+    }
+
+    // A photo's own agreement, chosen from its box's menu: the after photo kept out of every
+    // showing, the before photo for customers only; each change is an event, and a photo never
+    // widens its case's agreement.
+    void aPhotoNarrowsItsCase()
+    {
+        const qint64 eye = caseId(QStringLiteral("眼部"));
+        for (const char *name : {"b.jpg", "a.jpg"})
+            writeFile(m_install->folder() + "pic/" + kJia + "/" + name, pictureBytes(name));
+        m_install->exec(QStringLiteral("UPDATE Surgery SET 手术前 = '%1\\b.jpg', 手术后 = '%1\\a.jpg' WHERE id = %2")
+                            .arg(kJia)
+                            .arg(eye));
+        Consent::write(QSqlDatabase::database(DataMod->ADOConn), eye, kJia, {Consent::Level::Publicity, {}, {}});
+        const int events = consentEvents();
+        Tfrm_Manager w(nullptr, kJia);
+        open(w);
+        QCOMPARE(w.adt_Surgery->value("id").toLongLong(), eye);
+        auto *menu = w.findChild<QMenu *>(QStringLiteral("menu_PhotoConsent"));
+        QVERIFY(menu);
+        const auto choose = [&](QLineEdit *box, const QString &caption) {
+            QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), box->mapToGlobal(QPoint(5, 5)));
+            QApplication::sendEvent(box, &event);
+            QTRY_VERIFY(menu->isVisible());
+            for (QAction *a : menu->actions())
+                if (a->text() == caption)
+                    a->trigger();
+            menu->hide();
+        };
+        choose(w.ui()->dbed_After, QStringLiteral("此图不公开(&N)"));
+        choose(w.ui()->dbed_Before, QStringLiteral("此图仅向顾客展示(&S)"));
+        QCOMPARE(consentEvents(), events + 2);
+        QCOMPARE(w.ui()->dbed_After->toolTip(), QStringLiteral("此图不公开"));
+
+        const QSqlDatabase db = QSqlDatabase::database(DataMod->ADOConn);
+        const QVector<CasePicture> pictures = CasePictures::read(db, m_install->folder(), eye);
+        QCOMPARE(pictures.size(), 2);
+        QVERIFY(!CasePictures::allow(pictures, Consent::Level::Publicity)); // no publicity sheet
+        // The consultation mode never gets the after photo of the case.
+        for (const Showable::Major &major : Showable::load(db, Consent::Level::MayShow))
+            for (const Showable::Minor &minor : major.minors)
+                for (const Showable::Case &c : minor.cases)
+                    if (c.id == eye)
+                        QCOMPARE(c.after, QStringList());
+        QVERIFY_THROWS_EXCEPTION(AppError, Consent::writePhoto(db, eye, kJia, QStringLiteral("手术前"),
+                                                               Consent::Level::Publicity));
     }
 
     // Typed and chosen by keys, saved by moving to the next case and by the question on closing;
