@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <utility>
 
 class CaptureSource;
 class DemoCamera;
@@ -89,7 +90,9 @@ private:
     QFutureWatcher<PoseGuide::Pose> m_beforeSearch;
     std::unique_ptr<CaptureSource> m_source;
     QImage m_frame, m_waiting;
-    QFutureWatcher<PoseGuide::Pose> m_liveSearch;
+    using LiveResult = std::pair<PoseGuide::Pose, QRectF>;
+    QFutureWatcher<LiveResult> m_liveSearch;
+    QRectF m_lastBox; // the live face's box in the last searched frame
     QSize m_searchedSize;
     PoseGuide::Guidance m_guidance;
     QString m_liveWhy;
