@@ -183,10 +183,11 @@ void CaptureWindow::stopSource()
 
 void CaptureWindow::sourceEnded(const QString &why)
 {
-    if (m_source)
-        m_source->disconnect(this);
     // Deleted once the signal that told of the end has returned.
-    m_source.release()->deleteLater();
+    if (m_source) {
+        m_source->disconnect(this);
+        m_source.release()->deleteLater();
+    }
     m_frame = QImage();
     m_waiting = QImage();
     m_liveWhy = why;
