@@ -10,7 +10,7 @@ SRC = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'src')
 # Which folders each layer may include. A folder not named here is a mistake to be placed.
 CORE = {'data', 'pictures', 'audit', 'align', 'backup', 'consent'}
 WIDGETS = {'widgets'}
-WINDOWS = {'browser', 'records', 'admin', 'compare', 'consult', 'export'}
+WINDOWS = {'browser', 'records', 'admin', 'compare', 'consult', 'export', 'capture'}
 APP = {'app'}
 ALLOWED = {}
 for f in CORE:

@@ -52,6 +52,7 @@ const ActionName Names[] = {
     {Action::ConsultationUnlocked, "consultation-unlocked", "解锁咨询演示"},
     {Action::ConsultationUnlockFailed, "consultation-unlock-failed", "解锁咨询演示失败"},
     {Action::SheetRefused, "sheet-refused", "拒绝导出对比图"},
+    {Action::PictureTaken, "picture-taken", "拍摄图片"},
 };
 
 const ActionName &nameOf(Action a)

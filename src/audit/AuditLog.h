@@ -49,6 +49,7 @@ enum class Action {
     ConsultationUnlocked,     // the consultation mode ended with a staff password
     ConsultationUnlockFailed, // a wrong name or password typed to end it
     SheetRefused,             // a sheet refused for its purpose by the pictures' consent
+    PictureTaken,             // a photo taken at the capture station stored into a case's slot
 };
 
 // Every action, in the order the viewer lists them.

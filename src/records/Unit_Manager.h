@@ -78,6 +78,8 @@ public:
     void cbox_StairChange();
     void DBNavigator2Click(DBNavigator::Btn button);
     void FillCaseMinorList(const QString &major);
+    // 拍摄(&T)…: a photo of the current case into its first empty after slot (Unit_ManagerCapture.cpp).
+    void TakePictureClick();
 
     // ---- consent of the current case (Unit_ManagerConsent.cpp) ----
     // Shows the current case's stored consent (a new case: record only), unless the user has
@@ -127,6 +129,7 @@ private:
     void bindControls();
     void connectHandlers();
     void connectCaseHandlers();
+    void setupCapture();
     void connectCategoryHandlers();
     void setupConsent();
     void showConsent(const Consent::Record &record);

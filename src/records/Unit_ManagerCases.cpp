@@ -49,6 +49,7 @@ void Tfrm_Manager::connectCaseHandlers()
     connectGuarded(m_ui->cbox_Stair, &QComboBox::activated, this, [this](auto...) { cbox_StairChange(); });
     connectGuarded(m_ui->DBNavigator2, &DBNavigator::clicked, this,
                    [this](DBNavigator::Btn b) { DBNavigator2Click(b); });
+    setupCapture();
 }
 
 // ---- new case and save ----------------------------------------------------------------------

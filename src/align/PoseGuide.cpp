@@ -1,0 +1,156 @@
+#include "align/PoseGuide.h"
+
+#include <QLineF>
+#include <QtMath>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace PoseGuide {
+
+namespace {
+QPointF mid(const QPointF &a, const QPointF &b)
+{
+    return (a + b) / 2.0;
+}
+} // namespace
+
+Pose poseOf(const Align::Face &face)
+{
+    Pose p;
+    if (face.points.size() < Align::Landmark::Count)
+        return p;
+    p.found = true;
+    p.roll = face.rollDegrees();
+    p.width = face.eyeDistance();
+    p.centre = mid(face.eyes[0], face.eyes[1]);
+    const QVector<QPointF> &pt = face.points;
+    const QPointF nose = pt[30];
+    const QPointF jawL = pt[Align::Landmark::JawFirst], jawR = pt[Align::Landmark::JawLast];
+    // Measured along and across the eye line, so that a tilted head does not read as a turn.
+    const double a = qDegreesToRadians(p.roll);
+    const QPointF along(std::cos(a), std::sin(a)), across(-std::sin(a), std::cos(a));
+    auto dot = [](const QPointF &u, const QPointF &v) { return u.x() * v.x() + u.y() * v.y(); };
+    const double jawWidth = dot(jawR - jawL, along);
+    if (jawWidth > 1.0)
+        p.yaw = dot(nose - mid(jawL, jawR), along) / jawWidth;
+    const QPointF mouth = mid(pt[48], pt[54]);
+    const double eyeToMouth = dot(mouth - p.centre, across);
+    if (eyeToMouth > 1.0)
+        p.pitch = dot(nose - p.centre, across) / eyeToMouth;
+    return p;
+}
+
+Pose poseOf(const Align::FaceSearch &search)
+{
+    const int i = search.mainFace();
+    return i < 0 ? Pose() : poseOf(search.faces.at(i));
+}
+
+Pose fitted(const Pose &before, QSize beforeSize, QSize liveSize)
+{
+    Pose p = before;
+    if (!before.found || beforeSize.isEmpty() || liveSize.isEmpty())
+        return p;
+    const double s = std::min(double(liveSize.width()) / beforeSize.width(),
+                              double(liveSize.height()) / beforeSize.height());
+    const QPointF offset((liveSize.width() - beforeSize.width() * s) / 2.0,
+                         (liveSize.height() - beforeSize.height() * s) / 2.0);
+    p.width = before.width * s;
+    p.centre = before.centre * s + offset;
+    return p;
+}
+
+QString noBeforeFace()
+{
+    return QStringLiteral("术前照片上没有找到脸，无姿势提示，请对照虚影");
+}
+
+QString noLiveFace()
+{
+    return QStringLiteral("画面中没有找到脸");
+}
+
+QString Guidance::text() const
+{
+    if (!compared)
+        return why;
+    if (matched)
+        return QStringLiteral("姿势一致");
+    return hints.join(QStringLiteral("，"));
+}
+
+Guidance compare(const Pose &before, const Pose &live, const Tolerances &tol)
+{
+    Guidance g;
+    if (!before.found) {
+        g.why = noBeforeFace();
+        return g;
+    }
+    if (!live.found || before.width <= 0.0) {
+        g.why = noLiveFace();
+        return g;
+    }
+    g.compared = true;
+    g.roll = live.roll - before.roll;
+    while (g.roll > 180.0)
+        g.roll -= 360.0;
+    while (g.roll < -180.0)
+        g.roll += 360.0;
+    g.size = (live.width / before.width - 1.0) * 100.0;
+    g.dx = (live.centre.x() - before.centre.x()) / before.width * 100.0;
+    g.dy = (live.centre.y() - before.centre.y()) / before.width * 100.0;
+    g.yaw = live.yaw - before.yaw;
+    g.pitch = live.pitch - before.pitch;
+
+    // Each difference as a share of its tolerance, so that the hints come largest first.
+    struct Hint {
+        double weight;
+        QString text;
+    };
+    std::vector<Hint> hints;
+    auto add = [&hints](double value, double tolerance, const QString &ifMore, const QString &ifLess) {
+        const double w = std::abs(value) / tolerance;
+        if (w > 1.0)
+            hints.push_back({w, value > 0 ? ifMore : ifLess});
+    };
+    // Directions as seen on the screen: the person is moved the way the picture must change.
+    add(g.roll, tol.roll, QStringLiteral("头向左歪一点"), QStringLiteral("头向右歪一点"));
+    add(g.size, tol.size, QStringLiteral("离远一点"), QStringLiteral("靠近一点"));
+    add(g.dx, tol.position, QStringLiteral("往左一点"), QStringLiteral("往右一点"));
+    add(g.dy, tol.position, QStringLiteral("往上一点"), QStringLiteral("往下一点"));
+    add(g.yaw, tol.yaw, QStringLiteral("向左转一点"), QStringLiteral("向右转一点"));
+    add(g.pitch, tol.pitch, QStringLiteral("抬头一点"), QStringLiteral("低头一点"));
+    std::stable_sort(hints.begin(), hints.end(), [](const Hint &a, const Hint &b) { return a.weight > b.weight; });
+    for (const Hint &h : hints)
+        g.hints << h.text;
+    g.matched = g.hints.isEmpty();
+    return g;
+}
+
+QImage outlines(const QImage &picture, const QColor &colour)
+{
+    const QImage gray = picture.convertToFormat(QImage::Format_Grayscale8);
+    QImage out(gray.size(), QImage::Format_ARGB32_Premultiplied);
+    out.fill(Qt::transparent);
+    const int w = gray.width(), h = gray.height();
+    for (int y = 1; y + 1 < h; ++y) {
+        const uchar *a = gray.constScanLine(y - 1), *b = gray.constScanLine(y), *c = gray.constScanLine(y + 1);
+        auto *o = reinterpret_cast<QRgb *>(out.scanLine(y));
+        for (int x = 1; x + 1 < w; ++x) {
+            // Sobel gradient; strong edges only, so that skin texture does not fill the picture.
+            const int gx = (a[x + 1] + 2 * b[x + 1] + c[x + 1]) - (a[x - 1] + 2 * b[x - 1] + c[x - 1]);
+            const int gy = (c[x - 1] + 2 * c[x] + c[x + 1]) - (a[x - 1] + 2 * a[x] + a[x + 1]);
+            const int m = std::abs(gx) + std::abs(gy);
+            if (m > 160) {
+                const int alpha = std::min(255, m - 80);
+                o[x] = qRgba(colour.red() * alpha / 255, colour.green() * alpha / 255, colour.blue() * alpha / 255,
+                             alpha);
+            }
+        }
+    }
+    return out;
+}
+
+} // namespace PoseGuide

@@ -1,0 +1,68 @@
+#pragma once
+// Pose guidance for the capture station: how the face in the live picture differs from the face
+// of the before photo, as roll, size, position and turn, and the short hints that tell the
+// photographer what to change. The before photo is shown fitted into the live picture (kept
+// whole, centred), so positions and sizes are compared in the live picture's pixels.
+
+#include "align/Faces.h"
+
+#include <QColor>
+#include <QImage>
+#include <QPointF>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+namespace PoseGuide {
+
+// What the landmarks tell of one face's pose.
+struct Pose {
+    bool found = false;
+    double roll = 0.0;  // degrees, positive clockwise on screen
+    double width = 0.0; // distance between the eye centres, pixels
+    QPointF centre;     // between the eyes, pixels
+    double yaw = 0.0;   // nose tip off the middle of the jaw, in jaw widths (positive: towards the picture's right)
+    double pitch = 0.0; // nose tip below the eye line, in eye-to-mouth distances
+};
+
+Pose poseOf(const Align::Face &face);
+// The main face of a search, not found when there is none.
+Pose poseOf(const Align::FaceSearch &search);
+
+// Where the before pose lies once the before photo of beforeSize is fitted into liveSize.
+Pose fitted(const Pose &before, QSize beforeSize, QSize liveSize);
+
+struct Tolerances {
+    double roll = 2.0;     // degrees
+    double size = 3.0;     // percent
+    double position = 4.0; // percent of the face width
+    double yaw = 0.05;     // jaw widths
+    double pitch = 0.08;   // eye-to-mouth distances
+};
+
+struct Guidance {
+    bool compared = false;     // both faces were found and compared
+    QString why;               // when not compared: why there are no pose hints
+    double roll = 0.0;         // live minus before, degrees
+    double size = 0.0;         // live against before, percent (positive: live is larger)
+    double dx = 0.0, dy = 0.0; // live centre minus before centre, percent of the before face's width
+    double yaw = 0.0, pitch = 0.0;
+    QStringList hints;    // short instructions, the largest difference first
+    bool matched = false; // every difference within its tolerance
+
+    // The hints as one line, or 姿势一致 when matched.
+    QString text() const;
+};
+
+// before: the before pose already fitted into the live picture (see fitted()).
+Guidance compare(const Pose &before, const Pose &live, const Tolerances &tolerances = Tolerances());
+
+// The texts for the cases without pose hints.
+QString noBeforeFace();
+QString noLiveFace();
+
+// The edges of a picture as lines of colour on a transparent picture of the same size, for the
+// ghost shown as outlines only.
+QImage outlines(const QImage &picture, const QColor &colour = QColor(0, 255, 120));
+
+} // namespace PoseGuide

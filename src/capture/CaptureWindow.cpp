@@ -1,0 +1,384 @@
+#include "capture/CaptureWindow.h"
+#include "ui_CaptureWindow.h"
+
+#include "align/Faces.h"
+#include "consent/CasePictures.h"
+#include "consent/ShotStore.h"
+#include "data/AppError.h"
+#include "data/Db.h"
+#include "pictures/CaptureSource.h"
+#include "pictures/PictureLoader.h"
+#include "widgets/Guard.h"
+#include "widgets/Prompter.h"
+
+#include <QKeyEvent>
+#include <QPainter>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QVBoxLayout>
+#include <QtConcurrent>
+
+namespace {
+// The live picture's face is sought on a copy this wide: enough for the landmarks of a face that
+// fills a fifth of the frame, and quick enough for several searches a second.
+constexpr int SearchWidth = 640;
+// The demo camera's frame size, as a webcam's live view.
+const QSize LiveSize(1280, 720);
+
+QRect fittedRect(QSize picture, const QRect &area)
+{
+    const QSize s = picture.scaled(area.size(), Qt::KeepAspectRatio);
+    return QRect(area.x() + (area.width() - s.width()) / 2, area.y() + (area.height() - s.height()) / 2, s.width(),
+                 s.height());
+}
+} // namespace
+
+class CaptureWindow::LiveView : public QWidget {
+public:
+    explicit LiveView(CaptureWindow *window) : QWidget(window), m_window(window)
+    {
+        setObjectName(QStringLiteral("liveView"));
+        setMinimumSize(480, 270);
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter g(this);
+        g.fillRect(rect(), Qt::black);
+        m_window->paintLive(g, rect());
+    }
+
+private:
+    CaptureWindow *m_window;
+};
+
+CaptureWindow::CaptureWindow(QWidget *owner, const QString &connection, const QString &programFolder, qint64 caseId,
+                             bool after, int slot)
+    : QDialog(owner), m_ui(new Ui::CaptureWindow), m_connection(connection), m_folder(programFolder), m_caseId(caseId),
+      m_after(after), m_slot(slot)
+{
+    m_ui->setupUi(this);
+    setObjectName(QStringLiteral("frm_Capture"));
+    m_view = new LiveView(this);
+    auto *lay = new QVBoxLayout(m_ui->pnl_Live);
+    lay->setContentsMargins(0, 0, 0, 0);
+    lay->addWidget(m_view);
+
+    connect(m_ui->sld_Ghost, &QSlider::valueChanged, m_view, qOverload<>(&QWidget::update));
+    connect(m_ui->chk_Outline, &QCheckBox::toggled, m_view, qOverload<>(&QWidget::update));
+    connectGuarded(m_ui->btn_Shoot, &QPushButton::clicked, this, [this](auto...) { shoot(); });
+    connectGuarded(m_ui->btn_Start, &QPushButton::clicked, this, [this](auto...) { startSource(); });
+    connect(m_ui->btn_Close, &QPushButton::clicked, this, &QDialog::reject);
+    connect(&m_liveSearch, &QFutureWatcher<LiveResult>::finished, this, &CaptureWindow::guided);
+    connect(&m_beforeSearch, &QFutureWatcher<PoseGuide::Pose>::finished, this, [this] {
+        m_beforePose = m_beforeSearch.result();
+        m_beforeSearched = true;
+        showHint();
+    });
+    loadCase();
+}
+
+CaptureWindow::~CaptureWindow()
+{
+    stopSource();
+    m_liveSearch.waitForFinished();
+    m_beforeSearch.waitForFinished();
+}
+
+void CaptureWindow::loadCase()
+{
+    const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    const QVector<CasePicture> pictures = CasePictures::read(db, m_folder, m_caseId);
+    QString category;
+    QSqlQuery q = Db::runPrepared(db, QStringLiteral("SELECT 手术大类, 手术小类 FROM Surgery WHERE id = ?"),
+                                  {m_caseId});
+    if (q.next()) {
+        category = q.value(0).toString().trimmed();
+        if (!q.value(1).toString().trimmed().isEmpty())
+            category += QStringLiteral(" / ") + q.value(1).toString().trimmed();
+    }
+    q.finish();
+    m_ui->lbl_Case->setText(
+        QStringLiteral("案例 %1　%2　拍入：%3").arg(m_caseId).arg(category, CasePictures::column(m_after, m_slot)));
+    // The ghost is the before photo of the same number (手术后1 over 手术前1), or the first one.
+    const CasePicture *before = CasePictures::find(pictures, false, m_slot);
+    if (!before || before->isEmpty())
+        before = CasePictures::find(pictures, false, 0);
+    if (before && !before->isEmpty()) {
+        try {
+            m_before = PictureLoader::loadPicture(before->path);
+        } catch (const AppError &) {
+            m_beforeWhy = QStringLiteral("术前照片无法读取，无虚影和姿势提示");
+        }
+    }
+    if (m_before.isNull()) {
+        m_beforeSearched = true;
+        if (m_beforeWhy.isEmpty())
+            m_beforeWhy = QStringLiteral("案例没有术前照片，无虚影和姿势提示");
+        return;
+    }
+    m_outline = PoseGuide::outlines(m_before.width() > 1600 ? m_before.scaledToWidth(1600, Qt::SmoothTransformation)
+                                                            : m_before);
+    const QString path = before->path;
+    m_beforeSearch.setFuture(QtConcurrent::run([path] { return PoseGuide::poseOf(Align::facesOfFile(path)); }));
+}
+
+int CaptureWindow::emptyAfterSlot(const QSqlDatabase &db, qint64 caseId)
+{
+    QSqlQuery q = Db::runPrepared(db, QStringLiteral("SELECT 手术后, 手术后1, 手术后2 FROM Surgery WHERE id = ?"),
+                                  {caseId});
+    if (!q.next())
+        return -1;
+    for (int i = 0; i < 3; ++i)
+        if (q.value(i).toString().trimmed().isEmpty())
+            return i;
+    return -1;
+}
+
+QString CaptureWindow::take(QWidget *owner, const QString &connection, const QString &programFolder, qint64 caseId,
+                            bool after, int slot)
+{
+    CaptureWindow window(owner, connection, programFolder, caseId, after, slot);
+    Prompter::instance().execModal(&window);
+    return window.stored();
+}
+
+DemoCamera *CaptureWindow::demoCamera() const
+{
+    return qobject_cast<DemoCamera *>(m_source.get());
+}
+
+bool CaptureWindow::startSource()
+{
+    stopSource();
+    std::unique_ptr<CaptureSource> source;
+    if (m_ui->cbox_Source->currentIndex() == 1)
+        source.reset(new WatchedFolder(m_ui->edt_Folder->text().trimmed()));
+    else
+        source.reset(new DemoCamera(m_before, LiveSize));
+    connect(source.get(), &CaptureSource::frame, this, &CaptureWindow::takeFrame);
+    connect(source.get(), &CaptureSource::ended, this, &CaptureWindow::sourceEnded);
+    QString whyNot;
+    m_source = std::move(source);
+    if (!m_source->start(&whyNot)) {
+        m_source.reset();
+        Prompter::instance().showMessage(this, whyNot);
+        return false;
+    }
+    m_liveWhy = m_ui->cbox_Source->currentIndex() == 1 ? QStringLiteral("等待文件夹中的新照片…") : QString();
+    showHint();
+    return true;
+}
+
+void CaptureWindow::stopSource()
+{
+    if (!m_source)
+        return;
+    m_source->stop();
+    m_source->disconnect(this);
+    m_source.reset();
+}
+
+void CaptureWindow::sourceEnded(const QString &why)
+{
+    // Deleted once the signal that told of the end has returned.
+    if (m_source) {
+        m_source->disconnect(this);
+        m_source.release()->deleteLater();
+    }
+    m_frame = QImage();
+    m_waiting = QImage();
+    m_liveWhy = why;
+    m_guidance = PoseGuide::Guidance();
+    showHint();
+    m_view->update();
+    Prompter::instance().showMessage(this, why);
+}
+
+void CaptureWindow::takeFrame(const QImage &image)
+{
+    QElapsedTimer busy;
+    busy.start();
+    m_frame = image;
+    m_liveWhy.clear();
+    m_waiting = image;
+    guideNext();
+    m_view->repaint();
+    m_frameMs = busy.nsecsElapsed() / 1e6;
+}
+
+namespace {
+struct LiveFace {
+    PoseGuide::Pose pose;
+    QRectF box; // full-frame pixels; empty when no face was found
+};
+
+LiveFace mainFace(const Align::FaceSearch &search, const QPointF &offset)
+{
+    LiveFace f;
+    const int i = search.mainFace();
+    if (i < 0)
+        return f;
+    f.pose = PoseGuide::poseOf(search.faces.at(i));
+    f.pose.centre += offset;
+    f.box = search.faces.at(i).box.translated(offset);
+    return f;
+}
+
+// The face of a live frame: first around where it was in the last frame, on a small copy of that
+// region (a face moves little between frames, and the search then takes a few milliseconds), then,
+// when it is not there, on a reduced copy of the whole frame.
+LiveFace findLiveFace(const QImage &frame, const QRectF &last)
+{
+    if (!last.isEmpty()) {
+        const QRect region = last.adjusted(-last.width() * 0.6, -last.height() * 0.6, last.width() * 0.6,
+                                           last.height() * 0.6)
+                                 .toAlignedRect()
+                                 .intersected(frame.rect());
+        // The detector finds faces from about 80 pixels; 140 leaves room for the landmarks.
+        const double k = std::min(1.0, 140.0 / last.width());
+        const QImage crop = frame.copy(region);
+        const QImage small = k < 1.0 ? crop.scaled(crop.size() * k, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                                     : crop;
+        const LiveFace f = mainFace(Align::findFaces(small, region.size()), region.topLeft());
+        if (f.pose.found)
+            return f;
+    }
+    const QImage small = frame.width() > SearchWidth ? frame.scaledToWidth(SearchWidth, Qt::SmoothTransformation)
+                                                     : frame;
+    return mainFace(Align::findFaces(small, frame.size()), QPointF());
+}
+} // namespace
+
+void CaptureWindow::guideNext()
+{
+    if (m_liveSearch.isRunning() || m_waiting.isNull())
+        return;
+    const QImage frame = m_waiting;
+    m_waiting = QImage();
+    m_searchedSize = frame.size();
+    const QRectF last = m_lastBox;
+    m_liveSearch.setFuture(QtConcurrent::run([frame, last] {
+        const LiveFace f = findLiveFace(frame, last);
+        return std::make_pair(f.pose, f.box);
+    }));
+}
+
+void CaptureWindow::guided()
+{
+    const PoseGuide::Pose live = m_liveSearch.result().first;
+    m_lastBox = m_liveSearch.result().second;
+    ++m_guided;
+    if (m_beforeSearched && !m_before.isNull())
+        m_guidance = PoseGuide::compare(PoseGuide::fitted(m_beforePose, m_before.size(), m_searchedSize), live);
+    showHint();
+    guideNext();
+}
+
+QString CaptureWindow::hint() const
+{
+    return m_ui->lbl_Hint->text();
+}
+
+void CaptureWindow::showHint()
+{
+    QString text;
+    QString colour = QStringLiteral("#b00000");
+    if (!m_beforeWhy.isEmpty())
+        text = m_beforeWhy;
+    else if (!m_liveWhy.isEmpty())
+        text = m_liveWhy;
+    else if (!m_beforeSearched)
+        text = QStringLiteral("正在查找术前照片上的脸…");
+    else if (!m_beforePose.found)
+        text = PoseGuide::noBeforeFace();
+    else if (m_guided == 0)
+        text = QStringLiteral("正在查找画面中的脸…");
+    else {
+        text = m_guidance.text();
+        if (m_guidance.matched)
+            colour = QStringLiteral("#008000");
+    }
+    m_ui->lbl_Hint->setStyleSheet(QStringLiteral("color: %1; font-size: 16pt; font-weight: bold").arg(colour));
+    m_ui->lbl_Hint->setText(text);
+}
+
+void CaptureWindow::paintLive(QPainter &g, const QRect &area) const
+{
+    if (m_frame.isNull()) {
+        g.setPen(Qt::white);
+        g.drawText(area, Qt::AlignCenter, QStringLiteral("没有实时画面"));
+        return;
+    }
+    const QRect r = fittedRect(m_frame.size(), area);
+    g.drawImage(r, m_frame);
+    const double opacity = m_ui->sld_Ghost->value() / 100.0;
+    if (m_before.isNull() || opacity <= 0.0)
+        return;
+    // The ghost is fitted into the live picture as a whole, as the guidance compares them.
+    const QRect ghost = fittedRect(m_before.size(), r);
+    g.setOpacity(m_ui->chk_Outline->isChecked() ? std::min(1.0, opacity * 2.0) : opacity);
+    g.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    g.drawImage(ghost, m_ui->chk_Outline->isChecked() ? m_outline : m_before);
+    g.setOpacity(1.0);
+}
+
+bool CaptureWindow::shoot()
+{
+    if (!m_source) {
+        Prompter::instance().showMessage(this, QStringLiteral("没有正在使用的相机或文件夹，请先点“开始”。"));
+        return false;
+    }
+    QString whyNot;
+    const QString file = m_source->shoot(m_shots.path(), &whyNot);
+    if (file.isEmpty()) {
+        Prompter::instance().showMessage(this, whyNot);
+        return false;
+    }
+    ShotStore::Shot shot;
+    shot.caseId = m_caseId;
+    shot.after = m_after;
+    shot.slot = m_slot;
+    shot.file = file;
+    shot.sourceName = m_source->name();
+    try {
+        m_stored = ShotStore::store(QSqlDatabase::database(m_connection, false), m_folder, shot);
+    } catch (const AppError &e) {
+        Prompter::instance().showError(this, e.text());
+        return false;
+    }
+    accept();
+    return true;
+}
+
+void CaptureWindow::keyPressEvent(QKeyEvent *event)
+{
+    // + and - change the ghost's opacity from anywhere in the window.
+    if (event->key() == Qt::Key_Plus || event->key() == Qt::Key_Equal) {
+        m_ui->sld_Ghost->setValue(m_ui->sld_Ghost->value() + m_ui->sld_Ghost->singleStep());
+        return;
+    }
+    if (event->key() == Qt::Key_Minus) {
+        m_ui->sld_Ghost->setValue(m_ui->sld_Ghost->value() - m_ui->sld_Ghost->singleStep());
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CaptureWindow::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    // The live view starts when the window first shows, with the source chosen in it.
+    if (!m_started) {
+        m_started = true;
+        startSource();
+    }
+}
+
+void CaptureWindow::done(int result)
+{
+    stopSource();
+    QDialog::done(result);
+}

@@ -1,0 +1,104 @@
+#pragma once
+// The capture station: the live picture of a source with the case's before photo laid over it as
+// a ghost (faint, or as outlines only), pose hints from the faces of both, and the shot stored
+// straight into one slot of the case. A staff window: the case's category is shown, none of the
+// customer's personal data.
+//
+// The face of the live picture is sought on a worker thread, one frame at a time (the newest
+// waiting frame next), so the live view never waits for it.
+
+#include "align/PoseGuide.h"
+
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QFutureWatcher>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <utility>
+
+class CaptureSource;
+class DemoCamera;
+class QSqlDatabase;
+namespace Ui {
+class CaptureWindow;
+}
+
+class CaptureWindow : public QDialog {
+    Q_OBJECT
+public:
+    // The slot the shot fills: after (手术后…) or before, 0 to 2 within its kind.
+    CaptureWindow(QWidget *owner, const QString &connection, const QString &programFolder, qint64 caseId, bool after,
+                  int slot);
+    ~CaptureWindow() override;
+
+    // How the records window opens it: the first empty after slot of the case, -1 when all three
+    // hold a picture.
+    static int emptyAfterSlot(const QSqlDatabase &db, qint64 caseId);
+    // Opens the window for the case's slot through the Prompter; returns the stored reference of
+    // the shot, empty when none was stored.
+    static QString take(QWidget *owner, const QString &connection, const QString &programFolder, qint64 caseId,
+                        bool after, int slot);
+
+    Ui::CaptureWindow *ui() const { return m_ui.get(); }
+    // The running source (nullptr when none); the demo camera when that is the source.
+    CaptureSource *source() const { return m_source.get(); }
+    DemoCamera *demoCamera() const;
+    // Starts the source chosen in the window; false (the user told why) when it cannot start.
+    bool startSource();
+    void stopSource();
+    // Takes the shot and stores it; true when it is in the case.
+    bool shoot();
+
+    const PoseGuide::Guidance &guidance() const { return m_guidance; }
+    QString hint() const;
+    // Whether the before photo's face search has finished.
+    bool beforeSearched() const { return m_beforeSearched; }
+    QString stored() const { return m_stored; }
+    QImage frame() const { return m_frame; }
+    // Frames whose face search has finished (tests wait on it).
+    int guidedFrames() const { return m_guided; }
+    // The window thread's time spent on the last frame (taking it and painting it), ms.
+    double lastFrameMs() const { return m_frameMs; }
+    // Draws the live picture with the ghost as the window shows it.
+    void paintLive(class QPainter &g, const QRect &area) const;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void done(int result) override;
+
+private:
+    void loadCase();
+    void takeFrame(const QImage &image);
+    void guideNext();
+    void guided();
+    void sourceEnded(const QString &why);
+    void showHint();
+
+    std::unique_ptr<Ui::CaptureWindow> m_ui;
+    class LiveView;
+    LiveView *m_view = nullptr;
+    QString m_connection, m_folder;
+    qint64 m_caseId;
+    bool m_after;
+    int m_slot;
+    QImage m_before, m_outline;
+    PoseGuide::Pose m_beforePose;
+    bool m_beforeSearched = false;
+    QString m_beforeWhy;
+    QFutureWatcher<PoseGuide::Pose> m_beforeSearch;
+    std::unique_ptr<CaptureSource> m_source;
+    QImage m_frame, m_waiting;
+    using LiveResult = std::pair<PoseGuide::Pose, QRectF>;
+    QFutureWatcher<LiveResult> m_liveSearch;
+    QRectF m_lastBox; // the live face's box in the last searched frame
+    QSize m_searchedSize;
+    PoseGuide::Guidance m_guidance;
+    QString m_liveWhy;
+    int m_guided = 0;
+    double m_frameMs = 0.0;
+    QTemporaryDir m_shots;
+    QString m_stored;
+    bool m_started = false;
+};

@@ -1,0 +1,44 @@
+// The records window's way into the capture station: 拍摄(&T)… takes a photo of the current case
+// into its first empty after slot. The case is saved first, so the station stores into the row as
+// the database holds it; the case is shown again afterwards with its new picture.
+#include "records/Unit_Manager.h"
+#include "ui_Unit_Manager.h"
+
+#include "capture/CaptureWindow.h"
+#include "data/Unit_DataMod.h"
+#include "widgets/Guard.h"
+#include "widgets/Prompter.h"
+
+#include <QPushButton>
+#include <QSqlDatabase>
+
+void Tfrm_Manager::setupCapture()
+{
+    auto *button = new QPushButton(QStringLiteral("拍摄(&T)…"), m_ui->Pl_Case);
+    button->setObjectName(QStringLiteral("btn_Capture"));
+    button->setAutoDefault(false);
+    button->setGeometry(540, 1, 88, 20);
+    connectGuarded(button, &QPushButton::clicked, this, [this](auto...) { TakePictureClick(); });
+}
+
+void Tfrm_Manager::TakePictureClick()
+{
+    if (adt_Surgery->isEditing())
+        adt_Surgery->post();
+    if (adt_Surgery->isEmpty()) {
+        Prompter::instance().showMessage(this, QStringLiteral("请先增加案例"));
+        return;
+    }
+    const qint64 caseId = adt_Surgery->value(QStringLiteral("id")).toLongLong();
+    const QSqlDatabase db = QSqlDatabase::database(DataMod->ADOConn, false);
+    const int slot = CaptureWindow::emptyAfterSlot(db, caseId);
+    if (slot < 0) {
+        Prompter::instance().showMessage(this, QStringLiteral("这个案例的三张术后照片都已有图片"));
+        return;
+    }
+    const QString stored = CaptureWindow::take(this, DataMod->ADOConn, DataMod->programFolder(), caseId, true, slot);
+    if (stored.isEmpty())
+        return;
+    adt_Surgery->refresh();
+    adt_Surgery->locate(QStringLiteral("id"), caseId);
+}
