@@ -76,6 +76,8 @@ QDate surgeryDate(const QString &stored)
 
 QVector<Major> load(const QSqlDatabase &db, Consent::Level atLeast)
 {
+    // Read first: a server connection holds the results of one query at a time.
+    const QHash<qint64, QHash<QString, Consent::Level>> photoLevels = Consent::allPhotoLevels(db);
     QString columns;
     for (const QString &c : CasePictures::columns())
         columns += QStringLiteral(", s.") + c;
@@ -86,7 +88,6 @@ QVector<Major> load(const QSqlDatabase &db, Consent::Level atLeast)
                                       .arg(columns),
                                   {static_cast<int>(atLeast)});
 
-    const QHash<qint64, QHash<QString, Consent::Level>> photoLevels = Consent::allPhotoLevels(db);
     QVector<Case> cases;
     while (q.next()) {
         Case c;

@@ -133,7 +133,13 @@ void Tfrm_Manager::ShowCaseConsent()
     const QList<QLineEdit *> boxes = pictureBoxes();
     for (int i = 0; i < boxes.size(); ++i) {
         const QString column = pictureColumns().at(i);
-        boxes.at(i)->setToolTip(own.contains(column) ? Consent::photoLabel(own.value(column)) : QString());
+        QLineEdit *box = boxes.at(i);
+        // The form's own tip stays, with the photo's agreement after it.
+        if (!box->property("formToolTip").isValid())
+            box->setProperty("formToolTip", box->toolTip());
+        const QString tip = box->property("formToolTip").toString();
+        box->setToolTip(
+            own.contains(column) ? tip + QStringLiteral("（%1）").arg(Consent::photoLabel(own.value(column))) : tip);
     }
     const bool hasCustomer = adt_UserInfo->isActive() && !adt_UserInfo->isEmpty();
     for (QWidget *w : {static_cast<QWidget *>(m_ui->cbox_Consent), static_cast<QWidget *>(m_ui->ed_ConsentDate),

@@ -91,7 +91,7 @@ private slots:
     {
         m_install->exec(QStringLiteral("INSERT INTO Class (类别名称, 父类别) VALUES ('眼部','')"));
         const QString photo = ManagerTest::writeFile(m_install->folder() + QStringLiteral("camera/face.jpg"),
-                                                     "picture");
+                                                     ManagerTest::pictureBytes("picture"));
         Tfrm_Manager w(nullptr, QString());
         auto *ui = w.ui();
         ui->DBNavigator1->click(DBNavigator::Insert);

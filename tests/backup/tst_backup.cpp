@@ -384,8 +384,8 @@ private slots:
         QCOMPARE(pictureHashes(folder), picsBefore);
         // The restored log is whole against the head kept outside the database.
         if (!source.server) {
-            const AuditLog::Verdict v = AuditLog::verify(
-                db, AuditLog::readHead(AuditLog::headFileBeside(folder + QStringLiteral("Data/Data.mdb"))));
+            const AuditLog::Verdict v = AuditLog::verify(db, AuditLog::readHead(AuditLog::headFileBeside(
+                                                                 folder + QStringLiteral("Data/Data.mdb"))));
             QVERIFY2(v.whole, qPrintable(v.summary() + v.findings.join(QLatin1Char('\n'))));
         }
         // Nothing replaced is lost: the changed photo and the new customer's are kept aside.
