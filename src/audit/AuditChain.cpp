@@ -13,6 +13,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <openssl/evp.h>
+
+#include <memory>
 #include <cstdio>
 #include <sqlite3.h>
 
@@ -61,7 +63,10 @@ void addField(QByteArray &out, const QVariant &v)
 // SHA-256 of the previous hash, a line break and the content, as 64 lower-case hex digits.
 QByteArray chainedHex(const QByteArray &previous, const QByteArray &content)
 {
-    thread_local EVP_MD_CTX *ctx = EVP_MD_CTX_new();
+    // One context per thread, freed when the thread ends (worker threads record events too).
+    thread_local const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> owned(EVP_MD_CTX_new(),
+                                                                                     &EVP_MD_CTX_free);
+    EVP_MD_CTX *ctx = owned.get();
     unsigned char md[EVP_MAX_MD_SIZE];
     unsigned int len = 0;
     EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr);

@@ -302,7 +302,9 @@ Report upgrade(const QSqlDatabase &db, const QString &sqliteFile, const QVector<
         }
         if (step.before)
             step.before(db);
-        if (!postgres && !sqliteFile.isEmpty() && r.backup.isEmpty())
+        // The copy aside is taken by whoever makes the first step from the version found at
+        // start; a program that finds another one half-way through does not copy again.
+        if (!postgres && !sqliteFile.isEmpty() && r.backup.isEmpty() && now == r.from)
             r.backup = copyAside(sqliteFile, now);
         for (const QString &sql : postgres ? step.postgres : step.sqlite) {
             QSqlQuery q(db);
