@@ -3,8 +3,8 @@
 // on SQLite (aim: under 1 ms). Prints milliseconds, the median of several runs.
 //
 //   bench_audit [events]      default 1000000
-#include "audit/AuditLog.h"
-#include "audit/AuditQuery.h"
+#include "data/AuditLog.h"
+#include "data/AuditQuery.h"
 #include "data/DataSet.h"
 #include "data/Schema.h"
 #include "data/Settings.h"

@@ -8,7 +8,7 @@ import sys
 SRC = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'src')
 
 # Which folders each layer may include. A folder not named here is a mistake to be placed.
-CORE = {'data', 'pictures', 'audit', 'align', 'backup', 'consent'}
+CORE = {'data', 'pictures', 'align', 'backup', 'consent'}
 WIDGETS = {'widgets'}
 WINDOWS = {'browser', 'records', 'admin', 'compare', 'consult', 'export', 'capture'}
 APP = {'app'}

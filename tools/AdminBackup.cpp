@@ -3,7 +3,7 @@
 
 #include "backup/Backup.h"
 #include "backup/BackupPassword.h"
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 #include "data/AppError.h"
 #include "data/Settings.h"
 

@@ -17,7 +17,7 @@
 // set-connection writes keys of section [Database] into the connection file, which only root
 // may change (the program refuses it otherwise), and shows the connection string that results.
 #include "AdminBackup.h"
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 #include "backup/Backup.h"
 #include "data/AppError.h"
 #include "data/DbEngine.h"

@@ -1,7 +1,7 @@
 #include "admin/AuditViewer.h"
 #include "ui_AuditViewer.h"
 
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 #include "data/AppError.h"
 #include "widgets/Guard.h"
 #include "widgets/Prompter.h"

@@ -2,7 +2,7 @@
 // The window "操作记录": the audit log for administrators, newest first, filtered by a date
 // range, a user, an action and a customer number, a page at a time, and exported as CSV.
 
-#include "audit/AuditQuery.h"
+#include "data/AuditQuery.h"
 #include "widgets/FixedDialog.h"
 
 #include <QVector>

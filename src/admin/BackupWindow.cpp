@@ -1,6 +1,6 @@
 #include "admin/BackupWindow.h"
 
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 #include "backup/BackupPassword.h"
 #include "data/AppError.h"
 #include "data/DbEngine.h"

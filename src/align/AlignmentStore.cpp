@@ -1,6 +1,6 @@
 #include "align/AlignmentStore.h"
 
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 #include "data/Db.h"
 #include "data/Transaction.h"
 

@@ -1,6 +1,6 @@
 #include "app/StartupChecks.h"
 
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 #include "data/AppError.h"
 #include "data/Operations.h"
 #include "data/Unit_DataMod.h"

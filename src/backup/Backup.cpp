@@ -1,6 +1,6 @@
 #include "backup/Backup.h"
 
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 #include "backup/BackupDb.h"
 #include "backup/Restic.h"
 #include "data/AppError.h"

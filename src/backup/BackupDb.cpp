@@ -1,6 +1,6 @@
 #include "backup/BackupDb.h"
 
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 #include "data/AppError.h"
 #include "data/DbEngine.h"
 

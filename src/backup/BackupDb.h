@@ -2,7 +2,7 @@
 // What the backup code needs of the records: a consistent copy of the database (SQLite's online
 // backup, or pg_dump of one snapshot), row counts to compare a copy with, and small file helpers.
 
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 #include "data/DbEngine.h"
 
 #include <QMap>

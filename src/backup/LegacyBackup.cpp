@@ -1,7 +1,7 @@
 #include "backup/Backup.h"
 #include "backup/BackupDb.h"
 
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 #include "data/AppError.h"
 #include "data/PictureStore.h"
 

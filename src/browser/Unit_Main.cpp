@@ -4,7 +4,7 @@
 
 #include "admin/AuditViewer.h"
 #include "admin/BackupWindow.h"
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 #include "data/AppError.h"
 #include "widgets/DataBinding.h"
 #include "data/DataSet.h"

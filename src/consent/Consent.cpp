@@ -1,6 +1,6 @@
 #include "consent/Consent.h"
 
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 #include "data/AppError.h"
 #include "data/Db.h"
 #include "data/Transaction.h"

@@ -1,6 +1,6 @@
 #include "consent/ShotStore.h"
 
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 #include "consent/CasePictures.h"
 #include "data/AppError.h"
 #include "data/Db.h"

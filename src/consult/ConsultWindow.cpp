@@ -1,7 +1,7 @@
 #include "consult/ConsultWindow.h"
 
 #include "align/AlignmentStore.h"
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 #include "compare/CompareView.h"
 #include "data/AppError.h"
 #include "data/Operations.h"

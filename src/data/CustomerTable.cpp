@@ -1,6 +1,6 @@
 #include "data/CustomerTable.h"
 
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 #include "data/Db.h"
 #include "data/JetSql.h"
 #include "data/Transaction.h"

@@ -1,6 +1,6 @@
 #include "data/Operations.h"
 
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 #include "data/CustomerNo.h"
 #include "data/DataSet.h"
 #include "data/Db.h"

@@ -3,7 +3,7 @@
 // runs its statement (see Statements) on the module's shared query, which it leaves holding
 // that statement, as every user of the shared query does.
 
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 
 #include <QDate>
 #include <QString>

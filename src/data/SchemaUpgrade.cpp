@@ -1,6 +1,6 @@
 #include "data/SchemaUpgrade.h"
 
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 #include "data/Db.h"
 #include "data/Schema.h"
 #include "data/Transaction.h"

@@ -1,6 +1,6 @@
 #include "data/ServerDb.h"
 
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 #include "data/AppError.h"
 #include "data/Db.h"
 #include "data/Schema.h"

@@ -4,7 +4,7 @@
 #include "data/Db.h"
 #include "data/JetSql.h"
 #include "data/Transaction.h"
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 
 #include <QSqlQuery>
 #include <QSqlField>

@@ -5,7 +5,7 @@
 #include "data/Db.h"
 #include "data/DbEngine.h"
 #include "data/SchemaUpgrade.h"
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 #include "data/Settings.h"
 #include "data/Statements.h"
 

@@ -1,7 +1,7 @@
 #include "export/ExportDialog.h"
 
 #include "align/EyeDetect.h"
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 #include "data/AppError.h"
 #include "data/Settings.h"
 #include "pictures/PictureLoader.h"

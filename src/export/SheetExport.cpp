@@ -1,6 +1,6 @@
 #include "export/SheetExport.h"
 
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 #include "consent/Consent.h"
 #include "data/AppError.h"
 #include "data/Settings.h"

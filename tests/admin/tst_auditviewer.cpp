@@ -2,7 +2,7 @@
 // or picked as a person does, the CSV export of what the filter selects, and its menu entry.
 #include "support/WindowTestBed.h"
 #include "admin/AuditViewer.h"
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 #include "browser/Unit_Main.h"
 #include "data/Transaction.h"
 #include "data/Unit_DataMod.h"

@@ -4,7 +4,7 @@
 #include "support/WindowTestBed.h"
 #include "admin/Unit_LoginCheck.h"
 #include "admin/Unit_SetNo.h"
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 #include "browser/Unit_Main.h"
 #include "data/DataSet.h"
 #include "widgets/DBNavigator.h"

@@ -1,7 +1,7 @@
 // The audit log: rows cannot be changed or deleted, an event is kept exactly when its change
 // is, and saves and deletes through table data sets leave the right events without values of
 // personal data or passwords.
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 #include "data/AppError.h"
 #include "data/DataSet.h"
 #include "data/Operations.h"

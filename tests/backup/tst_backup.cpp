@@ -6,7 +6,7 @@
 // The test program is also its own helper process: "--writer", "--hold" and "--backup" run the
 // other side of a test (see childMain).
 
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 #include "backup/Backup.h"
 #include "data/AppError.h"
 #include "data/PictureStore.h"

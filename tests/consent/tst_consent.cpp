@@ -1,7 +1,7 @@
 // Consent of each case on SQLite and PostgreSQL: the default of a case without a row (an upgraded
 // first-release database included), storing and reading back, audit events for real changes only
 // and without the note, one level for one customer's cases, and a deleted case's row going with it.
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 #include "consent/Consent.h"
 #include "data/AppError.h"
 #include "data/Schema.h"

@@ -4,7 +4,7 @@
 #include "support/ScriptedPrompter.h"
 #include "support/TestInstall.h"
 #include "support/ExifPhoto.h"
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 #include "compare/CompareView.h"
 #include "consent/Consent.h"
 #include "consent/Showable.h"

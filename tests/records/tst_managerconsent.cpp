@@ -3,7 +3,7 @@
 #include "ManagerFixture.h"
 #include "ui_Unit_Manager.h"
 
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 #include "consent/CasePictures.h"
 #include "consent/Consent.h"
 #include "consent/Showable.h"

@@ -1,6 +1,6 @@
 // The hash chain of the audit log: sealing events, the head kept outside the database, the
 // check of the whole log and the append-only guards.
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 
 #include "data/AppError.h"
 #include "data/Db.h"

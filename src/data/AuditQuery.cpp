@@ -1,6 +1,6 @@
-#include "audit/AuditQuery.h"
+#include "data/AuditQuery.h"
 
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 #include "data/AppError.h"
 #include "data/Db.h"
 

@@ -1,4 +1,4 @@
-#include "audit/AuditLog.h"
+#include "data/AuditLog.h"
 
 #include "data/Db.h"
 #include "data/Transaction.h"
