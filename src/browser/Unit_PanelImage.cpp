@@ -5,7 +5,7 @@
 #include "pictures/PictureLoader.h"
 #include "widgets/Prompter.h"
 #include "data/Settings.h"
-#include "browser/Unit_ShowLarImage.h"
+#include "widgets/Unit_ShowLarImage.h"
 
 #include <QEvent>
 #include <QFileInfo>

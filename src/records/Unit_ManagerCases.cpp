@@ -11,7 +11,7 @@
 #include "widgets/Prompter.h"
 #include "data/Operations.h"
 #include "data/Unit_DataMod.h"
-#include "browser/Unit_ShowLarImage.h"
+#include "widgets/Unit_ShowLarImage.h"
 
 #include <QComboBox>
 #include <QDir>

@@ -7,7 +7,7 @@
 #include "pictures/PreviewService.h"
 #include "support/ScriptedPrompter.h"
 #include "browser/Unit_PanelImage.h"
-#include "browser/Unit_ShowLarImage.h"
+#include "widgets/Unit_ShowLarImage.h"
 
 #include <QFrame>
 #include <QLabel>

@@ -8,7 +8,7 @@
 #include "support/WindowTestBed.h"
 #include "browser/Unit_Main.h"
 #include "browser/Unit_PanelImage.h"
-#include "browser/Unit_ShowLarImage.h"
+#include "widgets/Unit_ShowLarImage.h"
 #include "ui_Unit_Main.h"
 
 #include <QDir>

@@ -9,7 +9,7 @@
 #include "browser/Unit_PanelImage.h"
 #include "browser/Unit_Search.h"
 #include "admin/Unit_SetNo.h"
-#include "browser/Unit_ShowLarImage.h"
+#include "widgets/Unit_ShowLarImage.h"
 #include "admin/AuditViewer.h"
 #include "admin/UnitUserManager.h"
 #include "data/DataSet.h"

@@ -1,4 +1,4 @@
-#include "browser/Unit_ShowLarImage.h"
+#include "widgets/Unit_ShowLarImage.h"
 
 #include <QLabel>
 #include <QPixmap>
