@@ -1,5 +1,4 @@
 #include "browser/Unit_Main.h"
-#include "compare/CompareCases.h"
 #include "ui_Unit_Main.h"
 
 #include "admin/AuditViewer.h"
@@ -21,8 +20,6 @@
 #include "browser/Unit_Search.h"
 #include "admin/Unit_SetNo.h"
 #include "admin/UnitUserManager.h"
-#include "consult/ConsultEntry.h"
-#include "export/ExportDialog.h"
 
 #include <QCloseEvent>
 #include <QHeaderView>
@@ -59,8 +56,8 @@ TfrmMain::TfrmMain(const QString &programFolder, QWidget *parent)
 
     buildActions();
     buildMenus();
-    addCompareEntries(this);
-    ConsultEntry::install(this, *DataMod, menuView, m_ui->ToolBar2);
+    buildCompareCommands();
+    buildConsultCommands();
     bindData();
     setupPictures();
 
@@ -197,7 +194,7 @@ void TfrmMain::buildMenus()
     BackupUi::addMenuEntries(menuOptions, this, ac_Manager);
     N4 = entry(menuOptions, "N4", QStringLiteral("默认程序打开图片"), ac_OpenType);
     N7 = entry(menuHelp, "N7", QStringLiteral("关于(&A)"), ac_About);
-    Export::addSheetCommands(this);
+    buildSheetCommands();
     menuFile->setObjectName(QStringLiteral("menuFile"));
     menuView->setObjectName(QStringLiteral("menuView"));
     menuOptions->setObjectName(QStringLiteral("menuOptions"));

@@ -100,6 +100,10 @@ private:
     void setCount(int n);
     void openListWith(const QString &statement);
     void setupPictures();
+    // The features' commands (Unit_MainFeatures.cpp).
+    void buildCompareCommands();
+    void buildConsultCommands();
+    void buildSheetCommands();
 
     std::unique_ptr<Ui::TfrmMain> m_ui;
     QString m_folder;

@@ -9,8 +9,6 @@
 #include <QString>
 #include <QVector>
 
-class TfrmMain;
-
 // A picture to compare carries its own case, category and consent: the strip mixes the pictures
 // of several cases of the customer.
 using ComparePicture = CasePicture;
@@ -41,22 +39,6 @@ public:
     virtual QSqlDatabase database() const = 0;
 };
 
-// The main window's case list and its current customer's cases.
-class MainWindowCompareSource : public CompareSource {
-public:
-    explicit MainWindowCompareSource(TfrmMain *window) : m_window(window) {}
-    CompareCase currentCase() const override;
-    QVector<CompareCase> otherCases() const override;
-    bool step(int delta) override;
-    QSqlDatabase database() const override;
-
-private:
-    TfrmMain *m_window;
-};
-
-// Adds the comparison to the main window: 查看 → "对比查看(&C)", a command-bar button with that
-// caption, Ctrl+D, and a double-click with Ctrl held on a picture frame. Returns the action.
-class QAction;
-QAction *addCompareEntries(TfrmMain *window);
-// Opens the comparison window on the main window's current case, modally.
-void openCompare(TfrmMain *window);
+// Opens the comparison window on the source's current case, modally.
+class QWidget;
+void openCompare(CompareSource *source, QWidget *parent);

@@ -1,5 +1,5 @@
 #include "compare/CompareWindow.h"
-#include "export/ExportDialog.h"
+#include "compare/CompareSheet.h"
 
 #include "align/AlignmentStore.h"
 #include "align/AutoAlign.h"
@@ -158,7 +158,7 @@ void CompareWindow::buildControls()
     button(addKeyAction("ac_Auto", QStringLiteral("自动对齐(&A)"), Qt::Key_A, [this] { alignAutomatically(); }));
     button(addKeyAction("ac_Reset", QStringLiteral("取消对齐(&R)"), Qt::Key_R, [this] { resetAlignment(); }));
     bar->addSpacing(6);
-    for (QAction *a : Export::addCompareSheetCommands(this))
+    for (QAction *a : addCompareSheetCommands(this))
         button(a);
     bar->addSpacing(6);
     button(addKeyAction("ac_Prior", QStringLiteral("上一例"), Qt::Key_PageUp, [this] { stepCase(-1); }));

@@ -20,9 +20,6 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSpinBox;
-class CompareWindow;
-class QAction;
-class TfrmMain;
 
 namespace Export {
 
@@ -133,18 +130,5 @@ private:
         QPolygonF original;
     } m_drag;
 };
-
-// Adds "导出对比图…" and "打印…" to the main window's file menu, for its current case.
-void addSheetCommands(TfrmMain *window);
-
-// Adds the same two commands (Ctrl+E, Ctrl+P) to a comparison window; its sheet is the pair it
-// shows, each picture with its own case, laid over as it is aligned there (each fitted to its
-// cell when it is not) and cut to what its view shows. Returns the actions for the window's
-// buttons.
-QList<QAction *> addCompareSheetCommands(CompareWindow *window);
-
-// The sheet of a case: its before and after pictures in pairs (numbers 0..2), with their stored
-// alignments, category and the customer. Pairs missing a picture are left out.
-Sheet::Request requestForCase(const QSqlDatabase &db, const QString &programFolder, qint64 caseId);
 
 } // namespace Export

@@ -4,6 +4,7 @@
 // the detail a zoom needs.
 #include "align/AlignmentStore.h"
 #include "align/SyntheticPair.h"
+#include "browser/MainCompareSource.h"
 #include "browser/Unit_Main.h"
 #include "browser/Unit_PanelImage.h"
 #include "compare/CompareCases.h"

@@ -9,12 +9,14 @@
 #include "support/TestDatabase.h"
 #include "support/TestInstall.h"
 
+#include "browser/MainCompareSource.h"
 #include "browser/Unit_Main.h"
 #include "compare/CompareWindow.h"
 #include "consent/Consent.h"
 #include "data/DataSet.h"
 #include "data/Unit_DataMod.h"
 #include "export/ExportDialog.h"
+#include "export/SheetCommands.h"
 #include "pictures/PreviewService.h"
 #include "widgets/ProgramFont.h"
 

@@ -2,6 +2,7 @@
 
 #include "admin/Unit_About.h"
 #include "admin/Unit_LoginCheck.h"
+#include "browser/MainCompareSource.h"
 #include "browser/Unit_Main.h"
 #include "compare/CompareCases.h"
 #include "compare/CompareWindow.h"
@@ -15,6 +16,7 @@
 #include "data/DataSet.h"
 #include "data/Unit_DataMod.h"
 #include "export/ExportDialog.h"
+#include "export/SheetCommands.h"
 #include "export/SheetExport.h"
 #include "pictures/PictureLoader.h"
 #include "ui_Unit_Main.h"
