@@ -36,6 +36,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <cstdio>
+#include <optional>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -196,6 +197,27 @@ static void printAuditOwner(const QSqlDatabase &db)
         std::fprintf(stderr, "belcara-admin: %s\n", qPrintable(left));
 }
 
+// The server --service or --conninfo names, else the one the connection file chooses (--config,
+// or the default file); nothing when that file chooses the installation's own database file.
+static std::optional<DbEngine::ServerSettings> chosenServer(const QString &service, const QString &conninfo,
+                                                            const QString &config)
+{
+    if (!config.isEmpty())
+        DbEngine::setConfigPath(config);
+    DbEngine::ServerSettings server;
+    if (!service.isEmpty())
+        server.service = service;
+    else if (!conninfo.isEmpty())
+        server.options = conninfo;
+    else {
+        const DbEngine::Choice c = DbEngine::fromConfig();
+        if (c.engine != DbEngine::Engine::PostgreSQL)
+            return std::nullopt;
+        server = c.server;
+    }
+    return server;
+}
+
 // ---- verify-audit ------------------------------------------------------------------------
 
 // The installation's own database file, or the server the options or the connection file name.
@@ -204,22 +226,10 @@ static int verifyAuditCommand(const QString &installation, const QString &servic
 {
     const QString name = QStringLiteral("audit");
     try {
-        if (!config.isEmpty())
-            DbEngine::setConfigPath(config);
-        DbEngine::ServerSettings server;
-        bool useServer = true;
-        if (!service.isEmpty())
-            server.service = service;
-        else if (!conninfo.isEmpty())
-            server.options = conninfo;
-        else {
-            const DbEngine::Choice c = DbEngine::fromConfig();
-            useServer = c.engine == DbEngine::Engine::PostgreSQL;
-            server = c.server;
-        }
+        const std::optional<DbEngine::ServerSettings> server = chosenServer(service, conninfo, config);
         QString headPath;
-        if (useServer) {
-            DbEngine::openServer(name, DbEngine::conninfo(server));
+        if (server) {
+            DbEngine::openServer(name, DbEngine::conninfo(*server));
             QSqlQuery id(QSqlDatabase::database(name, false));
             if (id.exec(QStringLiteral("SELECT Id FROM BelcaraInstallation")) && id.next())
                 headPath = AuditLog::headFileForServer(QFileInfo(Settings::path()).absolutePath(),
@@ -330,20 +340,8 @@ int main(int argc, char **argv)
         if (command == QLatin1String("verify") || command == QLatin1String("list") || !needsTarget)
             return adminBackup(b);
         try {
-            if (!config.isEmpty())
-                DbEngine::setConfigPath(config);
-            DbEngine::ServerSettings server;
-            bool useServer = true;
-            if (!service.isEmpty())
-                server.service = service;
-            else if (!conninfo.isEmpty())
-                server.options = conninfo;
-            else {
-                const DbEngine::Choice c = DbEngine::fromConfig();
-                useServer = c.engine == DbEngine::Engine::PostgreSQL;
-                server = c.server;
-            }
-            b.server = useServer ? &server : nullptr;
+            const std::optional<DbEngine::ServerSettings> server = chosenServer(service, conninfo, config);
+            b.server = server ? &*server : nullptr;
             return adminBackup(b);
         } catch (const AppError &e) {
             std::fprintf(stderr, "belcara-admin: %s\n", qPrintable(e.text()));
@@ -361,23 +359,13 @@ int main(int argc, char **argv)
         return usage();
 
     try {
-        if (!config.isEmpty())
-            DbEngine::setConfigPath(config);
-        DbEngine::ServerSettings server;
-        if (!service.isEmpty())
-            server.service = service;
-        else if (!conninfo.isEmpty())
-            server.options = conninfo;
-        else {
-            const DbEngine::Choice c = DbEngine::fromConfig();
-            if (c.engine != DbEngine::Engine::PostgreSQL)
-                throw AppError(QStringLiteral("%1 does not choose a server (section [Database], Engine=PostgreSQL); "
-                                              "give --service or --conninfo")
-                                   .arg(DbEngine::configPath()));
-            server = c.server;
-        }
+        const std::optional<DbEngine::ServerSettings> server = chosenServer(service, conninfo, config);
+        if (!server)
+            throw AppError(QStringLiteral("%1 does not choose a server (section [Database], Engine=PostgreSQL); "
+                                          "give --service or --conninfo")
+                               .arg(DbEngine::configPath()));
         const QString name = QStringLiteral("admin");
-        DbEngine::openServer(name, DbEngine::conninfo(server));
+        DbEngine::openServer(name, DbEngine::conninfo(*server));
         const QSqlDatabase db = QSqlDatabase::database(name, false);
         if (command == QLatin1String("init")) {
             ServerDb::init(db, force);

@@ -22,20 +22,6 @@ namespace AuditLog {
 
 namespace {
 
-bool isPostgres(const QSqlDatabase &db)
-{
-    return Db::dialect(db) == JetSql::Dialect::PostgreSQL;
-}
-
-QSqlQuery exec(const QSqlDatabase &db, const QString &sql)
-{
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    if (!q.exec(sql))
-        throw AppError(Db::errorText(q.lastError()));
-    return q;
-}
-
 // One field of the hashed content: a null is told apart from an empty text, and each text
 // carries its length, so that no two different events hash the same bytes.
 void addField(QByteArray &out, const char *utf8, qsizetype size, bool isNull)
@@ -119,7 +105,7 @@ template <typename F> void eachEvent(const QSqlDatabase &db, F f)
     QByteArray buf;
     buf.reserve(512);
     const QVariant handle = db.driver()->handle();
-    if (!isPostgres(db) && handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0) {
+    if (!Db::isPostgres(db) && handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0) {
         sqlite3 *h = *static_cast<sqlite3 *const *>(handle.constData());
         sqlite3_stmt *st = nullptr;
         if (sqlite3_prepare_v2(h, sql, -1, &st, nullptr) != SQLITE_OK)
@@ -143,7 +129,7 @@ template <typename F> void eachEvent(const QSqlDatabase &db, F f)
             throw AppError(QString::fromUtf8(sqlite3_errmsg(h)));
         return;
     }
-    QSqlQuery q = exec(db, QString::fromLatin1(sql));
+    QSqlQuery q = Db::execNative(db, QString::fromLatin1(sql));
     while (q.next()) {
         const qint64 id = q.value(0).toLongLong();
         buf.clear();
@@ -162,12 +148,14 @@ QString chained(const QString &previous, const QByteArray &content)
 
 bool hasHashColumn(const QSqlDatabase &db)
 {
-    if (isPostgres(db)) {
-        QSqlQuery q = exec(db, QStringLiteral("SELECT count(*) FROM information_schema.columns WHERE table_schema = "
-                                              "current_schema() AND table_name = 'auditlog' AND column_name = 'hash'"));
+    if (Db::isPostgres(db)) {
+        QSqlQuery q = Db::execNative(db, QStringLiteral(
+                                             "SELECT count(*) FROM information_schema.columns WHERE table_schema = "
+                                             "current_schema() AND table_name = 'auditlog' AND column_name = 'hash'"));
         return q.next() && q.value(0).toInt() > 0;
     }
-    QSqlQuery q = exec(db, QStringLiteral("SELECT count(*) FROM pragma_table_info('AuditLog') WHERE name = 'Hash'"));
+    QSqlQuery q = Db::execNative(db, QStringLiteral(
+                                         "SELECT count(*) FROM pragma_table_info('AuditLog') WHERE name = 'Hash'"));
     return q.next() && q.value(0).toInt() > 0;
 }
 
@@ -188,7 +176,7 @@ QString eventHash(const QString &previousHash, qint64 id, const QString &at, con
 ChainHead chainHead(const QSqlDatabase &db)
 {
     ChainHead h;
-    QSqlQuery q = exec(db, QStringLiteral("SELECT id, Hash FROM AuditLog ORDER BY id DESC LIMIT 1"));
+    QSqlQuery q = Db::execNative(db, QStringLiteral("SELECT id, Hash FROM AuditLog ORDER BY id DESC LIMIT 1"));
     if (q.next()) {
         h.id = q.value(0).toLongLong();
         h.hash = q.value(1).toString();
@@ -370,12 +358,13 @@ Verdict verify(const QSqlDatabase &db, const ChainHead &kept)
 QStringList restoreTriggers(const QSqlDatabase &db)
 {
     QStringList restored;
-    if (isPostgres(db)) {
+    if (Db::isPostgres(db)) {
         // Present and enabled; ALTER needs the table's owner.
-        QSqlQuery q = exec(db, QStringLiteral(
-                                   "SELECT tgname, tgenabled FROM pg_catalog.pg_trigger t JOIN "
-                                   "pg_catalog.pg_class c ON c.oid = t.tgrelid WHERE c.relname = 'auditlog' "
-                                   "AND c.relnamespace = current_schema()::regnamespace AND NOT t.tgisinternal"));
+        QSqlQuery q = Db::execNative(db,
+                                     QStringLiteral(
+                                         "SELECT tgname, tgenabled FROM pg_catalog.pg_trigger t JOIN "
+                                         "pg_catalog.pg_class c ON c.oid = t.tgrelid WHERE c.relname = 'auditlog' "
+                                         "AND c.relnamespace = current_schema()::regnamespace AND NOT t.tgisinternal"));
         QHash<QString, QString> found;
         while (q.next())
             found.insert(q.value(0).toString(), q.value(1).toString());
@@ -391,11 +380,11 @@ QStringList restoreTriggers(const QSqlDatabase &db)
         for (const auto &g : guards) {
             const QString name = QString::fromLatin1(g.name);
             if (!found.contains(name)) {
-                exec(db, fn);
-                exec(db, QString::fromLatin1(g.sql));
+                Db::execNative(db, fn);
+                Db::execNative(db, QString::fromLatin1(g.sql));
                 restored << name;
             } else if (found.value(name) == QLatin1String("D")) {
-                exec(db, QStringLiteral("ALTER TABLE AuditLog ENABLE TRIGGER %1").arg(name));
+                Db::execNative(db, QStringLiteral("ALTER TABLE AuditLog ENABLE TRIGGER %1").arg(name));
                 restored << name;
             }
         }
@@ -415,8 +404,8 @@ QStringList restoreTriggers(const QSqlDatabase &db)
         // Missing, or replaced by one of the same name that does something else.
         Transaction t(db);
         if (present)
-            exec(db, QStringLiteral("DROP TRIGGER %1").arg(QString::fromLatin1(g.name)));
-        exec(db, QString::fromLatin1(g.sql));
+            Db::execNative(db, QStringLiteral("DROP TRIGGER %1").arg(QString::fromLatin1(g.name)));
+        Db::execNative(db, QString::fromLatin1(g.sql));
         t.commit();
         restored << QString::fromLatin1(g.name);
     }
@@ -426,9 +415,9 @@ QStringList restoreTriggers(const QSqlDatabase &db)
 void sealUnhashed(const QSqlDatabase &db)
 {
     // Runs inside the upgrade's transaction, with the guard against changes lifted for it.
-    const bool pg = isPostgres(db);
-    exec(db, pg ? QStringLiteral("ALTER TABLE AuditLog DISABLE TRIGGER auditlog_no_change")
-                : QStringLiteral("DROP TRIGGER IF EXISTS AuditLog_no_update"));
+    const bool pg = Db::isPostgres(db);
+    Db::execNative(db, pg ? QStringLiteral("ALTER TABLE AuditLog DISABLE TRIGGER auditlog_no_change")
+                          : QStringLiteral("DROP TRIGGER IF EXISTS AuditLog_no_update"));
     QVector<QPair<qint64, QString>> hashes;
     QString previous;
     eachEvent(db, [&](qint64 id, const QByteArray &content, QLatin1String stored) {
@@ -446,9 +435,9 @@ void sealUnhashed(const QSqlDatabase &db)
             throw AppError(Db::errorText(q.lastError()));
     }
     if (pg)
-        exec(db, QStringLiteral("ALTER TABLE AuditLog ENABLE TRIGGER auditlog_no_change"));
+        Db::execNative(db, QStringLiteral("ALTER TABLE AuditLog ENABLE TRIGGER auditlog_no_change"));
     else
-        exec(db, QString::fromLatin1(SqliteGuards[0].sql));
+        Db::execNative(db, QString::fromLatin1(SqliteGuards[0].sql));
 }
 
 } // namespace AuditLog

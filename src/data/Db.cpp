@@ -24,6 +24,20 @@ JetSql::Dialect dialect(const QSqlDatabase &db)
     return db.driverName() == QLatin1String("QPSQL") ? JetSql::Dialect::PostgreSQL : JetSql::Dialect::SQLite;
 }
 
+bool isPostgres(const QSqlDatabase &db)
+{
+    return dialect(db) == JetSql::Dialect::PostgreSQL;
+}
+
+QSqlQuery execNative(const QSqlDatabase &db, const QString &sql)
+{
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.exec(sql))
+        throw AppError(errorText(q.lastError()));
+    return q;
+}
+
 QString errorText(const QSqlError &error)
 {
     QString t = error.databaseText().trimmed();

@@ -28,6 +28,11 @@ bool isReadOnly(const QSqlError &error, JetSql::Dialect engine);
 QString readOnlyText();
 
 JetSql::Dialect dialect(const QSqlDatabase &db);
+bool isPostgres(const QSqlDatabase &db);
+
+// Runs a statement written for the connection's own engine (no translation), forward only;
+// raises AppError with the engine's text when it fails. For schema and maintenance work.
+QSqlQuery execNative(const QSqlDatabase &db, const QString &sql);
 
 // Translates and runs a statement; raises AppError with the engine's text when it fails
 // (DuplicateKey for a repeated unique key; readOnlyText() when the database may only be read).

@@ -26,20 +26,6 @@ constexpr qint64 UpgradeLockKey = 0x42656c6353636d6dLL;
 // How long a program waits for another one's upgrade before giving up.
 constexpr int WaitMs = 120000;
 
-bool isPostgres(const QSqlDatabase &db)
-{
-    return Db::dialect(db) == JetSql::Dialect::PostgreSQL;
-}
-
-QSqlQuery exec(const QSqlDatabase &db, const QString &sql)
-{
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    if (!q.exec(sql))
-        throw AppError(Db::errorText(q.lastError()));
-    return q;
-}
-
 // SQLite's "attempt to write a readonly database" (with its extended codes), PostgreSQL's
 // read-only transaction and missing privilege.
 bool isReadOnlyError(const QSqlError &e)
@@ -79,7 +65,7 @@ QString newerText(int found, int newest)
 // written. SQLite: the file and its folder (journal, copy aside); a server: the session.
 void requireWritable(const QSqlDatabase &db, const QString &sqliteFile, int from, int to)
 {
-    if (!isPostgres(db)) {
+    if (!Db::isPostgres(db)) {
         // A file SQLite could only open for reading (permissions, or opened read-only).
         const QVariant handle = db.driver()->handle();
         if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0) {
@@ -95,35 +81,37 @@ void requireWritable(const QSqlDatabase &db, const QString &sqliteFile, int from
             throw Refused(readOnlyText(from, to));
         return;
     }
-    QSqlQuery q = exec(db,
-                       QStringLiteral("SELECT pg_is_in_recovery() OR current_setting('transaction_read_only') = 'on', "
-                                      "has_schema_privilege(current_schema(), 'CREATE')"));
+    QSqlQuery q = Db::execNative(db,
+                                 QStringLiteral(
+                                     "SELECT pg_is_in_recovery() OR current_setting('transaction_read_only') = 'on', "
+                                     "has_schema_privilege(current_schema(), 'CREATE')"));
     if (q.next() && (q.value(0).toBool() || !q.value(1).toBool()))
         throw Refused(readOnlyText(from, to));
 }
 
 bool hasTable(const QSqlDatabase &db, const QString &name)
 {
-    if (isPostgres(db)) {
+    if (Db::isPostgres(db)) {
         // The catalogue itself, not to_regclass(): inside a transaction that waited for another
         // program's upgrade, to_regclass() may still miss the tables that program made.
-        QSqlQuery q = exec(db,
-                           QStringLiteral("SELECT count(*) FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n "
-                                          "ON n.oid = c.relnamespace WHERE c.relname = '%1' "
-                                          "AND n.nspname = current_schema()")
-                               .arg(name.toLower()));
+        QSqlQuery q = Db::execNative(db,
+                                     QStringLiteral(
+                                         "SELECT count(*) FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n "
+                                         "ON n.oid = c.relnamespace WHERE c.relname = '%1' "
+                                         "AND n.nspname = current_schema()")
+                                         .arg(name.toLower()));
         return q.next() && q.value(0).toInt() > 0;
     }
-    QSqlQuery q = exec(db, QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' "
-                                          "AND name = '%1' COLLATE NOCASE")
-                               .arg(name));
+    QSqlQuery q = Db::execNative(db, QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' "
+                                                    "AND name = '%1' COLLATE NOCASE")
+                                         .arg(name));
     return q.next() && q.value(0).toInt() > 0;
 }
 
 void setVersion(const QSqlDatabase &db, int v)
 {
-    exec(db, QStringLiteral("DELETE FROM BelcaraSchema"));
-    exec(db, QStringLiteral("INSERT INTO BelcaraSchema (Version) VALUES (%1)").arg(v));
+    Db::execNative(db, QStringLiteral("DELETE FROM BelcaraSchema"));
+    Db::execNative(db, QStringLiteral("INSERT INTO BelcaraSchema (Version) VALUES (%1)").arg(v));
 }
 
 // BEGIN IMMEDIATE waits for another program's write lock up to the connection's busy
@@ -135,8 +123,8 @@ std::unique_ptr<Transaction> lockForUpgrade(const QSqlDatabase &db, int from, in
     for (;;) {
         try {
             auto t = std::make_unique<Transaction>(db, Transaction::Lock::Immediate);
-            if (isPostgres(db))
-                exec(db, QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(UpgradeLockKey));
+            if (Db::isPostgres(db))
+                Db::execNative(db, QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(UpgradeLockKey));
             return t;
         } catch (const Transaction::BeginFailed &e) {
             if (isReadOnlyError(e.error))
@@ -204,7 +192,7 @@ Step makeStep(int version, const QString &description)
 // columns elsewhere is not upgraded rather than losing them.
 void requireKnownColumns(const QSqlDatabase &db)
 {
-    if (isPostgres(db))
+    if (Db::isPostgres(db))
         return;
     const QStringList surgery{QStringLiteral("id"),       QStringLiteral("客户编号"), QStringLiteral("手术大类"),
                               QStringLiteral("手术小类"), QStringLiteral("手术医生"), QStringLiteral("金额"),
@@ -214,7 +202,7 @@ void requireKnownColumns(const QSqlDatabase &db)
     const QStringList category{QStringLiteral("id"), QStringLiteral("类别名称"), QStringLiteral("父类别")};
     for (const auto &[table, known] :
          {std::pair{QStringLiteral("Surgery"), surgery}, std::pair{QStringLiteral("Class"), category}}) {
-        QSqlQuery q = exec(db, QStringLiteral("SELECT name FROM pragma_table_info('%1')").arg(table));
+        QSqlQuery q = Db::execNative(db, QStringLiteral("SELECT name FROM pragma_table_info('%1')").arg(table));
         QStringList extra;
         while (q.next())
             if (!known.contains(q.value(0).toString(), Qt::CaseInsensitive))
@@ -252,7 +240,7 @@ int version(const QSqlDatabase &db)
 {
     if (!hasTable(db, QStringLiteral("BelcaraSchema")))
         return 1;
-    QSqlQuery q = exec(db, QStringLiteral("SELECT max(Version) FROM BelcaraSchema"));
+    QSqlQuery q = Db::execNative(db, QStringLiteral("SELECT max(Version) FROM BelcaraSchema"));
     // A version table without its row is the version that made the table: 2.
     return q.next() && !q.value(0).isNull() ? q.value(0).toInt() : 2;
 }
@@ -286,7 +274,7 @@ Report upgrade(const QSqlDatabase &db, const QString &sqliteFile, const QVector<
     if (r.from == newest)
         return r;
     requireWritable(db, sqliteFile, r.from, newest);
-    const bool postgres = isPostgres(db);
+    const bool postgres = Db::isPostgres(db);
     for (const Step &step : list) {
         if (step.version <= r.to)
             continue;

@@ -17,18 +17,9 @@ namespace ServerDb {
 
 namespace {
 
-QSqlQuery exec(const QSqlDatabase &db, const QString &sql)
-{
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    if (!q.exec(sql))
-        throw AppError(Db::errorText(q.lastError()));
-    return q;
-}
-
 qint64 count(const QSqlDatabase &db, const QString &table)
 {
-    QSqlQuery q = exec(db, QStringLiteral("SELECT count(*) FROM \"%1\"").arg(table));
+    QSqlQuery q = Db::execNative(db, QStringLiteral("SELECT count(*) FROM \"%1\"").arg(table));
     return q.next() ? q.value(0).toLongLong() : 0;
 }
 
@@ -64,20 +55,20 @@ const QStringList &addedTables()
 
 bool hasTable(const QSqlDatabase &db, const QString &table)
 {
-    QSqlQuery q = exec(db, QStringLiteral("SELECT to_regclass('%1') IS NOT NULL").arg(table));
+    QSqlQuery q = Db::execNative(db, QStringLiteral("SELECT to_regclass('%1') IS NOT NULL").arg(table));
     return q.next() && q.value(0).toBool();
 }
 
 void dropTables(const QSqlDatabase &db)
 {
     for (const QString &t : existingTables(db) + addedTables())
-        exec(db, QStringLiteral("DROP TABLE IF EXISTS %1").arg(t));
+        Db::execNative(db, QStringLiteral("DROP TABLE IF EXISTS %1").arg(t));
 }
 
 void create(const QSqlDatabase &db, bool withInitialRows)
 {
     for (const QString &s : schemaStatements(withInitialRows))
-        exec(db, s);
+        Db::execNative(db, s);
 }
 
 QVariant boolean(const QVariant &v)
@@ -125,9 +116,9 @@ qint64 copyTable(const QSqlDatabase &from, const QSqlDatabase &to, const QString
         ++n;
     }
     // New rows made by the program continue after the greatest copied key.
-    exec(to, QStringLiteral("SELECT setval(pg_get_serial_sequence('%1', 'id'), "
-                            "coalesce((SELECT max(id) FROM %1), 0) + 1, false)")
-                 .arg(target));
+    Db::execNative(to, QStringLiteral("SELECT setval(pg_get_serial_sequence('%1', 'id'), "
+                                      "coalesce((SELECT max(id) FROM %1), 0) + 1, false)")
+                           .arg(target));
     return n;
 }
 
@@ -151,7 +142,7 @@ QStringList existingTables(const QSqlDatabase &db)
 {
     QStringList found;
     for (const QString &t : tables()) {
-        QSqlQuery q = exec(db, QStringLiteral("SELECT to_regclass('%1') IS NOT NULL").arg(t.toLower()));
+        QSqlQuery q = Db::execNative(db, QStringLiteral("SELECT to_regclass('%1') IS NOT NULL").arg(t.toLower()));
         if (q.next() && q.value(0).toBool())
             found << t.toLower();
     }
@@ -164,11 +155,11 @@ QString dataBeyondInit(const QSqlDatabase &db)
     for (const QString &t : existingTables(db)) {
         qint64 n = count(db, t);
         if (t == QLatin1String("sysmanager")) {
-            QSqlQuery q = exec(db, QStringLiteral("SELECT count(*) FROM sysmanager "
-                                                  "WHERE username = 'Admin' AND pwd = 'admin' AND issys"));
+            QSqlQuery q = Db::execNative(db, QStringLiteral("SELECT count(*) FROM sysmanager "
+                                                            "WHERE username = 'Admin' AND pwd = 'admin' AND issys"));
             n -= q.next() ? qMin<qint64>(q.value(0).toLongLong(), 1) : 0;
         } else if (t == QLatin1String("param")) {
-            QSqlQuery q = exec(db, QStringLiteral("SELECT count(*) FROM param WHERE NOT mustlogin"));
+            QSqlQuery q = Db::execNative(db, QStringLiteral("SELECT count(*) FROM param WHERE NOT mustlogin"));
             n -= q.next() ? qMin<qint64>(q.value(0).toLongLong(), 1) : 0;
         }
         if (n > 0)
@@ -218,8 +209,8 @@ QStringList auditOwnerStatements(const QString &programRole)
 
 QString giveAuditLogItsOwner(const QSqlDatabase &db)
 {
-    QSqlQuery who = exec(db, QStringLiteral("SELECT current_user, rolsuper, rolcreaterole FROM pg_roles "
-                                            "WHERE rolname = current_user"));
+    QSqlQuery who = Db::execNative(db, QStringLiteral("SELECT current_user, rolsuper, rolcreaterole FROM pg_roles "
+                                                      "WHERE rolname = current_user"));
     const QString program = who.next() ? who.value(0).toString() : QString();
     const bool super = who.value(1).toBool();
     const QStringList statements = auditOwnerStatements(program);
@@ -228,14 +219,14 @@ QString giveAuditLogItsOwner(const QSqlDatabase &db)
         try {
             inTransaction(db, [&] {
                 const QString role = QString::fromLatin1(AuditOwnerRole);
-                exec(db, statements.first());
+                Db::execNative(db, statements.first());
                 // Handing a table to a role needs membership in it, given only for the change.
                 if (!super)
-                    exec(db, QStringLiteral("GRANT %1 TO current_user").arg(role));
+                    Db::execNative(db, QStringLiteral("GRANT %1 TO current_user").arg(role));
                 for (const QString &s : statements.mid(1))
-                    exec(db, s);
+                    Db::execNative(db, s);
                 if (!super)
-                    exec(db, QStringLiteral("REVOKE %1 FROM current_user").arg(role));
+                    Db::execNative(db, QStringLiteral("REVOKE %1 FROM current_user").arg(role));
             });
             return QString();
         } catch (const AppError &e) {
@@ -277,7 +268,7 @@ QVector<TableCount> migrate(const QString &sqlitePath, const QSqlDatabase &db, b
                 throw AppError(Db::errorText(src.lastError()));
             // One read transaction: the counts and the copied rows are the same snapshot even
             // while a workstation still writes to the file.
-            exec(src, QStringLiteral("BEGIN"));
+            Db::execNative(src, QStringLiteral("BEGIN"));
             // The file's own version: a newer one than this program knows is not copied.
             const int fileVersion = SchemaUpgrade::version(src);
             if (fileVersion > SchemaUpgrade::newestVersion())
@@ -312,7 +303,7 @@ QVector<TableCount> migrate(const QString &sqlitePath, const QSqlDatabase &db, b
                 if (fileVersion < 5)
                     AuditLog::sealUnhashed(db);
             });
-            exec(src, QStringLiteral("COMMIT"));
+            Db::execNative(src, QStringLiteral("COMMIT"));
         } catch (...) {
             src.close();
             src = QSqlDatabase();

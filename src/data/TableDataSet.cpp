@@ -139,7 +139,7 @@ void TableDataSet::writeRow(bool inserting, QVariantList &values, int storageRow
     checkRow(values);
 
     const QSqlDatabase db = database();
-    const bool postgres = Db::dialect(db) == JetSql::Dialect::PostgreSQL;
+    const bool postgres = Db::isPostgres(db);
     const QStringList names = fieldNames();
     QStringList cols, marks;
     QVariantList binds;
