@@ -142,14 +142,24 @@ private slots:
         // The picture's own folder is untouched.
         QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), QStringList{"a.jpg"});
 
+        // The program's own JPEG copy is as private, and is what comes back.
+        const QString fast = cache.fastEntryPath(pic, PreviewCache::XLarge);
+        QCOMPARE(modeOf(fast), 0600);
+        QCOMPARE(modeOf(QFileInfo(fast).path()), 0700);
+        QCOMPARE(QDir(QFileInfo(fast).path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QFileInfo(fast).fileName()});
         const QImage back = cache.find(pic, stamp, QSize(1600, 1200), PreviewCache::XLarge);
         QCOMPARE(back.size(), QSize(512, 384));
-        QCOMPARE(back.pixelColor(10, 10), QColor(Qt::red));
+        QVERIFY(qAbs(back.pixelColor(10, 10).red() - 255) <= 2 && back.pixelColor(10, 10).green() <= 2);
+        // Without it, the shared PNG serves.
+        QVERIFY(QFile::remove(fast));
+        QCOMPARE(cache.find(pic, stamp, QSize(1600, 1200), PreviewCache::XLarge).pixelColor(10, 10), QColor(Qt::red));
     }
 
-    // Entries come back with exactly the pixels stored: photo-like rows that differ from the row
-    // above in every byte, an odd width, a single row, and a translucent picture keeping its
-    // alpha (a metafile's transparent background).
+    // The shared PNG entries hold exactly the pixels stored: photo-like rows that differ from the
+    // row above in every byte, an odd width, a single row, and a translucent picture keeping its
+    // alpha (a metafile's transparent background), which only a PNG can hold. What the cache
+    // gives back (the JPEG copy where there is one) has the picture's shape and alpha.
     void entriesReadBackPixelForPixel()
     {
         const QString pic = picture(QStringLiteral("px.jpg"));
@@ -174,10 +184,12 @@ private slots:
                                            c.alpha ? int(noise >> 16 & 0xFF) : 255));
                 }
             QVERIFY(cache.store(pic, stamp, c.edge, preview));
+            const QImage png(cache.entryPath(pic, c.edge), "PNG");
+            QCOMPARE(png.convertToFormat(QImage::Format_ARGB32), preview.convertToFormat(QImage::Format_ARGB32));
             const QImage back = cache.find(pic, stamp, c.natural, c.edge);
             QCOMPARE(back.size(), size);
             QCOMPARE(back.hasAlphaChannel(), c.alpha);
-            QCOMPARE(back.convertToFormat(QImage::Format_ARGB32), preview.convertToFormat(QImage::Format_ARGB32));
+            QCOMPARE(QFileInfo::exists(cache.fastEntryPath(pic, c.edge)), !c.alpha);
         }
     }
 
@@ -217,15 +229,21 @@ private slots:
             uri = PreviewCache::uriOf(m_dir.filePath(QStringLiteral("other.jpg")));
         else if (change == "shape")
             entry = filled(QSize(768, 1024), Qt::blue);
-        // Written as bytes, so that entries of other programs can be stood in for.
-        QByteArray png = PreviewCache::encodeEntry(entry, uri, written);
-        const QString path = cache.entryPath(pic, PreviewCache::XXLarge);
-        QDir().mkpath(QFileInfo(path).path());
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(png);
-        f.close();
-        QCOMPARE(!cache.find(pic, real, QSize(1600, 1200), PreviewCache::XXLarge).isNull(), used);
+        // Written as bytes, so that entries of other programs can be stood in for; the shared PNG
+        // and the program's own JPEG are judged alike.
+        for (const bool fast : {false, true}) {
+            const QByteArray bytes = fast ? PreviewCache::encodeFastEntry(entry, uri, written)
+                                          : PreviewCache::encodeEntry(entry, uri, written);
+            const QString path = fast ? cache.fastEntryPath(pic, PreviewCache::XXLarge)
+                                      : cache.entryPath(pic, PreviewCache::XXLarge);
+            QDir(cache.root()).removeRecursively();
+            QDir().mkpath(QFileInfo(path).path());
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(bytes);
+            f.close();
+            QCOMPARE(!cache.find(pic, real, QSize(1600, 1200), PreviewCache::XXLarge).isNull(), used);
+        }
     }
 
     void failedWriteLeavesNothing()
