@@ -1,4 +1,5 @@
 #include "consult/ConsultWindow.h"
+#include "ui_ConsultUnlock.h"
 
 #include "data/AppError.h"
 #include "data/AuditLog.h"
@@ -12,6 +13,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <memory>
 #include <optional>
 
 namespace {
@@ -20,37 +22,15 @@ namespace {
 // the login check knows; a wrong one is said inside the dialog, never in a message box.
 class UnlockDialog : public FixedDialog {
 public:
-    UnlockDialog(QWidget *owner, TDataMod &mod) : FixedDialog(owner, CentreOnOwner), m_mod(mod)
+    UnlockDialog(QWidget *owner, TDataMod &mod)
+        : FixedDialog(owner, CentreOnOwner), m_ui(new Ui::ConsultUnlock), m_mod(mod)
     {
-        setObjectName(QStringLiteral("ConsultUnlock"));
-        setWindowTitle(QStringLiteral("结束咨询演示"));
-        auto *prompt = new QLabel(QStringLiteral("请工作人员输入用户名和密码："), this);
-        prompt->setGeometry(16, 14, 260, 18);
-        auto *userLabel = new QLabel(QStringLiteral("用户名(&U)"), this);
-        userLabel->setGeometry(16, 44, 70, 21);
-        m_user = new QLineEdit(this);
-        m_user->setObjectName(QStringLiteral("edt_User"));
-        m_user->setGeometry(92, 44, 170, 21);
-        userLabel->setBuddy(m_user);
-        auto *passwordLabel = new QLabel(QStringLiteral("密码(&W)"), this);
-        passwordLabel->setGeometry(16, 74, 70, 21);
-        m_password = new QLineEdit(this);
-        m_password->setObjectName(QStringLiteral("edt_Password"));
-        m_password->setEchoMode(QLineEdit::Password);
-        m_password->setGeometry(92, 74, 170, 21);
-        passwordLabel->setBuddy(m_password);
-        m_wrong = new QLabel(this);
-        m_wrong->setObjectName(QStringLiteral("lbl_Wrong"));
-        m_wrong->setGeometry(16, 102, 260, 18);
-        m_wrong->setStyleSheet(QStringLiteral("color: #b00000;"));
-        auto *ok = new QPushButton(QStringLiteral("确定(&O)"), this);
-        ok->setObjectName(QStringLiteral("btn_Ok"));
-        ok->setGeometry(100, 128, 75, 25);
-        auto *cancel = new QPushButton(QStringLiteral("取消(&C)"), this);
-        cancel->setObjectName(QStringLiteral("btn_Cancel"));
-        cancel->setGeometry(187, 128, 75, 25);
-        connect(ok, &QPushButton::clicked, this, [this] { tryAccept(); });
-        connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+        m_ui->setupUi(this);
+        m_user = m_ui->edt_User;
+        m_password = m_ui->edt_Password;
+        m_wrong = m_ui->lbl_Wrong;
+        connect(m_ui->btn_Ok, &QPushButton::clicked, this, [this] { tryAccept(); });
+        connect(m_ui->btn_Cancel, &QPushButton::clicked, this, &QDialog::reject);
         connect(m_password, &QLineEdit::returnPressed, this, [this] { tryAccept(); });
         fixDesign(QSize(280, 166));
         setInitialFocus(m_user);
@@ -87,6 +67,7 @@ private:
         m_password->setFocus();
     }
 
+    std::unique_ptr<Ui::ConsultUnlock> m_ui;
     TDataMod &m_mod;
     QLineEdit *m_user = nullptr;
     QLineEdit *m_password = nullptr;

@@ -1,58 +1,34 @@
 #include "consult/ConsultWindow.h"
-#include "consult/ConsultTiles.h"
+#include "ui_ConsultWindow.h"
 
-#include "align/AlignmentStore.h"
-#include "data/AuditLog.h"
 #include "compare/CompareView.h"
+#include "consult/ConsultTiles.h"
 #include "data/AppError.h"
+#include "data/AuditLog.h"
 #include "data/Operations.h"
-#include "data/PictureStore.h"
 #include "data/Unit_DataMod.h"
-#include "pictures/ExifDate.h"
-#include "pictures/PictureLoader.h"
-#include "pictures/PreviewService.h"
-#include "widgets/FixedDialog.h"
 #include "widgets/Prompter.h"
 
-#include <QApplication>
-#include <QButtonGroup>
 #include <QCloseEvent>
-#include <QFileInfo>
-#include <QGridLayout>
 #include <QGuiApplication>
-#include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
-#include <QPainter>
-#include <QResizeEvent>
-#include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
-#include <QScrollBar>
 #include <QStackedWidget>
-#include <QTimer>
 #include <QToolButton>
-#include <QVBoxLayout>
-
-#include <cmath>
-#include <functional>
-#include <optional>
 
 namespace {
 
-QLabel *label(QWidget *parent, const char *name, int pixelSize, const QColor &colour)
+// The labels' sizes are in pixels, for a screen seen from across the room; the form's fonts are
+// in points.
+void setLook(QLabel *l, int pixelSize, const QColor &colour)
 {
-    auto *l = new QLabel(parent);
-    l->setObjectName(QString::fromLatin1(name));
     QFont f = l->font();
     f.setPixelSize(pixelSize);
     l->setFont(f);
     QPalette pal = l->palette();
     pal.setColor(QPalette::WindowText, colour);
     l->setPalette(pal);
-    l->setFocusPolicy(Qt::NoFocus);
-    return l;
 }
 
 } // namespace
@@ -60,99 +36,48 @@ QLabel *label(QWidget *parent, const char *name, int pixelSize, const QColor &co
 using namespace ConsultTiles;
 
 ConsultWindow::ConsultWindow(TDataMod &mod, QWidget *staffWindow)
-    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), m_mod(mod), m_staff(staffWindow)
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), m_ui(new Ui::ConsultWindow), m_mod(mod),
+      m_staff(staffWindow)
 {
-    setObjectName(QStringLiteral("ConsultWindow"));
-    setWindowTitle(QStringLiteral("咨询演示"));
+    m_ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose, false);
     // The staff window cannot be reached while the mode is up, on this screen or the other.
     setWindowModality(Qt::ApplicationModal);
-    setFocusPolicy(Qt::StrongFocus);
-    setAutoFillBackground(true);
+    // The colours are those of the painted tiles.
     QPalette pal = palette();
     pal.setColor(QPalette::Window, Background);
     setPalette(pal);
 
-    auto *outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    m_stack = new QStackedWidget(this);
-    m_stack->setFocusPolicy(Qt::NoFocus);
-    outer->addWidget(m_stack);
-
+    m_stack = m_ui->stack;
     // The tiles of levels 1 to 3, under a title and the path chosen so far.
-    auto *tilesPage = new QWidget(m_stack);
-    tilesPage->setObjectName(QStringLiteral("tilesPage"));
-    auto *v = new QVBoxLayout(tilesPage);
-    v->setContentsMargins(48, 28, 48, 20);
-    m_title = label(tilesPage, "lbl_Title", 40, TextColour);
-    m_path = label(tilesPage, "lbl_Path", 22, DimText);
-    v->addWidget(m_title);
-    v->addWidget(m_path);
-    m_scroll = new QScrollArea(tilesPage);
-    m_scroll->setObjectName(QStringLiteral("tilesScroll"));
-    m_scroll->setFrameShape(QFrame::NoFrame);
-    m_scroll->setFocusPolicy(Qt::NoFocus);
-    m_scroll->setWidgetResizable(true);
-    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_title = m_ui->lbl_Title;
+    m_path = m_ui->lbl_Path;
+    m_hint = m_ui->lbl_Hint;
+    setLook(m_title, 40, TextColour);
+    setLook(m_path, 22, DimText);
+    setLook(m_hint, 16, DimText);
+    m_scroll = m_ui->tilesScroll;
     m_scroll->viewport()->setAutoFillBackground(false);
-    m_tileHost = new QWidget;
-    m_tileHost->setObjectName(QStringLiteral("tileHost"));
-    m_tileHost->setAutoFillBackground(false);
-    m_grid = new QGridLayout(m_tileHost);
-    m_grid->setSpacing(18);
-    m_grid->setContentsMargins(0, 12, 0, 12);
-    m_scroll->setWidget(m_tileHost);
-    v->addWidget(m_scroll, 1);
-    m_hint = label(tilesPage, "lbl_Hint", 16, DimText);
-    v->addWidget(m_hint);
-    m_stack->addWidget(tilesPage);
+    m_tileHost = m_ui->tileHost;
+    m_grid = m_ui->grid;
 
     // Level 4: the comparison of one case under its caption.
-    m_comparePage = new QWidget(m_stack);
-    m_comparePage->setObjectName(QStringLiteral("comparePage"));
-    auto *cv = new QVBoxLayout(m_comparePage);
-    cv->setContentsMargins(24, 16, 24, 12);
-    auto *head = new QHBoxLayout;
-    m_caseCaption = label(m_comparePage, "lbl_CaseCaption", 28, TextColour);
-    m_casePosition = label(m_comparePage, "lbl_CasePosition", 20, DimText);
-    head->addWidget(m_caseCaption, 1);
-    const char *const modeNames[] = {"btn_SideBySide", "btn_Wipe", "btn_Overlay"};
-    const QString modeCaptions[] = {QStringLiteral("并排(&S)"), QStringLiteral("划像(&W)"), QStringLiteral("叠加(&O)")};
-    auto *modes = new QButtonGroup(m_comparePage);
-    modes->setExclusive(true);
+    m_comparePage = m_ui->comparePage;
+    m_caseCaption = m_ui->lbl_CaseCaption;
+    m_casePosition = m_ui->lbl_CasePosition;
+    setLook(m_caseCaption, 28, TextColour);
+    setLook(m_casePosition, 20, DimText);
+    setLook(m_ui->lbl_CompareHint, 16, DimText);
+    m_view = m_ui->compareView;
+    m_modeButtons[0] = m_ui->btn_SideBySide;
+    m_modeButtons[1] = m_ui->btn_Wipe;
+    m_modeButtons[2] = m_ui->btn_Overlay;
     for (int i = 0; i < 3; ++i) {
-        auto *b = new QToolButton(m_comparePage);
-        modes->addButton(b, i);
-        b->setObjectName(QString::fromLatin1(modeNames[i]));
-        b->setText(modeCaptions[i]);
-        b->setCheckable(true);
-        b->setFocusPolicy(Qt::NoFocus);
-        b->setStyleSheet(
-            QStringLiteral("QToolButton { color: #dcdcdc; background: transparent; border: 1px solid #5a5a60;"
-                           " border-radius: 4px; padding: 3px 10px; font-size: 16px; }"
-                           "QToolButton:checked { color: #202020; background: #c4a05c; border-color: #c4a05c; }"));
-        connect(b, &QToolButton::clicked, this, [this, i] {
+        connect(m_modeButtons[i], &QToolButton::clicked, this, [this, i] {
             m_view->setMode(static_cast<CompareView::Mode>(i));
             setFocus();
         });
-        b->setChecked(i == 0);
-        m_modeButtons[i] = b;
-        head->addWidget(b);
     }
-    head->addSpacing(16);
-    head->addWidget(m_casePosition);
-    cv->addLayout(head);
-    m_view = new CompareView(m_comparePage);
-    m_view->setObjectName(QStringLiteral("compareView"));
-    m_view->setFocusPolicy(Qt::NoFocus);
-    cv->addWidget(m_view, 1);
-    auto *hint = label(m_comparePage, "lbl_CompareHint", 16, DimText);
-    hint->setWordWrap(true);
-    hint->setText(QStringLiteral("PageUp PageDown ← → 上一组/下一组（放大时 ← → ↑ ↓ 移动画面）　S 并排　W 划像　"
-                                 "O 叠加　[ ] 分界线/不透明度　+ - 缩放　F 适合　1 原大　B 黑屏　Esc 返回"));
-    cv->addWidget(hint);
-    m_stack->addWidget(m_comparePage);
     for (int i = 0; i < 2; ++i)
         m_placeholders[i] = new Placeholder(m_view);
     connect(m_view, &CompareView::stateChanged, this, [this] {
@@ -169,13 +94,10 @@ ConsultWindow::ConsultWindow(TDataMod &mod, QWidget *staffWindow)
     });
 
     // Blank: nothing at all on the screen.
-    m_blank = new QWidget(m_stack);
-    m_blank->setObjectName(QStringLiteral("blankPage"));
-    m_blank->setAutoFillBackground(true);
+    m_blank = m_ui->blankPage;
     QPalette bpal = m_blank->palette();
     bpal.setColor(QPalette::Window, Qt::black);
     m_blank->setPalette(bpal);
-    m_stack->addWidget(m_blank);
 }
 
 ConsultWindow::~ConsultWindow() = default;
