@@ -1,4 +1,5 @@
 #include "compare/CompareWindow.h"
+#include "ui_CompareWindow.h"
 #include "compare/CompareSheet.h"
 
 #include "align/AlignmentStore.h"
@@ -12,7 +13,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QBoxLayout>
 #include <QFutureWatcher>
 #include <QKeyEvent>
 #include <QLabel>
@@ -25,8 +25,6 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 namespace {
-
-constexpr QSize ThumbSize(96, 72);
 
 QString slotCaption(const ComparePicture &p)
 {
@@ -47,12 +45,11 @@ QString pictureLabel(const ComparePicture &p)
 
 } // namespace
 
-CompareWindow::CompareWindow(CompareSource *source, QWidget *parent) : QDialog(parent), m_source(source)
+CompareWindow::CompareWindow(CompareSource *source, QWidget *parent)
+    : QDialog(parent), m_ui(new Ui::CompareWindow), m_source(source)
 {
-    setObjectName(QStringLiteral("CompareWindow"));
-    setWindowTitle(QStringLiteral("对比"));
+    m_ui->setupUi(this);
     setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
-    setSizeGripEnabled(true);
     // Never larger than the screen's free area (1366×768, or 1920×1080 at 150 %, leaves less).
     QSize size(1100, 760);
     if (const QScreen *s = screen())
@@ -60,6 +57,15 @@ CompareWindow::CompareWindow(CompareSource *source, QWidget *parent) : QDialog(p
     resize(size);
     // The face model takes about a second to read: it is read while the person looks.
     Align::preloadFaceModel();
+    m_view = m_ui->view;
+    m_strip = m_ui->strip;
+    m_opacity = m_ui->sl_Opacity;
+    m_opacityText = m_ui->lbl_OpacityValue;
+    m_status = m_ui->lb_Status;
+    m_side = m_ui->ac_SideBySide;
+    m_wipe = m_ui->ac_Wipe;
+    m_overlay = m_ui->ac_Overlay;
+    m_lock = m_ui->ac_Lock;
     buildControls();
     loadCase();
     // Left the first before picture, right the first after picture.
@@ -76,94 +82,38 @@ CompareWindow::~CompareWindow()
     m_thumbs.restart();
 }
 
-QAction *CompareWindow::addKeyAction(const char *name, const QString &caption, const QKeySequence &key,
-                                     const std::function<void()> &run)
+void CompareWindow::onAction(QAction *a, const std::function<void()> &run)
 {
-    auto *a = new QAction(caption, this);
-    a->setObjectName(QString::fromLatin1(name));
-    if (!key.isEmpty())
-        a->setShortcut(key);
-    a->setShortcutContext(Qt::WindowShortcut);
-    addAction(a);
     connectGuarded(a, &QAction::triggered, this, [run](auto...) { run(); });
-    return a;
 }
 
 void CompareWindow::buildControls()
 {
-    m_view = new CompareView(this);
-    m_view->setObjectName(QStringLiteral("view"));
-
-    // The commands wrap onto a second row on a narrow screen rather than widen the window.
-    auto *bar = new FlowLayout(nullptr, 2);
-    auto button = [this, bar](QAction *a) {
-        auto *b = new QToolButton(this);
-        b->setDefaultAction(a);
-        b->setObjectName(QStringLiteral("btn_") + a->objectName());
-        b->setToolButtonStyle(Qt::ToolButtonTextOnly);
-        b->setFocusPolicy(Qt::NoFocus);
-        bar->addWidget(b);
-        return b;
-    };
+    Ui::CompareWindow &ui = *m_ui;
     using Mode = CompareView::Mode;
-    m_side = addKeyAction("ac_SideBySide", QStringLiteral("并排(&S)"), Qt::Key_S,
-                          [this] { m_view->setMode(Mode::SideBySide); });
-    m_wipe = addKeyAction("ac_Wipe", QStringLiteral("划像(&W)"), Qt::Key_W, [this] {
+    onAction(ui.ac_SideBySide, [this] { m_view->setMode(Mode::SideBySide); });
+    onAction(ui.ac_Wipe, [this] {
         // Chosen again, the divider turns: left|right, then top/bottom.
         if (m_view->state().mode == Mode::Wipe)
             m_view->setWipeOrientation(m_view->state().wipeOrientation == Qt::Vertical ? Qt::Horizontal : Qt::Vertical);
         m_view->setMode(Mode::Wipe);
     });
-    m_overlay = addKeyAction("ac_Overlay", QStringLiteral("叠加(&O)"), Qt::Key_O,
-                             [this] { m_view->setMode(Mode::Overlay); });
-    for (QAction *a : {m_side, m_wipe, m_overlay}) {
-        a->setCheckable(true);
-        button(a);
-    }
-    auto *opacityLabel = new QLabel(QStringLiteral("不透明度"), this);
-    bar->addSpacing(6);
-    bar->addWidget(opacityLabel);
-    m_opacity = new QSlider(Qt::Horizontal, this);
-    m_opacity->setObjectName(QStringLiteral("sl_Opacity"));
-    m_opacity->setRange(0, 100);
-    m_opacity->setSingleStep(5);
-    m_opacity->setPageStep(10);
-    m_opacity->setFixedWidth(110);
-    m_opacity->setFocusPolicy(Qt::NoFocus);
-    bar->addWidget(m_opacity);
-    m_opacityText = new QLabel(this);
-    m_opacityText->setMinimumWidth(36);
-    bar->addWidget(m_opacityText);
+    onAction(ui.ac_Overlay, [this] { m_view->setMode(Mode::Overlay); });
     connect(m_opacity, &QSlider::valueChanged, this, [this](int v) { m_view->setOpacity(v / 100.0); });
-    addKeyAction("ac_Fainter", QStringLiteral("更透明"), Qt::Key_BracketLeft,
-                 [this] { m_view->setOpacity(std::max(0.0, m_view->state().opacity - 0.1)); });
-    addKeyAction("ac_Stronger", QStringLiteral("更不透明"), Qt::Key_BracketRight,
-                 [this] { m_view->setOpacity(std::min(1.0, m_view->state().opacity + 0.1)); });
-
-    bar->addSpacing(6);
-    m_lock = addKeyAction("ac_Lock", QStringLiteral("锁定(&L)"), Qt::Key_L,
-                          [this] { m_view->setLinked(m_lock->isChecked()); });
-    m_lock->setCheckable(true);
-    m_lock->setChecked(true);
-    button(m_lock);
-    button(addKeyAction("ac_Fit", QStringLiteral("适合(&F)"), Qt::Key_F, [this] { m_view->fit(); }));
-    button(addKeyAction("ac_Actual", QStringLiteral("1:1"), Qt::Key_1, [this] { m_view->actualSize(); }));
-    QAction *in = addKeyAction("ac_ZoomIn", QStringLiteral("放大"), Qt::Key_Plus, [this] { m_view->zoomBy(1.25); });
-    in->setShortcuts({QKeySequence(Qt::Key_Plus), QKeySequence(Qt::Key_Equal)});
-    button(in);
-    button(addKeyAction("ac_ZoomOut", QStringLiteral("缩小"), Qt::Key_Minus, [this] { m_view->zoomBy(1 / 1.25); }));
-
-    bar->addSpacing(6);
-    button(addKeyAction("ac_Pick", QStringLiteral("选点对齐(&M)"), Qt::Key_M, [this] { startPicking(); }));
-    button(addKeyAction("ac_Auto", QStringLiteral("自动对齐(&A)"), Qt::Key_A, [this] { alignAutomatically(); }));
-    button(addKeyAction("ac_Reset", QStringLiteral("取消对齐(&R)"), Qt::Key_R, [this] { resetAlignment(); }));
-    bar->addSpacing(6);
-    for (QAction *a : addCompareSheetCommands(this))
-        button(a);
-    bar->addSpacing(6);
-    button(addKeyAction("ac_Prior", QStringLiteral("上一例"), Qt::Key_PageUp, [this] { stepCase(-1); }));
-    button(addKeyAction("ac_Next", QStringLiteral("下一例"), Qt::Key_PageDown, [this] { stepCase(1); }));
-    button(addKeyAction("ac_FullScreen", QStringLiteral("全屏"), Qt::Key_F11, [this] {
+    onAction(ui.ac_Fainter, [this] { m_view->setOpacity(std::max(0.0, m_view->state().opacity - 0.1)); });
+    onAction(ui.ac_Stronger, [this] { m_view->setOpacity(std::min(1.0, m_view->state().opacity + 0.1)); });
+    onAction(ui.ac_Lock, [this] { m_view->setLinked(m_lock->isChecked()); });
+    onAction(ui.ac_Fit, [this] { m_view->fit(); });
+    onAction(ui.ac_Actual, [this] { m_view->actualSize(); });
+    onAction(ui.ac_ZoomIn, [this] { m_view->zoomBy(1.25); });
+    ui.ac_ZoomIn->setShortcuts({QKeySequence(Qt::Key_Plus), QKeySequence(Qt::Key_Equal)});
+    onAction(ui.ac_ZoomOut, [this] { m_view->zoomBy(1 / 1.25); });
+    onAction(ui.ac_Pick, [this] { startPicking(); });
+    onAction(ui.ac_Auto, [this] { alignAutomatically(); });
+    onAction(ui.ac_Reset, [this] { resetAlignment(); });
+    onAction(ui.ac_Prior, [this] { stepCase(-1); });
+    onAction(ui.ac_Next, [this] { stepCase(1); });
+    onAction(ui.ac_FullScreen, [this] {
         if (isFullScreen()) {
             showNormal();
         } else {
@@ -172,34 +122,37 @@ void CompareWindow::buildControls()
                 windowHandle()->setScreen(screen());
             showFullScreen();
         }
-    }));
+    });
 
-    m_status = new QLabel(this);
-    m_status->setObjectName(QStringLiteral("lb_Status"));
-    // A long status line is cut rather than widen the window.
-    m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    // Each button of the bar shows its command: the one named like it without "btn_".
+    for (QToolButton *b : ui.pnl_Tools->findChildren<QToolButton *>(QString(), Qt::FindDirectChildrenOnly))
+        b->setDefaultAction(findChild<QAction *>(b->objectName().mid(4), Qt::FindDirectChildrenOnly));
+    // The sheet commands come from the export and get their buttons here.
+    QList<QWidget *> sheet;
+    for (QAction *a : addCompareSheetCommands(this))
+        sheet << toolButton(a);
 
-    m_strip = new QListWidget(this);
-    m_strip->setObjectName(QStringLiteral("strip"));
-    m_strip->setViewMode(QListView::IconMode);
-    m_strip->setFlow(QListView::LeftToRight);
-    m_strip->setWrapping(false);
-    m_strip->setMovement(QListView::Static);
-    m_strip->setIconSize(ThumbSize);
-    m_strip->setGridSize(QSize(ThumbSize.width() + 36, ThumbSize.height() + 36));
-    m_strip->setFixedHeight(ThumbSize.height() + 60);
-    m_strip->setContextMenuPolicy(Qt::NoContextMenu);
-    m_strip->setSelectionMode(QAbstractItemView::SingleSelection);
+    // The commands wrap onto a second row on a narrow screen rather than widen the window.
+    // Designer has no such layout: the form holds the bar's controls in pnl_Tools, and they are
+    // put into a FlowLayout here, in their groups.
+    auto *bar = new FlowLayout(ui.pnl_Tools, 2);
+    const QList<QList<QWidget *>> groups = {
+        {ui.btn_ac_SideBySide, ui.btn_ac_Wipe, ui.btn_ac_Overlay},
+        {ui.lbl_Opacity, ui.sl_Opacity, ui.lbl_OpacityValue},
+        {ui.btn_ac_Lock, ui.btn_ac_Fit, ui.btn_ac_Actual, ui.btn_ac_ZoomIn, ui.btn_ac_ZoomOut},
+        {ui.btn_ac_Pick, ui.btn_ac_Auto, ui.btn_ac_Reset},
+        sheet,
+        {ui.btn_ac_Prior, ui.btn_ac_Next, ui.btn_ac_FullScreen},
+    };
+    for (const QList<QWidget *> &group : groups) {
+        if (bar->count() > 0)
+            bar->addSpacing(6);
+        for (QWidget *w : group)
+            bar->addWidget(w);
+    }
+
     m_strip->viewport()->installEventFilter(this);
     m_strip->installEventFilter(this);
-
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(4, 4, 4, 4);
-    layout->setSpacing(4);
-    layout->addLayout(bar);
-    layout->addWidget(m_view, 1);
-    layout->addWidget(m_status);
-    layout->addWidget(m_strip);
 
     connect(m_view, &CompareView::stateChanged, this, [this] { updateControls(); });
     connect(m_view, &CompareView::pictureFailed, this,
@@ -207,6 +160,16 @@ void CompareWindow::buildControls()
     connectGuarded(m_view, &CompareView::pointPicked, this,
                    [this](CompareView::Side side, QPointF p) { pointPicked(side, p); });
     updateControls();
+}
+
+QToolButton *CompareWindow::toolButton(QAction *a)
+{
+    auto *b = new QToolButton(m_ui->pnl_Tools);
+    b->setDefaultAction(a);
+    b->setObjectName(QStringLiteral("btn_") + a->objectName());
+    b->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    b->setFocusPolicy(Qt::NoFocus);
+    return b;
 }
 
 // ---- the case and its pictures ------------------------------------------------------------
@@ -242,7 +205,7 @@ void CompareWindow::fillStrip()
         item->setSizeHint(m_strip->gridSize());
         item->setData(Qt::UserRole, int(m_stripPictures.size()));
         m_stripPictures.append(p);
-        const QSize shown = ThumbSize * m_strip->devicePixelRatioF();
+        const QSize shown = m_strip->iconSize() * m_strip->devicePixelRatioF();
         PreviewService::shared().request(m_thumbs, generation, p.path, QSize(), shown, shown, m_strip,
                                          [item, this](const PreviewResult &r) {
                                              if (r.ok() && m_strip->row(item) >= 0)

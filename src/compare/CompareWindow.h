@@ -16,12 +16,18 @@
 #include <QDialog>
 #include <QSet>
 
+#include <memory>
 #include <optional>
 
 class QAction;
 class QLabel;
 class QListWidget;
 class QSlider;
+class QToolButton;
+
+namespace Ui {
+class CompareWindow;
+}
 
 class CompareWindow : public QDialog {
     Q_OBJECT
@@ -66,9 +72,10 @@ private:
     void applyAlignment(const Align::Similarity &t, bool automatic);
     void updateControls();
     void updateStatus();
-    QAction *addKeyAction(const char *name, const QString &caption, const QKeySequence &key,
-                          const std::function<void()> &run);
+    void onAction(QAction *a, const std::function<void()> &run);
+    QToolButton *toolButton(QAction *a);
 
+    std::unique_ptr<Ui::CompareWindow> m_ui;
     CompareSource *m_source;
     CompareView *m_view = nullptr;
     QListWidget *m_strip = nullptr;

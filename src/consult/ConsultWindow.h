@@ -29,6 +29,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <memory>
+
 class CompareView;
 class QGridLayout;
 class QLabel;
@@ -37,6 +39,10 @@ class QScrollArea;
 class QStackedWidget;
 class QToolButton;
 class TDataMod;
+
+namespace Ui {
+class ConsultWindow;
+}
 
 class ConsultWindow : public QWidget {
     Q_OBJECT
@@ -98,6 +104,7 @@ private:
     bool askStaffPassword();
     void finish();
 
+    std::unique_ptr<Ui::ConsultWindow> m_ui;
     TDataMod &m_mod;
     QPointer<QWidget> m_staff;
     QVector<Showable::Major> m_majors;
