@@ -90,7 +90,7 @@ def main():
                 target = m.group(1)
                 form = FORM.match(target)
                 if form:
-                    if not os.path.exists(os.path.join(SRC, folder, form.group(1) + '.h')):
+                    if not any(os.path.exists(os.path.join(SRC, folder, form.group(1) + ext)) for ext in ('.h', '.cpp')):
                         faults.append('%s:%d: "%s" is the form of a window of another folder'
                                       % (rel, number, target))
                     continue
