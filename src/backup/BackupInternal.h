@@ -143,6 +143,9 @@ struct Aside {
 Aside asideFolders(const QString &programFolder, const QString &when);
 
 QMap<QString, qint64> checkSqliteFile(const QString &file);
+// The server's records are dumped to aside, then replaced by those of dump in one transaction
+// (a failure leaves them as they were).
+void replaceServerRecords(const QString &conninfo, const QString &aside, const QString &dump);
 QString lostText(const QStringList &lost);
 void recordIn(const Source &source, const QString &dataDir, AuditLog::Action action, const QString &detail,
               const QString &customerNo = QString());

@@ -193,6 +193,19 @@ QString lostText(const QStringList &lost)
     return lost.mid(0, 20).join(QStringLiteral("、")) + (lost.size() > 20 ? QStringLiteral(" 等") : QString());
 }
 
+void replaceServerRecords(const QString &conninfo, const QString &aside, const QString &dump)
+{
+    runPgTool(QStringLiteral("pg_dump"),
+              {QStringLiteral("--format=custom"), QStringLiteral("--no-owner"), QStringLiteral("--no-privileges"),
+               QStringLiteral("--file=") + aside},
+              conninfo);
+    runPgTool(QStringLiteral("pg_restore"),
+              {QStringLiteral("--clean"), QStringLiteral("--if-exists"), QStringLiteral("--no-owner"),
+               QStringLiteral("--no-privileges"), QStringLiteral("--single-transaction"),
+               QStringLiteral("--exit-on-error"), dump},
+              conninfo);
+}
+
 void recordIn(const Source &source, const QString &dataDir, AuditLog::Action action, const QString &detail,
               const QString &customerNo)
 {
@@ -359,15 +372,7 @@ Restored restore(const Source &source, const QString &target, const QByteArray &
     QDir().mkpath(aside.folder);
     if (source.server) {
         r.databaseAside = aside.folder + QStringLiteral("/database.pgdump");
-        runPgTool(QStringLiteral("pg_dump"),
-                  {QStringLiteral("--format=custom"), QStringLiteral("--no-owner"), QStringLiteral("--no-privileges"),
-                   QStringLiteral("--file=") + r.databaseAside},
-                  source.conninfo);
-        runPgTool(QStringLiteral("pg_restore"),
-                  {QStringLiteral("--clean"), QStringLiteral("--if-exists"), QStringLiteral("--no-owner"),
-                   QStringLiteral("--no-privileges"), QStringLiteral("--single-transaction"),
-                   QStringLiteral("--exit-on-error"), staging + QLatin1Char('/') + snapRel},
-                  source.conninfo);
+        replaceServerRecords(source.conninfo, r.databaseAside, staging + QLatin1Char('/') + snapRel);
         r.rows = serverRowCounts(server->db());
     } else {
         const QString current = dataDir + QStringLiteral("/Data.mdb");
