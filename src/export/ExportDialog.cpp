@@ -1,4 +1,5 @@
 #include "export/ExportDialog.h"
+#include "ui_ExportDialog.h"
 
 #include "align/EyeDetect.h"
 #include "data/AuditLog.h"
@@ -13,8 +14,6 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
-#include <QFormLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPrintDialog>
@@ -22,7 +21,6 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStandardPaths>
-#include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentMap>
 
 #include <algorithm>
@@ -30,32 +28,13 @@
 
 namespace Export {
 
-namespace {
-
-QComboBox *combo(QWidget *parent, const char *name, const QStringList &items)
-{
-    auto *c = new QComboBox(parent);
-    c->setObjectName(QLatin1String(name));
-    c->addItems(items);
-    return c;
-}
-
-QCheckBox *check(QWidget *parent, const char *name, const QString &text)
-{
-    auto *c = new QCheckBox(text, parent);
-    c->setObjectName(QLatin1String(name));
-    return c;
-}
-
-} // namespace
-
 // ---- the window ----
 
+ExportDialog::~ExportDialog() = default;
+
 ExportDialog::ExportDialog(const QSqlDatabase &db, const Sheet::Request &request, QWidget *parent)
-    : QDialog(parent), m_db(db), m_request(request)
+    : QDialog(parent), m_ui(new Ui::ExportDialog), m_db(db), m_request(request)
 {
-    setObjectName(QStringLiteral("ExportDialog"));
-    setWindowTitle(QStringLiteral("导出对比图"));
     const Sheet::Watermark saved = SheetExport::readWatermark();
     m_request.watermark = saved;
     build();
@@ -161,87 +140,32 @@ void ExportDialog::followPurpose()
 
 void ExportDialog::build()
 {
-    m_preview = new SheetPreview(this);
-    m_purpose = combo(this, "cb_Purpose", Sheet::purposeLabels());
-    m_layout = combo(this, "cb_Layout", Sheet::layoutLabels());
-    m_dates = check(this, "chk_Dates", QStringLiteral("日期和间隔(&D)"));
-    m_watermark = check(this, "chk_Watermark", QStringLiteral("水印(&W)"));
-    m_text = new QLineEdit(this);
-    m_text->setObjectName(QStringLiteral("ed_WatermarkText"));
-    m_logo = new QLineEdit(this);
-    m_logo->setObjectName(QStringLiteral("ed_Logo"));
-    auto *logoButton = new QPushButton(QStringLiteral("标志(&G)…"), this);
-    logoButton->setObjectName(QStringLiteral("btn_Logo"));
-    m_corner = combo(this, "cb_Corner", Sheet::cornerLabels());
-    m_opacity = new QSpinBox(this);
-    m_opacity->setObjectName(QStringLiteral("sp_Opacity"));
-    m_opacity->setRange(5, 100);
-    m_opacity->setSuffix(QStringLiteral(" %"));
-    m_eyeBar = check(this, "chk_EyeBar", QStringLiteral("眼部遮挡(&Y)"));
-    m_format = combo(this, "cb_Format", {QStringLiteral("PDF"), QStringLiteral("JPEG"), QStringLiteral("PNG")});
-    m_paper = combo(this, "cb_Paper", {QStringLiteral("A4"), QStringLiteral("Letter")});
-    m_landscape = check(this, "chk_Landscape", QStringLiteral("横向(&L)"));
-    m_width = combo(this, "cb_Width", {QStringLiteral("1080"), QStringLiteral("2048"), QStringLiteral("原始大小")});
-    m_width->setCurrentIndex(1);
-    m_page = new QSpinBox(this);
-    m_page->setObjectName(QStringLiteral("sp_Page"));
-    m_page->setMinimum(1);
-    m_pages = new QLabel(this);
-    m_pages->setObjectName(QStringLiteral("lbl_Pages"));
-    m_export = new QPushButton(QStringLiteral("导出(&E)…"), this);
-    m_export->setObjectName(QStringLiteral("btn_Export"));
-    m_print = new QPushButton(QStringLiteral("打印(&P)…"), this);
-    m_print->setObjectName(QStringLiteral("btn_Print"));
-    m_close = new QPushButton(QStringLiteral("关闭(&C)"), this);
-    m_close->setObjectName(QStringLiteral("btn_Close"));
-    m_export->setDefault(true);
-
-    auto *form = new QFormLayout;
-    auto labelled = [&](const QString &text, QWidget *w) {
-        auto *l = new QLabel(text, this);
-        l->setBuddy(w);
-        form->addRow(l, w);
-    };
-    labelled(QStringLiteral("用途(&U)："), m_purpose);
-    labelled(QStringLiteral("版式(&A)："), m_layout);
-    form->addRow(m_dates);
-    form->addRow(m_eyeBar);
-    form->addRow(m_watermark);
-    labelled(QStringLiteral("水印文字(&T)："), m_text);
-    auto *logoRow = new QHBoxLayout;
-    logoRow->addWidget(m_logo);
-    logoRow->addWidget(logoButton);
-    form->addRow(QStringLiteral("标志图片："), logoRow);
-    labelled(QStringLiteral("位置(&O)："), m_corner);
-    labelled(QStringLiteral("不透明度(&I)："), m_opacity);
-    labelled(QStringLiteral("格式(&F)："), m_format);
-    labelled(QStringLiteral("纸张(&Z)："), m_paper);
-    form->addRow(m_landscape);
-    labelled(QStringLiteral("图片宽度(&K)："), m_width);
-    auto *pageRow = new QHBoxLayout;
-    pageRow->addWidget(m_page);
-    pageRow->addWidget(m_pages);
-    form->addRow(QStringLiteral("预览页："), pageRow);
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(m_export);
-    buttons->addWidget(m_print);
-    buttons->addWidget(m_close);
-    m_bareNote = new QLabel(this);
-    m_bareNote->setObjectName(QStringLiteral("lb_EyeBarMissing"));
-    m_bareNote->setWordWrap(true);
-    m_bareNote->setStyleSheet(QStringLiteral("color: #c00000"));
-    m_bareNote->setMaximumWidth(320);
+    m_ui->setupUi(this);
+    m_preview = m_ui->preview;
+    m_preview->setOwner(this);
+    m_purpose = m_ui->cb_Purpose;
+    m_layout = m_ui->cb_Layout;
+    m_corner = m_ui->cb_Corner;
+    m_format = m_ui->cb_Format;
+    m_paper = m_ui->cb_Paper;
+    m_width = m_ui->cb_Width;
+    m_dates = m_ui->chk_Dates;
+    m_watermark = m_ui->chk_Watermark;
+    m_eyeBar = m_ui->chk_EyeBar;
+    m_landscape = m_ui->chk_Landscape;
+    m_text = m_ui->ed_WatermarkText;
+    m_logo = m_ui->ed_Logo;
+    m_opacity = m_ui->sp_Opacity;
+    m_page = m_ui->sp_Page;
+    m_pages = m_ui->lbl_Pages;
+    m_bareNote = m_ui->lb_EyeBarMissing;
+    m_export = m_ui->btn_Export;
+    m_print = m_ui->btn_Print;
+    m_close = m_ui->btn_Close;
+    m_purpose->addItems(Sheet::purposeLabels());
+    m_layout->addItems(Sheet::layoutLabels());
+    m_corner->addItems(Sheet::cornerLabels());
     m_bareNote->hide();
-    auto *side = new QVBoxLayout;
-    side->addLayout(form);
-    side->addWidget(m_bareNote);
-    side->addStretch();
-    side->addLayout(buttons);
-    auto *top = new QHBoxLayout(this);
-    top->addWidget(m_preview, 1);
-    top->addLayout(side);
-    resize(980, 680);
 
     auto changed = [this](auto...) { readChoices(); };
     for (QComboBox *c : {m_purpose, m_layout, m_corner, m_format, m_paper, m_width})
@@ -264,7 +188,7 @@ void ExportDialog::build()
             barsChanged();
         }
     });
-    connectGuarded(logoButton, &QPushButton::clicked, this, [this](auto...) {
+    connectGuarded(m_ui->btn_Logo, &QPushButton::clicked, this, [this](auto...) {
         const QString file = Prompter::instance().openFile(this, QStringLiteral("图片|*.png;*.jpg;*.jpeg;*.bmp"), 0);
         if (!file.isEmpty())
             m_logo->setText(file);

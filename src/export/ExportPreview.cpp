@@ -16,7 +16,7 @@ constexpr double Handle = 8; // screen pixels of a bar's corner that resize it
 
 } // namespace
 
-SheetPreview::SheetPreview(ExportDialog *owner) : QWidget(owner), m_owner(owner)
+SheetPreview::SheetPreview(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("preview"));
     setMinimumSize(420, 420);
