@@ -62,7 +62,6 @@ QString megabytes(qint64 bytes)
     return QString::number((bytes + (1 << 19)) >> 20);
 }
 
-// The last lines restic wrote, for a message.
 QString tail(const QString &errors, int lines)
 {
     QStringList l = errors.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -71,7 +70,6 @@ QString tail(const QString &errors, int lines)
     return l.join(QLatin1Char('\n'));
 }
 
-// Raises what a failed restic command means.
 [[noreturn]] void fail(const Restic::Result &r, const QString &what)
 {
     if (r.cancelled)
@@ -184,7 +182,6 @@ QStringList installationFilter(const QString &id)
     return {QStringLiteral("--tag"), QStringLiteral("installation=") + id};
 }
 
-// The files of a snapshot with their sizes and times ("pic/A1/1.jpg").
 QHash<QString, LocalFile> snapshotFiles(const Restic::Repository &repo, const QString &snapshot)
 {
     QHash<QString, LocalFile> files;

@@ -45,7 +45,6 @@ using namespace Backup::Internal;
 // ---- restore ------------------------------------------------------------------------------
 namespace Internal {
 
-// Refuses while another copy of the program uses the records (checked before anything is read).
 void holdRecordsAlone(const Source &source, InUseLock &lock, std::unique_ptr<ServerConnection> &server)
 {
     const QString dataDir = source.programFolder + QStringLiteral("Data");
@@ -106,8 +105,6 @@ qint64 folderBytes(const QString &folder)
 
 namespace Internal {
 
-// restic restore into staging; returns the photos it could not restore (damaged data) and those
-// whose restored size is not the stored one.
 QStringList restoreInto(const Restic::Repository &repo, const QString &snapshot, const QString &staging,
                         const QStringList &includes, const QHash<QString, LocalFile> &expected, Progress &p,
                         const ProgressFn &progress)

@@ -93,7 +93,6 @@ CheckFindings runCheck(const Restic::Repository &repo, const QStringList &extra,
     return f;
 }
 
-// The photos (of one snapshot, or of any) whose data lies in the given packs.
 QStringList photosInPacks(const Restic::Repository &repo, const QSet<QString> &packs, const QString &snapshot)
 {
     QSet<QString> found;
@@ -134,12 +133,6 @@ qint64 filesUnder(const QString &folder)
 
 namespace Internal {
 
-// Takes damaged packs out of the repository (into "损坏的数据/" beside it, so nothing is
-// deleted) and rebuilds the index without them and without missing ones, so that the next
-// backup stores their data again. What can still be read of a damaged pack (each file's data is
-// checked on its own) is first restored to a hidden folder of the picture store and stored again
-// as a snapshot of its own ("salvaged"): the older snapshots that use it stay whole. Returns the
-// files whose data could not be read.
 QStringList setAsideDamaged(const Restic::Repository &repo, const QString &root, const QSet<QString> &damaged,
                             const QString &installationId, const QString &picRoot,
                             const std::function<bool()> &keepGoing)
@@ -208,10 +201,6 @@ QStringList setAsideDamaged(const Restic::Repository &repo, const QString &root,
     return lost;
 }
 
-// Snapshots that still name data the repository lost (a pack deleted or damaged before the
-// last run) make every later check fail and keep rotation from pruning. Each one is forgotten;
-// the photos only it held, and that can still be read, are first stored again as a snapshot of
-// their own ("salvaged"), so that nothing readable is lost. Returns what was done, for the user.
 QStringList settleBrokenSnapshots(const Restic::Repository &repo, const QSet<QString> &trees, const QString &newest,
                                   const QString &installationId, const QString &picRoot,
                                   const std::function<bool()> &keepGoing)
@@ -297,8 +286,6 @@ QStringList settleBrokenSnapshots(const Restic::Repository &repo, const QSet<QSt
     return notes;
 }
 
-// Damaged packs that verify found are noted beside the repository; the next backup salvages
-// and sets them aside (verify itself only reads).
 QString damageNote(const QString &root)
 {
     return root + QStringLiteral("/damaged-packs.txt");
