@@ -1,4 +1,5 @@
 #include "admin/BackupWindow.h"
+#include "ui_BackupWindow.h"
 
 #include "data/AuditLog.h"
 #include "backup/BackupPassword.h"
@@ -17,7 +18,6 @@
 #include <QDir>
 #include <QFutureWatcher>
 #include <QFileInfo>
-#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -74,49 +74,50 @@ QString megabytes(qint64 bytes)
 
 } // namespace
 
-BackupWindow::BackupWindow(QWidget *owner, Mode mode) : FixedDialog(owner), m_mode(mode)
+BackupWindow::BackupWindow(QWidget *owner, Mode mode) : FixedDialog(owner), m_ui(new Ui::BackupWindow), m_mode(mode)
 {
-    setObjectName(mode == MakeBackup ? QStringLiteral("BackupWindow") : QStringLiteral("RestoreWindow"));
-    setWindowTitle(mode == MakeBackup ? QStringLiteral("备份数据") : QStringLiteral("恢复数据"));
-    auto *grid = new QGridLayout(this);
-    auto *targetLabel = new QLabel(mode == MakeBackup ? QStringLiteral("备份到(&F)：")
-                                                      : QStringLiteral("备份所在(&F)："),
-                                   this);
-    m_target = new QComboBox(this);
-    m_target->setObjectName(QStringLiteral("Target"));
-    m_target->setEditable(true);
-    m_target->addItems(likelyTargets());
-    m_target->setMinimumWidth(360);
-    targetLabel->setBuddy(m_target);
-    grid->addWidget(targetLabel, 0, 0);
-    grid->addWidget(m_target, 0, 1);
-    int row = 1;
-    auto *passwordLabel = new QLabel(QStringLiteral("备份密码(&P)："), this);
-    m_password = new QLineEdit(this);
-    m_password->setObjectName(QStringLiteral("Password"));
-    m_password->setEchoMode(QLineEdit::Password);
-    passwordLabel->setBuddy(m_password);
-    grid->addWidget(passwordLabel, row, 0);
-    grid->addWidget(m_password, row++, 1);
+    m_ui->setupUi(this);
+    m_target = m_ui->Target;
+    m_password = m_ui->Password;
+    m_remember = m_ui->Remember;
+    m_bar = m_ui->Progress;
+    m_status = m_ui->Status;
+    m_start = m_ui->Start;
+    m_cancel = m_ui->Cancel;
+    // The form holds the controls of both modes; each mode drops those of the other, so that
+    // their rows take no room.
+    const auto drop = [](auto *&widget) {
+        delete widget;
+        widget = nullptr;
+    };
     if (mode == MakeBackup) {
-        m_againLabel = new QLabel(QStringLiteral("再输入一次(&A)："), this);
-        m_again = new QLineEdit(this);
-        m_again->setObjectName(QStringLiteral("PasswordAgain"));
-        m_again->setEchoMode(QLineEdit::Password);
-        m_againLabel->setBuddy(m_again);
-        grid->addWidget(m_againLabel, row, 0);
-        grid->addWidget(m_again, row++, 1);
-        m_warning = new QLabel(this);
-        m_warning->setObjectName(QStringLiteral("PasswordWarning"));
-        m_warning->setWordWrap(true);
+        m_again = m_ui->PasswordAgain;
+        m_againLabel = m_ui->PasswordAgainLabel;
+        m_warning = m_ui->PasswordWarning;
+        m_keep = m_ui->Keep;
+        drop(m_ui->ListBackups);
+        drop(m_ui->BackupsLabel);
+        drop(m_ui->Backups);
+        drop(m_ui->CustomerLabel);
+        drop(m_ui->Customer);
+    } else {
+        setObjectName(QStringLiteral("RestoreWindow"));
+        setWindowTitle(QStringLiteral("恢复数据"));
+        m_ui->TargetLabel->setText(QStringLiteral("备份所在(&F)："));
+        m_start->setText(QStringLiteral("开始恢复(&S)"));
+        m_list = m_ui->Backups;
+        m_customer = m_ui->Customer;
+        drop(m_ui->PasswordAgainLabel);
+        drop(m_ui->PasswordAgain);
+        drop(m_ui->PasswordWarning);
+        drop(m_ui->KeepLabel);
+        drop(m_ui->Keep);
+    }
+    m_target->addItems(likelyTargets());
+    if (m_warning) {
         // Room for the longest text, so that the fixed window never cuts it off.
         m_warning->setMinimumHeight(m_warning->fontMetrics().lineSpacing() * 3 + 4);
-        m_warning->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        grid->addWidget(m_warning, row++, 0, 1, 2);
     }
-    m_remember = new QCheckBox(QStringLiteral("在这台电脑上记住密码(&M)"), this);
-    m_remember->setObjectName(QStringLiteral("Remember"));
-    grid->addWidget(m_remember, row++, 1);
     try {
         const QByteArray remembered = BackupPassword::read(BackupPassword::userFile());
         m_password->setText(QString::fromUtf8(remembered));
@@ -125,54 +126,12 @@ BackupWindow::BackupWindow(QWidget *owner, Mode mode) : FixedDialog(owner), m_mo
         // A file others may read is not used; the password is asked for.
     }
     if (mode == MakeBackup) {
-        auto *keepLabel = new QLabel(QStringLiteral("保留最近(&K)："), this);
-        m_keep = new QSpinBox(this);
-        m_keep->setObjectName(QStringLiteral("Keep"));
-        m_keep->setRange(1, 999);
-        m_keep->setSuffix(QStringLiteral(" 份"));
         m_keep->setValue(qBound(1, setting("Keep", QStringLiteral("10")).toInt(), 999));
-        keepLabel->setBuddy(m_keep);
-        grid->addWidget(keepLabel, row, 0);
-        grid->addWidget(m_keep, row++, 1, Qt::AlignLeft);
         connect(m_target, &QComboBox::currentTextChanged, this, [this] { targetChanged(); });
     } else {
-        auto *listButton = new QPushButton(QStringLiteral("列出备份(&O)"), this);
-        listButton->setObjectName(QStringLiteral("ListBackups"));
-        grid->addWidget(listButton, row++, 1, Qt::AlignLeft);
-        connectGuarded(listButton, &QPushButton::clicked, this, [this](auto...) { fillBackups(); });
-        auto *listLabel = new QLabel(QStringLiteral("选择备份(&L)："), this);
-        m_list = new QListWidget(this);
-        m_list->setObjectName(QStringLiteral("Backups"));
-        m_list->setMinimumHeight(140);
-        listLabel->setBuddy(m_list);
-        grid->addWidget(listLabel, row, 0, Qt::AlignTop);
-        grid->addWidget(m_list, row++, 1);
-        auto *customerLabel = new QLabel(QStringLiteral("只恢复客户(&U)："), this);
-        m_customer = new QLineEdit(this);
-        m_customer->setObjectName(QStringLiteral("Customer"));
-        m_customer->setPlaceholderText(QStringLiteral("空着：恢复全部资料和图片"));
-        customerLabel->setBuddy(m_customer);
-        grid->addWidget(customerLabel, row, 0);
-        grid->addWidget(m_customer, row++, 1);
+        connectGuarded(m_ui->ListBackups, &QPushButton::clicked, this, [this](auto...) { fillBackups(); });
         connect(m_target, &QComboBox::currentTextChanged, this, [this] { guarded(this, [this] { fillBackups(); }); });
     }
-    m_bar = new QProgressBar(this);
-    m_bar->setRange(0, 1000);
-    m_bar->setValue(0);
-    m_status = new QLabel(this);
-    m_status->setObjectName(QStringLiteral("Status"));
-    grid->addWidget(m_bar, row++, 0, 1, 2);
-    grid->addWidget(m_status, row++, 0, 1, 2);
-    auto *buttons = new QHBoxLayout;
-    m_start = new QPushButton(mode == MakeBackup ? QStringLiteral("开始备份(&S)") : QStringLiteral("开始恢复(&S)"),
-                              this);
-    m_start->setObjectName(QStringLiteral("Start"));
-    m_cancel = new QPushButton(QStringLiteral("取消(&C)"), this);
-    m_cancel->setObjectName(QStringLiteral("Cancel"));
-    buttons->addStretch();
-    buttons->addWidget(m_start);
-    buttons->addWidget(m_cancel);
-    grid->addLayout(buttons, row, 0, 1, 2);
     connectGuarded(m_start, &QPushButton::clicked, this, [this](auto...) { startClick(); });
     connect(m_cancel, &QPushButton::clicked, this, [this] { cancelClick(); });
     if (m_list)
@@ -182,6 +141,8 @@ BackupWindow::BackupWindow(QWidget *owner, Mode mode) : FixedDialog(owner), m_mo
     fixDesign(sizeHint().expandedTo(QSize(520, 0)));
     setInitialFocus(m_target);
 }
+
+BackupWindow::~BackupWindow() = default;
 
 void BackupWindow::targetChanged()
 {

@@ -11,6 +11,7 @@
 #include "widgets/FixedDialog.h"
 
 #include <atomic>
+#include <memory>
 
 class QAction;
 class QCheckBox;
@@ -23,11 +24,16 @@ class QProgressBar;
 class QPushButton;
 class QSpinBox;
 
+namespace Ui {
+class BackupWindow;
+}
+
 class BackupWindow : public FixedDialog {
     Q_OBJECT
 public:
     enum Mode { MakeBackup, RestoreBackup };
     BackupWindow(QWidget *owner, Mode mode);
+    ~BackupWindow() override;
 
     bool working() const { return m_working; }
     // After a restore the program must start again on the restored records.
@@ -49,6 +55,7 @@ private:
     void finished(const QString &result);
     Backup::ProgressFn progressFn();
 
+    std::unique_ptr<Ui::BackupWindow> m_ui;
     Mode m_mode;
     QComboBox *m_target = nullptr;
     QLineEdit *m_password = nullptr;

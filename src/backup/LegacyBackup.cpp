@@ -1,5 +1,6 @@
 #include "backup/Backup.h"
 #include "backup/BackupDb.h"
+#include "backup/BackupInternal.h"
 
 #include "data/AuditLog.h"
 #include "data/AppError.h"
@@ -8,9 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSqlDatabase>
-#include <QSqlQuery>
-#include <QUuid>
 
 #include <openssl/evp.h>
 #include <sqlite3.h>
@@ -27,6 +25,7 @@
 namespace Backup::Legacy {
 
 using namespace Backup::Db;
+using namespace Backup::Internal;
 
 namespace {
 
@@ -140,14 +139,6 @@ bool hashFile(const QString &path, QByteArray *sha, qint64 *size, const std::fun
     return true;
 }
 
-void checkCancel(const ProgressFn &progress, const Progress &p)
-{
-    if (progress && !progress(p))
-        throw Cancelled();
-}
-
-// The backups folder locked for one run: two backups into the same folder would remove each
-// other's objects.
 bool isComplete(const QString &folder, QVector<Entry> *entries = nullptr, QMap<QByteArray, QByteArray> *keys = nullptr)
 {
     bool ok = false;
@@ -288,21 +279,7 @@ Restored restore(const Source &source, const QString &backupFolder, const Progre
 
     InUseLock lock;
     std::unique_ptr<ServerConnection> server;
-    if (source.server) {
-        server = std::make_unique<ServerConnection>(source.conninfo);
-        QSqlQuery q(server->db());
-        if (!q.exec(QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE datname = current_database() "
-                                   "AND pid <> pg_backend_pid() AND backend_type = 'client backend'"))
-            || !q.next())
-            throw AppError(q.lastError().text());
-        if (q.value(0).toLongLong() > 0)
-            throw AppError(QStringLiteral("还有 %1 个程序连接着服务器上的数据库：请先关闭其他工作站上的程序，再恢复")
-                               .arg(q.value(0).toLongLong()));
-    } else if (!lock.holdExclusive(dataDir + QStringLiteral("/Data.mdb"))) {
-        throw AppError(
-            QStringLiteral("另一个程序正在使用数据库 %1：请先关闭所有使用它的程序（包括其他电脑上的），再恢复")
-                .arg(dataDir + QStringLiteral("/Data.mdb")));
-    }
+    holdRecordsAlone(source, lock, server);
 
     Progress p;
     p.stage = QStringLiteral("正在恢复图片");
@@ -335,18 +312,7 @@ Restored restore(const Source &source, const QString &backupFolder, const Progre
             } else if (e.path == QLatin1String("Data/Data.mdb")) {
                 restoredDb = dataDir + QStringLiteral("/Data.mdb.restoring-") + when;
                 copyOut(obj, restoredDb);
-                sqlite3 *db = nullptr;
-                QString integrity;
-                if (sqlite3_open_v2(QFile::encodeName(restoredDb).constData(), &db, SQLITE_OPEN_READONLY, nullptr)
-                    != SQLITE_OK) {
-                    sqlite3_close(db);
-                    throw AppError(QStringLiteral("无法打开恢复的数据库"));
-                }
-                const auto rows = sqliteRowCounts(db, &integrity);
-                sqlite3_close(db);
-                if (integrity != QLatin1String("ok"))
-                    throw AppError(QStringLiteral("恢复的数据库检查未通过：%1").arg(integrity));
-                checkRows(c.rows, rows);
+                checkRows(c.rows, checkSqliteFile(restoredDb));
             } else if (e.path == QLatin1String("database.pgdump")) {
                 restoredDb = obj;
             }
@@ -372,15 +338,7 @@ Restored restore(const Source &source, const QString &backupFolder, const Progre
     if (source.server) {
         QDir().mkpath(dataDir);
         r.databaseAside = dataDir + QStringLiteral("/before-restore-") + when + QStringLiteral(".pgdump");
-        runPgTool(QStringLiteral("pg_dump"),
-                  {QStringLiteral("--format=custom"), QStringLiteral("--no-owner"), QStringLiteral("--no-privileges"),
-                   QStringLiteral("--file=") + r.databaseAside},
-                  source.conninfo);
-        runPgTool(QStringLiteral("pg_restore"),
-                  {QStringLiteral("--clean"), QStringLiteral("--if-exists"), QStringLiteral("--no-owner"),
-                   QStringLiteral("--no-privileges"), QStringLiteral("--single-transaction"),
-                   QStringLiteral("--exit-on-error"), restoredDb},
-                  source.conninfo);
+        replaceServerRecords(source.conninfo, r.databaseAside, restoredDb);
         r.rows = serverRowCounts(server->db());
     } else {
         const QString current = dataDir + QStringLiteral("/Data.mdb");
@@ -426,25 +384,8 @@ Restored restore(const Source &source, const QString &backupFolder, const Progre
     }
 
     // The event goes into the restored records, which are the ones that stay.
-    const QString name = QStringLiteral("restore-") + QUuid::createUuid().toString(QUuid::Id128);
-    {
-        if (source.server) {
-            DbEngine::openServer(name, source.conninfo);
-        } else {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-            db.setDatabaseName(dataDir + QStringLiteral("/Data.mdb"));
-            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
-            db.open();
-        }
-        try {
-            recordEvent(name, AuditLog::Action::Restored, folder);
-        } catch (const AppError &) {
-        }
-        QSqlDatabase::database(name, false).close();
-    }
-    QSqlDatabase::removeDatabase(name);
+    recordIn(source, dataDir, AuditLog::Action::Restored, folder);
     return r;
 }
 
-// ---- in-use lock --------------------------------------------------------------------------
 } // namespace Backup::Legacy

@@ -1,4 +1,5 @@
 #include "export/ExportDialog.h"
+#include "ui_ExportDialog.h"
 
 #include "align/EyeDetect.h"
 #include "data/AuditLog.h"
@@ -13,18 +14,13 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
-#include <QFormLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMouseEvent>
-#include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStandardPaths>
-#include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentMap>
 
 #include <algorithm>
@@ -32,242 +28,13 @@
 
 namespace Export {
 
-namespace {
-
-constexpr double Handle = 8; // screen pixels of a bar's corner that resize it
-
-QComboBox *combo(QWidget *parent, const char *name, const QStringList &items)
-{
-    auto *c = new QComboBox(parent);
-    c->setObjectName(QLatin1String(name));
-    c->addItems(items);
-    return c;
-}
-
-QCheckBox *check(QWidget *parent, const char *name, const QString &text)
-{
-    auto *c = new QCheckBox(text, parent);
-    c->setObjectName(QLatin1String(name));
-    return c;
-}
-
-} // namespace
-
-// ---- the preview ----
-
-SheetPreview::SheetPreview(ExportDialog *owner) : QWidget(owner), m_owner(owner)
-{
-    setObjectName(QStringLiteral("preview"));
-    setMinimumSize(420, 420);
-    setMouseTracking(true);
-    setFocusPolicy(Qt::StrongFocus);
-}
-
-void SheetPreview::invalidate()
-{
-    m_stale = true;
-    update();
-}
-
-void SheetPreview::setPage(int page)
-{
-    m_page = page;
-    invalidate();
-}
-
-void SheetPreview::render()
-{
-    m_stale = false;
-    m_failure.clear();
-    Sheet::Request r = SheetExport::forPurpose(m_owner->currentRequest());
-    for (Sheet::Pair &p : r.pairs)
-        p.beforeBars.clear(), p.afterBars.clear();
-    m_image = QImage();
-    m_pageRect = QRectF();
-    if (r.pairs.isEmpty())
-        return;
-    m_page = std::clamp(m_page, 0, Sheet::pageCount(r) - 1);
-    const SheetExport::Output out = m_owner->currentOutput();
-    try {
-        QSizeF page;
-        if (out.format == SheetExport::Format::Pdf) {
-            QSizeF mm = QPageSize(out.paper == SheetExport::Paper::Letter ? QPageSize::Letter : QPageSize::A4)
-                            .size(QPageSize::Millimeter);
-            page = out.landscape ? mm.transposed() : mm;
-        } else {
-            page = QSizeF(1000, Sheet::heightForWidth(r, m_page, 1000));
-        }
-        const QSizeF fit = page.scaled(QSizeF(size()) - QSizeF(8, 8), Qt::KeepAspectRatio);
-        m_pageRect = QRectF(QPointF((width() - fit.width()) / 2, (height() - fit.height()) / 2), fit);
-        m_image = QImage(fit.toSize().expandedTo(QSize(1, 1)), QImage::Format_RGB32);
-        QPainter p(&m_image);
-        p.setRenderHint(QPainter::Antialiasing);
-        Sheet::paintPage(p, QRectF(QPointF(0, 0), QSizeF(m_image.size())), r, m_page);
-    } catch (const AppError &e) {
-        m_failure = e.text();
-        m_image = QImage();
-    }
-}
-
-QVector<Sheet::PlacedPair> SheetPreview::placed() const
-{
-    if (m_pageRect.isEmpty())
-        return {};
-    return Sheet::placePage(m_owner->currentRequest(), m_page, QRectF(m_pageRect.topLeft(), QSizeF(m_image.size())));
-}
-
-QTransform SheetPreview::frameToScreen(const Sheet::PlacedPair &pp, bool after) const
-{
-    return Sheet::frameToCell(m_owner->editable().pairs[pp.pairIndex], after, after ? pp.after : pp.before);
-}
-
-QPolygonF SheetPreview::barOnScreen(const Sheet::PlacedPair &pp, bool after, const QPolygonF &bar) const
-{
-    return frameToScreen(pp, after).map(bar);
-}
-
-void SheetPreview::paintEvent(QPaintEvent *)
-{
-    if (m_stale)
-        render();
-    QPainter p(this);
-    p.fillRect(rect(), palette().window());
-    if (!m_failure.isEmpty()) {
-        p.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, m_failure);
-        return;
-    }
-    if (m_image.isNull())
-        return;
-    p.drawImage(m_pageRect.topLeft(), m_image);
-    p.setPen(QColor(160, 160, 160));
-    p.drawRect(QRectF(m_pageRect.topLeft(), QSizeF(m_image.size())));
-    const Sheet::Request &r = m_owner->editable();
-    const QVector<ExportDialog::Bare> bare = m_owner->barePhotos();
-    p.setRenderHint(QPainter::Antialiasing);
-    for (const Sheet::PlacedPair &pp : placed()) {
-        for (bool after : {false, true}) {
-            const QVector<QPolygonF> &bars = after ? r.pairs[pp.pairIndex].afterBars : r.pairs[pp.pairIndex].beforeBars;
-            const QRectF cell = after ? pp.after : pp.before;
-            p.save();
-            p.setClipRect(cell);
-            p.setPen(Qt::NoPen);
-            for (const QPolygonF &bar : bars) {
-                const QPolygonF s = barOnScreen(pp, after, bar);
-                p.setBrush(Qt::black);
-                p.drawPolygon(s);
-                p.fillRect(QRectF(s.boundingRect().bottomRight() - QPointF(Handle, Handle), QSizeF(Handle, Handle)),
-                           QColor(200, 200, 200));
-            }
-            p.restore();
-            // A photo that would go out without a bar is framed in red.
-            if (std::any_of(bare.begin(), bare.end(),
-                            [&](const ExportDialog::Bare &b) { return b.pair == pp.pairIndex && b.after == after; })) {
-                p.setPen(QPen(QColor(220, 0, 0), 3));
-                p.setBrush(Qt::NoBrush);
-                p.drawRect(cell.adjusted(1, 1, -1, -1));
-            }
-        }
-    }
-}
-
-void SheetPreview::resizeEvent(QResizeEvent *)
-{
-    invalidate();
-}
-
-void SheetPreview::mousePressEvent(QMouseEvent *e)
-{
-    m_drag = Drag();
-    if (e->button() != Qt::LeftButton)
-        return;
-    Sheet::Request &r = m_owner->editable();
-    for (const Sheet::PlacedPair &pp : placed()) {
-        for (bool after : {false, true}) {
-            const QRectF cell = after ? pp.after : pp.before;
-            if (!cell.contains(e->position()))
-                continue;
-            QVector<QPolygonF> &bars = after ? r.pairs[pp.pairIndex].afterBars : r.pairs[pp.pairIndex].beforeBars;
-            m_drag.pair = pp.pairIndex;
-            m_drag.after = after;
-            m_drag.start = e->position();
-            for (int i = int(bars.size()) - 1; i >= 0; --i) {
-                const QPolygonF s = barOnScreen(pp, after, bars[i]);
-                const QPointF c = s.boundingRect().bottomRight() - e->position();
-                const bool corner = c.x() >= 0 && c.y() >= 0 && c.x() <= Handle && c.y() <= Handle;
-                if (!corner && !s.containsPoint(e->position(), Qt::OddEvenFill))
-                    continue;
-                m_drag.bar = i;
-                m_drag.original = bars[i];
-                m_drag.resize = corner;
-                return;
-            }
-            // A new bar, drawn from here: a rectangle of the frame, kept as a polygon.
-            const QTransform toFrame = frameToScreen(pp, after).inverted();
-            const QPointF at = toFrame.map(e->position());
-            const double k = frameToScreen(pp, after).m11();
-            bars.append(QPolygonF(QRectF(at, QSizeF(1 / k, 1 / k))));
-            m_drag.bar = int(bars.size()) - 1;
-            m_drag.original = bars.last();
-            m_drag.resize = true;
-            return;
-        }
-    }
-}
-
-void SheetPreview::mouseMoveEvent(QMouseEvent *e)
-{
-    if (m_drag.bar < 0 || !(e->buttons() & Qt::LeftButton))
-        return;
-    Sheet::Request &r = m_owner->editable();
-    const QVector<Sheet::PlacedPair> all = placed();
-    const auto pp = std::find_if(all.begin(), all.end(),
-                                 [&](const Sheet::PlacedPair &x) { return x.pairIndex == m_drag.pair; });
-    if (pp == all.end())
-        return;
-    const double k = frameToScreen(*pp, m_drag.after).m11();
-    const QPointF d = (e->position() - m_drag.start) / k;
-    QVector<QPolygonF> &bars = m_drag.after ? r.pairs[m_drag.pair].afterBars : r.pairs[m_drag.pair].beforeBars;
-    if (m_drag.bar >= bars.size())
-        return;
-    if (m_drag.resize) {
-        // The lower right corner follows the pointer; the upper left one stays.
-        const QRectF from = m_drag.original.boundingRect();
-        const double sx = from.width() > 0 ? (from.width() + d.x()) / from.width() : 1;
-        const double sy = from.height() > 0 ? (from.height() + d.y()) / from.height() : 1;
-        QPolygonF b;
-        for (const QPointF &q : m_drag.original)
-            b << from.topLeft() + QPointF((q.x() - from.left()) * sx, (q.y() - from.top()) * sy);
-        bars[m_drag.bar] = b;
-    } else {
-        bars[m_drag.bar] = m_drag.original.translated(d);
-    }
-    update();
-}
-
-void SheetPreview::mouseReleaseEvent(QMouseEvent *e)
-{
-    mouseMoveEvent(e);
-    if (m_drag.bar >= 0) {
-        // A click without a drag leaves no speck of a bar behind.
-        Sheet::Request &r = m_owner->editable();
-        QVector<QPolygonF> &bars = m_drag.after ? r.pairs[m_drag.pair].afterBars : r.pairs[m_drag.pair].beforeBars;
-        if (m_drag.bar < bars.size()) {
-            const QRectF b = bars[m_drag.bar].boundingRect();
-            if (b.width() < 4 || b.height() < 4)
-                bars.remove(m_drag.bar);
-        }
-    }
-    m_drag = Drag();
-    m_owner->barsChanged();
-}
-
 // ---- the window ----
 
+ExportDialog::~ExportDialog() = default;
+
 ExportDialog::ExportDialog(const QSqlDatabase &db, const Sheet::Request &request, QWidget *parent)
-    : QDialog(parent), m_db(db), m_request(request)
+    : QDialog(parent), m_ui(new Ui::ExportDialog), m_db(db), m_request(request)
 {
-    setObjectName(QStringLiteral("ExportDialog"));
-    setWindowTitle(QStringLiteral("导出对比图"));
     const Sheet::Watermark saved = SheetExport::readWatermark();
     m_request.watermark = saved;
     build();
@@ -373,87 +140,32 @@ void ExportDialog::followPurpose()
 
 void ExportDialog::build()
 {
-    m_preview = new SheetPreview(this);
-    m_purpose = combo(this, "cb_Purpose", Sheet::purposeLabels());
-    m_layout = combo(this, "cb_Layout", Sheet::layoutLabels());
-    m_dates = check(this, "chk_Dates", QStringLiteral("日期和间隔(&D)"));
-    m_watermark = check(this, "chk_Watermark", QStringLiteral("水印(&W)"));
-    m_text = new QLineEdit(this);
-    m_text->setObjectName(QStringLiteral("ed_WatermarkText"));
-    m_logo = new QLineEdit(this);
-    m_logo->setObjectName(QStringLiteral("ed_Logo"));
-    auto *logoButton = new QPushButton(QStringLiteral("标志(&G)…"), this);
-    logoButton->setObjectName(QStringLiteral("btn_Logo"));
-    m_corner = combo(this, "cb_Corner", Sheet::cornerLabels());
-    m_opacity = new QSpinBox(this);
-    m_opacity->setObjectName(QStringLiteral("sp_Opacity"));
-    m_opacity->setRange(5, 100);
-    m_opacity->setSuffix(QStringLiteral(" %"));
-    m_eyeBar = check(this, "chk_EyeBar", QStringLiteral("眼部遮挡(&Y)"));
-    m_format = combo(this, "cb_Format", {QStringLiteral("PDF"), QStringLiteral("JPEG"), QStringLiteral("PNG")});
-    m_paper = combo(this, "cb_Paper", {QStringLiteral("A4"), QStringLiteral("Letter")});
-    m_landscape = check(this, "chk_Landscape", QStringLiteral("横向(&L)"));
-    m_width = combo(this, "cb_Width", {QStringLiteral("1080"), QStringLiteral("2048"), QStringLiteral("原始大小")});
-    m_width->setCurrentIndex(1);
-    m_page = new QSpinBox(this);
-    m_page->setObjectName(QStringLiteral("sp_Page"));
-    m_page->setMinimum(1);
-    m_pages = new QLabel(this);
-    m_pages->setObjectName(QStringLiteral("lbl_Pages"));
-    m_export = new QPushButton(QStringLiteral("导出(&E)…"), this);
-    m_export->setObjectName(QStringLiteral("btn_Export"));
-    m_print = new QPushButton(QStringLiteral("打印(&P)…"), this);
-    m_print->setObjectName(QStringLiteral("btn_Print"));
-    m_close = new QPushButton(QStringLiteral("关闭(&C)"), this);
-    m_close->setObjectName(QStringLiteral("btn_Close"));
-    m_export->setDefault(true);
-
-    auto *form = new QFormLayout;
-    auto labelled = [&](const QString &text, QWidget *w) {
-        auto *l = new QLabel(text, this);
-        l->setBuddy(w);
-        form->addRow(l, w);
-    };
-    labelled(QStringLiteral("用途(&U)："), m_purpose);
-    labelled(QStringLiteral("版式(&A)："), m_layout);
-    form->addRow(m_dates);
-    form->addRow(m_eyeBar);
-    form->addRow(m_watermark);
-    labelled(QStringLiteral("水印文字(&T)："), m_text);
-    auto *logoRow = new QHBoxLayout;
-    logoRow->addWidget(m_logo);
-    logoRow->addWidget(logoButton);
-    form->addRow(QStringLiteral("标志图片："), logoRow);
-    labelled(QStringLiteral("位置(&O)："), m_corner);
-    labelled(QStringLiteral("不透明度(&I)："), m_opacity);
-    labelled(QStringLiteral("格式(&F)："), m_format);
-    labelled(QStringLiteral("纸张(&Z)："), m_paper);
-    form->addRow(m_landscape);
-    labelled(QStringLiteral("图片宽度(&K)："), m_width);
-    auto *pageRow = new QHBoxLayout;
-    pageRow->addWidget(m_page);
-    pageRow->addWidget(m_pages);
-    form->addRow(QStringLiteral("预览页："), pageRow);
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(m_export);
-    buttons->addWidget(m_print);
-    buttons->addWidget(m_close);
-    m_bareNote = new QLabel(this);
-    m_bareNote->setObjectName(QStringLiteral("lb_EyeBarMissing"));
-    m_bareNote->setWordWrap(true);
-    m_bareNote->setStyleSheet(QStringLiteral("color: #c00000"));
-    m_bareNote->setMaximumWidth(320);
+    m_ui->setupUi(this);
+    m_preview = m_ui->preview;
+    m_preview->setOwner(this);
+    m_purpose = m_ui->cb_Purpose;
+    m_layout = m_ui->cb_Layout;
+    m_corner = m_ui->cb_Corner;
+    m_format = m_ui->cb_Format;
+    m_paper = m_ui->cb_Paper;
+    m_width = m_ui->cb_Width;
+    m_dates = m_ui->chk_Dates;
+    m_watermark = m_ui->chk_Watermark;
+    m_eyeBar = m_ui->chk_EyeBar;
+    m_landscape = m_ui->chk_Landscape;
+    m_text = m_ui->ed_WatermarkText;
+    m_logo = m_ui->ed_Logo;
+    m_opacity = m_ui->sp_Opacity;
+    m_page = m_ui->sp_Page;
+    m_pages = m_ui->lbl_Pages;
+    m_bareNote = m_ui->lb_EyeBarMissing;
+    m_export = m_ui->btn_Export;
+    m_print = m_ui->btn_Print;
+    m_close = m_ui->btn_Close;
+    m_purpose->addItems(Sheet::purposeLabels());
+    m_layout->addItems(Sheet::layoutLabels());
+    m_corner->addItems(Sheet::cornerLabels());
     m_bareNote->hide();
-    auto *side = new QVBoxLayout;
-    side->addLayout(form);
-    side->addWidget(m_bareNote);
-    side->addStretch();
-    side->addLayout(buttons);
-    auto *top = new QHBoxLayout(this);
-    top->addWidget(m_preview, 1);
-    top->addLayout(side);
-    resize(980, 680);
 
     auto changed = [this](auto...) { readChoices(); };
     for (QComboBox *c : {m_purpose, m_layout, m_corner, m_format, m_paper, m_width})
@@ -476,7 +188,7 @@ void ExportDialog::build()
             barsChanged();
         }
     });
-    connectGuarded(logoButton, &QPushButton::clicked, this, [this](auto...) {
+    connectGuarded(m_ui->btn_Logo, &QPushButton::clicked, this, [this](auto...) {
         const QString file = Prompter::instance().openFile(this, QStringLiteral("图片|*.png;*.jpg;*.jpeg;*.bmp"), 0);
         if (!file.isEmpty())
             m_logo->setText(file);

@@ -14,12 +14,18 @@
 #include <QMap>
 #include <QSqlDatabase>
 
+#include <memory>
+
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSpinBox;
+
+namespace Ui {
+class ExportDialog;
+}
 
 namespace Export {
 
@@ -29,6 +35,7 @@ class ExportDialog : public QDialog {
     Q_OBJECT
 public:
     ExportDialog(const QSqlDatabase &db, const Sheet::Request &request, QWidget *parent = nullptr);
+    ~ExportDialog() override;
 
     // The request as the choices now make it (what an export or a print would send).
     Sheet::Request currentRequest() const;
@@ -76,6 +83,7 @@ private:
     // name the file dialog gave back. false: nothing is to be written.
     bool mayReplace(const Sheet::Request &request, const SheetExport::Output &out, const QString &chosen);
 
+    std::unique_ptr<Ui::ExportDialog> m_ui;
     QSqlDatabase m_db;
     Sheet::Request m_request;
     SheetPreview *m_preview = nullptr;
@@ -95,7 +103,9 @@ private:
 class SheetPreview : public QWidget {
     Q_OBJECT
 public:
-    explicit SheetPreview(ExportDialog *owner);
+    explicit SheetPreview(QWidget *parent = nullptr);
+    // The window whose sheet it shows; set before it is first painted.
+    void setOwner(ExportDialog *owner) { m_owner = owner; }
     void invalidate();
     void setPage(int page);
     int page() const { return m_page; }
@@ -114,7 +124,7 @@ protected:
 
 private:
     void render();
-    ExportDialog *m_owner;
+    ExportDialog *m_owner = nullptr;
     QImage m_image;
     QRectF m_pageRect;
     int m_page = 0;
