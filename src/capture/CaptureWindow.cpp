@@ -6,8 +6,11 @@
 #include "consent/ShotStore.h"
 #include "data/AppError.h"
 #include "data/Db.h"
+#include "data/Settings.h"
 #include "pictures/CaptureSource.h"
+#include "pictures/GPhotoCamera.h"
 #include "pictures/PictureLoader.h"
+#include "pictures/Webcam.h"
 #include "widgets/Guard.h"
 #include "widgets/Prompter.h"
 
@@ -19,6 +22,10 @@
 #include <QtConcurrent>
 
 namespace {
+// The window's choices, remembered on this computer.
+const QString Section = QStringLiteral("Capture");
+enum SourceIndex { DemoSource, FolderSource, UsbSource, WebcamSource, SourceCount };
+
 // The live picture's face is sought on a copy this wide: enough for the landmarks of a face that
 // fills a fifth of the frame, and quick enough for several searches a second.
 constexpr int SearchWidth = 640;
@@ -71,11 +78,27 @@ CaptureWindow::CaptureWindow(QWidget *owner, const QString &connection, const QS
     connectGuarded(m_ui->btn_Shoot, &QPushButton::clicked, this, [this](auto...) { shoot(); });
     connectGuarded(m_ui->btn_Start, &QPushButton::clicked, this, [this](auto...) { startSource(); });
     connect(m_ui->btn_Close, &QPushButton::clicked, this, &QDialog::reject);
-    connect(&m_liveSearch, &QFutureWatcher<LiveResult>::finished, this, &CaptureWindow::guided);
-    connect(&m_beforeSearch, &QFutureWatcher<PoseGuide::Pose>::finished, this, [this] {
-        m_beforePose = m_beforeSearch.result();
+    connect(&m_liveSearch, &QFutureWatcher<FaceResult>::finished, this, &CaptureWindow::guided);
+    connect(&m_beforeSearch, &QFutureWatcher<FaceResult>::finished, this, [this] {
+        m_beforePose = m_beforeSearch.result().pose;
+        m_beforeLight = m_beforeSearch.result().light;
         m_beforeSearched = true;
         showHint();
+    });
+    m_hold.setSingleShot(true);
+    connect(&m_hold, &QTimer::timeout, this, &CaptureWindow::holdReached);
+
+    // The source, its folder and the automatic shot as they were last chosen on this computer.
+    const int source = Settings::readString(Section, QStringLiteral("Source"), QString()).toInt();
+    m_ui->cbox_Source->setCurrentIndex(source >= 0 && source < SourceCount ? source : DemoSource);
+    m_ui->edt_Folder->setText(Settings::readString(Section, QStringLiteral("Folder"), QString()));
+    m_ui->chk_AutoShoot->setChecked(Settings::readString(Section, QStringLiteral("AutoShoot"), QString())
+                                    == QLatin1String("1"));
+    connectGuarded(m_ui->cbox_Source, qOverload<int>(&QComboBox::currentIndexChanged), this,
+                   [](int index) { Settings::writeString(Section, QStringLiteral("Source"), QString::number(index)); });
+    connectGuarded(m_ui->chk_AutoShoot, &QCheckBox::toggled, this, [this](bool on) {
+        updateHold();
+        Settings::writeString(Section, QStringLiteral("AutoShoot"), on ? QStringLiteral("1") : QStringLiteral("0"));
     });
     loadCase();
 }
@@ -122,7 +145,19 @@ void CaptureWindow::loadCase()
     m_outline = PoseGuide::outlines(m_before.width() > 1600 ? m_before.scaledToWidth(1600, Qt::SmoothTransformation)
                                                             : m_before);
     const QString path = before->path;
-    m_beforeSearch.setFuture(QtConcurrent::run([path] { return PoseGuide::poseOf(Align::facesOfFile(path)); }));
+    const QImage picture = m_before;
+    m_beforeSearch.setFuture(QtConcurrent::run([path, picture] {
+        // The faces are given in the picture's upright pixels, as the loader shows it.
+        const Align::FaceSearch search = Align::facesOfFile(path);
+        FaceResult r;
+        const int i = search.mainFace();
+        if (i >= 0) {
+            r.pose = PoseGuide::poseOf(search.faces.at(i));
+            r.light = PoseGuide::lightOf(picture, search.faces.at(i));
+            r.box = search.faces.at(i).box;
+        }
+        return r;
+    }));
 }
 
 int CaptureWindow::emptyAfterSlot(const QSqlDatabase &db, qint64 caseId)
@@ -154,10 +189,18 @@ bool CaptureWindow::startSource()
 {
     stopSource();
     std::unique_ptr<CaptureSource> source;
-    if (m_ui->cbox_Source->currentIndex() == 1)
-        source.reset(new WatchedFolder(m_ui->edt_Folder->text().trimmed()));
-    else
+    const int chosen = m_ui->cbox_Source->currentIndex();
+    if (chosen == FolderSource) {
+        const QString folder = m_ui->edt_Folder->text().trimmed();
+        source.reset(new WatchedFolder(folder));
+        guarded(this, [&] { Settings::writeString(Section, QStringLiteral("Folder"), folder); });
+    } else if (chosen == UsbSource) {
+        source.reset(new GPhotoCamera());
+    } else if (chosen == WebcamSource) {
+        source.reset(new Webcam());
+    } else {
         source.reset(new DemoCamera(m_before, LiveSize));
+    }
     connect(source.get(), &CaptureSource::frame, this, &CaptureWindow::takeFrame);
     connect(source.get(), &CaptureSource::ended, this, &CaptureWindow::sourceEnded);
     QString whyNot;
@@ -167,7 +210,7 @@ bool CaptureWindow::startSource()
         Prompter::instance().showMessage(this, whyNot);
         return false;
     }
-    m_liveWhy = m_ui->cbox_Source->currentIndex() == 1 ? QStringLiteral("等待文件夹中的新照片…") : QString();
+    m_liveWhy = chosen == FolderSource ? QStringLiteral("等待文件夹中的新照片…") : QString();
     showHint();
     return true;
 }
@@ -192,6 +235,7 @@ void CaptureWindow::sourceEnded(const QString &why)
     m_waiting = QImage();
     m_liveWhy = why;
     m_guidance = PoseGuide::Guidance();
+    updateHold();
     showHint();
     m_view->update();
     Prompter::instance().showMessage(this, why);
@@ -210,27 +254,32 @@ void CaptureWindow::takeFrame(const QImage &image)
 }
 
 namespace {
-struct LiveFace {
-    PoseGuide::Pose pose;
-    QRectF box; // full-frame pixels; empty when no face was found
-};
+using FaceResult = CaptureWindow::FaceResult;
 
-LiveFace mainFace(const Align::FaceSearch &search, const QPointF &offset)
+// The main face of a search on part of the frame (at offset), in the frame's pixels, with the
+// light on it measured on the frame itself.
+FaceResult mainFace(const Align::FaceSearch &search, const QPointF &offset, const QImage &frame)
 {
-    LiveFace f;
+    FaceResult f;
     const int i = search.mainFace();
     if (i < 0)
         return f;
-    f.pose = PoseGuide::poseOf(search.faces.at(i));
-    f.pose.centre += offset;
-    f.box = search.faces.at(i).box.translated(offset);
+    Align::Face face = search.faces.at(i);
+    for (QPointF &p : face.points)
+        p += offset;
+    face.eyes[0] += offset;
+    face.eyes[1] += offset;
+    face.box.translate(offset);
+    f.pose = PoseGuide::poseOf(face);
+    f.light = PoseGuide::lightOf(frame, face);
+    f.box = face.box;
     return f;
 }
 
 // The face of a live frame: first around where it was in the last frame, on a small copy of that
 // region (a face moves little between frames, and the search then takes a few milliseconds), then,
 // when it is not there, on a reduced copy of the whole frame.
-LiveFace findLiveFace(const QImage &frame, const QRectF &last)
+FaceResult findLiveFace(const QImage &frame, const QRectF &last)
 {
     if (!last.isEmpty()) {
         const QRect region = last.adjusted(-last.width() * 0.6, -last.height() * 0.6, last.width() * 0.6,
@@ -242,13 +291,13 @@ LiveFace findLiveFace(const QImage &frame, const QRectF &last)
         const QImage crop = frame.copy(region);
         const QImage small = k < 1.0 ? crop.scaled(crop.size() * k, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
                                      : crop;
-        const LiveFace f = mainFace(Align::findFaces(small, region.size()), region.topLeft());
+        const FaceResult f = mainFace(Align::findFaces(small, region.size()), region.topLeft(), frame);
         if (f.pose.found)
             return f;
     }
     const QImage small = frame.width() > SearchWidth ? frame.scaledToWidth(SearchWidth, Qt::SmoothTransformation)
                                                      : frame;
-    return mainFace(Align::findFaces(small, frame.size()), QPointF());
+    return mainFace(Align::findFaces(small, frame.size()), QPointF(), frame);
 }
 } // namespace
 
@@ -260,19 +309,19 @@ void CaptureWindow::guideNext()
     m_waiting = QImage();
     m_searchedSize = frame.size();
     const QRectF last = m_lastBox;
-    m_liveSearch.setFuture(QtConcurrent::run([frame, last] {
-        const LiveFace f = findLiveFace(frame, last);
-        return std::make_pair(f.pose, f.box);
-    }));
+    m_liveSearch.setFuture(QtConcurrent::run([frame, last] { return findLiveFace(frame, last); }));
 }
 
 void CaptureWindow::guided()
 {
-    const PoseGuide::Pose live = m_liveSearch.result().first;
-    m_lastBox = m_liveSearch.result().second;
+    const FaceResult live = m_liveSearch.result();
+    m_lastBox = live.box;
     ++m_guided;
-    if (m_beforeSearched && !m_before.isNull())
-        m_guidance = PoseGuide::compare(PoseGuide::fitted(m_beforePose, m_before.size(), m_searchedSize), live);
+    if (m_beforeSearched && !m_before.isNull()) {
+        m_guidance = PoseGuide::compare(PoseGuide::fitted(m_beforePose, m_before.size(), m_searchedSize), live.pose);
+        PoseGuide::addLightHints(m_guidance, m_beforeLight, live.light);
+    }
+    updateHold();
     showHint();
     guideNext();
 }
@@ -351,6 +400,33 @@ bool CaptureWindow::shoot()
     }
     accept();
     return true;
+}
+
+void CaptureWindow::updateHold()
+{
+    const bool matched = m_source && m_guidance.compared && m_guidance.matched;
+    if (!matched) {
+        // The pose left: the next hold may take a shot again.
+        m_hold.stop();
+        m_holdUsed = false;
+        return;
+    }
+    if (!m_ui->chk_AutoShoot->isChecked()) {
+        m_hold.stop();
+        return;
+    }
+    if (!m_holdUsed && !m_hold.isActive())
+        m_hold.start(HoldMs);
+}
+
+void CaptureWindow::holdReached()
+{
+    if (!m_source || !m_guidance.matched || !m_ui->chk_AutoShoot->isChecked() || m_holdUsed)
+        return;
+    // One shot for one hold, whether it is stored or refused: a refused shot is not tried again
+    // until the pose has left and come back.
+    m_holdUsed = true;
+    guarded(this, [this] { shoot(); });
 }
 
 void CaptureWindow::keyPressEvent(QKeyEvent *event)
