@@ -408,4 +408,27 @@ FaceSearch findFaces(const QImage &image, QSize fullSize)
     return result;
 }
 
+FaceSearch findFaceNear(const QImage &image, double faceWidth)
+{
+    FaceSearch result;
+    result.pictureSize = image.size();
+    const std::shared_ptr<const Model> model = startLoading().get();
+    if (!model->error.isEmpty()) {
+        result.modelMissing = true;
+        result.error = model->error;
+        return result;
+    }
+    if (image.width() < 16 || image.height() < 16 || faceWidth <= 0.0)
+        return result;
+    const cv::Mat gray = grayOf(image);
+    // The detector's window is 80 pixels: a face of about 110 is found at the first levels of its
+    // pyramid, and the copy it scans stays small. The landmarks are placed on the image itself.
+    const double k = std::clamp(110.0 / faceWidth, 0.1, 2.0);
+    const std::vector<Candidate> found = scan(detectorOf(model), resized(gray, k), k, 0.0);
+    Pyramid pyramid(gray);
+    for (const Candidate &c : found)
+        result.faces.append(landmarks(*model, pyramid, c, 1.0, 1.0));
+    return result;
+}
+
 } // namespace Align

@@ -78,10 +78,11 @@ CaptureWindow::CaptureWindow(QWidget *owner, const QString &connection, const QS
     connectGuarded(m_ui->btn_Shoot, &QPushButton::clicked, this, [this](auto...) { shoot(); });
     connectGuarded(m_ui->btn_Start, &QPushButton::clicked, this, [this](auto...) { startSource(); });
     connect(m_ui->btn_Close, &QPushButton::clicked, this, &QDialog::reject);
-    connect(&m_liveSearch, &QFutureWatcher<FaceResult>::finished, this, &CaptureWindow::guided);
+    connect(&m_liveSearch, &QFutureWatcher<LiveSearch>::finished, this, &CaptureWindow::guided);
     connect(&m_beforeSearch, &QFutureWatcher<FaceResult>::finished, this, [this] {
         m_beforePose = m_beforeSearch.result().pose;
         m_beforeLight = m_beforeSearch.result().light;
+        m_beforeBox = m_beforeSearch.result().box;
         m_beforeSearched = true;
         showHint();
     });
@@ -286,18 +287,32 @@ FaceResult findLiveFace(const QImage &frame, const QRectF &last)
                                            last.height() * 0.6)
                                  .toAlignedRect()
                                  .intersected(frame.rect());
-        // The detector finds faces from about 80 pixels; 140 leaves room for the landmarks.
-        const double k = std::min(1.0, 140.0 / last.width());
-        const QImage crop = frame.copy(region);
-        const QImage small = k < 1.0 ? crop.scaled(crop.size() * k, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                                     : crop;
-        const FaceResult f = mainFace(Align::findFaces(small, region.size()), region.topLeft(), frame);
+        // Found at the size it had, its landmarks placed on the frame's own pixels.
+        const FaceResult f = mainFace(Align::findFaceNear(frame.copy(region), last.width()), region.topLeft(), frame);
         if (f.pose.found)
             return f;
     }
     const QImage small = frame.width() > SearchWidth ? frame.scaledToWidth(SearchWidth, Qt::SmoothTransformation)
                                                      : frame;
     return mainFace(Align::findFaces(small, frame.size()), QPointF(), frame);
+}
+} // namespace
+
+namespace {
+// The before photo as a live picture of that size shows it: reduced as a camera's view is, kept
+// whole and centred, as the ghost lies over the live picture.
+QImage asLiveFrame(const QImage &before, QSize size)
+{
+    QImage frame(size, QImage::Format_RGB32);
+    frame.fill(QColor(40, 40, 40));
+    const QSize fit = before.size().scaled(size, Qt::KeepAspectRatio);
+    const QImage reduced = before.width() > fit.width() * 2
+                               ? before.scaled(fit * 2, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+                               : before;
+    QPainter g(&frame);
+    g.setRenderHint(QPainter::SmoothPixmapTransform);
+    g.drawImage(QRect(QPoint((size.width() - fit.width()) / 2, (size.height() - fit.height()) / 2), fit), reduced);
+    return frame;
 }
 } // namespace
 
@@ -309,17 +324,51 @@ void CaptureWindow::guideNext()
     m_waiting = QImage();
     m_searchedSize = frame.size();
     const QRectF last = m_lastBox;
-    m_liveSearch.setFuture(QtConcurrent::run([frame, last] { return findLiveFace(frame, last); }));
+    // The before face is measured once more for each live picture size, the way the live face is
+    // (same pixels, same search): what the landmarks make of a face at one resolution or another
+    // then cancels out, and the before pose filmed reads as no difference at all.
+    QImage before;
+    QRectF beforeBox;
+    if (m_beforeSearched && m_beforePose.found && m_beforeAt != frame.size()) {
+        before = m_before;
+        const double k = std::min(double(frame.width()) / m_before.width(), double(frame.height()) / m_before.height());
+        const QPointF offset((frame.width() - m_before.width() * k) / 2.0,
+                             (frame.height() - m_before.height() * k) / 2.0);
+        beforeBox = QRectF(m_beforeBox.topLeft() * k + offset, m_beforeBox.size() * k);
+    }
+    m_liveSearch.setFuture(QtConcurrent::run([frame, last, before, beforeBox] {
+        LiveSearch r;
+        if (!before.isNull()) {
+            r.beforeMeasured = true;
+            r.before = findLiveFace(asLiveFrame(before, frame.size()), beforeBox);
+        }
+        r.live = findLiveFace(frame, last);
+        return r;
+    }));
 }
 
 void CaptureWindow::guided()
 {
-    const FaceResult live = m_liveSearch.result();
+    const LiveSearch result = m_liveSearch.result();
+    const FaceResult &live = result.live;
     m_lastBox = live.box;
     ++m_guided;
+    if (result.beforeMeasured) {
+        m_beforeAt = m_searchedSize;
+        m_beforeLive = result.before;
+        // Not found again at that size: the pose found on the whole photo, fitted.
+        if (!m_beforeLive.pose.found) {
+            m_beforeLive.pose = PoseGuide::fitted(m_beforePose, m_before.size(), m_searchedSize);
+            m_beforeLive.light = m_beforeLight;
+        }
+    }
     if (m_beforeSearched && !m_before.isNull()) {
-        m_guidance = PoseGuide::compare(PoseGuide::fitted(m_beforePose, m_before.size(), m_searchedSize), live.pose);
-        PoseGuide::addLightHints(m_guidance, m_beforeLight, live.light);
+        const PoseGuide::Pose before = m_beforeAt == m_searchedSize
+                                           ? m_beforeLive.pose
+                                           : PoseGuide::fitted(m_beforePose, m_before.size(), m_searchedSize);
+        m_guidance = PoseGuide::compare(before, live.pose);
+        PoseGuide::addLightHints(m_guidance, m_beforeAt == m_searchedSize ? m_beforeLive.light : m_beforeLight,
+                                 live.light);
     }
     updateHold();
     showHint();
@@ -369,8 +418,14 @@ void CaptureWindow::paintLive(QPainter &g, const QRect &area) const
     // The ghost is fitted into the live picture as a whole, as the guidance compares them.
     const QRect ghost = fittedRect(m_before.size(), r);
     g.setOpacity(m_ui->chk_Outline->isChecked() ? std::min(1.0, opacity * 2.0) : opacity);
-    g.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    g.drawImage(ghost, m_ui->chk_Outline->isChecked() ? m_outline : m_before);
+    // Reduced once to the size it is shown at, not on every frame.
+    const bool outline = m_ui->chk_Outline->isChecked();
+    if (m_ghostShown.size() != ghost.size() || m_ghostIsOutline != outline) {
+        m_ghostShown = (outline ? m_outline : m_before)
+                           .scaled(ghost.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        m_ghostIsOutline = outline;
+    }
+    g.drawImage(ghost.topLeft(), m_ghostShown);
     g.setOpacity(1.0);
 }
 

@@ -96,14 +96,24 @@ private:
     bool m_after;
     int m_slot;
     QImage m_before, m_outline;
+    mutable QImage m_ghostShown; // the ghost at the size last shown
+    mutable bool m_ghostIsOutline = false;
     PoseGuide::Pose m_beforePose;
     PoseGuide::Light m_beforeLight;
+    QRectF m_beforeBox;
+    QSize m_beforeAt;        // the live picture size the before face was measured at again
+    FaceResult m_beforeLive; // ... and what it gave, in that picture's pixels
     bool m_beforeSearched = false;
     QString m_beforeWhy;
     QFutureWatcher<FaceResult> m_beforeSearch;
     std::unique_ptr<CaptureSource> m_source;
     QImage m_frame, m_waiting;
-    QFutureWatcher<FaceResult> m_liveSearch;
+    struct LiveSearch {
+        FaceResult live;
+        bool beforeMeasured = false;
+        FaceResult before;
+    };
+    QFutureWatcher<LiveSearch> m_liveSearch;
     QRectF m_lastBox; // the live face's box in the last searched frame
     QSize m_searchedSize;
     PoseGuide::Guidance m_guidance;
