@@ -277,10 +277,12 @@ FaceResult mainFace(const Align::FaceSearch &search, const QPointF &offset, cons
     return f;
 }
 
-// The face of a live frame: first around where it was in the last frame, on a small copy of that
-// region (a face moves little between frames, and the search then takes a few milliseconds), then,
-// when it is not there, on a reduced copy of the whole frame.
-FaceResult findLiveFace(const QImage &frame, const QRectF &last)
+// The face of a live frame: first around where it was in the last frame (a face moves little
+// between frames, and the search then takes a few milliseconds), then over the whole frame at the
+// size the before face has in it, and only when it is still not found, by the full search on a
+// reduced copy of the frame.
+FaceResult findLiveFace(const QImage &frame, const QRectF &last, double lastRoll, double expectedWidth = 0.0,
+                        double expectedRoll = 0.0)
 {
     if (!last.isEmpty()) {
         const QRect region = last.adjusted(-last.width() * 0.6, -last.height() * 0.6, last.width() * 0.6,
@@ -288,7 +290,13 @@ FaceResult findLiveFace(const QImage &frame, const QRectF &last)
                                  .toAlignedRect()
                                  .intersected(frame.rect());
         // Found at the size it had, its landmarks placed on the frame's own pixels.
-        const FaceResult f = mainFace(Align::findFaceNear(frame.copy(region), last.width()), region.topLeft(), frame);
+        const FaceResult f = mainFace(Align::findFaceNear(frame.copy(region), last.width(), lastRoll), region.topLeft(),
+                                      frame);
+        if (f.pose.found)
+            return f;
+    }
+    if (expectedWidth > 0.0) {
+        const FaceResult f = mainFace(Align::findFaceNear(frame, expectedWidth, expectedRoll), QPointF(), frame);
         if (f.pose.found)
             return f;
     }
@@ -329,20 +337,22 @@ void CaptureWindow::guideNext()
     // then cancels out, and the before pose filmed reads as no difference at all.
     QImage before;
     QRectF beforeBox;
-    if (m_beforeSearched && m_beforePose.found && m_beforeAt != frame.size()) {
-        before = m_before;
+    if (m_beforeSearched && m_beforePose.found && !m_before.isNull()) {
         const double k = std::min(double(frame.width()) / m_before.width(), double(frame.height()) / m_before.height());
         const QPointF offset((frame.width() - m_before.width() * k) / 2.0,
                              (frame.height() - m_before.height() * k) / 2.0);
         beforeBox = QRectF(m_beforeBox.topLeft() * k + offset, m_beforeBox.size() * k);
+        if (m_beforeAt != frame.size())
+            before = m_before;
     }
-    m_liveSearch.setFuture(QtConcurrent::run([frame, last, before, beforeBox] {
+    const double expected = beforeBox.width(), expectedRoll = m_beforePose.roll, lastRoll = m_lastRoll;
+    m_liveSearch.setFuture(QtConcurrent::run([frame, last, lastRoll, before, beforeBox, expected, expectedRoll] {
         LiveSearch r;
         if (!before.isNull()) {
             r.beforeMeasured = true;
-            r.before = findLiveFace(asLiveFrame(before, frame.size()), beforeBox);
+            r.before = findLiveFace(asLiveFrame(before, frame.size()), beforeBox, expectedRoll);
         }
-        r.live = findLiveFace(frame, last);
+        r.live = findLiveFace(frame, last, lastRoll, expected, expectedRoll);
         return r;
     }));
 }
@@ -352,6 +362,7 @@ void CaptureWindow::guided()
     const LiveSearch result = m_liveSearch.result();
     const FaceResult &live = result.live;
     m_lastBox = live.box;
+    m_lastRoll = live.pose.roll;
     ++m_guided;
     if (result.beforeMeasured) {
         m_beforeAt = m_searchedSize;

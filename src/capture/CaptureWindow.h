@@ -115,6 +115,7 @@ private:
     };
     QFutureWatcher<LiveSearch> m_liveSearch;
     QRectF m_lastBox; // the live face's box in the last searched frame
+    double m_lastRoll = 0.0;
     QSize m_searchedSize;
     PoseGuide::Guidance m_guidance;
     QString m_liveWhy;
