@@ -15,6 +15,7 @@
 #include "widgets/Prompter.h"
 
 #include <QKeyEvent>
+#include <QLineF>
 #include <QPainter>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -281,19 +282,45 @@ FaceResult mainFace(const Align::FaceSearch &search, const QPointF &offset, cons
 // between frames, and the search then takes a few milliseconds), then over the whole frame at the
 // size the before face has in it, and only when it is still not found, by the full search on a
 // reduced copy of the frame.
+// How a face was found around where it was before: the part of the frame, the face width and lean
+// sought. The same way on another picture of the same size looks at the same pixels.
+struct NearWay {
+    QRect region;
+    double width = 0.0, roll = 0.0;
+    QString key() const
+    {
+        return QStringLiteral("%1,%2,%3,%4/%5/%6")
+            .arg(region.x())
+            .arg(region.y())
+            .arg(region.width())
+            .arg(region.height())
+            .arg(qRound(width * 10))
+            .arg(qRound(roll * 10));
+    }
+};
+
+FaceResult findNear(const QImage &frame, const NearWay &way)
+{
+    // Found at the size it had, its landmarks placed on the frame's own pixels.
+    return mainFace(Align::findFaceNear(frame.copy(way.region), way.width, way.roll), way.region.topLeft(), frame);
+}
+
 FaceResult findLiveFace(const QImage &frame, const QRectF &last, double lastRoll, double expectedWidth = 0.0,
-                        double expectedRoll = 0.0)
+                        double expectedRoll = 0.0, NearWay *used = nullptr)
 {
     if (!last.isEmpty()) {
-        const QRect region = last.adjusted(-last.width() * 0.6, -last.height() * 0.6, last.width() * 0.6,
-                                           last.height() * 0.6)
-                                 .toAlignedRect()
-                                 .intersected(frame.rect());
-        // Found at the size it had, its landmarks placed on the frame's own pixels.
-        const FaceResult f = mainFace(Align::findFaceNear(frame.copy(region), last.width(), lastRoll), region.topLeft(),
-                                      frame);
-        if (f.pose.found)
+        NearWay way;
+        way.region = last.adjusted(-last.width() * 0.6, -last.height() * 0.6, last.width() * 0.6, last.height() * 0.6)
+                         .toAlignedRect()
+                         .intersected(frame.rect());
+        way.width = last.width();
+        way.roll = lastRoll;
+        const FaceResult f = findNear(frame, way);
+        if (f.pose.found) {
+            if (used)
+                *used = way;
             return f;
+        }
     }
     if (expectedWidth > 0.0) {
         const FaceResult f = mainFace(Align::findFaceNear(frame, expectedWidth, expectedRoll), QPointF(), frame);
@@ -332,29 +359,55 @@ void CaptureWindow::guideNext()
     m_waiting = QImage();
     m_searchedSize = frame.size();
     const QRectF last = m_lastBox;
-    // The before face is measured once more for each live picture size, the way the live face is
-    // (same pixels, same search): what the landmarks make of a face at one resolution or another
-    // then cancels out, and the before pose filmed reads as no difference at all.
-    QImage before;
+    // The before face is measured again as the live picture shows it, the way the live face is
+    // found (same pixels, same search): what the landmarks make of a face at one resolution or
+    // another then cancels out. Near the before pose it is measured on the very part of the frame
+    // the live face was found on, so that the before pose filmed reads as no difference at all.
     QRectF beforeBox;
+    std::shared_ptr<BeforeFrames> before;
     if (m_beforeSearched && m_beforePose.found && !m_before.isNull()) {
         const double k = std::min(double(frame.width()) / m_before.width(), double(frame.height()) / m_before.height());
         const QPointF offset((frame.width() - m_before.width() * k) / 2.0,
                              (frame.height() - m_before.height() * k) / 2.0);
         beforeBox = QRectF(m_beforeBox.topLeft() * k + offset, m_beforeBox.size() * k);
-        if (m_beforeAt != frame.size())
-            before = m_before;
-    }
-    const double expected = beforeBox.width(), expectedRoll = m_beforePose.roll, lastRoll = m_lastRoll;
-    m_liveSearch.setFuture(QtConcurrent::run([frame, last, lastRoll, before, beforeBox, expected, expectedRoll] {
-        LiveSearch r;
-        if (!before.isNull()) {
-            r.beforeMeasured = true;
-            r.before = findLiveFace(asLiveFrame(before, frame.size()), beforeBox, expectedRoll);
+        if (!m_beforeFrames || m_beforeFrames->size != frame.size()) {
+            m_beforeFrames = std::make_shared<BeforeFrames>();
+            m_beforeFrames->size = frame.size();
         }
-        r.live = findLiveFace(frame, last, lastRoll, expected, expectedRoll);
-        return r;
-    }));
+        before = m_beforeFrames;
+    }
+    const QImage picture = m_before;
+    const double expected = beforeBox.width(), expectedRoll = m_beforePose.roll, lastRoll = m_lastRoll;
+    m_liveSearch.setFuture(
+        QtConcurrent::run([frame, last, lastRoll, picture, before, beforeBox, expected, expectedRoll] {
+            // One search at a time: the before frames are touched by this thread alone meanwhile.
+            LiveSearch r;
+            if (before && before->canvas.isNull()) {
+                before->canvas = asLiveFrame(picture, before->size);
+                before->canonical = findLiveFace(before->canvas, beforeBox, expectedRoll);
+            }
+            NearWay way;
+            r.live = findLiveFace(frame, last, lastRoll, expected, expectedRoll, &way);
+            if (!before)
+                return r;
+            r.before = before->canonical;
+            const PoseGuide::Pose &b = before->canonical.pose, &l = r.live.pose;
+            const bool near = b.found && l.found && !way.region.isEmpty() && std::abs(l.roll - b.roll) < 6.0
+                              && std::abs(l.width / b.width - 1.0) < 0.1
+                              && QLineF(l.centre, b.centre).length() < 0.3 * b.width;
+            if (near) {
+                const QString key = way.key();
+                auto it = before->byWay.find(key);
+                if (it == before->byWay.end()) {
+                    if (before->byWay.size() > 256)
+                        before->byWay.clear();
+                    it = before->byWay.insert(key, findNear(before->canvas, way));
+                }
+                if (it->pose.found)
+                    r.before = *it;
+            }
+            return r;
+        }));
 }
 
 void CaptureWindow::guided()
@@ -364,22 +417,13 @@ void CaptureWindow::guided()
     m_lastBox = live.box;
     m_lastRoll = live.pose.roll;
     ++m_guided;
-    if (result.beforeMeasured) {
-        m_beforeAt = m_searchedSize;
-        m_beforeLive = result.before;
-        // Not found again at that size: the pose found on the whole photo, fitted.
-        if (!m_beforeLive.pose.found) {
-            m_beforeLive.pose = PoseGuide::fitted(m_beforePose, m_before.size(), m_searchedSize);
-            m_beforeLive.light = m_beforeLight;
-        }
-    }
     if (m_beforeSearched && !m_before.isNull()) {
-        const PoseGuide::Pose before = m_beforeAt == m_searchedSize
-                                           ? m_beforeLive.pose
-                                           : PoseGuide::fitted(m_beforePose, m_before.size(), m_searchedSize);
+        // Not found again as the live picture shows it: the pose found on the whole photo, fitted.
+        const bool again = result.before.pose.found;
+        const PoseGuide::Pose before = again ? result.before.pose
+                                             : PoseGuide::fitted(m_beforePose, m_before.size(), m_searchedSize);
         m_guidance = PoseGuide::compare(before, live.pose);
-        PoseGuide::addLightHints(m_guidance, m_beforeAt == m_searchedSize ? m_beforeLive.light : m_beforeLight,
-                                 live.light);
+        PoseGuide::addLightHints(m_guidance, again ? result.before.light : m_beforeLight, live.light);
     }
     updateHold();
     showHint();

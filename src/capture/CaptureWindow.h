@@ -12,6 +12,7 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QFutureWatcher>
+#include <QHash>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -101,8 +102,15 @@ private:
     PoseGuide::Pose m_beforePose;
     PoseGuide::Light m_beforeLight;
     QRectF m_beforeBox;
-    QSize m_beforeAt;        // the live picture size the before face was measured at again
-    FaceResult m_beforeLive; // ... and what it gave, in that picture's pixels
+    // The before photo as a live picture of one size shows it, and its face measured there: found
+    // by the live search, and on each part of the frame the live face was found on near it.
+    struct BeforeFrames {
+        QSize size;
+        QImage canvas;
+        FaceResult canonical;
+        QHash<QString, FaceResult> byWay;
+    };
+    std::shared_ptr<BeforeFrames> m_beforeFrames;
     bool m_beforeSearched = false;
     QString m_beforeWhy;
     QFutureWatcher<FaceResult> m_beforeSearch;
@@ -110,8 +118,7 @@ private:
     QImage m_frame, m_waiting;
     struct LiveSearch {
         FaceResult live;
-        bool beforeMeasured = false;
-        FaceResult before;
+        FaceResult before; // not found: the before face was not measured again
     };
     QFutureWatcher<LiveSearch> m_liveSearch;
     QRectF m_lastBox; // the live face's box in the last searched frame
