@@ -391,10 +391,12 @@ void CaptureWindow::guideNext()
             if (!before)
                 return r;
             r.before = before->canonical;
-            const PoseGuide::Pose &b = before->canonical.pose, &l = r.live.pose;
-            const bool near = b.found && l.found && !way.region.isEmpty() && std::abs(l.roll - b.roll) < 6.0
-                              && std::abs(l.width / b.width - 1.0) < 0.1
-                              && QLineF(l.centre, b.centre).length() < 0.3 * b.width;
+            // Near: the before face lies within the part of the frame the live face was found on, at
+            // about its size (by the detector's boxes; the landmarks may have settled either way).
+            const QRectF &b = before->canonical.box;
+            const bool near = before->canonical.pose.found && r.live.pose.found && !way.region.isEmpty()
+                              && way.region.contains(b.center().toPoint()) && b.width() > 0.7 * way.width
+                              && b.width() < 1.4 * way.width;
             if (near) {
                 const QString key = way.key();
                 auto it = before->byWay.find(key);
