@@ -8,6 +8,8 @@
 #include "support/ScriptedPrompter.h"
 #include "support/TestInstall.h"
 
+#include "demo_pictures.h"
+
 #include "align/Faces.h"
 #include "capture/CaptureWindow.h"
 #include "data/Unit_DataMod.h"
@@ -148,6 +150,28 @@ private slots:
         QCOMPARE(w->ui()->sld_Ghost->value(), before + 5);
         QTest::keyClick(w.get(), Qt::Key_O, Qt::AltModifier);
         QTRY_VERIFY(w->ui()->chk_Outline->isChecked());
+    }
+
+    void demoPortraitMatchesInItsOwnPose()
+    {
+        // The demo installation's drawn faces, whose landmarks can settle two ways from one frame
+        // to the next: filmed in the before pose they still read as 姿势一致, and smaller as 靠近.
+        const DemoPictures::PoolPicture before = DemoPictures::poolLayout(QSize(2000, 1500)).first();
+        const QImage portrait = DemoPictures::drawUpright(before,
+                                                          DemoPictures::uprightSize(before.storedSize,
+                                                                                    before.orientation),
+                                                          QStringLiteral("病例 1"));
+        QVERIFY(
+            portrait.save(m_install->folder() + QStringLiteral("pic/") + Customer + QStringLiteral("/1.jpg"), "JPEG"));
+        auto w = openWindow();
+        for (int i = 0; i < 3; ++i) {
+            guideAt(*w, DemoCamera::Pose());
+            QCOMPARE(w->hint(), QStringLiteral("姿势一致"));
+        }
+        DemoCamera::Pose smaller;
+        smaller.scale = 0.85;
+        guideAt(*w, smaller);
+        QVERIFY2(w->hint().contains(QStringLiteral("靠近一点")), qPrintable(w->hint()));
     }
 
     void shotLandsInTheSlotAndTheLog()
