@@ -159,6 +159,8 @@ int main(int argc, char **argv)
         const QPointF expected = t.map(before.centre);
         const QPointF measuredCentre(before.centre.x() + g.dx / 100.0 * before.width,
                                      before.centre.y() + g.dy / 100.0 * before.width);
+        std::printf("  played roll %+.1f size %+.0f %% shift %+.2f,%+.2f: measured roll %+.2f size %+.2f %% hint %s\n",
+                    p.roll, (p.scale - 1.0) * 100.0, p.dx, p.dy, g.roll, g.size, qPrintable(g.text()));
         rollErr = std::max(rollErr, std::abs(g.roll - p.roll));
         sizeErr = std::max(sizeErr, std::abs(g.size - (p.scale - 1.0) * 100.0));
         posErr = std::max(posErr, std::hypot(measuredCentre.x() - expected.x(), measuredCentre.y() - expected.y())

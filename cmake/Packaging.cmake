@@ -58,9 +58,10 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The libraries dpkg-shlibdeps finds are added to these: the plugins (SQL drivers), Qt's
 # translations, fonts and the face landmark model (libdlib-data) are loaded at run time and found
-# by nobody else.
+# by nobody else. Qt Multimedia's camera backends are plugins of libqt6multimedia6 and libgphoto2's
+# camera drivers are modules of libgphoto2-6, both loaded at run time.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "libqt6core6, libqt6gui6, libqt6widgets6, libqt6sql6, libqt6sql6-sqlite, libqt6sql6-psql, libqt6concurrent6, qt6-translations-l10n, libjpeg62-turbo, libopencv-core406, libopencv-imgproc406, libopencv-features2d406, libopencv-calib3d406, libdlib19.1, libdlib-data, libqt6printsupport6, fonts-arphic-uming, fonts-arphic-ukai, acl, passwd, restic")
+  "libqt6core6, libqt6gui6, libqt6widgets6, libqt6sql6, libqt6sql6-sqlite, libqt6sql6-psql, libqt6concurrent6, qt6-translations-l10n, libjpeg62-turbo, libopencv-core406, libopencv-imgproc406, libopencv-features2d406, libopencv-calib3d406, libdlib19.1, libdlib-data, libqt6printsupport6, libqt6multimedia6, libgphoto2-6, fonts-arphic-uming, fonts-arphic-ukai, acl, passwd, restic")
 # pg_dump and pg_restore back up and restore a server's records.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "postgresql-client")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${BELCARA_PACKAGE_DIR}/postinst ${BELCARA_PACKAGE_DIR}/postrm)

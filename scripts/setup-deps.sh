@@ -9,6 +9,7 @@ PKGS=(
   libsqlite3-dev sqlite3 libjpeg-dev libssl-dev postgresql-client
   libopencv-core-dev libopencv-imgproc-dev libopencv-features2d-dev libopencv-calib3d-dev
   libdlib-dev libdlib-data poppler-utils
+  libgphoto2-dev qt6-multimedia-dev
   xvfb xauth xdotool imagemagick python3-xlib
   fonts-arphic-uming fonts-arphic-ukai
   dpkg-dev file acl openssl ccache restic

@@ -408,4 +408,33 @@ FaceSearch findFaces(const QImage &image, QSize fullSize)
     return result;
 }
 
+FaceSearch findFaceNear(const QImage &image, double faceWidth, double rollDegrees)
+{
+    FaceSearch result;
+    result.pictureSize = image.size();
+    const std::shared_ptr<const Model> model = startLoading().get();
+    if (!model->error.isEmpty()) {
+        result.modelMissing = true;
+        result.error = model->error;
+        return result;
+    }
+    if (image.width() < 16 || image.height() < 16 || faceWidth <= 0.0)
+        return result;
+    const cv::Mat gray = grayOf(image);
+    // The detector's window is 80 pixels: a face of about 110 is found at the first levels of its
+    // pyramid, and the copy it scans stays small. The landmarks are placed on the image itself.
+    const double k = std::clamp(110.0 / faceWidth, 0.1, 2.0);
+    const cv::Mat work = resized(gray, k);
+    // A head that leans is scanned on a copy turned upright (the detector takes about 15 degrees),
+    // then, when it is not there, as it is.
+    const bool leans = std::abs(rollDegrees) > 8.0 && std::abs(rollDegrees) < 60.0;
+    std::vector<Candidate> found = scan(detectorOf(model), work, k, leans ? -rollDegrees : 0.0);
+    if (found.empty() && leans)
+        found = scan(detectorOf(model), work, k, 0.0);
+    Pyramid pyramid(gray);
+    for (const Candidate &c : found)
+        result.faces.append(landmarks(*model, pyramid, c, 1.0, 1.0));
+    return result;
+}
+
 } // namespace Align

@@ -63,6 +63,11 @@ void setFaceModelPath(const QString &path);
 // The faces of `image`, which may be a reduced copy of a picture of fullSize (empty: the image's
 // own size); points come back in fullSize's pixels. Any thread; waits for the model.
 FaceSearch findFaces(const QImage &image, QSize fullSize = QSize());
+// A quick search for a face about faceWidth pixels wide that leans by about rollDegrees (a face
+// followed from one frame of a live picture to the next): one scan at the scale and turn that suit
+// such a face (and one upright if that finds none), nothing else tried. Points in the image's
+// pixels. Any thread; waits for the model.
+FaceSearch findFaceNear(const QImage &image, double faceWidth, double rollDegrees = 0.0);
 
 // The faces of a picture file (decoded upright, as PictureLoader shows it), kept in memory and on
 // disk by path, size and modification time. An unreadable picture comes back with `error` set.

@@ -76,9 +76,62 @@ QString Guidance::text() const
 {
     if (!compared)
         return why;
-    if (matched)
-        return QStringLiteral("姿势一致");
-    return hints.join(QStringLiteral("，"));
+    const QString pose = matched ? QStringLiteral("姿势一致") : hints.join(QStringLiteral("，"));
+    return lightHints.isEmpty() ? pose : pose + QStringLiteral("　") + lightHints.join(QStringLiteral("，"));
+}
+
+Light lightOf(const QImage &picture, const Align::Face &face)
+{
+    Light light;
+    if (picture.isNull() || face.points.size() < Align::Landmark::Count)
+        return light;
+    const QVector<QPointF> &pt = face.points;
+    const double left = std::min(pt[36].x(), pt[45].x()), right = std::max(pt[36].x(), pt[45].x());
+    const double top = (face.eyes[0].y() + face.eyes[1].y()) / 2.0 + 0.15 * face.eyeDistance();
+    const double bottom = std::min(pt[48].y(), pt[54].y());
+    const QRect area = QRectF(QPointF(left, top), QPointF(right, bottom)).toAlignedRect().intersected(picture.rect());
+    if (area.width() < 4 || area.height() < 4)
+        return light;
+    const QImage rgb = picture.format() == QImage::Format_RGB32 || picture.format() == QImage::Format_ARGB32
+                           ? picture
+                           : picture.convertToFormat(QImage::Format_RGB32);
+    // A grid of at most 48 by 48 points is plenty for a mean.
+    const int stepX = std::max(1, area.width() / 48), stepY = std::max(1, area.height() / 48);
+    double r = 0, g = 0, b = 0;
+    int n = 0;
+    for (int y = area.top(); y <= area.bottom(); y += stepY) {
+        const auto *line = reinterpret_cast<const QRgb *>(rgb.constScanLine(y));
+        for (int x = area.left(); x <= area.right(); x += stepX) {
+            r += qRed(line[x]);
+            g += qGreen(line[x]);
+            b += qBlue(line[x]);
+            ++n;
+        }
+    }
+    r /= n;
+    g /= n;
+    b /= n;
+    light.found = true;
+    light.luma = 0.299 * r + 0.587 * g + 0.114 * b;
+    light.warmth = std::log((r + 1.0) / (b + 1.0));
+    return light;
+}
+
+void addLightHints(Guidance &g, const Light &before, const Light &live, const LightTolerances &tol)
+{
+    g.lightHints.clear();
+    if (!g.compared || !before.found || !live.found || before.luma < 1.0)
+        return;
+    const double ratio = live.luma / before.luma;
+    if (ratio < tol.darker)
+        g.lightHints << QStringLiteral("光线偏暗");
+    else if (ratio > tol.brighter)
+        g.lightHints << QStringLiteral("光线偏亮");
+    const double warmth = live.warmth - before.warmth;
+    if (warmth > tol.warmth)
+        g.lightHints << QStringLiteral("颜色偏暖");
+    else if (warmth < -tol.warmth)
+        g.lightHints << QStringLiteral("颜色偏冷");
 }
 
 Guidance compare(const Pose &before, const Pose &live, const Tolerances &tol)

@@ -49,13 +49,33 @@ struct Guidance {
     double yaw = 0.0, pitch = 0.0;
     QStringList hints;    // short instructions, the largest difference first
     bool matched = false; // every difference within its tolerance
+    // The light on the face against the before photo's (光线偏暗, 颜色偏暖). Told beside the pose
+    // hints; it does not hold back 姿势一致, since the pose can match in other light.
+    QStringList lightHints;
 
-    // The hints as one line, or 姿势一致 when matched.
+    // The hints as one line, or 姿势一致 when matched, with the light hints after them.
     QString text() const;
 };
 
 // before: the before pose already fitted into the live picture (see fitted()).
 Guidance compare(const Pose &before, const Pose &live, const Tolerances &tolerances = Tolerances());
+
+// The light on a face: the mean over the middle of the face (below the eyes, above the mouth,
+// between the eyes' outer corners), from the picture the face was found on.
+struct Light {
+    bool found = false;
+    double luma = 0.0;   // mean brightness, 0 to 255
+    double warmth = 0.0; // log of red over blue: higher is warmer
+};
+Light lightOf(const QImage &picture, const Align::Face &face);
+
+struct LightTolerances {
+    double darker = 0.8, brighter = 1.25; // brightness live over before
+    double warmth = 0.15;                 // difference of log(red / blue)
+};
+// Adds the light hints to a comparison of two faces (nothing when either light is unknown).
+void addLightHints(Guidance &g, const Light &before, const Light &live,
+                   const LightTolerances &tolerances = LightTolerances());
 
 // The texts for the cases without pose hints.
 QString noBeforeFace();

@@ -6,12 +6,16 @@
 #include "consent/ShotStore.h"
 #include "data/AppError.h"
 #include "data/Db.h"
+#include "data/Settings.h"
 #include "pictures/CaptureSource.h"
+#include "pictures/GPhotoCamera.h"
 #include "pictures/PictureLoader.h"
+#include "pictures/Webcam.h"
 #include "widgets/Guard.h"
 #include "widgets/Prompter.h"
 
 #include <QKeyEvent>
+#include <QLineF>
 #include <QPainter>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -19,6 +23,10 @@
 #include <QtConcurrent>
 
 namespace {
+// The window's choices, remembered on this computer.
+const QString Section = QStringLiteral("Capture");
+enum SourceIndex { DemoSource, FolderSource, UsbSource, WebcamSource, SourceCount };
+
 // The live picture's face is sought on a copy this wide: enough for the landmarks of a face that
 // fills a fifth of the frame, and quick enough for several searches a second.
 constexpr int SearchWidth = 640;
@@ -71,11 +79,28 @@ CaptureWindow::CaptureWindow(QWidget *owner, const QString &connection, const QS
     connectGuarded(m_ui->btn_Shoot, &QPushButton::clicked, this, [this](auto...) { shoot(); });
     connectGuarded(m_ui->btn_Start, &QPushButton::clicked, this, [this](auto...) { startSource(); });
     connect(m_ui->btn_Close, &QPushButton::clicked, this, &QDialog::reject);
-    connect(&m_liveSearch, &QFutureWatcher<LiveResult>::finished, this, &CaptureWindow::guided);
-    connect(&m_beforeSearch, &QFutureWatcher<PoseGuide::Pose>::finished, this, [this] {
-        m_beforePose = m_beforeSearch.result();
+    connect(&m_liveSearch, &QFutureWatcher<LiveSearch>::finished, this, &CaptureWindow::guided);
+    connect(&m_beforeSearch, &QFutureWatcher<FaceResult>::finished, this, [this] {
+        m_beforePose = m_beforeSearch.result().pose;
+        m_beforeLight = m_beforeSearch.result().light;
+        m_beforeBox = m_beforeSearch.result().box;
         m_beforeSearched = true;
         showHint();
+    });
+    m_hold.setSingleShot(true);
+    connect(&m_hold, &QTimer::timeout, this, &CaptureWindow::holdReached);
+
+    // The source, its folder and the automatic shot as they were last chosen on this computer.
+    const int source = Settings::readString(Section, QStringLiteral("Source"), QString()).toInt();
+    m_ui->cbox_Source->setCurrentIndex(source >= 0 && source < SourceCount ? source : DemoSource);
+    m_ui->edt_Folder->setText(Settings::readString(Section, QStringLiteral("Folder"), QString()));
+    m_ui->chk_AutoShoot->setChecked(Settings::readString(Section, QStringLiteral("AutoShoot"), QString())
+                                    == QLatin1String("1"));
+    connectGuarded(m_ui->cbox_Source, qOverload<int>(&QComboBox::currentIndexChanged), this,
+                   [](int index) { Settings::writeString(Section, QStringLiteral("Source"), QString::number(index)); });
+    connectGuarded(m_ui->chk_AutoShoot, &QCheckBox::toggled, this, [this](bool on) {
+        updateHold();
+        Settings::writeString(Section, QStringLiteral("AutoShoot"), on ? QStringLiteral("1") : QStringLiteral("0"));
     });
     loadCase();
 }
@@ -122,7 +147,19 @@ void CaptureWindow::loadCase()
     m_outline = PoseGuide::outlines(m_before.width() > 1600 ? m_before.scaledToWidth(1600, Qt::SmoothTransformation)
                                                             : m_before);
     const QString path = before->path;
-    m_beforeSearch.setFuture(QtConcurrent::run([path] { return PoseGuide::poseOf(Align::facesOfFile(path)); }));
+    const QImage picture = m_before;
+    m_beforeSearch.setFuture(QtConcurrent::run([path, picture] {
+        // The faces are given in the picture's upright pixels, as the loader shows it.
+        const Align::FaceSearch search = Align::facesOfFile(path);
+        FaceResult r;
+        const int i = search.mainFace();
+        if (i >= 0) {
+            r.pose = PoseGuide::poseOf(search.faces.at(i));
+            r.light = PoseGuide::lightOf(picture, search.faces.at(i));
+            r.box = search.faces.at(i).box;
+        }
+        return r;
+    }));
 }
 
 int CaptureWindow::emptyAfterSlot(const QSqlDatabase &db, qint64 caseId)
@@ -154,10 +191,18 @@ bool CaptureWindow::startSource()
 {
     stopSource();
     std::unique_ptr<CaptureSource> source;
-    if (m_ui->cbox_Source->currentIndex() == 1)
-        source.reset(new WatchedFolder(m_ui->edt_Folder->text().trimmed()));
-    else
+    const int chosen = m_ui->cbox_Source->currentIndex();
+    if (chosen == FolderSource) {
+        const QString folder = m_ui->edt_Folder->text().trimmed();
+        source.reset(new WatchedFolder(folder));
+        guarded(this, [&] { Settings::writeString(Section, QStringLiteral("Folder"), folder); });
+    } else if (chosen == UsbSource) {
+        source.reset(new GPhotoCamera());
+    } else if (chosen == WebcamSource) {
+        source.reset(new Webcam());
+    } else {
         source.reset(new DemoCamera(m_before, LiveSize));
+    }
     connect(source.get(), &CaptureSource::frame, this, &CaptureWindow::takeFrame);
     connect(source.get(), &CaptureSource::ended, this, &CaptureWindow::sourceEnded);
     QString whyNot;
@@ -167,7 +212,7 @@ bool CaptureWindow::startSource()
         Prompter::instance().showMessage(this, whyNot);
         return false;
     }
-    m_liveWhy = m_ui->cbox_Source->currentIndex() == 1 ? QStringLiteral("等待文件夹中的新照片…") : QString();
+    m_liveWhy = chosen == FolderSource ? QStringLiteral("等待文件夹中的新照片…") : QString();
     showHint();
     return true;
 }
@@ -192,6 +237,7 @@ void CaptureWindow::sourceEnded(const QString &why)
     m_waiting = QImage();
     m_liveWhy = why;
     m_guidance = PoseGuide::Guidance();
+    updateHold();
     showHint();
     m_view->update();
     Prompter::instance().showMessage(this, why);
@@ -210,45 +256,98 @@ void CaptureWindow::takeFrame(const QImage &image)
 }
 
 namespace {
-struct LiveFace {
-    PoseGuide::Pose pose;
-    QRectF box; // full-frame pixels; empty when no face was found
-};
+using FaceResult = CaptureWindow::FaceResult;
 
-LiveFace mainFace(const Align::FaceSearch &search, const QPointF &offset)
+// The main face of a search on part of the frame (at offset), in the frame's pixels, with the
+// light on it measured on the frame itself.
+FaceResult mainFace(const Align::FaceSearch &search, const QPointF &offset, const QImage &frame)
 {
-    LiveFace f;
+    FaceResult f;
     const int i = search.mainFace();
     if (i < 0)
         return f;
-    f.pose = PoseGuide::poseOf(search.faces.at(i));
-    f.pose.centre += offset;
-    f.box = search.faces.at(i).box.translated(offset);
+    Align::Face face = search.faces.at(i);
+    for (QPointF &p : face.points)
+        p += offset;
+    face.eyes[0] += offset;
+    face.eyes[1] += offset;
+    face.box.translate(offset);
+    f.pose = PoseGuide::poseOf(face);
+    f.light = PoseGuide::lightOf(frame, face);
+    f.box = face.box;
     return f;
 }
 
-// The face of a live frame: first around where it was in the last frame, on a small copy of that
-// region (a face moves little between frames, and the search then takes a few milliseconds), then,
-// when it is not there, on a reduced copy of the whole frame.
-LiveFace findLiveFace(const QImage &frame, const QRectF &last)
+// The face of a live frame: first around where it was in the last frame (a face moves little
+// between frames, and the search then takes a few milliseconds), then over the whole frame at the
+// size the before face has in it, and only when it is still not found, by the full search on a
+// reduced copy of the frame.
+// How a face was found around where it was before: the part of the frame, the face width and lean
+// sought. The same way on another picture of the same size looks at the same pixels.
+struct NearWay {
+    QRect region;
+    double width = 0.0, roll = 0.0;
+    QString key() const
+    {
+        return QStringLiteral("%1,%2,%3,%4/%5/%6")
+            .arg(region.x())
+            .arg(region.y())
+            .arg(region.width())
+            .arg(region.height())
+            .arg(qRound(width * 10))
+            .arg(qRound(roll * 10));
+    }
+};
+
+FaceResult findNear(const QImage &frame, const NearWay &way)
+{
+    // Found at the size it had, its landmarks placed on the frame's own pixels.
+    return mainFace(Align::findFaceNear(frame.copy(way.region), way.width, way.roll), way.region.topLeft(), frame);
+}
+
+FaceResult findLiveFace(const QImage &frame, const QRectF &last, double lastRoll, double expectedWidth = 0.0,
+                        double expectedRoll = 0.0, NearWay *used = nullptr)
 {
     if (!last.isEmpty()) {
-        const QRect region = last.adjusted(-last.width() * 0.6, -last.height() * 0.6, last.width() * 0.6,
-                                           last.height() * 0.6)
-                                 .toAlignedRect()
-                                 .intersected(frame.rect());
-        // The detector finds faces from about 80 pixels; 140 leaves room for the landmarks.
-        const double k = std::min(1.0, 140.0 / last.width());
-        const QImage crop = frame.copy(region);
-        const QImage small = k < 1.0 ? crop.scaled(crop.size() * k, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                                     : crop;
-        const LiveFace f = mainFace(Align::findFaces(small, region.size()), region.topLeft());
+        NearWay way;
+        way.region = last.adjusted(-last.width() * 0.6, -last.height() * 0.6, last.width() * 0.6, last.height() * 0.6)
+                         .toAlignedRect()
+                         .intersected(frame.rect());
+        way.width = last.width();
+        way.roll = lastRoll;
+        const FaceResult f = findNear(frame, way);
+        if (f.pose.found) {
+            if (used)
+                *used = way;
+            return f;
+        }
+    }
+    if (expectedWidth > 0.0) {
+        const FaceResult f = mainFace(Align::findFaceNear(frame, expectedWidth, expectedRoll), QPointF(), frame);
         if (f.pose.found)
             return f;
     }
     const QImage small = frame.width() > SearchWidth ? frame.scaledToWidth(SearchWidth, Qt::SmoothTransformation)
                                                      : frame;
-    return mainFace(Align::findFaces(small, frame.size()), QPointF());
+    return mainFace(Align::findFaces(small, frame.size()), QPointF(), frame);
+}
+} // namespace
+
+namespace {
+// The before photo as a live picture of that size shows it: reduced as a camera's view is, kept
+// whole and centred, as the ghost lies over the live picture.
+QImage asLiveFrame(const QImage &before, QSize size)
+{
+    QImage frame(size, QImage::Format_RGB32);
+    frame.fill(QColor(40, 40, 40));
+    const QSize fit = before.size().scaled(size, Qt::KeepAspectRatio);
+    const QImage reduced = before.width() > fit.width() * 2
+                               ? before.scaled(fit * 2, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+                               : before;
+    QPainter g(&frame);
+    g.setRenderHint(QPainter::SmoothPixmapTransform);
+    g.drawImage(QRect(QPoint((size.width() - fit.width()) / 2, (size.height() - fit.height()) / 2), fit), reduced);
+    return frame;
 }
 } // namespace
 
@@ -260,19 +359,75 @@ void CaptureWindow::guideNext()
     m_waiting = QImage();
     m_searchedSize = frame.size();
     const QRectF last = m_lastBox;
-    m_liveSearch.setFuture(QtConcurrent::run([frame, last] {
-        const LiveFace f = findLiveFace(frame, last);
-        return std::make_pair(f.pose, f.box);
-    }));
+    // The before face is measured again as the live picture shows it, the way the live face is
+    // found (same pixels, same search): what the landmarks make of a face at one resolution or
+    // another then cancels out. Near the before pose it is measured on the very part of the frame
+    // the live face was found on, so that the before pose filmed reads as no difference at all.
+    QRectF beforeBox;
+    std::shared_ptr<BeforeFrames> before;
+    if (m_beforeSearched && m_beforePose.found && !m_before.isNull()) {
+        const double k = std::min(double(frame.width()) / m_before.width(), double(frame.height()) / m_before.height());
+        const QPointF offset((frame.width() - m_before.width() * k) / 2.0,
+                             (frame.height() - m_before.height() * k) / 2.0);
+        beforeBox = QRectF(m_beforeBox.topLeft() * k + offset, m_beforeBox.size() * k);
+        if (!m_beforeFrames || m_beforeFrames->size != frame.size()) {
+            m_beforeFrames = std::make_shared<BeforeFrames>();
+            m_beforeFrames->size = frame.size();
+        }
+        before = m_beforeFrames;
+    }
+    const QImage picture = m_before;
+    const double expected = beforeBox.width(), expectedRoll = m_beforePose.roll, lastRoll = m_lastRoll;
+    m_liveSearch.setFuture(
+        QtConcurrent::run([frame, last, lastRoll, picture, before, beforeBox, expected, expectedRoll] {
+            // One search at a time: the before frames are touched by this thread alone meanwhile.
+            LiveSearch r;
+            if (before && before->canvas.isNull()) {
+                before->canvas = asLiveFrame(picture, before->size);
+                before->canonical = findLiveFace(before->canvas, beforeBox, expectedRoll);
+            }
+            NearWay way;
+            r.live = findLiveFace(frame, last, lastRoll, expected, expectedRoll, &way);
+            if (!before)
+                return r;
+            r.before = before->canonical;
+            // Near: the before face lies within the part of the frame the live face was found on, at
+            // about its size (by the detector's boxes; the landmarks may have settled either way).
+            const QRectF &b = before->canonical.box;
+            const bool near = before->canonical.pose.found && r.live.pose.found && !way.region.isEmpty()
+                              && way.region.contains(b.center().toPoint()) && b.width() > 0.7 * way.width
+                              && b.width() < 1.4 * way.width;
+            if (near) {
+                const QString key = way.key();
+                auto it = before->byWay.find(key);
+                if (it == before->byWay.end()) {
+                    if (before->byWay.size() > 256)
+                        before->byWay.clear();
+                    it = before->byWay.insert(key, findNear(before->canvas, way));
+                }
+                if (it->pose.found)
+                    r.before = *it;
+            }
+            return r;
+        }));
 }
 
 void CaptureWindow::guided()
 {
-    const PoseGuide::Pose live = m_liveSearch.result().first;
-    m_lastBox = m_liveSearch.result().second;
+    const LiveSearch result = m_liveSearch.result();
+    const FaceResult &live = result.live;
+    m_lastBox = live.box;
+    m_lastRoll = live.pose.roll;
     ++m_guided;
-    if (m_beforeSearched && !m_before.isNull())
-        m_guidance = PoseGuide::compare(PoseGuide::fitted(m_beforePose, m_before.size(), m_searchedSize), live);
+    if (m_beforeSearched && !m_before.isNull()) {
+        // Not found again as the live picture shows it: the pose found on the whole photo, fitted.
+        const bool again = result.before.pose.found;
+        const PoseGuide::Pose before = again ? result.before.pose
+                                             : PoseGuide::fitted(m_beforePose, m_before.size(), m_searchedSize);
+        m_guidance = PoseGuide::compare(before, live.pose);
+        PoseGuide::addLightHints(m_guidance, again ? result.before.light : m_beforeLight, live.light);
+    }
+    updateHold();
     showHint();
     guideNext();
 }
@@ -320,8 +475,14 @@ void CaptureWindow::paintLive(QPainter &g, const QRect &area) const
     // The ghost is fitted into the live picture as a whole, as the guidance compares them.
     const QRect ghost = fittedRect(m_before.size(), r);
     g.setOpacity(m_ui->chk_Outline->isChecked() ? std::min(1.0, opacity * 2.0) : opacity);
-    g.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    g.drawImage(ghost, m_ui->chk_Outline->isChecked() ? m_outline : m_before);
+    // Reduced once to the size it is shown at, not on every frame.
+    const bool outline = m_ui->chk_Outline->isChecked();
+    if (m_ghostShown.size() != ghost.size() || m_ghostIsOutline != outline) {
+        m_ghostShown = (outline ? m_outline : m_before)
+                           .scaled(ghost.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        m_ghostIsOutline = outline;
+    }
+    g.drawImage(ghost.topLeft(), m_ghostShown);
     g.setOpacity(1.0);
 }
 
@@ -351,6 +512,33 @@ bool CaptureWindow::shoot()
     }
     accept();
     return true;
+}
+
+void CaptureWindow::updateHold()
+{
+    const bool matched = m_source && m_guidance.compared && m_guidance.matched;
+    if (!matched) {
+        // The pose left: the next hold may take a shot again.
+        m_hold.stop();
+        m_holdUsed = false;
+        return;
+    }
+    if (!m_ui->chk_AutoShoot->isChecked()) {
+        m_hold.stop();
+        return;
+    }
+    if (!m_holdUsed && !m_hold.isActive())
+        m_hold.start(HoldMs);
+}
+
+void CaptureWindow::holdReached()
+{
+    if (!m_source || !m_guidance.matched || !m_ui->chk_AutoShoot->isChecked() || m_holdUsed)
+        return;
+    // One shot for one hold, whether it is stored or refused: a refused shot is not tried again
+    // until the pose has left and come back.
+    m_holdUsed = true;
+    guarded(this, [this] { shoot(); });
 }
 
 void CaptureWindow::keyPressEvent(QKeyEvent *event)

@@ -12,10 +12,11 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QFutureWatcher>
+#include <QHash>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <memory>
-#include <utility>
 
 class CaptureSource;
 class DemoCamera;
@@ -50,12 +51,21 @@ public:
     // Takes the shot and stores it; true when it is in the case.
     bool shoot();
 
+    // What a face search tells: the pose, the light on the face and where it is.
+    struct FaceResult {
+        PoseGuide::Pose pose;
+        PoseGuide::Light light;
+        QRectF box; // the face's box, pixels of the picture searched; empty when none was found
+    };
+
     const PoseGuide::Guidance &guidance() const { return m_guidance; }
     QString hint() const;
     // Whether the before photo's face search has finished.
     bool beforeSearched() const { return m_beforeSearched; }
     QString stored() const { return m_stored; }
     QImage frame() const { return m_frame; }
+    // How long 姿势一致 must hold before the automatic shot, ms.
+    static constexpr int HoldMs = 1000;
     // Frames whose face search has finished (tests wait on it).
     int guidedFrames() const { return m_guided; }
     // The window thread's time spent on the last frame (taking it and painting it), ms.
@@ -75,6 +85,9 @@ private:
     void guided();
     void sourceEnded(const QString &why);
     void showHint();
+    // Starts or stops the wait for the automatic shot as the guidance changes.
+    void updateHold();
+    void holdReached();
 
     std::unique_ptr<Ui::CaptureWindow> m_ui;
     class LiveView;
@@ -84,15 +97,32 @@ private:
     bool m_after;
     int m_slot;
     QImage m_before, m_outline;
+    mutable QImage m_ghostShown; // the ghost at the size last shown
+    mutable bool m_ghostIsOutline = false;
     PoseGuide::Pose m_beforePose;
+    PoseGuide::Light m_beforeLight;
+    QRectF m_beforeBox;
+    // The before photo as a live picture of one size shows it, and its face measured there: found
+    // by the live search, and on each part of the frame the live face was found on near it.
+    struct BeforeFrames {
+        QSize size;
+        QImage canvas;
+        FaceResult canonical;
+        QHash<QString, FaceResult> byWay;
+    };
+    std::shared_ptr<BeforeFrames> m_beforeFrames;
     bool m_beforeSearched = false;
     QString m_beforeWhy;
-    QFutureWatcher<PoseGuide::Pose> m_beforeSearch;
+    QFutureWatcher<FaceResult> m_beforeSearch;
     std::unique_ptr<CaptureSource> m_source;
     QImage m_frame, m_waiting;
-    using LiveResult = std::pair<PoseGuide::Pose, QRectF>;
-    QFutureWatcher<LiveResult> m_liveSearch;
+    struct LiveSearch {
+        FaceResult live;
+        FaceResult before; // not found: the before face was not measured again
+    };
+    QFutureWatcher<LiveSearch> m_liveSearch;
     QRectF m_lastBox; // the live face's box in the last searched frame
+    double m_lastRoll = 0.0;
     QSize m_searchedSize;
     PoseGuide::Guidance m_guidance;
     QString m_liveWhy;
@@ -101,4 +131,6 @@ private:
     QTemporaryDir m_shots;
     QString m_stored;
     bool m_started = false;
+    QTimer m_hold;           // 姿势一致 held long enough for the automatic shot
+    bool m_holdUsed = false; // this hold has had its shot (taken or refused)
 };

@@ -1,13 +1,13 @@
 #include "pictures/CaptureSource.h"
 
 #include "data/AppError.h"
+#include "pictures/ExifDate.h"
 #include "pictures/PictureLoader.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QImageWriter>
 #include <QPainter>
 #include <QtMath>
 
@@ -102,6 +102,17 @@ QImage DemoCamera::frameAt(const Pose &pose) const
     g.rotate(pose.roll);
     g.scale(fit * pose.scale, fit * pose.scale);
     g.drawImage(QPointF(-m_subject.width() / 2.0, -m_subject.height() / 2.0), m_subject);
+    g.end();
+    if (pose.light != 1.0 || pose.warmth != 0.0) {
+        // Brighter or darker light, warmer (redder) or colder (bluer) light on the whole scene.
+        const double r = pose.light * (1.0 + pose.warmth), gr = pose.light, b = pose.light * (1.0 - pose.warmth);
+        for (int y = 0; y < out.height(); ++y) {
+            auto *px = reinterpret_cast<QRgb *>(out.scanLine(y));
+            for (int x = 0; x < out.width(); ++x)
+                px[x] = qRgb(std::min(255, int(qRed(px[x]) * r)), std::min(255, int(qGreen(px[x]) * gr)),
+                             std::min(255, int(qBlue(px[x]) * b)));
+        }
+    }
     return out;
 }
 
@@ -132,16 +143,12 @@ QString DemoCamera::shoot(const QString &folder, QString *whyNot)
     const QSize full = m_subject.size().scaled(m_size * 2, Qt::KeepAspectRatio);
     DemoCamera big(m_subject, full);
     const QImage shot = big.frameAt(pose());
+    const QDateTime now = QDateTime::currentDateTime();
     const QString path = QDir(folder).filePath(
-        QStringLiteral("demo-%1.jpg").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"))));
-    QImageWriter writer(path, "jpeg");
-    writer.setQuality(92);
-    if (!writer.write(shot)) {
-        if (whyNot)
-            *whyNot = QStringLiteral("照片未能写入临时文件夹：%1").arg(writer.errorString());
-        QFile::remove(path);
+        QStringLiteral("demo-%1.jpg").arg(now.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"))));
+    // Dated as a camera dates its pictures, so that the case shows when the photo was taken.
+    if (!ExifDate::writeJpeg(path, shot, now, 92, whyNot))
         return QString();
-    }
     return path;
 }
 

@@ -43,6 +43,8 @@ public:
         double roll = 0.0;         // degrees, clockwise on screen, about the frame's middle
         double scale = 1.0;        // 1.1: the face 10 % larger
         double dx = 0.0, dy = 0.0; // shift, as a share of the frame's width and height
+        double light = 1.0;        // 0.7: the scene 30 % darker
+        double warmth = 0.0;       // 0.2: red 20 % stronger and blue 20 % weaker; negative: colder
     };
 
     DemoCamera(const QImage &subject, QSize frameSize, QObject *parent = nullptr);

@@ -2,7 +2,9 @@
 
 #include "pictures/ExifTiff.h"
 
+#include <QBuffer>
 #include <QFile>
+#include <QImageWriter>
 
 namespace ExifDate {
 
@@ -114,6 +116,86 @@ QString afterSurgeryText(const QDate &surgery, const QDate &taken)
     if (months % 12 == 0)
         return QStringLiteral("术后 %1 年").arg(months / 12);
     return QStringLiteral("术后 %1 年 %2 个月").arg(months / 12).arg(months % 12);
+}
+
+} // namespace ExifDate
+
+namespace ExifDate {
+
+namespace {
+void put16(QByteArray &b, int at, quint16 v)
+{
+    b[at] = char(v >> 8);
+    b[at + 1] = char(v & 0xFF);
+}
+
+void put32(QByteArray &b, int at, quint32 v)
+{
+    put16(b, at, quint16(v >> 16));
+    put16(b, at + 2, quint16(v & 0xFFFF));
+}
+
+void putEntry(QByteArray &b, int at, quint16 tag, quint16 type, quint32 count, quint32 value)
+{
+    put16(b, at, tag);
+    put16(b, at + 2, type);
+    put32(b, at + 4, count);
+    put32(b, at + 8, value);
+}
+
+// The APP1 segment, big-endian TIFF: the first directory names DateTime and points at the Exif
+// directory, which names DateTimeOriginal; both texts follow the directories.
+QByteArray app1Of(const QDateTime &taken)
+{
+    const QByteArray text = taken.toString(QStringLiteral("yyyy:MM:dd HH:mm:ss")).toLatin1() + '\0';
+    constexpr int Ifd0 = 8, ExifIfd = 38, Text1 = 56, Text2 = 76, TiffSize = 96;
+    QByteArray tiff(TiffSize, '\0');
+    tiff[0] = 'M';
+    tiff[1] = 'M';
+    put16(tiff, 2, 42);
+    put32(tiff, 4, Ifd0);
+    put16(tiff, Ifd0, 2);
+    putEntry(tiff, Ifd0 + 2, TagDateTime, 2, 20, Text1);
+    putEntry(tiff, Ifd0 + 14, TagExifPointer, 4, 1, ExifIfd);
+    put16(tiff, ExifIfd, 1);
+    putEntry(tiff, ExifIfd + 2, TagDateTimeOriginal, 2, 20, Text2);
+    tiff.replace(Text1, 20, text.left(20));
+    tiff.replace(Text2, 20, text.left(20));
+    const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff;
+    QByteArray segment(4, '\0');
+    segment[0] = char(0xFF);
+    segment[1] = char(0xE1);
+    put16(segment, 2, quint16(payload.size() + 2));
+    return segment + payload;
+}
+} // namespace
+
+bool writeJpeg(const QString &path, const QImage &image, const QDateTime &taken, int quality, QString *whyNot)
+{
+    QByteArray jpeg;
+    {
+        QBuffer buffer(&jpeg);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "jpeg");
+        writer.setQuality(quality);
+        if (!writer.write(image) || jpeg.size() < 2) {
+            if (whyNot)
+                *whyNot = QStringLiteral("照片未能编码：%1").arg(writer.errorString());
+            return false;
+        }
+    }
+    // Right after the start-of-image marker, where cameras put it.
+    jpeg.insert(2, app1Of(taken));
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(jpeg) != jpeg.size() || !out.flush()) {
+        if (whyNot)
+            *whyNot = QStringLiteral("照片未能写入临时文件夹：%1").arg(out.errorString());
+        out.close();
+        QFile::remove(path);
+        return false;
+    }
+    out.close();
+    return true;
 }
 
 } // namespace ExifDate

@@ -4,6 +4,7 @@
 #include "records/Unit_Manager.h"
 #include "ui_Unit_Manager.h"
 
+#include "capture/Capture.h"
 #include "capture/CaptureWindow.h"
 #include "data/Unit_DataMod.h"
 #include "widgets/Guard.h"
@@ -36,8 +37,7 @@ void Tfrm_Manager::TakePictureClick()
         Prompter::instance().showMessage(this, QStringLiteral("这个案例的三张术后照片都已有图片"));
         return;
     }
-    const QString stored = CaptureWindow::take(this, DataMod->ADOConn, DataMod->programFolder(), caseId, true, slot);
-    if (stored.isEmpty())
+    if (!Capture::takeInto(this, DataMod->ADOConn, DataMod->programFolder(), caseId, true, slot))
         return;
     adt_Surgery->refresh();
     adt_Surgery->locate(QStringLiteral("id"), caseId);

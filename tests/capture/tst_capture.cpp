@@ -1,15 +1,20 @@
 // The capture station driven by its demo camera filming a real face: the pose hints report the
-// differences the camera plays and say 姿势一致 when they vanish; the shot lands in the slot, in
-// pic/ and in the audit log; a slot filled meanwhile refuses the shot and leaves the store as it
-// was; a camera unplugged during the live view ends it with a message; the records window's
-// 拍摄(&T)… opens the station for the case's first empty after slot.
+// differences the camera plays and say 姿势一致 when they vanish, with a word on light that is
+// clearly darker, brighter, warmer or colder; the shot lands in the slot (dated), in pic/ and in
+// the audit log; a slot filled meanwhile refuses the shot and leaves the store as it was; the
+// automatic shot takes one shot per held pose; a camera unplugged during the live view ends it
+// with a message; the records window's 拍摄(&T)… opens the station for the case's first empty
+// after slot.
 #include "support/ScriptedPrompter.h"
 #include "support/TestInstall.h"
+
+#include "demo_pictures.h"
 
 #include "align/Faces.h"
 #include "capture/CaptureWindow.h"
 #include "data/Unit_DataMod.h"
 #include "pictures/CaptureSource.h"
+#include "pictures/ExifDate.h"
 #include "records/Unit_Manager.h"
 #include "ui_CaptureWindow.h"
 
@@ -122,12 +127,51 @@ private slots:
         QVERIFY2(w->guidance().matched, qPrintable(w->hint()));
         QCOMPARE(w->hint(), QStringLiteral("姿势一致"));
 
+        // Darker and warmer light in the same pose: told after 姿势一致, which it does not hold back.
+        DemoCamera::Pose dim;
+        dim.light = 0.65;
+        dim.warmth = 0.25;
+        guideAt(*w, dim);
+        QVERIFY2(w->guidance().matched, qPrintable(w->hint()));
+        QVERIFY2(w->hint().startsWith(QStringLiteral("姿势一致")), qPrintable(w->hint()));
+        QVERIFY(w->hint().contains(QStringLiteral("光线偏暗")));
+        QVERIFY(w->hint().contains(QStringLiteral("颜色偏暖")));
+        DemoCamera::Pose bright;
+        bright.light = 1.4;
+        bright.warmth = -0.25;
+        guideAt(*w, bright);
+        QVERIFY2(w->hint().contains(QStringLiteral("光线偏亮")), qPrintable(w->hint()));
+        QVERIFY(w->hint().contains(QStringLiteral("颜色偏冷")));
+        QVERIFY(!w->hint().contains(QStringLiteral("偏暗")));
+
         // The ghost's opacity follows the keys; outlines only by its access key.
         const int before = w->ui()->sld_Ghost->value();
         QTest::keyClick(w.get(), Qt::Key_Plus);
         QCOMPARE(w->ui()->sld_Ghost->value(), before + 5);
         QTest::keyClick(w.get(), Qt::Key_O, Qt::AltModifier);
         QTRY_VERIFY(w->ui()->chk_Outline->isChecked());
+    }
+
+    void demoPortraitMatchesInItsOwnPose()
+    {
+        // The demo installation's drawn faces, whose landmarks can settle two ways from one frame
+        // to the next: filmed in the before pose they still read as 姿势一致, and smaller as 靠近.
+        const DemoPictures::PoolPicture before = DemoPictures::poolLayout(QSize(2000, 1500)).first();
+        const QImage portrait = DemoPictures::drawUpright(before,
+                                                          DemoPictures::uprightSize(before.storedSize,
+                                                                                    before.orientation),
+                                                          QStringLiteral("病例 1"));
+        QVERIFY(
+            portrait.save(m_install->folder() + QStringLiteral("pic/") + Customer + QStringLiteral("/1.jpg"), "JPEG"));
+        auto w = openWindow();
+        for (int i = 0; i < 3; ++i) {
+            guideAt(*w, DemoCamera::Pose());
+            QCOMPARE(w->hint(), QStringLiteral("姿势一致"));
+        }
+        DemoCamera::Pose smaller;
+        smaller.scale = 0.85;
+        guideAt(*w, smaller);
+        QVERIFY2(w->hint().contains(QStringLiteral("靠近一点")), qPrintable(w->hint()));
     }
 
     void shotLandsInTheSlotAndTheLog()
@@ -145,6 +189,9 @@ private slots:
         const QImage shot(m_install->folder() + QStringLiteral("pic/") + QString(stored).replace('\\', '/'));
         QVERIFY(!shot.isNull());
         QVERIFY(qMax(shot.width(), shot.height()) > 1280); // the shot at full resolution, not the live view
+        // Dated as a camera dates its pictures, so the case can tell when it was taken.
+        QCOMPARE(ExifDate::dateTaken(m_install->folder() + QStringLiteral("pic/") + QString(stored).replace('\\', '/')),
+                 std::optional<QDate>(QDate::currentDate()));
         QCOMPARE(m_install->scalar(QStringLiteral("SELECT 手术后 FROM Surgery WHERE id = %1").arg(m_case)).toString(),
                  QString());
         QCOMPARE(m_install
@@ -174,6 +221,45 @@ private slots:
                      .toInt(),
                  0);
         QVERIFY(w->isVisible());
+    }
+
+    void automaticShotOncePerHold()
+    {
+        auto w = openWindow(0);
+        QVERIFY(!w->ui()->chk_AutoShoot->isChecked());
+        DemoCamera::Pose off;
+        off.scale = 0.85;
+        guideAt(*w, off);
+        QTest::keyClick(w.get(), Qt::Key_A, Qt::AltModifier);
+        QTRY_VERIFY(w->ui()->chk_AutoShoot->isChecked());
+
+        // Another workstation fills the slot: the held pose gets one refused shot, not one a frame.
+        m_install->exec(
+            QStringLiteral("UPDATE Surgery SET 手术后 = '%1\\other.jpg' WHERE id = %2").arg(Customer).arg(m_case));
+        guideAt(*w, DemoCamera::Pose());
+        QVERIFY(w->guidance().matched);
+        QTRY_COMPARE_WITH_TIMEOUT(m_prompter->callsOf(QStringLiteral("error")).size(), 1, 5000);
+        QTest::qWait(CaptureWindow::HoldMs * 2);
+        QCOMPARE(m_prompter->callsOf(QStringLiteral("error")).size(), 1);
+        QVERIFY(w->isVisible());
+
+        // The slot is free again; the pose leaves and comes back: that hold's shot is stored.
+        m_install->exec(QStringLiteral("UPDATE Surgery SET 手术后 = NULL WHERE id = %1").arg(m_case));
+        guideAt(*w, off);
+        QVERIFY(!w->guidance().matched);
+        guideAt(*w, DemoCamera::Pose());
+        QTRY_VERIFY_WITH_TIMEOUT(!w->isVisible(), 5000);
+        QCOMPARE(m_prompter->callsOf(QStringLiteral("error")).size(), 1);
+        QCOMPARE(m_install->scalar(QStringLiteral("SELECT 手术后 FROM Surgery WHERE id = %1").arg(m_case)).toString(),
+                 w->stored());
+        QVERIFY(!w->stored().isEmpty());
+        QCOMPARE(m_install->scalar(QStringLiteral("SELECT count(*) FROM AuditLog WHERE Action = 'picture-taken'"))
+                     .toInt(),
+                 1);
+
+        // The choice is kept on this computer for the next window.
+        CaptureWindow next(nullptr, DataMod->ADOConn, m_install->folder(), m_case, true, 1);
+        QVERIFY(next.ui()->chk_AutoShoot->isChecked());
     }
 
     void unpluggedCameraEndsTheView()

@@ -1,7 +1,10 @@
 // The watched folder a camera uploads into: the pictures already there are left alone, a new one
 // is offered once and only when its upload is complete, other files are ignored, and a folder
-// that goes away ends the watching with a message.
+// that goes away ends the watching with a message. The USB camera and the webcam are listed and
+// started on this computer as it is: with none attached, each says so and what to check.
 #include "pictures/CaptureSource.h"
+#include "pictures/GPhotoCamera.h"
+#include "pictures/Webcam.h"
 
 #include <QImage>
 #include <QSignalSpy>
@@ -72,6 +75,36 @@ private slots:
         QCOMPARE(ended.size(), 1);
         QVERIFY(!folder.shoot(QString(), &why).size());
         QVERIFY(!why.isEmpty());
+    }
+
+    void camerasThatAreNotThereAreTold()
+    {
+        QString why;
+        const QVector<GPhotoCamera::Found> usb = GPhotoCamera::list(&why);
+        if (!usb.isEmpty())
+            QSKIP("a USB camera is attached to this computer");
+        QVERIFY2(why.startsWith(QStringLiteral("没有找到 USB 相机")), qPrintable(why));
+        QVERIFY(why.contains(QStringLiteral("开机")));
+        QVERIFY(why.contains(QStringLiteral("文件管理器")));
+        GPhotoCamera camera;
+        QString whyNot;
+        QVERIFY(!camera.start(&whyNot));
+        QCOMPARE(whyNot, why);
+        QVERIFY(camera.shoot(QDir::tempPath(), &whyNot).isEmpty());
+        QVERIFY(!whyNot.isEmpty());
+        // A camera held by the desktop's file manager, and one pulled out during the live view.
+        QVERIFY(GPhotoCamera::explain(-53).contains(QStringLiteral("占用")));
+        QVERIFY(GPhotoCamera::isGone(-7) && GPhotoCamera::isGone(-52) && GPhotoCamera::isGone(-105));
+        QVERIFY(!GPhotoCamera::isGone(-110) && !GPhotoCamera::isGone(-10));
+
+        why.clear();
+        if (!Webcam::list(&why).isEmpty())
+            QSKIP("a webcam is attached to this computer");
+        QVERIFY2(why.startsWith(QStringLiteral("没有找到摄像头")), qPrintable(why));
+        Webcam webcam;
+        QVERIFY(!webcam.start(&whyNot));
+        QVERIFY(whyNot.startsWith(QStringLiteral("没有找到摄像头")));
+        QVERIFY(webcam.shoot(QDir::tempPath(), &whyNot).isEmpty());
     }
 };
 
