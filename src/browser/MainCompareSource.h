@@ -13,6 +13,7 @@ public:
     QVector<CompareCase> otherCases() const override;
     bool step(int delta) override;
     QSqlDatabase database() const override;
+    QString programFolder() const override;
 
 private:
     TfrmMain *m_window;

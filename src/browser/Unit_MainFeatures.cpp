@@ -135,6 +135,11 @@ QSqlDatabase MainWindowCompareSource::database() const
     return QSqlDatabase::database(DataMod->ADOConn);
 }
 
+QString MainWindowCompareSource::programFolder() const
+{
+    return m_window->programFolder();
+}
+
 // 查看 → "对比查看(&C)", a command-bar button with that caption before the gap that precedes
 // 退出, Ctrl+D, and a double-click with Ctrl held on a picture frame.
 void TfrmMain::buildCompareCommands()

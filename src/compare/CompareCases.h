@@ -37,6 +37,9 @@ public:
     virtual bool step(int delta) = 0;
     // Where stored alignments are kept.
     virtual QSqlDatabase database() const = 0;
+    // The installation folder, which holds pic/; empty where the source cannot take new photos
+    // into its cases (the capture command is then not offered).
+    virtual QString programFolder() const { return QString(); }
 };
 
 // Opens the comparison window on the source's current case, modally.

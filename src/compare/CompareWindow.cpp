@@ -5,6 +5,7 @@
 #include "align/AlignmentStore.h"
 #include "align/AutoAlign.h"
 #include "align/Faces.h"
+#include "capture/Capture.h"
 #include "data/AppError.h"
 #include "pictures/DecodePool.h"
 #include "widgets/FlowLayout.h"
@@ -111,6 +112,7 @@ void CompareWindow::buildControls()
     onAction(ui.ac_Pick, [this] { startPicking(); });
     onAction(ui.ac_Auto, [this] { alignAutomatically(); });
     onAction(ui.ac_Reset, [this] { resetAlignment(); });
+    onAction(ui.ac_Capture, [this] { captureIntoEmptySlot(); });
     onAction(ui.ac_Prior, [this] { stepCase(-1); });
     onAction(ui.ac_Next, [this] { stepCase(1); });
     onAction(ui.ac_FullScreen, [this] {
@@ -141,6 +143,7 @@ void CompareWindow::buildControls()
         {ui.lbl_Opacity, ui.sl_Opacity, ui.lbl_OpacityValue},
         {ui.btn_ac_Lock, ui.btn_ac_Fit, ui.btn_ac_Actual, ui.btn_ac_ZoomIn, ui.btn_ac_ZoomOut},
         {ui.btn_ac_Pick, ui.btn_ac_Auto, ui.btn_ac_Reset},
+        {ui.btn_ac_Capture},
         sheet,
         {ui.btn_ac_Prior, ui.btn_ac_Next, ui.btn_ac_FullScreen},
     };
@@ -191,8 +194,41 @@ void CompareWindow::loadCase()
             title += QStringLiteral(" - ") + named.join(u' ');
         break;
     }
+    // A case without photos is named as the list names it.
+    if (title == QLatin1String("对比") && !m_case.title.isEmpty())
+        title += QStringLiteral(" - ") + m_case.title;
     setWindowTitle(title);
+    // A photo can be taken for an empty slot of a case the source can store into.
+    bool empty = false;
+    for (const ComparePicture &p : m_case.pictures)
+        empty = empty || p.isEmpty();
+    m_ui->ac_Capture->setEnabled(m_case.id != 0 && empty && !m_source->programFolder().isEmpty());
     fillStrip();
+}
+
+void CompareWindow::captureIntoEmptySlot()
+{
+    if (m_case.id == 0 || m_source->programFolder().isEmpty())
+        return;
+    int index = -1;
+    for (const int i : {3, 4, 5, 0, 1, 2})
+        if (index < 0 && m_case.pictures[i].isEmpty())
+            index = i;
+    if (index < 0) {
+        Prompter::instance().showMessage(this, QStringLiteral("这个案例的六张照片都已有图片"));
+        return;
+    }
+    if (m_picking)
+        stopPicking();
+    const bool after = index >= 3;
+    const int slot = index % 3;
+    if (!Capture::takeInto(this, m_source->database().connectionName(), m_source->programFolder(), m_case.id, after,
+                           slot))
+        return;
+    loadCase();
+    // The new photo on its side, beside the picture the other side showed.
+    (after ? m_right : m_left) = m_case.picture(after, slot);
+    showPair();
 }
 
 void CompareWindow::fillStrip()

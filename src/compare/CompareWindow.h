@@ -6,7 +6,7 @@
 // Keys: S side by side, W wipe (again: the other divider direction), O overlay, [ and ] the
 // overlay's opacity, L lock, F fit, 1 one to one, + and - zoom, PageUp/PageDown the previous and
 // next case, F11 full screen, M pick landmarks (Esc stops), A align automatically, R forget the
-// alignment. In the strip, a click or Enter puts a picture on the left, a right-click or
+// alignment, T take a photo into the case's first empty slot (after photos first). In the strip, a click or Enter puts a picture on the left, a right-click or
 // Shift+Enter on the right.
 
 #include "compare/CompareCases.h"
@@ -56,6 +56,9 @@ public:
     void alignAutomatically();
     bool isAligning() const { return m_aligning; }
     void resetAlignment();
+    // Opens the capture station for the current case's first empty slot, after photos first,
+    // and shows the photo taken on its side.
+    void captureIntoEmptySlot();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

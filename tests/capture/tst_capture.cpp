@@ -3,8 +3,8 @@
 // clearly darker, brighter, warmer or colder; the shot lands in the slot (dated), in pic/ and in
 // the audit log; a slot filled meanwhile refuses the shot and leaves the store as it was; the
 // automatic shot takes one shot per held pose; a camera unplugged during the live view ends it
-// with a message; the records window's 拍摄(&T)… opens the station for the case's first empty
-// after slot.
+// with a message; the records window's 拍摄(&T)… and the compare window's open the station for
+// the case's first empty after slot.
 #include "support/ScriptedPrompter.h"
 #include "support/TestInstall.h"
 
@@ -12,6 +12,7 @@
 
 #include "align/Faces.h"
 #include "capture/CaptureWindow.h"
+#include "compare/CompareWindow.h"
 #include "data/Unit_DataMod.h"
 #include "pictures/CaptureSource.h"
 #include "pictures/ExifDate.h"
@@ -26,6 +27,25 @@
 #include <memory>
 
 namespace {
+
+// The compare window's cases: the one case, from the database.
+class OneCase : public CompareSource {
+public:
+    OneCase(qint64 id, QString folder) : m_id(id), m_folder(std::move(folder)) {}
+    CompareCase currentCase() const override
+    {
+        return CompareCase::read(database(), m_folder, m_id, QStringLiteral("双眼皮"));
+    }
+    QVector<CompareCase> otherCases() const override { return {}; }
+    bool step(int) override { return false; }
+    QSqlDatabase database() const override { return QSqlDatabase::database(DataMod->ADOConn); }
+    QString programFolder() const override { return m_folder; }
+
+private:
+    qint64 m_id;
+    QString m_folder;
+};
+
 const QString Faces = QStringLiteral(BELCARA_SOURCE_DIR "/../shared/faces");
 const QString Customer = QStringLiteral("A1200612070001");
 
@@ -314,6 +334,41 @@ private slots:
         QVERIFY(!stored.isEmpty());
         // The records window shows the case again with its new picture.
         QCOMPARE(manager.adt_Surgery->value(QStringLiteral("手术后1")).toString(), stored);
+    }
+
+    // T in the compare window: the first empty after slot, and the photo taken shows on the right
+    // at once, beside the before photo.
+    void compareWindowTakesIntoTheFirstEmptyAfterSlot()
+    {
+        QString shown;
+        m_prompter->onModal = [&](QDialog *d) {
+            auto *w = qobject_cast<CaptureWindow *>(d);
+            if (!w)
+                return 0;
+            shown = w->ui()->lbl_Case->text();
+            [w] {
+                w->show();
+                QTRY_VERIFY_WITH_TIMEOUT(!w->frame().isNull(), 5000);
+                QTest::mouseClick(w->ui()->btn_Shoot, Qt::LeftButton);
+                QTRY_VERIFY(!w->isVisible());
+            }();
+            return w->result();
+        };
+        OneCase source(m_case, m_install->folder());
+        CompareWindow compare(&source);
+        compare.show();
+        compare.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&compare));
+        QVERIFY(compare.right().isEmpty());
+        QTest::keyClick(&compare, Qt::Key_T);
+        QTRY_COMPARE(m_prompter->callsOf(QStringLiteral("modal")).size(), 1);
+        QVERIFY2(shown.contains(QStringLiteral("手术后")) && !shown.contains(QStringLiteral("手术后1")),
+                 qPrintable(shown));
+        const QString stored = m_install->scalar(QStringLiteral("SELECT 手术后 FROM Surgery WHERE id = %1").arg(m_case))
+                                   .toString();
+        QVERIFY(!stored.isEmpty());
+        QTRY_COMPARE(compare.right().stored, stored);
+        QCOMPARE(compare.left().stored, Customer + QStringLiteral("\\1.jpg"));
     }
 };
 
