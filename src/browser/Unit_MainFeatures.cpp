@@ -45,7 +45,15 @@ CompareCase caseAt(const TfrmMain *w, const DataSet *ds, int row)
 void compareCurrent(TfrmMain *w)
 {
     MainWindowCompareSource source(w);
-    openCompare(&source, w);
+    if (!openCompare(&source, w))
+        return;
+    // A photo was taken into a case: the lists are read again, on the case the window showed last.
+    const QVariant id = w->adq_Surgery && w->adq_Surgery->isActive() && w->adq_Surgery->recNo() >= 0
+                            ? w->adq_Surgery->value(QStringLiteral("id"))
+                            : QVariant();
+    w->RefreshData();
+    if (id.isValid())
+        w->adq_Surgery->locate(QStringLiteral("id"), id);
 }
 
 // Opens the comparison on a double-click with Ctrl held in a column of picture frames (the

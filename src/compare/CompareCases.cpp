@@ -28,8 +28,9 @@ CompareCase CompareCase::read(const QSqlDatabase &db, const QString &programFold
     return c;
 }
 
-void openCompare(CompareSource *source, QWidget *parent)
+bool openCompare(CompareSource *source, QWidget *parent)
 {
     CompareWindow window(source, parent);
     Prompter::instance().execModal(&window);
+    return window.photoTaken();
 }

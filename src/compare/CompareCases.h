@@ -42,6 +42,7 @@ public:
     virtual QString programFolder() const { return QString(); }
 };
 
-// Opens the comparison window on the source's current case, modally.
+// Opens the comparison window on the source's current case, modally. True when a photo was
+// taken into one of the source's cases meanwhile, so that the caller shows its cases again.
 class QWidget;
-void openCompare(CompareSource *source, QWidget *parent);
+bool openCompare(CompareSource *source, QWidget *parent);

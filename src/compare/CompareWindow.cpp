@@ -225,6 +225,7 @@ void CompareWindow::captureIntoEmptySlot()
     if (!Capture::takeInto(this, m_source->database().connectionName(), m_source->programFolder(), m_case.id, after,
                            slot))
         return;
+    m_photoTaken = true;
     loadCase();
     // The new photo on its side, beside the picture the other side showed.
     (after ? m_right : m_left) = m_case.picture(after, slot);

@@ -39,6 +39,8 @@ public:
     const ComparePicture &left() const { return m_left; }
     const ComparePicture &right() const { return m_right; }
     const CompareCase &currentCase() const { return m_case; }
+    // Whether a photo was taken into one of the source's cases: its lists then show an old row.
+    bool photoTaken() const { return m_photoTaken; }
     // How the right picture is laid over the left one: stored for the pair or just made here;
     // nothing when the pair is not aligned.
     std::optional<Align::Similarity> pairAlignment() const { return m_alignment; }
@@ -90,6 +92,7 @@ private:
     CompareCase m_case;
     QVector<ComparePicture> m_stripPictures;
     ComparePicture m_left, m_right;
+    bool m_photoTaken = false;
     ComparePicture m_chosenLeft, m_chosenRight; // put there from the strip; empty: none chosen
     QSet<QString> m_reported;                   // pictures whose error has been shown in this window
     PreviewGroup m_thumbs;
