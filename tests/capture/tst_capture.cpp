@@ -79,6 +79,27 @@ class TestCapture : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(w.guidedFrames() >= seen + 2, 20000);
     }
 
+    // The capture window, when another window opens it: its top line into shown, one click on
+    // 拍摄 once the camera gives a picture.
+    void shootWhenOpened(QString *shown)
+    {
+        m_prompter->onModal = [shown](QDialog *d) {
+            auto *w = qobject_cast<CaptureWindow *>(d);
+            if (!w)
+                return 0;
+            *shown = w->ui()->lbl_Case->text();
+            [w] {
+                w->show();
+                w->activateWindow();
+                QVERIFY(QTest::qWaitForWindowActive(w));
+                QTRY_VERIFY_WITH_TIMEOUT(!w->frame().isNull(), 5000);
+                QTest::mouseClick(w->ui()->btn_Shoot, Qt::LeftButton);
+                QTRY_VERIFY(!w->isVisible());
+            }();
+            return w->result();
+        };
+    }
+
 private slots:
     void initTestCase()
     {
@@ -302,21 +323,7 @@ private slots:
         m_install->exec(
             QStringLiteral("UPDATE Surgery SET 手术后 = '%1\\1.jpg' WHERE id = %2").arg(Customer).arg(m_case));
         QString shown;
-        m_prompter->onModal = [&](QDialog *d) {
-            auto *w = qobject_cast<CaptureWindow *>(d);
-            if (!w)
-                return 0;
-            shown = w->ui()->lbl_Case->text();
-            [w] {
-                w->show();
-                w->activateWindow();
-                QVERIFY(QTest::qWaitForWindowActive(w));
-                QTRY_VERIFY_WITH_TIMEOUT(!w->frame().isNull(), 5000);
-                QTest::mouseClick(w->ui()->btn_Shoot, Qt::LeftButton);
-                QTRY_VERIFY(!w->isVisible());
-            }();
-            return w->result();
-        };
+        shootWhenOpened(&shown);
         Tfrm_Manager manager(nullptr, Customer);
         manager.show();
         QVERIFY(QTest::qWaitForWindowExposed(&manager));
@@ -341,19 +348,7 @@ private slots:
     void compareWindowTakesIntoTheFirstEmptyAfterSlot()
     {
         QString shown;
-        m_prompter->onModal = [&](QDialog *d) {
-            auto *w = qobject_cast<CaptureWindow *>(d);
-            if (!w)
-                return 0;
-            shown = w->ui()->lbl_Case->text();
-            [w] {
-                w->show();
-                QTRY_VERIFY_WITH_TIMEOUT(!w->frame().isNull(), 5000);
-                QTest::mouseClick(w->ui()->btn_Shoot, Qt::LeftButton);
-                QTRY_VERIFY(!w->isVisible());
-            }();
-            return w->result();
-        };
+        shootWhenOpened(&shown);
         OneCase source(m_case, m_install->folder());
         CompareWindow compare(&source);
         compare.show();
