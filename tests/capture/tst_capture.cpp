@@ -73,6 +73,7 @@ class TestCapture : public QObject {
     // Fixes the camera's pose and waits for the guidance of a frame taken at that pose.
     static void guideAt(CaptureWindow &w, const DemoCamera::Pose &pose)
     {
+        QVERIFY2(w.demoCamera(), "the live view has ended");
         w.demoCamera()->setPose(pose);
         const int seen = w.guidedFrames();
         // Two searches after the change: the first may have started on a frame from before it.
