@@ -11,6 +11,7 @@
 #include "demo_pictures.h"
 
 #include "align/Faces.h"
+#include "browser/Unit_Main.h"
 #include "capture/CaptureWindow.h"
 #include "compare/CompareWindow.h"
 #include "data/Unit_DataMod.h"
@@ -27,24 +28,6 @@
 #include <memory>
 
 namespace {
-
-// The compare window's cases: the one case, from the database.
-class OneCase : public CompareSource {
-public:
-    OneCase(qint64 id, QString folder) : m_id(id), m_folder(std::move(folder)) {}
-    CompareCase currentCase() const override
-    {
-        return CompareCase::read(database(), m_folder, m_id, QStringLiteral("双眼皮"));
-    }
-    QVector<CompareCase> otherCases() const override { return {}; }
-    bool step(int) override { return false; }
-    QSqlDatabase database() const override { return QSqlDatabase::database(DataMod->ADOConn); }
-    QString programFolder() const override { return m_folder; }
-
-private:
-    qint64 m_id;
-    QString m_folder;
-};
 
 const QString Faces = QStringLiteral(BELCARA_SOURCE_DIR "/../shared/faces");
 const QString Customer = QStringLiteral("A1200612070001");
@@ -344,27 +327,46 @@ private slots:
         QCOMPARE(manager.adt_Surgery->value(QStringLiteral("手术后1")).toString(), stored);
     }
 
-    // T in the compare window: the first empty after slot, and the photo taken shows on the right
-    // at once, beside the before photo.
+    // T in the compare window opened from the main window: the first empty after slot, the photo
+    // taken on the right at once beside the before photo, and the main window's list read again
+    // so that its frames show the new photo too.
     void compareWindowTakesIntoTheFirstEmptyAfterSlot()
     {
         QString shown;
         shootWhenOpened(&shown);
-        OneCase source(m_case, m_install->folder());
-        CompareWindow compare(&source);
-        compare.show();
-        compare.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&compare));
-        QVERIFY(compare.right().isEmpty());
-        QTest::keyClick(&compare, Qt::Key_T);
-        QTRY_COMPARE(m_prompter->callsOf(QStringLiteral("modal")).size(), 1);
+        const auto shoot = m_prompter->onModal;
+        QString left, right;
+        m_prompter->onModal = [&](QDialog *d) {
+            auto *cw = qobject_cast<CompareWindow *>(d);
+            if (!cw)
+                return shoot(d);
+            cw->show();
+            cw->activateWindow();
+            QApplication::setActiveWindow(cw);
+            if (!QTest::qWaitForWindowActive(cw))
+                return 0;
+            QTest::keyClick(cw, Qt::Key_T);
+            left = cw->left().stored;
+            right = cw->right().stored;
+            QTest::keyClick(cw, Qt::Key_Escape);
+            return 0;
+        };
+        TfrmMain main(m_install->folder());
+        main.show();
+        QVERIFY(QTest::qWaitForWindowActive(&main));
+        QVERIFY(main.adq_Surgery->locate(QStringLiteral("id"), m_case));
+        QVERIFY(main.adq_Surgery->value(QStringLiteral("手术后")).toString().isEmpty());
+        QTest::keyClick(&main, Qt::Key_D, Qt::ControlModifier);
+        QCOMPARE(m_prompter->callsOf(QStringLiteral("modal")).size(), 2);
         QVERIFY2(shown.contains(QStringLiteral("手术后")) && !shown.contains(QStringLiteral("手术后1")),
                  qPrintable(shown));
         const QString stored = m_install->scalar(QStringLiteral("SELECT 手术后 FROM Surgery WHERE id = %1").arg(m_case))
                                    .toString();
         QVERIFY(!stored.isEmpty());
-        QTRY_COMPARE(compare.right().stored, stored);
-        QCOMPARE(compare.left().stored, Customer + QStringLiteral("\\1.jpg"));
+        QCOMPARE(right, stored);
+        QCOMPARE(left, Customer + QStringLiteral("\\1.jpg"));
+        QCOMPARE(main.adq_Surgery->value(QStringLiteral("id")).toLongLong(), m_case);
+        QCOMPARE(main.adq_Surgery->value(QStringLiteral("手术后")).toString(), stored);
     }
 };
 
