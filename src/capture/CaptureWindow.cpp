@@ -19,6 +19,7 @@
 #include <QPainter>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QStandardItemModel>
 #include <QVBoxLayout>
 #include <QtConcurrent>
 
@@ -115,7 +116,7 @@ CaptureWindow::~CaptureWindow()
 void CaptureWindow::loadCase()
 {
     const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    const QVector<CasePicture> pictures = CasePictures::read(db, m_folder, m_caseId);
+    m_pictures = CasePictures::read(db, m_folder, m_caseId);
     QString category;
     QSqlQuery q = Db::runPrepared(db, QStringLiteral("SELECT 手术大类, 手术小类 FROM Surgery WHERE id = ?"),
                                   {m_caseId});
@@ -125,15 +126,71 @@ void CaptureWindow::loadCase()
             category += QStringLiteral(" / ") + q.value(1).toString().trimmed();
     }
     q.finish();
-    m_ui->lbl_Case->setText(
-        QStringLiteral("案例 %1　%2　拍入：%3").arg(m_caseId).arg(category, CasePictures::column(m_after, m_slot)));
+    m_ui->lbl_Case->setText(QStringLiteral("案例 %1　%2").arg(m_caseId).arg(category));
+    fillSlots();
+    loadGhost();
+}
+
+void CaptureWindow::fillSlots()
+{
+    auto *model = new QStandardItemModel(m_ui->cbox_Slot);
+    for (int i = 0; i < 6; ++i) {
+        const bool after = i >= 3;
+        const CasePicture *p = CasePictures::find(m_pictures, after, i % 3);
+        const bool filled = p && !p->stored.trimmed().isEmpty();
+        auto *item = new QStandardItem(CasePictures::column(after, i % 3)
+                                       + (filled ? QStringLiteral("（已有图片）") : QString()));
+        // A slot that holds a picture keeps it: the shot goes only into an empty one.
+        if (filled)
+            item->setFlags(item->flags() & ~(Qt::ItemIsEnabled | Qt::ItemIsSelectable));
+        model->appendRow(item);
+    }
+    const QSignalBlocker block(m_ui->cbox_Slot);
+    m_ui->cbox_Slot->setModel(model);
+    m_ui->cbox_Slot->setCurrentIndex((m_after ? 3 : 0) + m_slot);
+    connectGuarded(m_ui->cbox_Slot, qOverload<int>(&QComboBox::currentIndexChanged), this,
+                   [this](int index) { slotChosen(index); });
+}
+
+void CaptureWindow::slotChosen(int index)
+{
+    if (index < 0 || index > 5)
+        return;
+    m_after = index >= 3;
+    m_slot = index % 3;
+    // A hold belongs to the slot it was reached for.
+    m_hold.stop();
+    m_holdUsed = false;
+    const QString was = m_ghostPath;
+    loadGhost();
+    if (m_ghostPath != was && m_started && demoCamera())
+        startSource(); // the demo camera plays the new before photo's face
+    m_view->update();
+}
+
+void CaptureWindow::loadGhost()
+{
     // The ghost is the before photo of the same number (手术后1 over 手术前1), or the first one.
-    const CasePicture *before = CasePictures::find(pictures, false, m_slot);
+    const CasePicture *before = CasePictures::find(m_pictures, false, m_slot);
     if (!before || before->isEmpty())
-        before = CasePictures::find(pictures, false, 0);
-    if (before && !before->isEmpty()) {
+        before = CasePictures::find(m_pictures, false, 0);
+    const QString path = before && !before->isEmpty() ? before->path : QString();
+    if (m_ghostLoaded && path == m_ghostPath)
+        return;
+    m_ghostLoaded = true;
+    m_ghostPath = path;
+    ++m_ghostGen;
+    m_before = m_outline = m_ghostShown = QImage();
+    m_beforePose = PoseGuide::Pose();
+    m_beforeLight = PoseGuide::Light();
+    m_beforeBox = QRectF();
+    m_beforeFrames.reset();
+    m_beforeSearched = false;
+    m_beforeWhy.clear();
+    m_guidance = PoseGuide::Guidance();
+    if (!path.isEmpty()) {
         try {
-            m_before = PictureLoader::loadPicture(before->path);
+            m_before = PictureLoader::loadPicture(path);
         } catch (const AppError &) {
             m_beforeWhy = QStringLiteral("术前照片无法读取，无虚影和姿势提示");
         }
@@ -142,12 +199,13 @@ void CaptureWindow::loadCase()
         m_beforeSearched = true;
         if (m_beforeWhy.isEmpty())
             m_beforeWhy = QStringLiteral("案例没有术前照片，无虚影和姿势提示");
+        showHint();
         return;
     }
     m_outline = PoseGuide::outlines(m_before.width() > 1600 ? m_before.scaledToWidth(1600, Qt::SmoothTransformation)
                                                             : m_before);
-    const QString path = before->path;
     const QImage picture = m_before;
+    // A search still running for an earlier ghost finishes unseen: the watcher follows this one.
     m_beforeSearch.setFuture(QtConcurrent::run([path, picture] {
         // The faces are given in the picture's upright pixels, as the loader shows it.
         const Align::FaceSearch search = Align::facesOfFile(path);
@@ -160,18 +218,25 @@ void CaptureWindow::loadCase()
         }
         return r;
     }));
+    showHint();
 }
 
-int CaptureWindow::emptyAfterSlot(const QSqlDatabase &db, qint64 caseId)
+bool CaptureWindow::firstEmptySlot(const QSqlDatabase &db, qint64 caseId, bool *after, int *slot)
 {
-    QSqlQuery q = Db::runPrepared(db, QStringLiteral("SELECT 手术后, 手术后1, 手术后2 FROM Surgery WHERE id = ?"),
-                                  {caseId});
+    QSqlQuery q = Db::
+        runPrepared(db,
+                    QStringLiteral(
+                        "SELECT 手术后, 手术后1, 手术后2, 手术前, 手术前1, 手术前2 FROM Surgery WHERE id = ?"),
+                    {caseId});
     if (!q.next())
-        return -1;
-    for (int i = 0; i < 3; ++i)
-        if (q.value(i).toString().trimmed().isEmpty())
-            return i;
-    return -1;
+        return false;
+    for (int i = 0; i < 6; ++i)
+        if (q.value(i).toString().trimmed().isEmpty()) {
+            *after = i < 3;
+            *slot = i % 3;
+            return true;
+        }
+    return false;
 }
 
 QString CaptureWindow::take(QWidget *owner, const QString &connection, const QString &programFolder, qint64 caseId,
@@ -378,10 +443,12 @@ void CaptureWindow::guideNext()
     }
     const QImage picture = m_before;
     const double expected = beforeBox.width(), expectedRoll = m_beforePose.roll, lastRoll = m_lastRoll;
+    const quint64 ghostGen = m_ghostGen;
     m_liveSearch.setFuture(
-        QtConcurrent::run([frame, last, lastRoll, picture, before, beforeBox, expected, expectedRoll] {
+        QtConcurrent::run([frame, last, lastRoll, picture, before, beforeBox, expected, expectedRoll, ghostGen] {
             // One search at a time: the before frames are touched by this thread alone meanwhile.
             LiveSearch r;
+            r.ghostGen = ghostGen;
             if (before && before->canvas.isNull()) {
                 before->canvas = asLiveFrame(picture, before->size);
                 before->canonical = findLiveFace(before->canvas, beforeBox, expectedRoll);
@@ -421,7 +488,7 @@ void CaptureWindow::guided()
     ++m_guided;
     if (m_beforeSearched && !m_before.isNull()) {
         // Not found again as the live picture shows it: the pose found on the whole photo, fitted.
-        const bool again = result.before.pose.found;
+        const bool again = result.ghostGen == m_ghostGen && result.before.pose.found;
         const PoseGuide::Pose before = again ? result.before.pose
                                              : PoseGuide::fitted(m_beforePose, m_before.size(), m_searchedSize);
         m_guidance = PoseGuide::compare(before, live.pose);

@@ -8,6 +8,7 @@
 // waiting frame next), so the live view never waits for it.
 
 #include "align/PoseGuide.h"
+#include "consent/CasePictures.h"
 
 #include <QDialog>
 #include <QElapsedTimer>
@@ -15,6 +16,7 @@
 #include <QHash>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QVector>
 
 #include <memory>
 
@@ -33,9 +35,9 @@ public:
                   int slot);
     ~CaptureWindow() override;
 
-    // How the records window opens it: the first empty after slot of the case, -1 when all three
-    // hold a picture.
-    static int emptyAfterSlot(const QSqlDatabase &db, qint64 caseId);
+    // The slot the window opens on when the caller has none in mind: the case's first empty after
+    // slot, else its first empty before slot; false when all six hold a picture.
+    static bool firstEmptySlot(const QSqlDatabase &db, qint64 caseId, bool *after, int *slot);
     // Opens the window for the case's slot through the Prompter; returns the stored reference of
     // the shot, empty when none was stored.
     static QString take(QWidget *owner, const QString &connection, const QString &programFolder, qint64 caseId,
@@ -80,6 +82,11 @@ protected:
 
 private:
     void loadCase();
+    // Fills the slot chooser: the six slots, those holding a picture not to be chosen.
+    void fillSlots();
+    void slotChosen(int index);
+    // Loads the before photo that lies under the chosen slot as its ghost, unless it already does.
+    void loadGhost();
     void takeFrame(const QImage &image);
     void guideNext();
     void guided();
@@ -96,6 +103,10 @@ private:
     qint64 m_caseId;
     bool m_after;
     int m_slot;
+    QVector<CasePicture> m_pictures;
+    QString m_ghostPath; // the before photo the ghost is made of
+    bool m_ghostLoaded = false;
+    quint64 m_ghostGen = 0; // counts the ghosts loaded: a search for an earlier one is not used
     QImage m_before, m_outline;
     mutable QImage m_ghostShown; // the ghost at the size last shown
     mutable bool m_ghostIsOutline = false;
@@ -119,6 +130,7 @@ private:
     struct LiveSearch {
         FaceResult live;
         FaceResult before; // not found: the before face was not measured again
+        quint64 ghostGen = 0;
     };
     QFutureWatcher<LiveSearch> m_liveSearch;
     QRectF m_lastBox; // the live face's box in the last searched frame

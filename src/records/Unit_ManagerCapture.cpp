@@ -1,6 +1,7 @@
 // The records window's way into the capture station: 拍摄(&T)… takes a photo of the current case
-// into its first empty after slot. The case is saved first, so the station stores into the row as
-// the database holds it; the case is shown again afterwards with its new picture.
+// into the slot chosen in the station, its first empty after slot unless another is chosen. The
+// case is saved first, so the station stores into the row as the database holds it; the case is
+// shown again afterwards with its new picture.
 #include "records/Unit_Manager.h"
 #include "ui_Unit_Manager.h"
 
@@ -32,12 +33,13 @@ void Tfrm_Manager::TakePictureClick()
     }
     const qint64 caseId = adt_Surgery->value(QStringLiteral("id")).toLongLong();
     const QSqlDatabase db = QSqlDatabase::database(DataMod->ADOConn, false);
-    const int slot = CaptureWindow::emptyAfterSlot(db, caseId);
-    if (slot < 0) {
-        Prompter::instance().showMessage(this, QStringLiteral("这个案例的三张术后照片都已有图片"));
+    bool after = true;
+    int slot = 0;
+    if (!CaptureWindow::firstEmptySlot(db, caseId, &after, &slot)) {
+        Prompter::instance().showMessage(this, QStringLiteral("这个案例的六张照片都已有图片"));
         return;
     }
-    if (!Capture::takeInto(this, DataMod->ADOConn, DataMod->programFolder(), caseId, true, slot))
+    if (!Capture::takeInto(this, DataMod->ADOConn, DataMod->programFolder(), caseId, after, slot))
         return;
     adt_Surgery->refresh();
     adt_Surgery->locate(QStringLiteral("id"), caseId);

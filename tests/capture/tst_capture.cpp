@@ -3,8 +3,8 @@
 // clearly darker, brighter, warmer or colder; the shot lands in the slot (dated), in pic/ and in
 // the audit log; a slot filled meanwhile refuses the shot and leaves the store as it was; the
 // automatic shot takes one shot per held pose; a camera unplugged during the live view ends it
-// with a message; the records window's 拍摄(&T)… and the compare window's open the station for
-// the case's first empty after slot.
+// with a message; the records window's 拍摄(&T)… and the compare window's open the station on the
+// case's first empty after slot, and the shot goes into the slot chosen there.
 #include "support/ScriptedPrompter.h"
 #include "support/TestInstall.h"
 
@@ -25,6 +25,7 @@
 #include <QSqlDatabase>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -63,19 +64,22 @@ class TestCapture : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(w.guidedFrames() >= seen + 2, 20000);
     }
 
-    // The capture window, when another window opens it: its top line into shown, one click on
-    // 拍摄 once the camera gives a picture.
-    void shootWhenOpened(QString *shown)
+    // The capture window, when another window opens it: the slot it opened on into shown, then
+    // what the user does there (choose), and one click on 拍摄 once the camera gives a picture.
+    void shootWhenOpened(QString *shown, std::function<void(CaptureWindow *)> choose = {})
     {
-        m_prompter->onModal = [shown](QDialog *d) {
+        m_prompter->onModal = [shown, choose](QDialog *d) {
             auto *w = qobject_cast<CaptureWindow *>(d);
             if (!w)
                 return 0;
-            *shown = w->ui()->lbl_Case->text();
-            [w] {
+            *shown = w->ui()->cbox_Slot->currentText();
+            [w, choose] {
                 w->show();
                 w->activateWindow();
+                QApplication::setActiveWindow(w); // offscreen, a modal window opened late is not made active
                 QVERIFY(QTest::qWaitForWindowActive(w));
+                if (choose)
+                    choose(w);
                 QTRY_VERIFY_WITH_TIMEOUT(!w->frame().isNull(), 5000);
                 QTest::mouseClick(w->ui()->btn_Shoot, Qt::LeftButton);
                 QTRY_VERIFY(!w->isVisible());
@@ -119,7 +123,7 @@ private slots:
         QVERIFY(w->demoCamera());
         QVERIFY2(w->ui()->lbl_Case->text().contains(QStringLiteral("眼部 / 双眼皮")),
                  qPrintable(w->ui()->lbl_Case->text()));
-        QVERIFY(w->ui()->lbl_Case->text().contains(QStringLiteral("手术后")));
+        QCOMPARE(w->ui()->cbox_Slot->currentText(), QStringLiteral("手术后"));
         QVERIFY(!w->ui()->lbl_Case->text().contains(QStringLiteral("Zhang")));
 
         // Turned 6 degrees, 15 % smaller, moved right: each difference is told, "closer" first of
@@ -302,12 +306,20 @@ private slots:
         QCOMPARE(m_prompter->callsOf(QStringLiteral("message")).size(), 2);
     }
 
-    void recordsWindowOpensTheFirstEmptyAfterSlot()
+    // 拍摄(&T)… in the records window opens on the first empty after slot; the user chooses
+    // another slot by keys (going up passes over 手术后, which holds a picture) and the shot lands
+    // there; a case with all six slots full is told so and no window opens.
+    void recordsWindowShootsIntoTheChosenSlot()
     {
         m_install->exec(
             QStringLiteral("UPDATE Surgery SET 手术后 = '%1\\1.jpg' WHERE id = %2").arg(Customer).arg(m_case));
-        QString shown;
-        shootWhenOpened(&shown);
+        QString shown, chosen;
+        shootWhenOpened(&shown, [&chosen](CaptureWindow *w) {
+            QTest::keyClick(w, Qt::Key_I, Qt::AltModifier);
+            QVERIFY(w->ui()->cbox_Slot->hasFocus());
+            QTest::keyClick(w->ui()->cbox_Slot, Qt::Key_Up);
+            chosen = w->ui()->cbox_Slot->currentText();
+        });
         Tfrm_Manager manager(nullptr, Customer);
         manager.show();
         QVERIFY(QTest::qWaitForWindowExposed(&manager));
@@ -318,13 +330,24 @@ private slots:
         QVERIFY2(m_prompter->callsOf(QStringLiteral("modal")).size() == 1,
                  qPrintable(m_prompter->texts(QStringLiteral("message")).join(QLatin1Char('\n'))
                             + m_prompter->texts(QStringLiteral("error")).join(QLatin1Char('\n'))));
-        QVERIFY2(shown.contains(QStringLiteral("手术后1")), qPrintable(shown));
+        QCOMPARE(shown, QStringLiteral("手术后1"));
+        QCOMPARE(chosen, QStringLiteral("手术前2"));
         const QString stored = m_install
-                                   ->scalar(QStringLiteral("SELECT 手术后1 FROM Surgery WHERE id = %1").arg(m_case))
+                                   ->scalar(QStringLiteral("SELECT 手术前2 FROM Surgery WHERE id = %1").arg(m_case))
                                    .toString();
         QVERIFY(!stored.isEmpty());
+        QVERIFY(m_install->scalar(QStringLiteral("SELECT 手术后1 FROM Surgery WHERE id = %1").arg(m_case))
+                    .toString()
+                    .isEmpty());
         // The records window shows the case again with its new picture.
-        QCOMPARE(manager.adt_Surgery->value(QStringLiteral("手术后1")).toString(), stored);
+        QCOMPARE(manager.adt_Surgery->value(QStringLiteral("手术前2")).toString(), stored);
+
+        m_install->exec(
+            QStringLiteral("UPDATE Surgery SET 手术前1 = 'x', 手术后1 = 'x', 手术后2 = 'x' WHERE id = %1").arg(m_case));
+        manager.adt_Surgery->refresh();
+        button->click();
+        QCOMPARE(m_prompter->callsOf(QStringLiteral("modal")).size(), 1);
+        QCOMPARE(m_prompter->texts(QStringLiteral("message")).value(0), QStringLiteral("这个案例的六张照片都已有图片"));
     }
 
     // T in the compare window opened from the main window: the first empty after slot, the photo
