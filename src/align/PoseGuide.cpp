@@ -33,6 +33,8 @@ Pose poseOf(const Align::Face &face)
     const QPointF along(std::cos(a), std::sin(a)), across(-std::sin(a), std::cos(a));
     auto dot = [](const QPointF &u, const QPointF &v) { return u.x() * v.x() + u.y() * v.y(); };
     const double jawWidth = dot(jawR - jawL, along);
+    p.faceWidth = std::abs(jawWidth);
+    p.points = pt;
     if (jawWidth > 1.0)
         p.yaw = dot(nose - mid(jawL, jawR), along) / jawWidth;
     const QPointF mouth = mid(pt[48], pt[54]);
@@ -58,7 +60,10 @@ Pose fitted(const Pose &before, QSize beforeSize, QSize liveSize)
     const QPointF offset((liveSize.width() - beforeSize.width() * s) / 2.0,
                          (liveSize.height() - beforeSize.height() * s) / 2.0);
     p.width = before.width * s;
+    p.faceWidth = before.faceWidth * s;
     p.centre = before.centre * s + offset;
+    for (QPointF &q : p.points)
+        q = q * s + offset;
     return p;
 }
 
@@ -134,6 +139,54 @@ void addLightHints(Guidance &g, const Light &before, const Light &live, const Li
         g.lightHints << QStringLiteral("颜色偏冷");
 }
 
+namespace {
+// The hints and 姿势一致 from the differences measured.
+void tell(Guidance &g, const Tolerances &tolerances);
+
+// A turn by angle (radians, clockwise on screen), a scale and a shift.
+struct Similarity {
+    double angle = 0.0, scale = 1.0;
+    QPointF from, to; // the centroids: `from` is laid onto `to`
+    QPointF map(const QPointF &p) const
+    {
+        const QPointF d = p - from;
+        const double c = std::cos(angle) * scale, s = std::sin(angle) * scale;
+        return to + QPointF(c * d.x() - s * d.y(), s * d.x() + c * d.y());
+    }
+};
+
+// The least-squares similarity from the landmarks of one face onto another's, over the points
+// that move with the skull: brows, nose and eyes (the jaw and the mouth change with expression).
+bool fitSimilarity(const QVector<QPointF> &from, const QVector<QPointF> &to, Similarity *fit)
+{
+    if (from.size() < Align::Landmark::Count || to.size() < Align::Landmark::Count)
+        return false;
+    constexpr int First = 17, Last = 47; // brows 17-26, nose 27-35, eyes 36-47
+    constexpr int N = Last - First + 1;
+    QPointF mf, mt;
+    for (int i = First; i <= Last; ++i) {
+        mf += from[i];
+        mt += to[i];
+    }
+    mf /= N;
+    mt /= N;
+    double a = 0.0, b = 0.0, norm = 0.0;
+    for (int i = First; i <= Last; ++i) {
+        const QPointF f = from[i] - mf, t = to[i] - mt;
+        a += f.x() * t.x() + f.y() * t.y();
+        b += f.x() * t.y() - f.y() * t.x();
+        norm += f.x() * f.x() + f.y() * f.y();
+    }
+    if (norm <= 1.0)
+        return false;
+    fit->angle = std::atan2(b, a);
+    fit->scale = std::hypot(a, b) / norm;
+    fit->from = mf;
+    fit->to = mt;
+    return fit->scale > 0.0;
+}
+} // namespace
+
 Guidance compare(const Pose &before, const Pose &live, const Tolerances &tol)
 {
     Guidance g;
@@ -146,17 +199,57 @@ Guidance compare(const Pose &before, const Pose &live, const Tolerances &tol)
         return g;
     }
     g.compared = true;
-    g.roll = live.roll - before.roll;
+    Similarity fit;
+    if (fitSimilarity(before.points, live.points, &fit)) {
+        g.roll = qRadiansToDegrees(fit.angle);
+        g.size = (fit.scale - 1.0) * 100.0;
+        const QPointF moved = fit.map(before.centre);
+        g.dx = (moved.x() - before.centre.x()) / before.width * 100.0;
+        g.dy = (moved.y() - before.centre.y()) / before.width * 100.0;
+    } else {
+        g.roll = live.roll - before.roll;
+        g.size = (live.width / before.width - 1.0) * 100.0;
+        g.dx = (live.centre.x() - before.centre.x()) / before.width * 100.0;
+        g.dy = (live.centre.y() - before.centre.y()) / before.width * 100.0;
+    }
     while (g.roll > 180.0)
         g.roll -= 360.0;
     while (g.roll < -180.0)
         g.roll += 360.0;
-    g.size = (live.width / before.width - 1.0) * 100.0;
-    g.dx = (live.centre.x() - before.centre.x()) / before.width * 100.0;
-    g.dy = (live.centre.y() - before.centre.y()) / before.width * 100.0;
     g.yaw = live.yaw - before.yaw;
     g.pitch = live.pitch - before.pitch;
+    tell(g, tol);
+    return g;
+}
 
+Guidance steady(const QVector<Guidance> &recent, const Tolerances &tol)
+{
+    QVector<const Guidance *> made;
+    for (const Guidance &g : recent)
+        if (g.compared)
+            made << &g;
+    if (made.isEmpty())
+        return recent.isEmpty() ? Guidance() : recent.last();
+    auto median = [&made](double Guidance::*field) {
+        std::vector<double> v;
+        for (const Guidance *g : made)
+            v.push_back(g->*field);
+        std::sort(v.begin(), v.end());
+        const size_t n = v.size();
+        return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
+    };
+    Guidance g = *made.last();
+    g.hints.clear();
+    for (double Guidance::*field :
+         {&Guidance::roll, &Guidance::size, &Guidance::dx, &Guidance::dy, &Guidance::yaw, &Guidance::pitch})
+        g.*field = median(field);
+    tell(g, tol);
+    return g;
+}
+
+namespace {
+void tell(Guidance &g, const Tolerances &tol)
+{
     // Each difference as a share of its tolerance, so that the hints come largest first.
     struct Hint {
         double weight;
@@ -179,8 +272,8 @@ Guidance compare(const Pose &before, const Pose &live, const Tolerances &tol)
     for (const Hint &h : hints)
         g.hints << h.text;
     g.matched = g.hints.isEmpty();
-    return g;
 }
+} // namespace
 
 QImage outlines(const QImage &picture, const QColor &colour)
 {

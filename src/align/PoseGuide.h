@@ -9,6 +9,7 @@
 #include <QColor>
 #include <QImage>
 #include <QPointF>
+#include <QVector>
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -18,11 +19,13 @@ namespace PoseGuide {
 // What the landmarks tell of one face's pose.
 struct Pose {
     bool found = false;
-    double roll = 0.0;  // degrees, positive clockwise on screen
-    double width = 0.0; // distance between the eye centres, pixels
-    QPointF centre;     // between the eyes, pixels
-    double yaw = 0.0;   // nose tip off the middle of the jaw, in jaw widths (positive: towards the picture's right)
-    double pitch = 0.0; // nose tip below the eye line, in eye-to-mouth distances
+    double roll = 0.0;      // degrees, positive clockwise on screen
+    double width = 0.0;     // distance between the eye centres, pixels
+    QPointF centre;         // between the eyes, pixels
+    double yaw = 0.0;       // nose tip off the middle of the jaw, in jaw widths (positive: towards the picture's right)
+    double pitch = 0.0;     // nose tip below the eye line, in eye-to-mouth distances
+    double faceWidth = 0.0; // jaw to jaw along the eye line, pixels
+    QVector<QPointF> points; // the landmarks the pose was measured from (empty when given by hand)
 };
 
 Pose poseOf(const Align::Face &face);
@@ -35,7 +38,7 @@ Pose fitted(const Pose &before, QSize beforeSize, QSize liveSize);
 struct Tolerances {
     double roll = 2.0;     // degrees
     double size = 3.0;     // percent
-    double position = 4.0; // percent of the face width
+    double position = 4.0; // percent of the eye distance (about 2 % of the face width)
     double yaw = 0.05;     // jaw widths
     double pitch = 0.08;   // eye-to-mouth distances
 };
@@ -45,7 +48,7 @@ struct Guidance {
     QString why;               // when not compared: why there are no pose hints
     double roll = 0.0;         // live minus before, degrees
     double size = 0.0;         // live against before, percent (positive: live is larger)
-    double dx = 0.0, dy = 0.0; // live centre minus before centre, percent of the before face's width
+    double dx = 0.0, dy = 0.0; // live centre minus before centre, percent of the before eye distance
     double yaw = 0.0, pitch = 0.0;
     QStringList hints;    // short instructions, the largest difference first
     bool matched = false; // every difference within its tolerance
@@ -57,8 +60,17 @@ struct Guidance {
     QString text() const;
 };
 
-// before: the before pose already fitted into the live picture (see fitted()).
+// before: the before pose already fitted into the live picture (see fitted()). When both poses
+// carry their landmarks, roll, size and position are those of the one turn, scale and shift that
+// lays the before face's eyes, brows and nose best onto the live face's: a few dozen points
+// rather than the two eye centres, so that one landmark settling elsewhere moves them little.
 Guidance compare(const Pose &before, const Pose &live, const Tolerances &tolerances = Tolerances());
+
+// The comparison of the last few frames taken together: each difference is the median of theirs
+// (the newest comparison's light hints kept), so that one frame whose landmarks slipped neither
+// shows a hint that is not there nor hides 姿势一致. Comparisons that were not made are skipped;
+// none made gives the newest as it is.
+Guidance steady(const QVector<Guidance> &recent, const Tolerances &tolerances = Tolerances());
 
 // The light on a face: the mean over the middle of the face (below the eyes, above the mouth,
 // between the eyes' outer corners), from the picture the face was found on.

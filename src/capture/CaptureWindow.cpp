@@ -188,6 +188,7 @@ void CaptureWindow::loadGhost()
     m_beforeSearched = false;
     m_beforeWhy.clear();
     m_guidance = PoseGuide::Guidance();
+    m_recent.clear();
     if (!path.isEmpty()) {
         try {
             m_before = PictureLoader::loadPicture(path);
@@ -302,6 +303,7 @@ void CaptureWindow::sourceEnded(const QString &why)
     m_waiting = QImage();
     m_liveWhy = why;
     m_guidance = PoseGuide::Guidance();
+    m_recent.clear();
     updateHold();
     showHint();
     m_view->update();
@@ -491,7 +493,15 @@ void CaptureWindow::guided()
         const bool again = result.ghostGen == m_ghostGen && result.before.pose.found;
         const PoseGuide::Pose before = again ? result.before.pose
                                              : PoseGuide::fitted(m_beforePose, m_before.size(), m_searchedSize);
-        m_guidance = PoseGuide::compare(before, live.pose);
+        // The last three frames taken together: one whose landmarks slipped is outvoted, at the
+        // cost of one frame's delay (a few tens of milliseconds) when the pose really changes.
+        const PoseGuide::Guidance now = PoseGuide::compare(before, live.pose);
+        if (!now.compared)
+            m_recent.clear();
+        m_recent << now;
+        while (m_recent.size() > 3)
+            m_recent.removeFirst();
+        m_guidance = PoseGuide::steady(m_recent);
         PoseGuide::addLightHints(m_guidance, again ? result.before.light : m_beforeLight, live.light);
     }
     updateHold();

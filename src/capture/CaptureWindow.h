@@ -137,6 +137,7 @@ private:
     double m_lastRoll = 0.0;
     QSize m_searchedSize;
     PoseGuide::Guidance m_guidance;
+    QVector<PoseGuide::Guidance> m_recent; // the last frames' comparisons, newest last
     QString m_liveWhy;
     int m_guided = 0;
     double m_frameMs = 0.0;

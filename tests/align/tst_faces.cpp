@@ -1,8 +1,10 @@
 // Faces on real photos: alignment of one person's photos, eye bars on a turned head, refusals,
-// and the kept landmarks. Skipped where the annotated photos are absent.
+// the kept landmarks, and the capture station's pose hints. Skipped where the annotated photos
+// are absent.
 #include "align/AutoAlign.h"
 #include "align/EyeDetect.h"
 #include "align/Faces.h"
+#include "align/PoseGuide.h"
 
 #include "align/RealFaces.h"
 #include "align/SyntheticPair.h"
@@ -20,6 +22,7 @@ private slots:
     void barCoversTheEyesOfATurnedHead();
     void refusesAFaceAgainstSceneOrNoise();
     void keepsFoundFacesPerFile();
+    void poseHintsOnRealPhotos();
 
 private:
     QString m_folder = QStringLiteral(BELCARA_SOURCE_DIR "/../shared/faces");
@@ -142,3 +145,49 @@ void TestFaces::keepsFoundFacesPerFile()
 
 QTEST_MAIN(TestFaces)
 #include "tst_faces.moc"
+
+// The capture station's pose hints between real photos: the same photo turned and framed from
+// further away reads as that roll, size and shift, with no turn of the head; the photo of the
+// head turned and raised (a2) against the straight one (a1) tells to turn it and lower it, and
+// the other way round to turn it back and raise it.
+void TestFaces::poseHintsOnRealPhotos()
+{
+    const RealFaces::Photo &straight = m_set.photos[QStringLiteral("a1.jpg")];
+    const PoseGuide::Pose before = PoseGuide::poseOf(Align::findFaces(straight.image));
+    QVERIFY(before.found);
+    const QPointF middle(straight.image.width() / 2.0, straight.image.height() / 2.0);
+    const Similarity turn(0.8, 7.0, QPointF());
+    const Similarity moved(0.8, 7.0, middle - turn.map(middle) + QPointF(40, -25));
+    const RealFaces::Variant variant = RealFaces::draw(straight, moved, straight.image.size());
+    const PoseGuide::Guidance g = PoseGuide::compare(before, PoseGuide::poseOf(Align::findFaces(variant.image)));
+    QVERIFY(g.compared);
+    const QPointF shift = (moved.map(before.centre) - before.centre) / before.width * 100.0;
+    const QString measured = QStringLiteral("roll %1 size %2 shift %3,%4 (played %5,%6) yaw %7 pitch %8")
+                                 .arg(g.roll)
+                                 .arg(g.size)
+                                 .arg(g.dx)
+                                 .arg(g.dy)
+                                 .arg(shift.x())
+                                 .arg(shift.y())
+                                 .arg(g.yaw)
+                                 .arg(g.pitch);
+    QVERIFY2(std::abs(g.roll - 7.0) < 1.0 && std::abs(g.size + 20.0) < 2.0, qPrintable(measured));
+    QVERIFY2(std::hypot(g.dx - shift.x(), g.dy - shift.y()) < 3.0, qPrintable(measured));
+    QVERIFY2(std::abs(g.yaw) < PoseGuide::Tolerances().yaw && std::abs(g.pitch) < PoseGuide::Tolerances().pitch,
+             qPrintable(measured));
+
+    const RealFaces::Photo &raised = m_set.photos[QStringLiteral("a2.jpg")];
+    const PoseGuide::Pose up = PoseGuide::poseOf(Align::findFaces(raised.image));
+    QVERIFY(up.found);
+    const PoseGuide::Guidance toRaised = PoseGuide::compare(PoseGuide::fitted(before, straight.image.size(),
+                                                                              raised.image.size()),
+                                                            up);
+    const PoseGuide::Guidance toStraight = PoseGuide::compare(PoseGuide::fitted(up, raised.image.size(),
+                                                                                straight.image.size()),
+                                                              before);
+    // In a2 the nose points to the picture's left: the hints are given as seen on the screen.
+    for (const char *hint : {"向右转一点", "低头一点"})
+        QVERIFY2(toRaised.hints.contains(QString::fromUtf8(hint)), qPrintable(toRaised.text()));
+    for (const char *hint : {"向左转一点", "抬头一点"})
+        QVERIFY2(toStraight.hints.contains(QString::fromUtf8(hint)), qPrintable(toStraight.text()));
+}

@@ -60,8 +60,9 @@ class TestCapture : public QObject {
         QVERIFY2(w.demoCamera(), "the live view has ended");
         w.demoCamera()->setPose(pose);
         const int seen = w.guidedFrames();
-        // Two searches after the change: the first may have started on a frame from before it.
-        QTRY_VERIFY_WITH_TIMEOUT(w.guidedFrames() >= seen + 2, 20000);
+        // Four searches after the change: the first may have started on a frame from before it,
+        // and the guidance is the median of the last three.
+        QTRY_VERIFY_WITH_TIMEOUT(w.guidedFrames() >= seen + 4, 20000);
     }
 
     // The capture window, when another window opens it: the slot it opened on into shown, then
