@@ -138,7 +138,9 @@ void CompareView::deliver(Request *r)
         return;
     r->watcher->disconnect(this);
     r->watcher->deleteLater();
-    const Decoded d = r->future.result();
+    // Taken out of the future, not copied: the watcher, deleted later, would otherwise hold a
+    // full-resolution decode until then (several of them after a fast zoom).
+    const Decoded d = r->future.takeResult();
     Picture &p = pic(r->side);
     const bool current = r->serial == p.serial && p.natural.isValid();
     const bool detail = r->detail;
