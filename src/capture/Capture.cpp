@@ -4,8 +4,8 @@
 
 namespace Capture {
 
-bool takeInto(QWidget *parent, const QString &connection, const QString &programFolder, qint64 caseId, bool after,
-              int slot)
+bool takeInto(QWidget *parent, const QString &connection, const QString &programFolder, qint64 caseId, bool *after,
+              int *slot)
 {
     return !CaptureWindow::take(parent, connection, programFolder, caseId, after, slot).isEmpty();
 }

@@ -241,10 +241,12 @@ bool CaptureWindow::firstEmptySlot(const QSqlDatabase &db, qint64 caseId, bool *
 }
 
 QString CaptureWindow::take(QWidget *owner, const QString &connection, const QString &programFolder, qint64 caseId,
-                            bool after, int slot)
+                            bool *after, int *slot)
 {
-    CaptureWindow window(owner, connection, programFolder, caseId, after, slot);
+    CaptureWindow window(owner, connection, programFolder, caseId, *after, *slot);
     Prompter::instance().execModal(&window);
+    *after = window.after();
+    *slot = window.slot();
     return window.stored();
 }
 

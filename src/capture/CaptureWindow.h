@@ -39,9 +39,10 @@ public:
     // slot, else its first empty before slot; false when all six hold a picture.
     static bool firstEmptySlot(const QSqlDatabase &db, qint64 caseId, bool *after, int *slot);
     // Opens the window for the case's slot through the Prompter; returns the stored reference of
-    // the shot, empty when none was stored.
+    // the shot, empty when none was stored, and in *after and *slot the slot it went into: the one
+    // the window opened on, or another chosen in it.
     static QString take(QWidget *owner, const QString &connection, const QString &programFolder, qint64 caseId,
-                        bool after, int slot);
+                        bool *after, int *slot);
 
     Ui::CaptureWindow *ui() const { return m_ui.get(); }
     // The running source (nullptr when none); the demo camera when that is the source.
@@ -65,6 +66,9 @@ public:
     // Whether the before photo's face search has finished.
     bool beforeSearched() const { return m_beforeSearched; }
     QString stored() const { return m_stored; }
+    // The slot chosen in the window, which the shot fills.
+    bool after() const { return m_after; }
+    int slot() const { return m_slot; }
     QImage frame() const { return m_frame; }
     // How long 姿势一致 must hold before the automatic shot, ms.
     static constexpr int HoldMs = 1000;

@@ -220,10 +220,11 @@ void CompareWindow::captureIntoEmptySlot()
     }
     if (m_picking)
         stopPicking();
-    const bool after = index >= 3;
-    const int slot = index % 3;
-    if (!Capture::takeInto(this, m_source->database().connectionName(), m_source->programFolder(), m_case.id, after,
-                           slot))
+    bool after = index >= 3;
+    int slot = index % 3;
+    // The slot the photo went into: the station may have been given another one.
+    if (!Capture::takeInto(this, m_source->database().connectionName(), m_source->programFolder(), m_case.id, &after,
+                           &slot))
         return;
     m_photoTaken = true;
     loadCase();

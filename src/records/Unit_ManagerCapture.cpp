@@ -39,7 +39,7 @@ void Tfrm_Manager::TakePictureClick()
         Prompter::instance().showMessage(this, QStringLiteral("这个案例的六张照片都已有图片"));
         return;
     }
-    if (!Capture::takeInto(this, DataMod->ADOConn, DataMod->programFolder(), caseId, after, slot))
+    if (!Capture::takeInto(this, DataMod->ADOConn, DataMod->programFolder(), caseId, &after, &slot))
         return;
     adt_Surgery->refresh();
     adt_Surgery->locate(QStringLiteral("id"), caseId);
