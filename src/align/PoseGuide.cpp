@@ -1,9 +1,12 @@
 #include "align/PoseGuide.h"
 
+#include "align/Similarity.h"
+
 #include <QLineF>
 #include <QtMath>
 
 #include <algorithm>
+#include <optional>
 #include <cmath>
 #include <vector>
 
@@ -143,47 +146,14 @@ namespace {
 // The hints and 姿势一致 from the differences measured.
 void tell(Guidance &g, const Tolerances &tolerances);
 
-// A turn by angle (radians, clockwise on screen), a scale and a shift.
-struct Similarity {
-    double angle = 0.0, scale = 1.0;
-    QPointF from, to; // the centroids: `from` is laid onto `to`
-    QPointF map(const QPointF &p) const
-    {
-        const QPointF d = p - from;
-        const double c = std::cos(angle) * scale, s = std::sin(angle) * scale;
-        return to + QPointF(c * d.x() - s * d.y(), s * d.x() + c * d.y());
-    }
-};
-
-// The least-squares similarity from the landmarks of one face onto another's, over the points
-// that move with the skull: brows, nose and eyes (the jaw and the mouth change with expression).
-bool fitSimilarity(const QVector<QPointF> &from, const QVector<QPointF> &to, Similarity *fit)
+// The similarity laying one face's landmarks onto another's, fitted over the points that move
+// with the skull: brows, nose and eyes (the jaw and the mouth change with expression).
+std::optional<Align::Similarity> fitFaces(const QVector<QPointF> &from, const QVector<QPointF> &to)
 {
     if (from.size() < Align::Landmark::Count || to.size() < Align::Landmark::Count)
-        return false;
+        return std::nullopt;
     constexpr int First = 17, Last = 47; // brows 17-26, nose 27-35, eyes 36-47
-    constexpr int N = Last - First + 1;
-    QPointF mf, mt;
-    for (int i = First; i <= Last; ++i) {
-        mf += from[i];
-        mt += to[i];
-    }
-    mf /= N;
-    mt /= N;
-    double a = 0.0, b = 0.0, norm = 0.0;
-    for (int i = First; i <= Last; ++i) {
-        const QPointF f = from[i] - mf, t = to[i] - mt;
-        a += f.x() * t.x() + f.y() * t.y();
-        b += f.x() * t.y() - f.y() * t.x();
-        norm += f.x() * f.x() + f.y() * f.y();
-    }
-    if (norm <= 1.0)
-        return false;
-    fit->angle = std::atan2(b, a);
-    fit->scale = std::hypot(a, b) / norm;
-    fit->from = mf;
-    fit->to = mt;
-    return fit->scale > 0.0;
+    return Align::Similarity::fitPoints(from.mid(First, Last - First + 1), to.mid(First, Last - First + 1));
 }
 } // namespace
 
@@ -199,11 +169,10 @@ Guidance compare(const Pose &before, const Pose &live, const Tolerances &tol)
         return g;
     }
     g.compared = true;
-    Similarity fit;
-    if (fitSimilarity(before.points, live.points, &fit)) {
-        g.roll = qRadiansToDegrees(fit.angle);
-        g.size = (fit.scale - 1.0) * 100.0;
-        const QPointF moved = fit.map(before.centre);
+    if (const std::optional<Align::Similarity> fit = fitFaces(before.points, live.points)) {
+        g.roll = fit->rotationDegrees();
+        g.size = (fit->scale() - 1.0) * 100.0;
+        const QPointF moved = fit->map(before.centre);
         g.dx = (moved.x() - before.centre.x()) / before.width * 100.0;
         g.dy = (moved.y() - before.centre.y()) / before.width * 100.0;
     } else {

@@ -107,6 +107,32 @@ Similarity Similarity::fromLandmarks(QPointF from1, QPointF from2, QPointF to1, 
     return Similarity(linear.m_scale, linear.m_rotation, shift);
 }
 
+std::optional<Similarity> Similarity::fitPoints(const QVector<QPointF> &from, const QVector<QPointF> &to)
+{
+    const qsizetype n = from.size();
+    if (n < 2 || to.size() != n)
+        return std::nullopt;
+    QPointF mf, mt;
+    for (qsizetype i = 0; i < n; ++i) {
+        mf += from[i];
+        mt += to[i];
+    }
+    mf /= double(n);
+    mt /= double(n);
+    // As complex numbers about the centroids: z = sum(t * conj(f)) / sum(|f|^2).
+    double za = 0.0, zb = 0.0, norm = 0.0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const QPointF f = from[i] - mf, t = to[i] - mt;
+        za += f.x() * t.x() + f.y() * t.y();
+        zb += f.x() * t.y() - f.y() * t.x();
+        norm += f.x() * f.x() + f.y() * f.y();
+    }
+    if (!(norm > 1e-9) || !(std::hypot(za, zb) > 0.0) || !std::isfinite(za) || !std::isfinite(zb))
+        return std::nullopt;
+    const Similarity linear(std::hypot(za, zb) / norm, std::atan2(zb, za) * DegreesPerRadian, QPointF());
+    return Similarity(linear.m_scale, linear.m_rotation, mt - linear.map(mf));
+}
+
 QString Similarity::toText() const
 {
     return QStringLiteral("s=%1;r=%2;dx=%3;dy=%4")

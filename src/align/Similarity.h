@@ -12,6 +12,8 @@
 #include <QString>
 #include <QTransform>
 
+#include <QVector>
+
 #include <optional>
 
 namespace Align {
@@ -44,6 +46,9 @@ public:
     // Throws AppError with a message for the user when the two landmarks of one picture are closer
     // than minDistance pixels, since their direction, and so the rotation, is then unknown.
     static Similarity fromLandmarks(QPointF from1, QPointF from2, QPointF to1, QPointF to2, double minDistance = 2.0);
+    // The least-squares similarity taking the points `from` onto the points `to` (the same count,
+    // paired in order); nothing for fewer than two pairs or points that all lie on one spot.
+    static std::optional<Similarity> fitPoints(const QVector<QPointF> &from, const QVector<QPointF> &to);
 
     // A short, locale-independent text that parse() reads back exactly, for storing an alignment:
     // "s=1.0425;r=-3.5;dx=12.25;dy=-40". Each number is written in the fewest digits that read
