@@ -224,11 +224,10 @@ void CaptureWindow::loadGhost()
 
 bool CaptureWindow::firstEmptySlot(const QSqlDatabase &db, qint64 caseId, bool *after, int *slot)
 {
-    QSqlQuery q = Db::
-        runPrepared(db,
-                    QStringLiteral(
-                        "SELECT 手术后, 手术后1, 手术后2, 手术前, 手术前1, 手术前2 FROM Surgery WHERE id = ?"),
-                    {caseId});
+    // After slots first: the photo usually taken at the station is the after photo.
+    const QString sql = QStringLiteral(
+        "SELECT 手术后, 手术后1, 手术后2, 手术前, 手术前1, 手术前2 FROM Surgery WHERE id = ?");
+    QSqlQuery q = Db::runPrepared(db, sql, {caseId});
     if (!q.next())
         return false;
     for (int i = 0; i < 6; ++i)
